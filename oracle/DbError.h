@@ -1,0 +1,27 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// The one failure type of the data layer. `number` is the engine's own code
+// where it has one (SQLite result code, PostgreSQL SQLSTATE as a number when
+// it is numeric, ODBC native error), otherwise one of the codes below;
+// `description` is the engine's message, UTF-8.
+class DbError : public std::runtime_error {
+public:
+    DbError(long number, std::string description)
+        : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+
+    long number() const noexcept { return number_; }
+    const std::string& description() const noexcept { return description_; }
+
+    // Codes for failures that have no engine code of their own.
+    static constexpr long kBadConnectionString = -2147217843; // login or data source refused before reaching an engine
+    static constexpr long kNoDriver = -2147467259;            // no suitable driver installed
+    static constexpr long kGeneric = -2147217900;             // statement failed without an engine code
+    static constexpr long kRowConflict = -2147217864;         // a row write did not affect exactly one row
+
+private:
+    long number_;
+    std::string description_;
+};
