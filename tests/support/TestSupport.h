@@ -1,4 +1,97 @@
 #pragma once
 
 // Helpers shared by the tests: scratch SQLite files, the throwaway PostgreSQL
-// server's login (DERVANTA_TEST_PG_*), and waiting for message boxes.
+// server's login (DERVANTA_TEST_PG_*), unique names and login fields.
+//
+// The database helpers talk to the engines' client libraries directly, not
+// through the data layer under test, so that a fault there cannot hide itself.
+
+#include "oracle/Globals.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// ---- PostgreSQL test server -------------------------------------------------
+
+struct PgLogin {
+    QString url;           // postgresql://127.0.0.1:PORT/dervanta
+    QString user;          // owns the database dervanta
+    QString password;
+    QString otherUser;     // a second role with CREATE on schema public
+    QString otherPassword;
+    int port = 0;
+};
+
+// The login from DERVANTA_TEST_PG_*; nothing when the variables are absent.
+std::optional<PgLogin> pgLogin();
+
+// Inside a test function: QSKIP unless the PostgreSQL test server is configured.
+#define DERVANTA_REQUIRE_PG()                                                                      \
+    do {                                                                                           \
+        if (!TestSupport::pgLogin())                                                               \
+            QSKIP("DERVANTA_TEST_PG_* not set: no PostgreSQL test server");                        \
+    } while (false)
+
+// The Data Source text that reaches the test database ("postgresql://127.0.0.1:PORT/dervanta").
+QString pgDataSource();
+
+enum class PgRole { Owner, Other, Superuser };
+
+// A failed statement in a helper: the test cannot go on meaningfully.
+struct SetupError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Runs one or more statements (semicolon separated) on the test database as
+// the given role. Throws SetupError with the server's message on failure.
+void pgExec(const std::string& sql, PgRole role = PgRole::Owner);
+
+// Runs a query; every cell as text, NULL as nothing. Throws SetupError.
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+Rows pgQuery(const std::string& sql, PgRole role = PgRole::Owner);
+
+// Drops the named tables (as owner, "if exists"), ignoring failures. For cleanup.
+void pgDropTables(const std::vector<std::string>& names, PgRole role = PgRole::Owner);
+
+// ---- SQLite scratch files ---------------------------------------------------
+
+// A SQLite database file in a temporary folder, removed with the object.
+class ScratchSqlite {
+public:
+    // Creates the file and runs the statements in it (may be empty: an empty
+    // database). Throws SetupError when the SQL fails.
+    explicit ScratchSqlite(const std::string& sql = {});
+
+    QString path() const { return path_; }
+    QString dataSource() const { return QStringLiteral("sqlite:") + path_; }
+    QString dir() const { return dir_.path(); }
+
+    // Runs more statements in the file. Throws SetupError.
+    void exec(const std::string& sql) const;
+    // Runs a query; every cell as SQLite's text, NULL as nothing. Throws SetupError.
+    Rows query(const std::string& sql) const;
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+// ---- names and logins -------------------------------------------------------
+
+// A name no other test (or helper sharing the server) uses: prefix, the
+// process id, a counter and a random tail, lower case.
+std::string uniqueName(const std::string& prefix = "t");
+
+// Makes CurrentLoginFields() answer with these values until changed.
+void setLoginFields(const QString& sid, const QString& user, const QString& password);
+// The owner's login to the PostgreSQL test database (call after DERVANTA_REQUIRE_PG).
+void setPgLoginFields(PgRole role = PgRole::Owner);
+
+} // namespace TestSupport

@@ -1,0 +1,30 @@
+#include "oracle/Engine.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+// True when text begins with prefix, ignoring the case of ASCII letters.
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size()
+           && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+                  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+              });
+}
+
+} // namespace
+
+// The Data Source alone decides the engine; it is taken exactly as typed.
+std::unique_ptr<Session> OpenSession(const LoginParts& login)
+{
+    const std::string_view source = login.dataSource;
+    if (startsWithNoCase(source, "sqlite:"))
+        return OpenSqliteSession(login);
+    if (startsWithNoCase(source, "postgresql://") || startsWithNoCase(source, "postgres://"))
+        return OpenPgSession(login);
+    if (startsWithNoCase(source, "odbc:"))
+        return OpenOdbcSession(std::string(source.substr(5)), login);
+    return OpenOracleSession(login);
+}

@@ -1,0 +1,297 @@
+// The SQLite engine: libsqlite3 directly. Every value keeps SQLite's own
+// storage class: integers as decimal text, reals in the shortest text that
+// reads back to the same double (SQLite's own text conversion keeps only 15
+// digits, so a real read that way would no longer match itself), text as
+// stored, blobs as bytes. Parameters are bound by the same kinds, so a value
+// read and bound back compares equal to itself.
+
+#include "oracle/DbError.h"
+#include "oracle/Dialect.h"
+#include "oracle/Engine.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// How long a statement waits for another writer before it fails.
+constexpr int kBusyTimeoutMs = 5000;
+
+std::string upper(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return out;
+}
+
+// The column's kind from its declared type, by SQLite's affinity rules, with
+// the usual date and boolean names of the numeric affinity told apart.
+ColumnInfo describeColumn(sqlite3_stmt* stmt, int column)
+{
+    ColumnInfo info;
+    const char* name = sqlite3_column_name(stmt, column);
+    info.name = name ? name : "";
+    const char* declared = sqlite3_column_decltype(stmt, column);
+    info.typeName = declared ? declared : "";
+    const std::string t = upper(info.typeName);
+    const auto has = [&t](const char* part) { return t.find(part) != std::string::npos; };
+
+    if (has("INT"))
+        info.type = ColumnType::Integer;
+    else if (has("CHAR") || has("CLOB") || has("TEXT"))
+        info.type = ColumnType::Text;
+    else if (has("BLOB")) {
+        info.type = ColumnType::Binary;
+        info.readOnly = true;
+        info.comparable = false;
+    } else if (t.empty())
+        info.type = ColumnType::Other; // no declared type: any value, edited as text
+    else if (has("REAL") || has("FLOA") || has("DOUB"))
+        info.type = ColumnType::Real;
+    else if (has("BOOL"))
+        info.type = ColumnType::Boolean;
+    else if (has("DATETIME") || has("TIMESTAMP"))
+        info.type = ColumnType::Timestamp;
+    else if (has("DATE"))
+        info.type = ColumnType::Date;
+    else if (has("TIME"))
+        info.type = ColumnType::Time;
+    else
+        info.type = ColumnType::Decimal;
+    return info;
+}
+
+class SqliteSession final : public Session {
+public:
+    explicit SqliteSession(DbPtr db) : db_(std::move(db)), dialect_(MakeDialect(DialectKind::SQLite)) {}
+
+    const Dialect& dialect() const override { return *dialect_; }
+
+    void query(std::string_view sql, std::span<const Param> params, RowSink& sink) override
+    {
+        const char* tail = nullptr;
+        StmtPtr stmt = prepare(sql, &tail);
+        if (!stmt)
+            throw DbError(DbError::kGeneric, "the query text holds no statement");
+        if (hasMoreStatements(tail, sql))
+            throw DbError(DbError::kGeneric, "the query text holds more than one statement");
+        bind(stmt.get(), params);
+
+        sqlite3_stmt* s = stmt.get();
+        const int columns = sqlite3_column_count(s);
+        std::vector<ColumnInfo> infos;
+        infos.reserve(static_cast<std::size_t>(columns));
+        for (int c = 0; c < columns; ++c)
+            infos.push_back(describeColumn(s, c));
+        sink.begin(infos);
+
+        char number[64];
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                switch (sqlite3_column_type(s, c)) {
+                case SQLITE_INTEGER: {
+                    const auto r = std::to_chars(number, number + sizeof number, sqlite3_column_int64(s, c));
+                    sink.cell(ValueKind::Integer, number, static_cast<std::size_t>(r.ptr - number));
+                    break;
+                }
+                case SQLITE_FLOAT: {
+                    const auto r = std::to_chars(number, number + sizeof number, sqlite3_column_double(s, c));
+                    sink.cell(ValueKind::Real, number, static_cast<std::size_t>(r.ptr - number));
+                    break;
+                }
+                case SQLITE_TEXT: {
+                    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+                    sink.cell(ValueKind::Text, text, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
+                    break;
+                }
+                case SQLITE_BLOB: {
+                    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s, c));
+                    sink.cell(ValueKind::Blob, bytes, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
+                    break;
+                }
+                default: sink.cell(ValueKind::Null, nullptr, 0); break;
+                }
+            }
+            sink.endRow();
+        }
+        if (rc != SQLITE_DONE)
+            fail();
+        sink.end();
+    }
+
+    long long execute(std::string_view sql, std::span<const Param> params) override
+    {
+        // Several statements may follow one another; parameters belong to the first.
+        const char* rest = sql.data();
+        const char* const stop = sql.data() + sql.size();
+        bool first = true;
+        long long changes = 0;
+        while (rest < stop) {
+            const char* tail = nullptr;
+            StmtPtr stmt = prepare(std::string_view(rest, static_cast<std::size_t>(stop - rest)), &tail);
+            rest = tail ? tail : stop;
+            if (!stmt)
+                break; // only blanks or comments were left
+            if (first)
+                bind(stmt.get(), params);
+            else if (!params.empty())
+                throw DbError(DbError::kGeneric, "parameters given to a text of several statements");
+            first = false;
+            int rc;
+            while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            }
+            if (rc != SQLITE_DONE)
+                fail();
+            changes = sqlite3_changes64(db_.get());
+        }
+        return changes;
+    }
+
+    void begin() override { execute("begin", {}); }
+    void commit() override { execute("commit", {}); }
+    void rollback() override
+    {
+        // A failed statement may already have ended the transaction.
+        if (!sqlite3_get_autocommit(db_.get()))
+            execute("rollback", {});
+    }
+
+    std::vector<std::string> primaryKey(std::string_view table) override
+    {
+        const Param name{ValueKind::Text, std::string(table)};
+        StmtPtr stmt = prepare("select name from pragma_table_info(?1) where pk > 0 order by pk", nullptr);
+        bind(stmt.get(), std::span<const Param>(&name, 1));
+        std::vector<std::string> key;
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+            key.emplace_back(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt.get(), 0)));
+        }
+        if (rc != SQLITE_DONE)
+            fail();
+        return key;
+    }
+
+private:
+    [[noreturn]] void fail() const
+    {
+        throw DbError(sqlite3_extended_errcode(db_.get()), sqlite3_errmsg(db_.get()));
+    }
+
+    StmtPtr prepare(std::string_view sql, const char** tail) const
+    {
+        sqlite3_stmt* raw = nullptr;
+        const int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &raw, tail);
+        StmtPtr stmt(raw);
+        if (rc != SQLITE_OK)
+            fail();
+        return stmt;
+    }
+
+    bool hasMoreStatements(const char* tail, std::string_view sql) const
+    {
+        if (!tail)
+            return false;
+        const char* const stop = sql.data() + sql.size();
+        if (tail >= stop)
+            return false;
+        const char* next = nullptr;
+        const StmtPtr more = prepare(std::string_view(tail, static_cast<std::size_t>(stop - tail)), &next);
+        return more != nullptr;
+    }
+
+    void bind(sqlite3_stmt* stmt, std::span<const Param> params) const
+    {
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const Param& p = params[i];
+            const int index = static_cast<int>(i) + 1;
+            const char* first = p.data.data();
+            const char* last = first + p.data.size();
+            int rc = SQLITE_OK;
+            switch (p.kind) {
+            case ValueKind::Null: rc = sqlite3_bind_null(stmt, index); break;
+            case ValueKind::Integer: {
+                sqlite3_int64 v = 0;
+                const auto r = std::from_chars(first, last, v);
+                if (r.ec == std::errc() && r.ptr == last)
+                    rc = sqlite3_bind_int64(stmt, index, v);
+                else // not a 64-bit integer: let SQLite's affinity decide from the text
+                    rc = sqlite3_bind_text64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                break;
+            }
+            case ValueKind::Real: {
+                double v = 0;
+                const auto r = std::from_chars(first, last, v);
+                if (r.ec == std::errc() && r.ptr == last)
+                    rc = sqlite3_bind_double(stmt, index, v);
+                else
+                    rc = sqlite3_bind_text64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                break;
+            }
+            case ValueKind::Text:
+                rc = sqlite3_bind_text64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                break;
+            case ValueKind::Blob:
+                rc = sqlite3_bind_blob64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT);
+                break;
+            }
+            if (rc != SQLITE_OK)
+                fail();
+        }
+    }
+
+    DbPtr db_;
+    std::unique_ptr<Dialect> dialect_;
+};
+
+} // namespace
+
+std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login)
+{
+    std::string path = login.dataSource;
+    const std::string_view scheme = "sqlite:";
+    if (path.size() >= scheme.size() && upper(path.substr(0, scheme.size())) == "SQLITE:")
+        path.erase(0, scheme.size());
+    if (path.empty())
+        throw DbError(DbError::kBadConnectionString, "no SQLite database file is named after \"sqlite:\"");
+    // Only a file on disk: never an in-memory or temporary database, never a URI
+    // (whatever SQLite was built with), so a typo can only fail.
+    if (path == ":memory:" || path.rfind("file:", 0) == 0)
+        path.insert(0, "./");
+
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    DbPtr db(raw);
+    if (!db)
+        throw DbError(SQLITE_NOMEM, "out of memory opening " + path);
+    if (rc != SQLITE_OK)
+        throw DbError(sqlite3_extended_errcode(db.get()),
+                      std::string(sqlite3_errmsg(db.get())) + ": " + path);
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+
+    // Opening is lazy; read the schema now so that a file that is no database
+    // fails here rather than at the first query.
+    char* message = nullptr;
+    if (sqlite3_exec(db.get(), "select count(*) from sqlite_schema", nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string text = message ? message : sqlite3_errmsg(db.get());
+        sqlite3_free(message);
+        throw DbError(sqlite3_extended_errcode(db.get()), text + ": " + path);
+    }
+    return std::make_unique<SqliteSession>(std::move(db));
+}
