@@ -2,6 +2,11 @@
 
 #include "oracle/Engine.h"
 
+#include <sqlite3.h>
+
+#include <cctype>
+#include <charconv>
+
 std::string Dialect::quoteIdentifier(std::string_view name)
 {
     std::string out;
@@ -20,11 +25,80 @@ std::string Dialect::placeholder(int) const { return "?"; }
 
 namespace {
 
+bool isTextColumn(ColumnType type)
+{
+    return type == ColumnType::Text || type == ColumnType::LargeText || type == ColumnType::Other;
+}
+
+template <typename Number>
+bool parsesWhole(std::string_view text)
+{
+    Number v{};
+    const char* last = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), last, v);
+    return r.ec == std::errc() && r.ptr == last;
+}
+
+bool isDigits(std::string_view s)
+{
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    return !s.empty();
+}
+
+} // namespace
+
+Dialect::TypedValue Dialect::typedValue(const ColumnInfo& column, std::string_view text) const
+{
+    if (text.empty() && (emptyTextIsNull() || !isTextColumn(column.type)))
+        return {};
+    // A number typed into a numeric column is bound as one, so that an engine
+    // without column types (SQLite) stores a number, not a text.
+    if (column.type == ColumnType::Integer && parsesWhole<long long>(text))
+        return {ValueKind::Integer, std::string(text)};
+    if (column.type == ColumnType::Real && parsesWhole<double>(text))
+        return {ValueKind::Real, std::string(text)};
+    return {ValueKind::Text, std::string(text)};
+}
+
+Param Dialect::parameter(const ColumnInfo& column, ValueKind kind, std::string data) const
+{
+    if (kind == ValueKind::Null || (kind == ValueKind::Text && data.empty() && emptyTextIsNull()))
+        return Param{ValueKind::Null, {}, column.type, column.nativeType};
+    return Param{kind, std::move(data), column.type, column.nativeType};
+}
+
+namespace {
+
 class OracleDialect final : public Dialect {
 public:
     DialectKind kind() const override { return DialectKind::Oracle; }
     std::string catalogueQuery() const override { return "select table_name from user_tables"; }
     bool emptyTextIsNull() const override { return true; }
+
+    // Dates and timestamps are bound in the canonical text form
+    // YYYY-MM-DD HH:MM:SS[.fffffffff], which no session format can change; an
+    // ISO "T" between date and time is accepted, and a date alone means
+    // midnight (an Oracle DATE always has a time part).
+    TypedValue typedValue(const ColumnInfo& column, std::string_view text) const override
+    {
+        TypedValue v = Dialect::typedValue(column, text);
+        const bool dateTime = column.type == ColumnType::Timestamp || column.type == ColumnType::Date
+                              || column.type == ColumnType::TimestampTz;
+        if (!dateTime || v.kind == ValueKind::Null)
+            return v;
+        std::string& s = v.data;
+        const bool isoDate = s.size() >= 10 && isDigits(s.substr(0, 4)) && s[4] == '-' && isDigits(s.substr(5, 2))
+                             && s[7] == '-' && isDigits(s.substr(8, 2));
+        if (!isoDate)
+            return v;
+        if (s.size() > 10 && (s[10] == 'T' || s[10] == 't'))
+            s[10] = ' ';
+        if (s.size() == 10 && column.type != ColumnType::Date)
+            s += " 00:00:00";
+        return v;
+    }
 };
 
 class PgDialect final : public Dialect {
@@ -41,11 +115,14 @@ public:
                " order by c.oid";
     }
     std::string placeholder(int n) const override { return "$" + std::to_string(n); }
+    bool supportsReturning() const override { return true; }
 };
 
 class SqliteDialect final : public Dialect {
 public:
     DialectKind kind() const override { return DialectKind::SQLite; }
+    // RETURNING came with SQLite 3.35.
+    bool supportsReturning() const override { return sqlite3_libversion_number() >= 3035000; }
     std::string catalogueQuery() const override
     {
         return "select name from sqlite_schema where type = 'table' and name not like 'sqlite\\_%' escape '\\'"

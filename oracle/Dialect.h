@@ -5,6 +5,8 @@
 // row. The ODBC engine picks its dialect from the DBMS name its driver
 // reports.
 
+#include "oracle/Engine.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +29,23 @@ public:
 
     // Oracle stores an empty text as NULL.
     virtual bool emptyTextIsNull() const { return false; }
+
+    // Whether INSERT and UPDATE take RETURNING *, giving back the row as the
+    // database stored it in the same statement.
+    virtual bool supportsReturning() const { return false; }
+
+    // What a text typed into a column stores: its kind and text; kind Null
+    // when it means NULL (an empty entry in a column that is not text, or any
+    // empty text where the database stores it as NULL).
+    struct TypedValue {
+        ValueKind kind = ValueKind::Null;
+        std::string data;
+    };
+    virtual TypedValue typedValue(const ColumnInfo& column, std::string_view text) const;
+
+    // The parameter standing for a value of a column, read or typed: bound by
+    // the column's type so that it compares exactly with what was read.
+    virtual Param parameter(const ColumnInfo& column, ValueKind kind, std::string data) const;
 };
 
 std::unique_ptr<Dialect> MakeDialect(DialectKind kind);

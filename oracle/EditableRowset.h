@@ -1,0 +1,106 @@
+#pragma once
+
+// The editable side of a rowset opened over one whole table: the snapshot as
+// read, an overlay holding the typed values of the one row being edited (an
+// existing row or a new one) until that row is written, and the writes
+// themselves (one row at a time, each in its own transaction, each required
+// to touch exactly one row).
+//
+// Row numbers: 0 .. rowCount()-1 are the rows read (and rows written since);
+// while a new row is being typed it is the last row, rowCount()-1.
+// All member functions are called from the UI thread only.
+
+#include "oracle/Engine.h"
+#include "oracle/RowWriter.h"
+#include "oracle/Snapshot.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TableModel;
+
+class EditableRowset {
+public:
+    // session and snapshot must outlive the rowset; the snapshot is already
+    // filled with every row of `table` (its unquoted name).
+    EditableRowset(Session& session, Snapshot& snapshot, std::string table);
+    ~EditableRowset();
+    EditableRowset(const EditableRowset&) = delete;
+    EditableRowset& operator=(const EditableRowset&) = delete;
+
+    // The grid's model over this rowset, created on first use and owned here.
+    TableModel* model();
+
+    const std::string& table() const { return table_; }
+    const std::vector<ColumnInfo>& columns() const { return snapshot_.columns(); }
+    int columnCount() const { return snapshot_.columnCount(); }
+    // Rows read and written, plus the new row while one is being typed.
+    std::int64_t rowCount() const { return snapshot_.rowCount() + (pendingIsNew() ? 1 : 0); }
+
+    // A cell as the grid shows it: the typed value where the cell was edited,
+    // otherwise the value read. `data` is valid until the rowset changes.
+    struct CellView {
+        ValueKind kind = ValueKind::Null;
+        std::string_view data;
+        bool edited = false;
+    };
+    CellView cell(std::int64_t row, int column) const;
+    // Whether a cell accepts typing: not for binary and large-object columns,
+    // nor for a binary value that SQLite keeps in any column.
+    bool isEditable(std::int64_t row, int column) const;
+
+    // Typing. A null `value` sets NULL; an empty text in a column that is not
+    // text also means NULL. row == snapshot rows (one past the last row read)
+    // starts a new row. Fails (false, with the reason in *error) when another
+    // row is still pending or the cell is read-only. Writes nothing.
+    enum class EditOutcome { Unchanged, Changed, StartedNewRow, Refused };
+    EditOutcome setValue(std::int64_t row, int column, std::optional<std::string_view> value, std::string* error);
+
+    // The pending row: -1 when none.
+    std::int64_t pendingRow() const { return pending_ ? pending_->row : -1; }
+    bool pendingIsNew() const { return pending_ && pending_->isNew; }
+    bool isPending(std::int64_t row) const { return pending_ && pending_->row == row; }
+
+    // Writes the pending row if it is `row` (UPDATE or INSERT, then re-reads
+    // it). True when nothing was pending there or the write succeeded. On
+    // failure nothing changed in the database and the typed values stay.
+    bool writeRow(std::int64_t row, std::string* error);
+    // Drops the typed values of `row`; a new row disappears.
+    void revertRow(std::int64_t row);
+
+    // Deletes rows read (each by the same rule as a write, each in its own
+    // transaction); the new row, when listed, is simply dropped. Rows deleted
+    // leave the rowset; `deleted` receives them (descending). False when any
+    // failed; `error` names each failed row (1-based) and why.
+    bool deleteRows(std::vector<std::int64_t> rows, std::vector<std::int64_t>* deleted, std::string* error);
+
+    // The messages of the exactly-one-row rule.
+    static constexpr const char* kChangedByOtherUser =
+        "the row was changed or deleted by another user since it was read";
+    static constexpr const char* kNotTellApart =
+        "the row cannot be told apart from another row (the table has no key and duplicate rows)";
+
+private:
+    struct Pending {
+        std::int64_t row = -1;
+        bool isNew = false;
+        std::vector<std::optional<Snapshot::Cell>> edits; // per column, set when typed
+    };
+
+    std::vector<RowWriter::Value> originals(std::int64_t row) const;
+    std::vector<std::optional<RowWriter::Value>> typedValues() const;
+    bool runWrite(const RowWriter::Statement& statement, bool returnsRow, std::vector<Snapshot::Cell>* stored,
+                  std::string* error);
+    std::optional<std::vector<Snapshot::Cell>> reread(const RowWriter::Statement& select);
+
+    Session& session_;
+    Snapshot& snapshot_;
+    std::string table_;
+    RowWriter writer_;
+    std::optional<Pending> pending_;
+    std::unique_ptr<TableModel> model_;
+};

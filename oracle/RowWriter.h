@@ -1,0 +1,66 @@
+#pragma once
+
+// The statements of one row write for one table, in the session's dialect:
+// the UPDATE of the changed columns, the INSERT of a new row, the DELETE of a
+// row, and the SELECT that re-reads a row after it was written. A row is
+// found by its primary key, or, when the table has none, by every column
+// whose value can be compared exactly; an UPDATE also requires the changed
+// columns to still hold the values read. NULL is matched with IS NULL.
+// Pure text building: nothing here touches a database.
+
+#include "oracle/Dialect.h"
+#include "oracle/Engine.h"
+#include "oracle/Snapshot.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class RowWriter {
+public:
+    using Value = Snapshot::Cell;
+    // One value per column, set where known (typed, or changed).
+    using Values = std::vector<std::optional<Value>>;
+
+    struct Statement {
+        std::string sql;
+        std::vector<Param> params;
+    };
+
+    // primaryKey: the key's column names in key order (empty: no key).
+    RowWriter(const Dialect& dialect, std::string table, std::vector<ColumnInfo> columns,
+              const std::vector<std::string>& primaryKey);
+
+    // True when rows are found by a primary key.
+    bool byKey() const { return byKey_; }
+    // The columns that find a row: the key's, or every comparable one.
+    const std::vector<int>& identifyingColumns() const { return identifying_; }
+
+    // UPDATE ... SET the changed columns WHERE the row's identifying columns
+    // and the changed columns hold their original values. Nothing when the
+    // row cannot be found by any column. With returning, the statement ends
+    // in RETURNING * (only where the dialect has it).
+    std::optional<Statement> update(const std::vector<Value>& original, const Values& changes, bool returning) const;
+    // INSERT of the columns set (DEFAULT VALUES when none).
+    Statement insert(const Values& values, bool returning) const;
+    // DELETE of the row that holds `original`. Nothing when it cannot be found.
+    std::optional<Statement> remove(const std::vector<Value>& original) const;
+    // SELECT * of the row holding `values`: by the key when every key value is
+    // known, otherwise by every known comparable value. Nothing when no
+    // column can find it.
+    std::optional<Statement> reselect(const Values& values) const;
+
+    // The parameter that stands for a value of a column.
+    Param param(int column, const Value& value) const;
+
+private:
+    void appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value) const;
+    void appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const;
+
+    const Dialect& dialect_;
+    std::string quotedTable_;
+    std::vector<ColumnInfo> columns_;
+    std::vector<std::string> quotedColumns_;
+    std::vector<int> identifying_;
+    bool byKey_ = false;
+};
