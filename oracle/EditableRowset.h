@@ -23,10 +23,16 @@
 
 class TableModel;
 
+// The table named by an editor's query text `SELECT * FROM "name"` (inner
+// double quotes doubled; keywords in any case, blanks between them free);
+// nothing for a text of any other form.
+std::optional<std::string> TableOfSource(std::string_view source);
+
 class EditableRowset {
 public:
     // session and snapshot must outlive the rowset; the snapshot is already
     // filled with every row of `table` (its unquoted name).
+    // An empty table name gives a rowset that refuses every edit.
     EditableRowset(Session& session, Snapshot& snapshot, std::string table);
     ~EditableRowset();
     EditableRowset(const EditableRowset&) = delete;
@@ -72,11 +78,17 @@ public:
     // Drops the typed values of `row`; a new row disappears.
     void revertRow(std::int64_t row);
 
-    // Deletes rows read (each by the same rule as a write, each in its own
-    // transaction); the new row, when listed, is simply dropped. Rows deleted
-    // leave the rowset; `deleted` receives them (descending). False when any
-    // failed; `error` names each failed row (1-based) and why.
-    bool deleteRows(std::vector<std::int64_t> rows, std::vector<std::int64_t>* deleted, std::string* error);
+    // Deletes a row read from the database, by the same rule as a write, in
+    // its own transaction; the rowset is unchanged until forgetRow(row).
+    // True when deleted, or when `row` is the new row (nothing to delete).
+    bool deleteFromDatabase(std::int64_t row, std::string* error);
+    // Takes a deleted row (or the new row) out of the rowset.
+    void forgetRow(std::int64_t row);
+
+    // Why typing into a cell would be refused; nothing when it would not.
+    std::optional<std::string> refusal(std::int64_t row, int column) const;
+    // The placeholder's index: one past the last row.
+    std::int64_t placeholderRow() const { return rowCount(); }
 
     // The messages of the exactly-one-row rule.
     static constexpr const char* kChangedByOtherUser =
@@ -92,15 +104,14 @@ private:
     };
 
     std::vector<RowWriter::Value> originals(std::int64_t row) const;
-    std::vector<std::optional<RowWriter::Value>> typedValues() const;
-    bool runWrite(const RowWriter::Statement& statement, bool returnsRow, std::vector<Snapshot::Cell>* stored,
-                  std::string* error);
-    std::optional<std::vector<Snapshot::Cell>> reread(const RowWriter::Statement& select);
+    bool runWrite(const RowWriter::Statement& statement, bool returnsRow, bool isInsert,
+                  std::vector<Snapshot::Cell>* stored, std::string* error);
+    std::optional<std::vector<Snapshot::Cell>> reread(const std::optional<RowWriter::Statement>& select);
 
     Session& session_;
     Snapshot& snapshot_;
     std::string table_;
-    RowWriter writer_;
+    std::unique_ptr<RowWriter> writer_; // none for a rowset that refuses edits
     std::optional<Pending> pending_;
     std::unique_ptr<TableModel> model_;
 };

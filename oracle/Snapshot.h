@@ -1,15 +1,18 @@
 #pragma once
 
-// A client-side copy of a result: per column, the exact values in one
-// contiguous byte arena with an end offset and a one-byte kind per cell (nine
-// bytes of overhead a cell, no heap object per cell). Rows rewritten after a
-// save live in a small side table; a removed row only leaves the row map.
-// The row count is exact once the fill has ended.
+// A client-side copy of a result. Per column, rows are stored in blocks of
+// 1024: the exact values back to back in one byte string, a 32-bit end offset
+// and a one-byte kind per cell (five bytes of overhead a cell, no heap object
+// per cell). A cell of a megabyte or more is kept apart, so that a block's
+// offsets never overflow. Rows rewritten after a save live in a small side
+// table; a removed row only leaves the row map. The row count is exact once
+// the fill has ended.
 // All member functions are called from the UI thread only.
 
 #include "oracle/Engine.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +26,7 @@ public:
     void begin(const std::vector<ColumnInfo>& columns) override;
     void cell(ValueKind kind, const char* data, std::size_t size) override;
     void endRow() override;
+    void end() override;
 
     const std::vector<ColumnInfo>& columns() const { return columns_; }
     int columnCount() const { return static_cast<int>(columns_.size()); }
@@ -45,16 +49,35 @@ public:
     std::size_t memoryBytes() const;
 
 private:
-    struct Column {
-        std::string arena;               // the bytes of every cell, back to back
-        std::vector<std::uint64_t> ends; // where each cell's bytes end
-        std::vector<ValueKind> kinds;
+    static constexpr std::int64_t kBlockRows = 1024;
+    static constexpr std::size_t kApart = std::size_t{1} << 20; // cells this large are kept apart
+    static constexpr std::uint8_t kApartFlag = 0x80;            // in a kind: the bytes are an index into `apart`
+
+    struct Block {
+        std::string bytes;                 // the cells' bytes, back to back
+        std::uint32_t ends[kBlockRows];    // where each cell's bytes end
+        std::uint8_t kinds[kBlockRows];    // ValueKind, with kApartFlag
     };
+    struct Column {
+        std::vector<std::unique_ptr<Block>> blocks;
+        std::vector<std::string> apart;
+    };
+    struct Located {
+        const Block* block;
+        std::size_t slot;
+    };
+
     std::int64_t physical(std::int64_t row) const
     {
         return !mapped_ ? row : rowMap_[static_cast<std::size_t>(row)];
     }
+    Located locate(const Column& c, std::int64_t physicalRow) const
+    {
+        return {c.blocks[static_cast<std::size_t>(physicalRow / kBlockRows)].get(),
+                static_cast<std::size_t>(physicalRow % kBlockRows)};
+    }
     const Cell* replaced(std::int64_t physicalRow, int column) const;
+    void closeBlocks();
 
     std::vector<ColumnInfo> columns_;
     std::vector<Column> data_;
@@ -63,5 +86,6 @@ private:
     bool mapped_ = false;
     std::int64_t physicalRows_ = 0;
     std::int64_t rows_ = 0;
+    std::size_t slot_ = 0; // the filling row's place in its block
     int nextColumn_ = 0;
 };

@@ -1,0 +1,166 @@
+#include "oracle/RowWriter.h"
+
+#include <algorithm>
+
+RowWriter::RowWriter(const Dialect& dialect, std::string table, std::vector<ColumnInfo> columns,
+                     const std::vector<std::string>& primaryKey)
+    : dialect_(dialect), quotedTable_(Dialect::quoteIdentifier(table)), columns_(std::move(columns))
+{
+    quotedColumns_.reserve(columns_.size());
+    for (const ColumnInfo& c : columns_)
+        quotedColumns_.push_back(Dialect::quoteIdentifier(c.name));
+
+    // The key finds a row only when every key column is in the result and
+    // compares exactly; otherwise fall back to every comparable column.
+    std::vector<int> key;
+    for (const std::string& name : primaryKey) {
+        const auto it = std::find_if(columns_.begin(), columns_.end(),
+                                     [&name](const ColumnInfo& c) { return c.name == name; });
+        if (it == columns_.end() || !it->comparable) {
+            key.clear();
+            break;
+        }
+        key.push_back(static_cast<int>(it - columns_.begin()));
+    }
+    byKey_ = !key.empty();
+    if (byKey_) {
+        identifying_ = std::move(key);
+    } else {
+        for (int c = 0; c < static_cast<int>(columns_.size()); ++c)
+            if (columns_[static_cast<std::size_t>(c)].comparable)
+                identifying_.push_back(c);
+    }
+}
+
+Param RowWriter::param(int column, const Value& value) const
+{
+    return dialect_.parameter(columns_[static_cast<std::size_t>(column)], value.kind, value.data);
+}
+
+void RowWriter::appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const
+{
+    params.push_back(std::move(p));
+    sql += dialect_.placeholder(static_cast<int>(params.size()));
+}
+
+void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value) const
+{
+    sql += quotedColumns_[static_cast<std::size_t>(column)];
+    Param p = param(column, value);
+    if (p.kind == ValueKind::Null) {
+        sql += " IS NULL";
+        return;
+    }
+    sql += " = ";
+    appendPlaceholder(sql, params, std::move(p));
+}
+
+std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& original, const Values& changes,
+                                                      bool returning) const
+{
+    if (identifying_.empty())
+        return std::nullopt;
+    Statement s;
+    s.sql = "UPDATE " + quotedTable_ + " SET ";
+    bool first = true;
+    for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
+        if (!changes[c])
+            continue;
+        if (!first)
+            s.sql += ", ";
+        first = false;
+        s.sql += quotedColumns_[c] + " = ";
+        appendPlaceholder(s.sql, s.params, param(static_cast<int>(c), *changes[c]));
+    }
+    if (first)
+        return std::nullopt; // nothing changed
+
+    s.sql += " WHERE ";
+    first = true;
+    const auto match = [&](int c) {
+        if (!first)
+            s.sql += " AND ";
+        first = false;
+        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
+    };
+    for (int c : identifying_)
+        match(c);
+    // The changed columns must still hold what was read, so that a change
+    // made by someone else since is never overwritten unseen.
+    for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
+        const int column = static_cast<int>(c);
+        if (changes[c] && columns_[c].comparable
+            && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
+            match(column);
+    }
+    if (returning && dialect_.supportsReturning())
+        s.sql += " RETURNING *";
+    return s;
+}
+
+RowWriter::Statement RowWriter::insert(const Values& values, bool returning) const
+{
+    Statement s;
+    s.sql = "INSERT INTO " + quotedTable_;
+    std::string names;
+    std::string markers;
+    for (std::size_t c = 0; c < values.size() && c < columns_.size(); ++c) {
+        if (!values[c])
+            continue;
+        if (!names.empty()) {
+            names += ", ";
+            markers += ", ";
+        }
+        names += quotedColumns_[c];
+        appendPlaceholder(markers, s.params, param(static_cast<int>(c), *values[c]));
+    }
+    if (names.empty())
+        s.sql += " DEFAULT VALUES";
+    else
+        s.sql += " (" + names + ") VALUES (" + markers + ")";
+    if (returning && dialect_.supportsReturning())
+        s.sql += " RETURNING *";
+    return s;
+}
+
+std::optional<RowWriter::Statement> RowWriter::remove(const std::vector<Value>& original) const
+{
+    if (identifying_.empty())
+        return std::nullopt;
+    Statement s;
+    s.sql = "DELETE FROM " + quotedTable_ + " WHERE ";
+    bool first = true;
+    for (int c : identifying_) {
+        if (!first)
+            s.sql += " AND ";
+        first = false;
+        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
+    }
+    return s;
+}
+
+std::optional<RowWriter::Statement> RowWriter::reselect(const Values& values) const
+{
+    std::vector<int> by;
+    if (byKey_
+        && std::all_of(identifying_.begin(), identifying_.end(),
+                       [&values](int c) { return static_cast<std::size_t>(c) < values.size() && values[c]; })) {
+        by = identifying_;
+    } else {
+        for (std::size_t c = 0; c < values.size() && c < columns_.size(); ++c)
+            if (values[c] && columns_[c].comparable)
+                by.push_back(static_cast<int>(c));
+    }
+    if (by.empty())
+        return std::nullopt;
+    Statement s;
+    s.sql = "SELECT * FROM " + quotedTable_ + " WHERE ";
+    bool first = true;
+    for (int c : by) {
+        if (!first)
+            s.sql += " AND ";
+        first = false;
+        appendMatch(s.sql, s.params, c, *values[static_cast<std::size_t>(c)]);
+    }
+    return s;
+}

@@ -1,0 +1,262 @@
+#include "oracle/TableModel.h"
+
+#include "oracle/EditableRowset.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+bool isNumeric(ColumnType t)
+{
+    return t == ColumnType::Integer || t == ColumnType::Decimal || t == ColumnType::Real;
+}
+
+bool showsSize(const ColumnInfo& c, ValueKind kind)
+{
+    return kind == ValueKind::Blob || c.type == ColumnType::Binary || c.type == ColumnType::LargeText;
+}
+
+} // namespace
+
+TableModel::TableModel(EditableRowset& rowset, QObject* parent) : QAbstractTableModel(parent), rowset_(rowset) {}
+
+TableModel::~TableModel() = default;
+
+int TableModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return static_cast<int>(std::min<std::int64_t>(rowset_.rowCount() + 1, INT_MAX));
+}
+
+int TableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rowset_.columnCount();
+}
+
+bool TableModel::IsNewRowPlaceholder(int row) const { return row == rowset_.placeholderRow(); }
+
+QVariant TableModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() > rowset_.placeholderRow() || index.column() >= rowset_.columnCount())
+        return {};
+    const int row = index.row();
+    const bool placeholder = IsNewRowPlaceholder(row);
+    const ColumnInfo& column = rowset_.columns()[static_cast<std::size_t>(index.column())];
+
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: {
+        if (placeholder)
+            return QString();
+        const EditableRowset::CellView cell = rowset_.cell(row, index.column());
+        if (cell.kind == ValueKind::Null)
+            return role == Qt::DisplayRole ? QStringLiteral("(NULL)") : QString();
+        if (showsSize(column, cell.kind)) {
+            if (role == Qt::EditRole)
+                return {};
+            const auto size = static_cast<qint64>(cell.data.size());
+            return cell.kind == ValueKind::Blob || column.type == ColumnType::Binary
+                       ? QStringLiteral("(binary, %1 bytes)").arg(size)
+                       : QStringLiteral("(text, %1 bytes)").arg(size);
+        }
+        return QString::fromUtf8(cell.data.data(), static_cast<qsizetype>(cell.data.size()));
+    }
+    case NullRole:
+        return !placeholder && rowset_.cell(row, index.column()).kind == ValueKind::Null;
+    case PendingRole:
+        return !placeholder && rowset_.cell(row, index.column()).edited;
+    case PlaceholderRole:
+        return placeholder;
+    case Qt::TextAlignmentRole:
+        if (isNumeric(column.type))
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal) {
+        if (section < 0 || section >= rowset_.columnCount())
+            return {};
+        const ColumnInfo& c = rowset_.columns()[static_cast<std::size_t>(section)];
+        if (role == Qt::DisplayRole)
+            return QString::fromStdString(c.name);
+        if (role == Qt::ToolTipRole)
+            return QString::fromStdString(c.typeName);
+        return {};
+    }
+    if (section < 0 || section > rowset_.placeholderRow())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return IsNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(section + 1);
+    case PendingRole:
+        return rowset_.isPending(section);
+    case PlaceholderRole:
+        return IsNewRowPlaceholder(section);
+    case Qt::ToolTipRole:
+        if (rowset_.isPending(section))
+            return QStringLiteral("Not saved yet");
+        if (IsNewRowPlaceholder(section))
+            return QStringLiteral("Type here to add a row");
+        return {};
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+    if (rowset_.isEditable(index.row(), index.column()))
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid())
+        return false;
+    return store(index, false, value.toString());
+}
+
+bool TableModel::SetNull(const QModelIndex& index)
+{
+    return index.isValid() && store(index, true, {});
+}
+
+bool TableModel::store(const QModelIndex& index, bool setNull, const QString& text)
+{
+    const int row = index.row();
+    const int before = PendingRow();
+    const QByteArray utf8 = text.toUtf8();
+    const std::optional<std::string_view> value =
+        setNull ? std::nullopt : std::optional<std::string_view>(std::string_view(utf8.constData(), utf8.size()));
+
+    if (IsNewRowPlaceholder(row)) {
+        if (!setNull && text.isEmpty())
+            return true; // an empty new row stays the placeholder
+        if (auto why = rowset_.refusal(row, index.column())) {
+            lastError_ = QString::fromStdString(*why);
+            return false;
+        }
+        // The placeholder becomes the new row; a fresh placeholder goes below.
+        beginInsertRows({}, row + 1, row + 1);
+        std::string error;
+        rowset_.setValue(row, index.column(), value, &error);
+        endInsertRows();
+        lastError_.clear();
+        emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
+        emit headerDataChanged(Qt::Vertical, row, row + 1);
+        pendingChanged(before);
+        return true;
+    }
+
+    std::string error;
+    switch (rowset_.setValue(row, index.column(), value, &error)) {
+    case EditableRowset::EditOutcome::Refused:
+        lastError_ = QString::fromStdString(error);
+        return false;
+    case EditableRowset::EditOutcome::Unchanged:
+        lastError_.clear();
+        return true;
+    case EditableRowset::EditOutcome::Changed:
+    case EditableRowset::EditOutcome::StartedNewRow:
+        break;
+    }
+    lastError_.clear();
+    emit dataChanged(index, index);
+    if (before != PendingRow()) {
+        emit headerDataChanged(Qt::Vertical, row, row);
+        pendingChanged(before);
+    }
+    return true;
+}
+
+void TableModel::pendingChanged(int before)
+{
+    const int now = PendingRow();
+    if (now != before)
+        emit PendingRowChanged(now);
+}
+
+bool TableModel::IsRowPending(int row) const { return rowset_.isPending(row); }
+
+int TableModel::PendingRow() const { return static_cast<int>(rowset_.pendingRow()); }
+
+bool TableModel::SubmitRow(int row, QString* error)
+{
+    if (!rowset_.isPending(row))
+        return true;
+    std::string message;
+    if (!rowset_.writeRow(row, &message)) {
+        if (error)
+            *error = QString::fromStdString(message);
+        return false;
+    }
+    // What the database stored may differ from what was typed anywhere in the row.
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, row, row);
+    emit PendingRowChanged(-1);
+    return true;
+}
+
+bool TableModel::SubmitPending(QString* error)
+{
+    const int row = PendingRow();
+    return row < 0 || SubmitRow(row, error);
+}
+
+void TableModel::RevertRow(int row)
+{
+    if (!rowset_.isPending(row))
+        return;
+    if (rowset_.pendingIsNew()) {
+        // The new row turns back into the placeholder; the one below goes.
+        beginRemoveRows({}, row + 1, row + 1);
+        rowset_.revertRow(row);
+        endRemoveRows();
+    } else {
+        rowset_.revertRow(row);
+    }
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, row, row);
+    emit PendingRowChanged(-1);
+}
+
+bool TableModel::DeleteRows(QList<int> rows, QString* error)
+{
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    const int before = PendingRow();
+    QStringList failures;
+    for (int row : rows) {
+        if (row < 0 || IsNewRowPlaceholder(row))
+            continue;
+        if (rowset_.pendingIsNew() && row == PendingRow()) {
+            RevertRow(row);
+            continue;
+        }
+        std::string message;
+        if (!rowset_.deleteFromDatabase(row, &message)) {
+            failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(message)));
+            continue;
+        }
+        beginRemoveRows({}, row, row);
+        rowset_.forgetRow(row);
+        endRemoveRows();
+    }
+    pendingChanged(before);
+    if (failures.isEmpty())
+        return true;
+    if (error)
+        *error = failures.join(QLatin1Char('\n'));
+    return false;
+}
