@@ -3,19 +3,24 @@
 // The base of every wizard page: the shared look (white, Arial 9 pt bold, the
 // blank icon), positions in twips, the page pointer state with its custom
 // pointer, the pointer rule, and program end when the window is closed.
+// All members are called from the user-interface thread only.
 
 #include <QCursor>
+#include <QHash>
+#include <QPointer>
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 class Page : public QWidget {
     Q_OBJECT
 public:
     explicit Page(QWidget* parent = nullptr);
 
-    // 0 = default, 11 = busy (hourglass over the whole page, controls
-    // included), 99 = the page's MouseIcon over the whole page (the default
-    // arrow while MouseIcon is empty).
+    // 0 = default (every control shows its usual pointer), 11 = busy (the
+    // hourglass over the whole page, controls included), 99 = the page's
+    // MouseIcon over the whole page (the default arrow while MouseIcon is
+    // empty).
     int MousePointer() const { return mousePointer_; }
     void SetMousePointer(int value);
 
@@ -24,12 +29,27 @@ public:
 
     // The pointer rule: moving over `w` sets the page pointer to `value`
     // (0 or 99) unless the page is busy (11). Call with the page itself too.
+    // The parts of a control (a list's viewport, a grid's headers) count as
+    // the control. Moving over a widget without a rule changes nothing, and
+    // a disabled control has no rule in effect.
     void AddPointerRule(QWidget* w, int value);
 
-    // Places a child or sizes the window in twips (15 per pixel at 96 dpi).
+    // Places a child in twips (15 per pixel at 96 dpi), relative to the
+    // client area.
     void PlaceTwips(QWidget* w, int left, int top, int width, int height) const;
-    // Sets the client area in twips.
+    // Sets the client area in twips (kept fixed for a fixed border).
     void SetClientSizeTwips(int width, int height);
+
+    // A fixed single border: not resizable, minimise and close boxes, no
+    // maximise box. Call before the page is first shown.
+    void SetFixedSingleBorder();
+
+    // The window's outer size, frame and title bar included once the platform
+    // has reported them; the client size before that.
+    int OuterWidthTwips() const;
+    int OuterHeightTwips() const;
+    // Sets the outer height, keeping the frame's share.
+    void SetOuterHeightTwips(int height);
 
 protected:
     // Closing the window from its frame ends the program. A page that must
@@ -39,6 +59,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct CoveredWidget {
+        QPointer<QWidget> widget;
+        std::optional<QCursor> own; // the pointer the widget had set for itself
+    };
+
+    void ApplyPointer();
+    void CoverWith(const QCursor& cursor);
+    void Uncover();
+
     int mousePointer_ = 0;
     std::optional<QCursor> mouseIcon_;
+    QHash<const QObject*, int> pointerRules_;
+    std::vector<CoveredWidget> covered_;
+    bool fixedBorder_ = false;
 };

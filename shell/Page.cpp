@@ -1,0 +1,185 @@
+#include "shell/Page.h"
+
+#include "shell/Main.h"
+#include "shell/ProgramEnd.h"
+
+#include <QCloseEvent>
+#include <QEnterEvent>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+Page::Page(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+{
+    ApplyPageLook(*this);
+}
+
+// ---- the page pointer -------------------------------------------------------
+
+void Page::SetMousePointer(int value)
+{
+    if (value == mousePointer_)
+        return;
+    mousePointer_ = value;
+    ApplyPointer();
+}
+
+void Page::SetMouseIcon(std::optional<QCursor> icon)
+{
+    mouseIcon_ = std::move(icon);
+    if (mousePointer_ == 99)
+        ApplyPointer();
+}
+
+void Page::ApplyPointer()
+{
+    switch (mousePointer_) {
+    case 0:
+        Uncover();
+        break;
+    case 11:
+        CoverWith(QCursor(Qt::WaitCursor));
+        break;
+    default:
+        CoverWith(mouseIcon_.value_or(QCursor(Qt::ArrowCursor)));
+        break;
+    }
+}
+
+void Page::CoverWith(const QCursor& cursor)
+{
+    // Every widget of this window gets the pointer, also those that set one
+    // of their own (the I-beam of a text box); what they had is kept so that
+    // the default state can give it back. Windows of their own (a message
+    // box parented to the page) are left alone.
+    QList<QWidget*> widgets = findChildren<QWidget*>();
+    widgets.prepend(this);
+    for (QWidget* w : widgets) {
+        if (w->window() != this)
+            continue;
+        const bool known = std::any_of(covered_.begin(), covered_.end(),
+                                       [w](const CoveredWidget& c) { return c.widget == w; });
+        if (!known) {
+            std::optional<QCursor> own;
+            if (w->testAttribute(Qt::WA_SetCursor))
+                own = w->cursor();
+            covered_.push_back(CoveredWidget{w, std::move(own)});
+        }
+        w->setCursor(cursor);
+    }
+}
+
+void Page::Uncover()
+{
+    for (CoveredWidget& c : covered_) {
+        if (!c.widget)
+            continue;
+        if (c.own)
+            c.widget->setCursor(*c.own);
+        else
+            c.widget->unsetCursor();
+    }
+    covered_.clear();
+}
+
+// ---- the pointer rule -------------------------------------------------------
+
+void Page::AddPointerRule(QWidget* w, int value)
+{
+    if (!w)
+        return;
+    const auto watch = [this, value](QWidget* x) {
+        if (!pointerRules_.contains(x)) {
+            x->installEventFilter(this);
+            connect(x, &QObject::destroyed, this, [this](QObject* gone) { pointerRules_.remove(gone); });
+        }
+        x->setMouseTracking(true);
+        pointerRules_.insert(x, value);
+    };
+    watch(w);
+    if (w == this)
+        return;
+    for (QWidget* part : w->findChildren<QWidget*>()) {
+        if (part->window() == this && !pointerRules_.contains(part))
+            watch(part);
+    }
+}
+
+bool Page::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseMove || type == QEvent::Enter) {
+        const auto rule = pointerRules_.constFind(watched);
+        if (rule != pointerRules_.constEnd() && watched->isWidgetType()) {
+            const auto* w = static_cast<const QWidget*>(watched);
+            const QPointF at = type == QEvent::MouseMove ? static_cast<QMouseEvent*>(event)->position()
+                                                         : static_cast<QEnterEvent*>(event)->position();
+            // A move over a child reaches its parents too; there only the
+            // child's own rule counts (or none, for a label without one).
+            const bool overChild = w->childAt(at.toPoint()) != nullptr;
+            if (w->isEnabled() && !overChild && mousePointer_ != 11)
+                SetMousePointer(rule.value());
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- twips ------------------------------------------------------------------
+
+void Page::PlaceTwips(QWidget* w, int left, int top, int width, int height) const
+{
+    if (!w)
+        return;
+    w->setGeometry(TwipsToPixels(left, this), TwipsToPixels(top, this), TwipsToPixels(width, this),
+                   TwipsToPixels(height, this));
+}
+
+void Page::SetClientSizeTwips(int width, int height)
+{
+    const QSize size(TwipsToPixels(width, this), TwipsToPixels(height, this));
+    if (fixedBorder_)
+        setFixedSize(size);
+    else
+        resize(size);
+}
+
+void Page::SetFixedSingleBorder()
+{
+    fixedBorder_ = true;
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+}
+
+int Page::OuterWidthTwips() const
+{
+    return qRound(PixelsToTwips(frameGeometry().width(), this));
+}
+
+int Page::OuterHeightTwips() const
+{
+    return qRound(PixelsToTwips(frameGeometry().height(), this));
+}
+
+void Page::SetOuterHeightTwips(int height)
+{
+    const int frame = frameGeometry().height() - geometry().height();
+    const int client = TwipsToPixels(height, this) - frame;
+    if (fixedBorder_)
+        setFixedHeight(client);
+    else
+        resize(width(), client);
+}
+
+// ---- closing ----------------------------------------------------------------
+
+void Page::closeEvent(QCloseEvent* event)
+{
+    if (!QueryUnload()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    EndProgram(0);
+}
