@@ -33,6 +33,9 @@ public:
               long options = -1);
     // Runs a query and returns a rowset on its first row.
     std::shared_ptr<Recordset> Execute(const QString& commandText, long options = -1);
+    // The logged-in user's own tables (one column, the name), as the engine's
+    // catalogue lists them; a rowset on its first row, like Execute.
+    std::shared_ptr<Recordset> OpenUserTables();
     void Close();
     bool IsOpen() const { return session_ != nullptr; }
 

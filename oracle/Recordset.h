@@ -35,6 +35,8 @@ public:
 
     // Read-only, from Connection::Execute: the whole result, exact count.
     void Fill(Session& session, const std::string& sql);
+    // Read-only, from Connection::OpenUserTables: the session's table catalogue.
+    void FillUserTables(Session& session);
 
     // The editable snapshot over a whole table: source is the query text,
     // activeConnection stays referenced for as long as this rowset lives.
