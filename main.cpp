@@ -1,4 +1,4 @@
-#include "pages/Forms.h"
+#include "pages/Startup.h"
 
 #include <QApplication>
 
@@ -6,6 +6,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dervanta"));
-    GetForm1();
+    // The pages end the program themselves (Quit, closing a window).
+    QApplication::setQuitOnLastWindowClosed(false);
+    StartProgram();
     return QApplication::exec();
 }

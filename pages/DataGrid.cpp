@@ -1,0 +1,334 @@
+#include "pages/DataGrid.h"
+
+#include "oracle/TableModel.h"
+#include "pages/Messages.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMetaProperty>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// Draws NULL apart from an empty text, marks typed cells, and tells the grid
+// when the model refuses a typed value.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    GridDelegate(DataGrid* grid, std::function<void(const QString&)> refused)
+        : QStyledItemDelegate(grid), refused_(std::move(refused))
+    {
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        auto* table = qobject_cast<TableModel*>(model);
+        const QByteArray property = editor->metaObject()->userProperty().name();
+        if (!table || property.isEmpty()) {
+            QStyledItemDelegate::setModelData(editor, model, index);
+            return;
+        }
+        if (!table->setData(index, editor->property(property.constData()), Qt::EditRole))
+            refused_(table->LastError());
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(TableModel::NullRole).toBool()) {
+            option->font.setItalic(true);
+            option->palette.setColor(QPalette::Text, QColor(0x80, 0x80, 0x80));
+            option->palette.setColor(QPalette::HighlightedText, QColor(0xD0, 0xD0, 0xD0));
+        }
+        if (index.data(TableModel::PendingRole).toBool())
+            option->backgroundBrush = QColor(0xFF, 0xF4, 0xC0);
+    }
+
+private:
+    std::function<void(const QString&)> refused_;
+};
+
+// The row headers: a row whose typed values are not saved yet shows a pencil.
+class RowHeader : public QHeaderView {
+public:
+    explicit RowHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override
+    {
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        if (!model() || !model()->headerData(logicalIndex, Qt::Vertical, TableModel::PendingRole).toBool())
+            return;
+        painter->save();
+        painter->setPen(QColor(0xC0, 0x00, 0x00));
+        painter->drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("\u270E"));
+        painter->restore();
+    }
+};
+
+QString savingFailedText(const QString& reason)
+{
+    return QStringLiteral("The row could not be saved: %1.\n\nYour typed values are kept. Correct them and leave "
+                          "the row again, or press Esc to restore the values read.")
+        .arg(reason);
+}
+
+} // namespace
+
+DataGrid::DataGrid(QWidget* parent)
+    : QTableView(parent)
+{
+    setVerticalHeader(new RowHeader(this));
+    verticalHeader()->setSectionsClickable(true);
+    verticalHeader()->setHighlightSections(true);
+    horizontalHeader()->setHighlightSections(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked
+                    | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    // Tab leaves the grid for the page's buttons; arrows move between cells.
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setItemDelegate(new GridDelegate(this, [this](const QString& reason) {
+        QTimer::singleShot(0, this, [this, reason] { ShowMessage(window(), reason); });
+    }));
+
+    setNullAction_ = new QAction(QStringLiteral("Set to NULL"), this);
+    setNullAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    setNullAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(setNullAction_, &QAction::triggered, this, &DataGrid::setCurrentToNull);
+    addAction(setNullAction_);
+
+    deleteRowsAction_ = new QAction(QStringLiteral("Delete Selected Rows"), this);
+    deleteRowsAction_->setShortcut(QKeySequence(Qt::Key_Delete));
+    deleteRowsAction_->setShortcutContext(Qt::WidgetShortcut);
+    connect(deleteRowsAction_, &QAction::triggered, this, &DataGrid::deleteSelectedRows);
+    addAction(deleteRowsAction_);
+
+    connect(qApp, &QApplication::focusChanged, this, &DataGrid::onFocusChanged);
+}
+
+DataGrid::~DataGrid()
+{
+    // The view lets go of the model before the rowset that owns it goes.
+    QItemSelectionModel* selection = selectionModel();
+    setModel(nullptr);
+    delete selection;
+}
+
+void DataGrid::SetDataSource(RecordsetPtr rowset)
+{
+    RecordsetPtr previous = std::exchange(rowset_, std::move(rowset));
+    QItemSelectionModel* oldSelection = selectionModel();
+    QAbstractItemModel* source = rowset_ ? rowset_->DataSource() : nullptr;
+    model_ = qobject_cast<TableModel*>(source);
+    setModel(source);
+    delete oldSelection;
+    if (model_) {
+        connect(model_, &TableModel::PendingRowChanged, verticalHeader()->viewport(),
+                qOverload<>(&QWidget::update));
+        resizeColumnsToContents();
+        // Very long texts must not make a column wider than the grid.
+        for (int c = 0; c < model_->columnCount(); ++c)
+            setColumnWidth(c, std::min(columnWidth(c), std::max(viewport()->width() * 2 / 3, 120)));
+        if (model_->rowCount() > 0)
+            setCurrentIndex(model_->index(0, 0));
+    }
+    // Only now, with the view no longer using its model, may the old rowset
+    // (and with it its connection) go.
+    previous.reset();
+}
+
+void DataGrid::commitOpenEditor()
+{
+    if (state() != QAbstractItemView::EditingState)
+        return;
+    if (QWidget* editor = indexWidget(currentIndex())) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
+void DataGrid::discardOpenEditor()
+{
+    if (state() != QAbstractItemView::EditingState)
+        return;
+    if (QWidget* editor = indexWidget(currentIndex()))
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+}
+
+bool DataGrid::CommitPendingRow()
+{
+    if (!model_)
+        return true;
+    commitOpenEditor();
+    const int row = model_->PendingRow();
+    if (row < 0)
+        return true;
+    QString error;
+    if (model_->SubmitRow(row, &error))
+        return true;
+    ShowMessage(window(), savingFailedText(error));
+    setCurrentIndex(model_->index(row, std::max(0, currentIndex().column())));
+    setFocus();
+    return false;
+}
+
+bool DataGrid::FinishEditing()
+{
+    if (!model_)
+        return true;
+    commitOpenEditor();
+    const int row = model_->PendingRow();
+    if (row < 0)
+        return true;
+    QString error;
+    if (model_->SubmitRow(row, &error))
+        return true;
+
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Dervanta"),
+                    QStringLiteral("The row you changed could not be saved: %1.\n\nGo back to the row to correct "
+                                   "it, or discard your changes to it?")
+                        .arg(error),
+                    QMessageBox::NoButton, window());
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* back = box.addButton(QStringLiteral("Go Back to the Row"), QMessageBox::RejectRole);
+    QPushButton* discard = box.addButton(QStringLiteral("Discard Changes"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(back);
+    box.setEscapeButton(back);
+    box.exec();
+    if (box.clickedButton() == discard) {
+        model_->RevertRow(row);
+        return true;
+    }
+    setCurrentIndex(model_->index(row, std::max(0, currentIndex().column())));
+    setFocus();
+    return false;
+}
+
+void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    // The base commits an open editor of the previous cell first.
+    QTableView::currentChanged(current, previous);
+    if (!model_ || returning_ || !previous.isValid() || current.row() == previous.row())
+        return;
+    const int row = previous.row();
+    if (!model_->IsRowPending(row))
+        return;
+    QString error;
+    if (!model_->SubmitRow(row, &error))
+        returnToRow(row, previous.column(), error);
+}
+
+void DataGrid::returnToRow(int row, int column, const QString& reason)
+{
+    // Shown once the event that left the row has been handled completely, so
+    // that a mouse press does not select the new row after the return.
+    QTimer::singleShot(0, this, [this, row, column, reason] {
+        ShowMessage(window(), savingFailedText(reason));
+        if (!model_ || !model_->IsRowPending(row))
+            return;
+        returning_ = true;
+        selectionModel()->setCurrentIndex(model_->index(row, std::max(0, column)),
+                                          QItemSelectionModel::ClearAndSelect);
+        returning_ = false;
+        setFocus();
+    });
+}
+
+void DataGrid::onFocusChanged(QWidget* old, QWidget* now)
+{
+    // Leaving the grid for another control of the page leaves the row too.
+    // A message box or a menu is another window: the row is not left then.
+    if (!model_ || !old || !now || !ownsWidget(old) || ownsWidget(now) || now->window() != window())
+        return;
+    const int row = model_->PendingRow();
+    if (row < 0)
+        return;
+    QString error;
+    if (!model_->SubmitRow(row, &error))
+        returnToRow(row, currentIndex().column(), error);
+}
+
+bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncestorOf(w); }
+
+void DataGrid::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_
+        && state() != QAbstractItemView::EditingState) {
+        const int row = currentIndex().row();
+        if (model_->IsRowPending(row)) {
+            model_->RevertRow(row);
+            event->accept();
+            return;
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void DataGrid::setCurrentToNull()
+{
+    const QModelIndex index = currentIndex();
+    if (!model_ || !index.isValid())
+        return;
+    discardOpenEditor();
+    if (!model_->SetNull(index))
+        ShowMessage(window(), model_->LastError());
+}
+
+void DataGrid::deleteSelectedRows()
+{
+    if (!model_)
+        return;
+    QList<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        if (!model_->IsNewRowPlaceholder(index.row()))
+            rows.append(index.row());
+    if (rows.isEmpty())
+        return;
+    std::sort(rows.begin(), rows.end());
+    const QString question = rows.size() == 1
+                                 ? QStringLiteral("Delete the selected row from the table?")
+                                 : QStringLiteral("Delete the %1 selected rows from the table?").arg(rows.size());
+    if (!AskQuestion(window(), question))
+        return;
+    commitOpenEditor();
+    const int pending = model_->PendingRow();
+    if (pending >= 0) {
+        if (rows.contains(pending))
+            model_->RevertRow(pending);
+        else if (!CommitPendingRow())
+            return;
+    }
+    QString error;
+    if (!model_->DeleteRows(rows, &error))
+        ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(error));
+}
+
+void DataGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!model_)
+        return;
+    const QModelIndex index = currentIndex();
+    setNullAction_->setEnabled(index.isValid() && (model_->flags(index) & Qt::ItemIsEditable));
+    bool wholeRows = false;
+    for (const QModelIndex& row : selectionModel()->selectedRows())
+        wholeRows = wholeRows || !model_->IsNewRowPlaceholder(row.row());
+    deleteRowsAction_->setEnabled(wholeRows);
+    QMenu menu(this);
+    menu.addAction(setNullAction_);
+    menu.addAction(deleteRowsAction_);
+    menu.exec(event->globalPos());
+    setNullAction_->setEnabled(true);
+    deleteRowsAction_->setEnabled(true);
+}

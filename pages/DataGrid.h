@@ -1,0 +1,62 @@
+#pragma once
+
+// The editor page's grid: a table view bound to an editable rowset, holding
+// the only reference to it. An edited row is written when the user leaves it
+// (another row becomes current, or the focus goes to another control of the
+// page); a refused write is shown, the typed values stay and the row becomes
+// current again. Keys: Esc reverts the row (the first Esc cancels an open
+// cell editor), Ctrl+0 sets the cell to NULL, Delete removes the selected
+// whole rows after a question. A new row is typed into the empty row at the
+// bottom. All member functions are called from the UI thread only.
+
+#include "oracle/Recordset.h"
+
+#include <QTableView>
+
+class QAction;
+class TableModel;
+
+class DataGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit DataGrid(QWidget* parent = nullptr);
+    ~DataGrid() override;
+
+    // Binds the grid to a rowset, or unbinds it with nullptr (which releases
+    // the previous rowset and so its connection).
+    void SetDataSource(RecordsetPtr rowset);
+    const RecordsetPtr& DataSource() const { return rowset_; }
+    TableModel* Model() const { return model_; }
+
+    // Writes the pending row, if any, before the page is left. On a refused
+    // write the user is told why and chooses: go back to the row (false) or
+    // discard the typed values (true).
+    bool FinishEditing();
+
+    // Writes the pending row now. On failure shows why, keeps the typed
+    // values and makes that row current again; returns false.
+    bool CommitPendingRow();
+
+    QAction* SetNullAction() const { return setNullAction_; }
+    QAction* DeleteRowsAction() const { return deleteRowsAction_; }
+
+protected:
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void commitOpenEditor();
+    void discardOpenEditor();
+    void setCurrentToNull();
+    void deleteSelectedRows();
+    void returnToRow(int row, int column, const QString& reason);
+    void onFocusChanged(QWidget* old, QWidget* now);
+    bool ownsWidget(const QWidget* w) const;
+
+    RecordsetPtr rowset_;
+    TableModel* model_ = nullptr;
+    QAction* setNullAction_ = nullptr;
+    QAction* deleteRowsAction_ = nullptr;
+    bool returning_ = false;
+};

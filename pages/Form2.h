@@ -1,0 +1,44 @@
+#pragma once
+
+// The table chooser page: lists the tables the logged-in user owns and opens
+// the chosen one in the editor page.
+
+#include "shell/Page.h"
+
+class CheckButton;
+class QFrame;
+class QLabel;
+class TableList;
+
+class Form2 : public Page {
+    Q_OBJECT
+public:
+    Form2();
+
+    // The load sequence: centre, hand pointer, caption, then the table list
+    // read anew with the page busy and disabled. Runs when the page is first
+    // referred to and again on every arrival from the connection page.
+    // Database failures pass to the caller.
+    void Form_Load();
+
+    // True while a load fills the list. A fill never starts while another
+    // runs: the list yields to the event loop once per name, so input to
+    // another page could otherwise start a second fill inside the first.
+    static bool FillRunning();
+
+    QLabel* Label1;
+    TableList* List1;
+    QFrame* Line1;
+    CheckButton* Check2; // "< Back"
+    CheckButton* Check3; // "Next >"
+    CheckButton* Check1; // "Quit"
+
+signals:
+    // Emitted at the end of every load sequence that filled the list.
+    void listLoaded();
+
+private:
+    void Check1_Click();
+    void Check2_Click();
+    void Check3_Click();
+};

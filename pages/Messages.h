@@ -1,0 +1,14 @@
+#pragma once
+
+// Modal message boxes as every page shows them: titled "Dervanta", OK only.
+
+#include <QString>
+
+class QWidget;
+
+// Shows text with an OK button. Details, when given, go into the box's
+// expandable details pane and never into its main text.
+void ShowMessage(QWidget* parent, const QString& text, const QString& details = {});
+
+// Asks a yes/no question (Yes and No buttons, No the default); true on Yes.
+bool AskQuestion(QWidget* parent, const QString& text);

@@ -1,0 +1,49 @@
+#include "pages/OpenTableInEditor.h"
+
+#include "oracle/Connection.h"
+#include "oracle/ConnectionString.h"
+#include "oracle/Dialect.h"
+#include "oracle/Globals.h"
+#include "oracle/Recordset.h"
+#include "pages/DataGrid.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/Forms.h"
+#include "pages/TableList.h"
+
+#include <QLabel>
+
+#include <memory>
+
+void OpenTableInEditor()
+{
+    Form2& chooser = GetForm2();
+    chooser.SetMousePointer(11);
+
+    ConnectionPtr connection = Connection::Create();
+    connection->CursorLocation = adUseClient;
+    const LoginFields fields = CurrentLoginFields();
+    connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+
+    SelectedTable = chooser.List1->List(chooser.List1->ListIndex());
+
+    Form3& editor = GetForm3();
+    editor.show();
+    editor.Label2->setText(QStringLiteral(" Now Editing: ") + SelectedTable);
+
+    // Unbinding releases the previous rowset and with it its connection.
+    editor.DataGrid1->SetDataSource(nullptr);
+
+    // The name goes between double quotes with any inner double quote
+    // doubled, so that no name can break the statement.
+    const QString source = QStringLiteral("SELECT * FROM ")
+                           + QString::fromStdString(Dialect::quoteIdentifier(SelectedTable.toStdString()));
+    auto rowset = std::make_shared<Recordset>();
+    rowset->Open(source, connection, adOpenDynamic, adLockOptimistic, -1);
+    connection.reset(); // the rowset holds it from here on
+
+    editor.DataGrid1->SetDataSource(std::move(rowset));
+    editor.DataGrid1->setFocus();
+    chooser.hide();
+    chooser.SetMousePointer(0);
+}
