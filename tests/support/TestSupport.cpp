@@ -155,6 +155,47 @@ void pgDropTables(const std::vector<std::string>& names, PgRole role)
     }
 }
 
+ScratchPgRole::ScratchPgRole()
+    : name_(uniqueName("role")), password_("pw '\"; " + uniqueName("x"))
+{
+    std::string literal = "'";
+    for (char c : password_) {
+        if (c == '\'')
+            literal += '\'';
+        literal += c;
+    }
+    literal += '\'';
+    pgExec("create role " + name_ + " login password " + literal + ";"
+           " grant create, usage on schema public to " + name_,
+           PgRole::Superuser);
+}
+
+ScratchPgRole::~ScratchPgRole()
+{
+    try {
+        pgExec("drop owned by " + name_ + " cascade; drop role " + name_, PgRole::Superuser);
+    } catch (const SetupError&) {
+        // Cleanup only.
+    }
+}
+
+void ScratchPgRole::exec(const std::string& sql) const
+{
+    pgExec("set role " + name_ + "; " + sql, PgRole::Superuser);
+}
+
+int ScratchPgRole::backends() const
+{
+    const Rows rows = pgQuery("select count(*) from pg_catalog.pg_stat_activity where usename = '" + name_ + "'",
+                              PgRole::Superuser);
+    return std::stoi(rows.at(0).at(0).value_or("0"));
+}
+
+void ScratchPgRole::useAsLogin() const
+{
+    setLoginFields(pgDataSource(), QString::fromStdString(name_), QString::fromStdString(password_));
+}
+
 ScratchSqlite::ScratchSqlite(const std::string& sql)
 {
     if (!dir_.isValid())

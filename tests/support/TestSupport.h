@@ -60,6 +60,30 @@ Rows pgQuery(const std::string& sql, PgRole role = PgRole::Owner);
 // Drops the named tables (as owner, "if exists"), ignoring failures. For cleanup.
 void pgDropTables(const std::vector<std::string>& names, PgRole role = PgRole::Owner);
 
+// A login role of its own for one test, so that the user's own tables are
+// exactly the ones the test made. Created with CREATE on schema public;
+// dropped, with everything it owns, with the object. Throws SetupError.
+class ScratchPgRole {
+public:
+    ScratchPgRole();
+    ~ScratchPgRole();
+    ScratchPgRole(const ScratchPgRole&) = delete;
+    ScratchPgRole& operator=(const ScratchPgRole&) = delete;
+
+    const std::string& name() const { return name_; }
+    const std::string& password() const { return password_; }
+    // Runs statements as this role: what they create, it owns.
+    void exec(const std::string& sql) const;
+    // How many sessions of this role the server has open now.
+    int backends() const;
+    // Makes CurrentLoginFields() answer with this role's login.
+    void useAsLogin() const;
+
+private:
+    std::string name_;
+    std::string password_;
+};
+
 // ---- SQLite scratch files ---------------------------------------------------
 
 // A SQLite database file in a temporary folder, removed with the object.
