@@ -73,7 +73,9 @@ void CenterForm(QWidget& page)
 
 bool FileExists(const QString& path)
 {
-    if (path.isEmpty())
+    // A NUL would cut the name short at the system call and ask about
+    // another file.
+    if (path.isEmpty() || path.contains(QChar(0)))
         return false;
     try {
         std::error_code error;
@@ -301,9 +303,25 @@ std::optional<QCursor> LoadCursorFile(const QString& path)
     return CursorFromCurData(data);
 }
 
+namespace {
+
+QString& handPointerFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+void SetHandPointerFolder(const QString& folder)
+{
+    handPointerFolder() = folder;
+}
+
 QString HandPointerPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/HAND-M.CUR");
+    const QString& folder = handPointerFolder();
+    return (folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder) + QStringLiteral("/HAND-M.CUR");
 }
 
 void LoadHandPointer(Page& page)

@@ -36,7 +36,10 @@ std::optional<QCursor> LoadCursorFile(const QString& path);
 std::optional<QCursor> CursorFromCurData(const QByteArray& data);
 
 // Where the hand pointer file is looked for: HAND-M.CUR beside the program.
+// Tests may point to another folder instead (an empty folder name restores
+// the program's own).
 QString HandPointerPath();
+void SetHandPointerFolder(const QString& folder);
 
 // The page's MouseIcon from HAND-M.CUR beside the program, if that exists and
 // reads as a pointer image; otherwise MouseIcon is left as it is.
