@@ -1,0 +1,112 @@
+#include "support/PageSupport.h"
+
+#include "pages/Forms.h"
+#include "shell/Main.h"
+#include "shell/ProgramEnd.h"
+#include "shell/SettingsStore.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace PageSupport {
+
+namespace {
+
+const QString kApplication = QStringLiteral("Marrowick");
+const QString kSection = QStringLiteral("Dervanta");
+
+} // namespace
+
+void prepareEnvironment()
+{
+    // Lives until the process ends; the tests never see the user's own store.
+    static QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+}
+
+QList<int>& programEnds()
+{
+    static QList<int> ends;
+    return ends;
+}
+
+void installHooks()
+{
+    SetEndProgramHandler([](int code) { programEnds().append(code); });
+    SetHomePageHooks([] { return 0.5; }, [](const QUrl&) {});
+    const QString source = qEnvironmentVariable("DERVANTA_SOURCE_DIR");
+    if (!source.isEmpty())
+        SetHandPointerFolder(source + QStringLiteral("/resources"));
+}
+
+void storeLogin(const QString& sid, const QString& user, const QString& password)
+{
+    SettingsSave(kApplication, kSection, QStringLiteral("OracleSID"), sid);
+    SettingsSave(kApplication, kSection, QStringLiteral("OracleUser"), user);
+    SettingsSave(kApplication, kSection, QStringLiteral("OraclePassword"), password);
+}
+
+QString storedValue(const QString& key) { return SettingsGet(kApplication, kSection, key); }
+
+void resetPages()
+{
+    DestroyFormsForTests();
+    storeLogin({}, {}, {});
+    programEnds().clear();
+    QCoreApplication::processEvents();
+}
+
+BoxCatcher::BoxCatcher(Inspect inspect)
+    : inspect_(std::move(inspect))
+{
+    connect(&timer_, &QTimer::timeout, this, &BoxCatcher::poll);
+    timer_.start(10);
+}
+
+void BoxCatcher::poll()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    for (const QPointer<QMessageBox>& known : handled_)
+        if (known == box)
+            return;
+    handled_.append(box);
+
+    SeenBox s{box->windowTitle(), box->text(), box->detailedText(), {}};
+    for (QAbstractButton* b : box->buttons())
+        s.buttons.append(box->standardButton(b) == QMessageBox::Ok ? QStringLiteral("OK") : b->text());
+    seen.append(s);
+
+    const QString answer = inspect_ ? inspect_(box) : QString();
+    if (!box)
+        return;
+    QAbstractButton* press = nullptr;
+    for (QAbstractButton* b : box->buttons())
+        if (!answer.isEmpty() && b->text() == answer)
+            press = b;
+    if (!press && !answer.isEmpty())
+        qWarning("BoxCatcher: no button named %s", qPrintable(answer));
+    if (!press)
+        press = box->escapeButton() ? box->escapeButton() : static_cast<QAbstractButton*>(box->defaultButton());
+    if (!press && !box->buttons().isEmpty())
+        press = box->buttons().first();
+    if (press)
+        press->click();
+}
+
+void maybeScreenshot(const QString& name)
+{
+    const QString dir = qEnvironmentVariable("DERVANTA_SCREENSHOT_DIR");
+    if (dir.isEmpty() || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    QTest::qWait(300);
+    QProcess::execute(QStringLiteral("import"),
+                      {QStringLiteral("-window"), QStringLiteral("root"), QDir(dir).filePath(name + ".png")});
+}
+
+} // namespace PageSupport

@@ -1,0 +1,240 @@
+// The connection page driven through its real widgets: the stored login,
+// selection on entering a box, one action per press, Test Connection,
+// Next > and the start-up move to the chooser.
+
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Forms.h"
+#include "pages/Startup.h"
+#include "pages/TableList.h"
+#include "shell/CheckButton.h"
+#include "shell/Main.h"
+#include "shell/SettingsStore.h"
+#include "support/PageSupport.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace PageSupport;
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+private:
+    Form1& showForm1()
+    {
+        Form1& form = GetForm1();
+        form.show();
+        if (!QTest::qWaitForWindowActive(&form))
+            qWarning("Form1 did not become active");
+        return form;
+    }
+
+    static QString storeFileText()
+    {
+        QFile file(SettingsFilePath(QStringLiteral("Marrowick")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private slots:
+    void init() { resetPages(); }
+    void cleanupTestCase() { resetPages(); }
+
+    void layoutTabOrderAndNames()
+    {
+        Form1& form = showForm1();
+        QCOMPARE(form.windowTitle(), QStringLiteral("Setup Connections"));
+        QCOMPARE(form.size(), QSize(TwipsToPixels(5895, &form), TwipsToPixels(3165, &form)));
+        QCOMPARE(form.Text3->geometry(), QRect(TwipsToPixels(1200, &form), TwipsToPixels(1440, &form),
+                                               TwipsToPixels(4455, &form), TwipsToPixels(330, &form)));
+        QCOMPARE(form.Check1->geometry().topLeft(), QPoint(TwipsToPixels(3960, &form), TwipsToPixels(2640, &form)));
+        QCOMPARE(form.Text1->accessibleName(), QStringLiteral("SID:"));
+        QCOMPARE(form.Text2->accessibleName(), QStringLiteral("Username:"));
+        QCOMPARE(form.Text3->accessibleName(), QStringLiteral("Password:"));
+        QVERIFY(!form.Check4->isEnabled());
+
+        // Tab walks the boxes and the enabled buttons in the design's order.
+        form.Text1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.Text1);
+        const QList<QWidget*> order = {form.Text2, form.Text3, form.Check5, form.Check2, form.Check3, form.Check1,
+                                       form.Text1};
+        for (QWidget* expected : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected);
+        }
+    }
+
+    void everyChangeIsStoredAtOnce()
+    {
+        Form1& form = showForm1();
+        form.Text1->setFocus();
+        for (const QString& expected : {QStringLiteral("o"), QStringLiteral("or"), QStringLiteral("orc")}) {
+            QTest::keyClick(form.Text1, expected.back().toLatin1());
+            QCOMPARE(storedValue(QStringLiteral("OracleSID")), expected);
+            QVERIFY2(storeFileText().contains(QStringLiteral("OracleSID=") + expected), qPrintable(storeFileText()));
+        }
+        QTest::keyClick(form.Text1, Qt::Key_Backspace);
+        QCOMPARE(storedValue(QStringLiteral("OracleSID")), QStringLiteral("or"));
+
+        form.Text3->setFocus();
+        QTest::keyClicks(form.Text3, QStringLiteral("p; \"w'"));
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), QStringLiteral("p; \"w'"));
+        QCOMPARE(form.Text3->displayText(), QStringLiteral("******"));
+
+        // Emptying a box stores the empty text.
+        form.Text1->selectAll();
+        QTest::keyClick(form.Text1, Qt::Key_Delete);
+        QCOMPARE(storedValue(QStringLiteral("OracleSID")), QString());
+    }
+
+    void enteringABoxSelectsAllOfIt()
+    {
+        storeLogin(QStringLiteral("some sid"), QStringLiteral("scott"), QStringLiteral("tiger"));
+        Form1& form = showForm1();
+        QCOMPARE(form.Text2->text(), QStringLiteral("scott"));
+
+        form.Text1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.Text1);
+        QTest::keyClick(form.Text1, Qt::Key_Tab);
+        QCOMPARE(form.Text2->selectedText(), QStringLiteral("scott"));
+        QTest::keyClick(form.Text2, Qt::Key_Backtab);
+        QCOMPARE(form.Text1->selectedText(), QStringLiteral("some sid"));
+
+        // A click gives the focus and then places the cursor; the whole text
+        // must still be selected afterwards.
+        const QPoint middle = form.Text3->rect().center();
+        QTest::mouseClick(form.Text3, Qt::LeftButton, Qt::NoModifier, middle);
+        QCOMPARE(QApplication::focusWidget(), form.Text3);
+        QCOMPARE(form.Text3->selectedText(), QStringLiteral("tiger"));
+        QTest::mouseClick(form.Text2, Qt::LeftButton, Qt::NoModifier, form.Text2->rect().center());
+        QCOMPARE(form.Text2->selectedText(), QStringLiteral("scott"));
+        // Once in the box, a click places the cursor as usual.
+        QTest::mouseClick(form.Text2, Qt::LeftButton, Qt::NoModifier, form.Text2->rect().center());
+        QVERIFY(form.Text2->selectedText().isEmpty());
+    }
+
+    void aButtonActsOncePerPress()
+    {
+        Form1& form = showForm1();
+        BoxCatcher boxes;
+        QTest::mouseClick(form.Check2, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(form.Check2->Value(), 0);
+
+        form.Check2->setFocus();
+        QTest::keyClick(form.Check2, Qt::Key_Space);
+        QCOMPARE(boxes.count(), 2);
+        QCOMPARE(form.Check2->Value(), 0);
+        // Enter is no way to press a button.
+        QTest::keyClick(form.Check2, Qt::Key_Return);
+        QCOMPARE(boxes.count(), 2);
+
+        const SeenBox& help = boxes.seen.first();
+        QCOMPARE(help.title, QStringLiteral("Dervanta"));
+        QCOMPARE(help.buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(help.text, Form1::HelpText());
+        // Three paragraphs separated by bare carriage returns; the download
+        // address follows the colon directly.
+        QCOMPARE(help.text.split(QStringLiteral("\r\r")).size(), 3);
+        QVERIFY(!help.text.contains(QLatin1Char('\n')));
+        QVERIFY(help.text.contains(QStringLiteral("looks like:http")));
+    }
+
+    void testConnectionTellsTheOutcome()
+    {
+        TestSupport::ScratchSqlite db("create table t(a)");
+        Form1& form = showForm1();
+        form.Text1->setText(db.dataSource());
+
+        int pointerWhileShown = -1;
+        int pointerAfterMovingOverAButton = -1;
+        BoxCatcher boxes([&](QMessageBox*) {
+            pointerWhileShown = form.MousePointer();
+            // The pointer rule must leave the busy pointer alone.
+            QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), form.Check1->mapToGlobal(QPointF(5, 5)),
+                             Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(form.Check1, &move);
+            pointerAfterMovingOverAButton = form.MousePointer();
+            return QString();
+        });
+        QTest::mouseClick(form.Check5, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Dervanta"));
+        QCOMPARE(boxes.seen[0].text, QStringLiteral("Connection successful."));
+        QCOMPARE(boxes.seen[0].details, QString());
+        QCOMPARE(boxes.seen[0].buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(pointerWhileShown, 11);
+        QCOMPARE(pointerAfterMovingOverAButton, 11);
+        QCOMPARE(form.MousePointer(), 0);
+        QVERIFY(form.isVisible());
+        QVERIFY(!Form2Loaded());
+
+        const QString missing = db.dir() + QStringLiteral("/missing.db");
+        form.Text1->setText(QStringLiteral("sqlite:") + missing);
+        QTest::mouseClick(form.Check5, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 2);
+        QCOMPARE(boxes.seen[1].text, QStringLiteral("Could not connect."));
+        // The driver's reason is in the details only.
+        QVERIFY2(boxes.seen[1].details.contains(QStringLiteral("missing.db")), qPrintable(boxes.seen[1].details));
+        QCOMPARE(form.MousePointer(), 0);
+        QVERIFY(!QFile::exists(missing));
+    }
+
+    void nextWithFieldsThatDoNotConnectDoesNothing()
+    {
+        TestSupport::ScratchSqlite db;
+        Form1& form = showForm1();
+        form.Text1->setText(QStringLiteral("sqlite:") + db.dir() + QStringLiteral("/nothing-here.db"));
+        BoxCatcher boxes;
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(form.Check3->Value(), 0);
+        QCOMPARE(form.MousePointer(), 0);
+        QVERIFY(form.isVisible());
+        QVERIFY(!Form2Loaded());
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    void startUpWithAWorkingStoredLoginMovesOn()
+    {
+        TestSupport::ScratchSqlite db("create table first_table(a); create table second_table(b)");
+        storeLogin(db.dataSource(), QStringLiteral("any user"), QStringLiteral("any password"));
+        StartProgram();
+        QVERIFY(Form2Loaded());
+        QVERIFY(GetForm2().isVisible());
+        QVERIFY(!GetForm1().isVisible());
+        QCOMPARE(GetForm1().Text1->text(), db.dataSource());
+        QCOMPARE(GetForm1().Text3->text(), QStringLiteral("any password"));
+        QCOMPARE(GetForm2().List1->ListCount(), 2);
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    void startUpWithALoginThatFailsStaysOnThePage()
+    {
+        storeLogin(QStringLiteral("sqlite:/nonexistent/folder/x.db"), QStringLiteral("u"), QStringLiteral("p"));
+        BoxCatcher boxes;
+        StartProgram();
+        QVERIFY(GetForm1().isVisible());
+        QVERIFY(!Form2Loaded());
+        QCOMPARE(GetForm1().Text1->text(), QStringLiteral("sqlite:/nonexistent/folder/x.db"));
+        QCOMPARE(boxes.count(), 0);
+        // The load wrote back what it read, unchanged.
+        QCOMPARE(storedValue(QStringLiteral("OracleUser")), QStringLiteral("u"));
+    }
+
+    void quitAndClosingEndTheProgram()
+    {
+        Form1& form = showForm1();
+        QTest::mouseClick(form.Check1, Qt::LeftButton);
+        QCOMPARE(programEnds(), QList<int>{0});
+        QCOMPARE(form.Check1->Value(), 0);
+        form.close();
+        QCOMPARE(programEnds(), (QList<int>{0, 0}));
+    }
+};
+
+DERVANTA_PAGE_TEST_MAIN(TestForm1)
+#include "test_form1.moc"
