@@ -13,11 +13,7 @@
 void Recordset::Open(const QString& source, const ConnectionPtr& activeConnection, int /*cursorType*/,
                      int /*lockType*/, long /*options*/)
 {
-    editable_.reset();
-    open_ = false;
-    connection_.reset();
-    position_ = 0;
-
+    Close();
     Session& session = activeConnection->session();
     const QByteArray sql = source.toUtf8();
     const std::string_view text(sql.constData(), static_cast<std::size_t>(sql.size()));

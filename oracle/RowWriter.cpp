@@ -130,12 +130,20 @@ std::optional<RowWriter::Statement> RowWriter::remove(const std::vector<Value>& 
     Statement s;
     s.sql = "DELETE FROM " + quotedTable_ + " WHERE ";
     bool first = true;
-    for (int c : identifying_) {
+    const auto match = [&](int c) {
         if (!first)
             s.sql += " AND ";
         first = false;
         appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
-    }
+    };
+    for (int c : identifying_)
+        match(c);
+    // A row someone else changed since it was read is not the row the user
+    // chose to delete: every comparable value must still be as read.
+    for (int c = 0; c < static_cast<int>(columns_.size()); ++c)
+        if (columns_[static_cast<std::size_t>(c)].comparable
+            && std::find(identifying_.begin(), identifying_.end(), c) == identifying_.end())
+            match(c);
     return s;
 }
 

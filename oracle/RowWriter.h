@@ -43,7 +43,9 @@ public:
     std::optional<Statement> update(const std::vector<Value>& original, const Values& changes, bool returning) const;
     // INSERT of the columns set (DEFAULT VALUES when none).
     Statement insert(const Values& values, bool returning) const;
-    // DELETE of the row that holds `original`. Nothing when it cannot be found.
+    // DELETE of the row that holds `original`: found as an UPDATE finds it,
+    // and every other comparable column must still hold its value read.
+    // Nothing when it cannot be found.
     std::optional<Statement> remove(const std::vector<Value>& original) const;
     // SELECT * of the row holding `values`: by the key when every key value is
     // known, otherwise by every known comparable value. Nothing when no

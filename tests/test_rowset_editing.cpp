@@ -1,0 +1,358 @@
+// Editing a table through the rowset and the grid's model, on every engine:
+// the same cases on SQLite, PostgreSQL and PostgreSQL through ODBC. Every
+// check of the database goes through a direct line, not the layer under test.
+
+#include "support/RowsetSupport.h"
+
+#include "oracle/Connection.h"
+#include "oracle/ConnectionString.h"
+#include "oracle/Recordset.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace RowsetSupport;
+
+namespace {
+
+std::string text(const TestSupport::Rows& rows, std::size_t row = 0, std::size_t column = 0)
+{
+    if (row >= rows.size() || column >= rows[row].size())
+        return "<no such cell>";
+    return rows[row][column].value_or("<NULL>");
+}
+
+} // namespace
+
+class RowsetEditing : public QObject {
+    Q_OBJECT
+
+private slots:
+    void conflictKeepsTheOtherUsersValue_data() { addEngineRows(); }
+    void conflictKeepsTheOtherUsersValue()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string t = quoted(db->tableName("conflict"));
+        db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, v " + db->type(Type::Text) + ")");
+        db->exec("insert into " + t + " values (1, 'a')");
+        db->exec("insert into " + t + " values (2, 'b')");
+        OpenTable open(*db, TableOfSource("SELECT * FROM " + t).value());
+        QCOMPARE(open.model->rowCount(), 3);
+
+        QSignalSpy pending(open.model, &TableModel::PendingRowChanged);
+        QVERIFY(open.edit(0, 1, "mine"));
+        QCOMPARE(open.model->PendingRow(), 0);
+        QCOMPARE(pending.count(), 1);
+        QVERIFY(open.model->data(open.model->index(0, 1), TableModel::PendingRole).toBool());
+        QVERIFY(open.model->headerData(0, Qt::Vertical, TableModel::PendingRole).toBool());
+        QCOMPARE(text(db->query("select v from " + t + " where k = 1")), "a"); // typing writes nothing
+
+        // Another user changes the row after the open.
+        db->exec("update " + t + " set v = 'theirs' where k = 1");
+        QString error;
+        QVERIFY(!open.model->SubmitRow(0, &error));
+        QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
+        QCOMPARE(text(db->query("select v from " + t + " where k = 1")), "theirs");
+        QCOMPARE(open.text(0, 1), QStringLiteral("mine"));
+        QVERIFY(open.model->IsRowPending(0));
+
+        // One pending row at a time: another row refuses typing meanwhile.
+        QVERIFY(!open.edit(1, 1, "x"));
+        QVERIFY(open.model->LastError().contains(QStringLiteral("row 1")));
+        QCOMPARE(open.text(1, 1), QStringLiteral("b"));
+
+        open.model->RevertRow(0);
+        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(open.text(0, 1), QStringLiteral("a"));
+
+        // Deleting the row the other user changed is refused the same way.
+        QVERIFY(!open.model->DeleteRows({0}, &error));
+        QVERIFY(error.contains(QString::fromLatin1(EditableRowset::kChangedByOtherUser)));
+        QCOMPARE(db->count(t), 2);
+        QCOMPARE(open.model->rowCount(), 3);
+
+        // The row nobody touched writes, and shows what was stored.
+        QVERIFY(open.edit(1, 1, "b2"));
+        QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+        QCOMPARE(text(db->query("select v from " + t + " where k = 2")), "b2");
+        QCOMPARE(open.text(1, 1), QStringLiteral("b2"));
+        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(text(db->query("select v from " + t + " where k = 1")), "theirs");
+    }
+
+    // The way the editor opens a table: a Recordset over SELECT * FROM "name",
+    // holding its connection, whose DataSource is the grid's model.
+    void recordsetOpenGivesAnEditableModel_data() { addEngineRows(); }
+    void recordsetOpenGivesAnEditableModel()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("Open \"Me\"");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, v " + db->type(Type::Text) + ")");
+        db->exec("insert into " + t + " values (1, 'a')");
+
+        const auto connect = [&db] {
+            ConnectionPtr connection = Connection::Create();
+            connection->CursorLocation = adUseClient;
+            const LoginParts login = db->login();
+            connection->Open(BuildConnectionString(QString::fromStdString(login.dataSource),
+                                                   QString::fromStdString(login.user),
+                                                   QString::fromStdString(login.password)));
+            return connection;
+        };
+        auto rowset = std::make_shared<Recordset>();
+        rowset->Open(QStringLiteral("SELECT * FROM ") + QString::fromStdString(t), connect(), adOpenDynamic,
+                     adLockOptimistic, -1);
+        QCOMPARE(rowset->RecordCount(), 1L);
+        auto* model = qobject_cast<TableModel*>(rowset->DataSource());
+        QVERIFY(model);
+        QCOMPARE(model->rowCount(), 2);
+        QCOMPARE(rowset->Editable()->table(), name);
+
+        QVERIFY(model->setData(model->index(0, 1), QStringLiteral("b")));
+        QString error;
+        QVERIFY2(model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(text(db->query("select v from " + t)), "b");
+
+        // Any other query opens read-only.
+        rowset->Open(QStringLiteral("SELECT v FROM ") + QString::fromStdString(t), connect(), adOpenDynamic,
+                     adLockOptimistic, -1);
+        model = qobject_cast<TableModel*>(rowset->DataSource());
+        QVERIFY(!(model->flags(model->index(0, 0)) & Qt::ItemIsEditable));
+        QVERIFY(!model->setData(model->index(0, 0), QStringLiteral("c")));
+        QVERIFY(!model->LastError().isEmpty());
+    }
+
+    void keylessDuplicatesAreNeverWritten_data() { addEngineRows(); }
+    void keylessDuplicatesAreNeverWritten()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("dups");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (a " + db->type(Type::Int) + ", b " + db->type(Type::Text) + ")");
+        db->exec("insert into " + t + " values (1, 'x')");
+        db->exec("insert into " + t + " values (1, 'x')");
+        db->exec("insert into " + t + " values (2, 'y')");
+        OpenTable open(*db, name);
+        const int dup = open.text(0, 0) == QLatin1String("1") ? 0 : 1;
+        const int single = open.text(2, 0) == QLatin1String("2") ? 2 : (open.text(1, 0) == QLatin1String("2") ? 1 : 0);
+
+        QVERIFY(open.edit(dup, 1, "z"));
+        QString error;
+        QVERIFY(!open.model->SubmitRow(dup, &error));
+        QCOMPARE(error, QString::fromLatin1(EditableRowset::kNotTellApart));
+        QCOMPARE(db->count(t + " where a = 1 and b = 'x'"), 2);
+        QCOMPARE(db->count(t + " where b = 'z'"), 0);
+        QCOMPARE(open.text(dup, 1), QStringLiteral("z"));
+        QVERIFY(open.model->IsRowPending(dup));
+        open.model->RevertRow(dup);
+
+        QVERIFY(!open.model->DeleteRows({dup}, &error));
+        QVERIFY(error.contains(QString::fromLatin1(EditableRowset::kNotTellApart)));
+        QCOMPARE(db->count(t), 3);
+
+        // A row that differs from every other one is found by all its values.
+        QVERIFY(open.edit(single, 1, "w"));
+        QVERIFY2(open.model->SubmitRow(single, &error), qPrintable(error));
+        QCOMPARE(db->count(t + " where a = 2 and b = 'w'"), 1);
+        QVERIFY2(open.model->DeleteRows({single}, &error), qPrintable(error));
+        QCOMPARE(db->count(t), 2);
+        QCOMPARE(open.model->rowCount(), 3);
+    }
+
+    // A keyless table, so the row is found by every value it holds: each must
+    // compare equal to itself exactly, and none may change.
+    void exactValuesSurviveAnotherColumnsEdit_data() { addEngineRows(); }
+    void exactValuesSurviveAnotherColumnsEdit()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("exact");
+        const std::string t = quoted(name);
+        const std::string big = "12345678901234567890123456789012345678";
+        const std::string stamp = "2024-02-29 13:14:15.123456";
+        db->exec("create table " + t + " (id " + db->type(Type::Int) + ", n " + db->type(Type::Text) + ", e "
+                 + db->type(Type::Text) + ", big " + db->type(Type::Decimal38) + ", r " + db->type(Type::Real)
+                 + ", ts " + db->type(Type::Timestamp) + ", note " + db->type(Type::Text) + ")");
+        db->exec("insert into " + t + " values (1, NULL, '', " + big + ", " + db->realSum() + ", '" + stamp
+                 + "', 'old')");
+        const std::string unchanged = t + " where id = 1 and n is null and e = '' and big = " + big + " and r = "
+                                      + db->realSum() + " and ts = '" + stamp + "'";
+
+        OpenTable open(*db, name);
+        QCOMPARE(open.text(0, 1), QStringLiteral("(NULL)"));
+        QVERIFY(open.model->data(open.model->index(0, 1), TableModel::NullRole).toBool());
+        QCOMPARE(open.text(0, 2), QString());
+        QVERIFY(!open.model->data(open.model->index(0, 2), TableModel::NullRole).toBool());
+        if (db->engine() != Engine::Sqlite) { // SQLite keeps such a number as a double
+            QCOMPARE(open.text(0, 3), QString::fromStdString(big));
+            QCOMPARE(open.text(0, 5), QString::fromStdString(stamp));
+        }
+
+        QString error;
+        QVERIFY(open.edit(0, 6, "new"));
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(db->count(unchanged + " and note = 'new'"), 1);
+        QCOMPARE(db->count(t), 1);
+
+        // The row as re-read matches itself again on the next write.
+        QVERIFY(open.edit(0, 6, "newer"));
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(db->count(unchanged + " and note = 'newer'"), 1);
+        QCOMPARE(open.text(0, 1), QStringLiteral("(NULL)"));
+    }
+
+    void awkwardTableNamesOpenAndEdit_data() { addEngineRows(); }
+    void awkwardTableNamesOpenAndEdit()
+    {
+        ROWSET_TEST_DB(db);
+        for (const std::string base : {"my table", "MixedCase", "quote\"name"}) {
+            const std::string name = db->tableName(base);
+            const std::string t = quoted(name);
+            db->exec("create table " + t + " (\"Key Col\" " + db->type(Type::Int) + " primary key, \"Value\" "
+                     + db->type(Type::Text) + ")");
+            db->exec("insert into " + t + " values (1, 'one')");
+            OpenTable open(*db, TableOfSource("SELECT * FROM " + t).value());
+            QCOMPARE(open.model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Key Col"));
+            QCOMPARE(open.text(0, 1), QStringLiteral("one"));
+
+            QString error;
+            QVERIFY(open.edit(0, 1, "uno"));
+            QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+            QVERIFY(open.edit(1, 0, "2"));
+            QVERIFY(open.edit(1, 1, "two"));
+            QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+            QCOMPARE(text(db->query("select \"Value\" from " + t + " order by \"Key Col\""), 0), "uno");
+            QCOMPARE(text(db->query("select \"Value\" from " + t + " order by \"Key Col\""), 1), "two");
+            QVERIFY2(open.model->DeleteRows({0}, &error), qPrintable(error));
+            QCOMPARE(db->count(t), 1);
+        }
+    }
+
+    void emptyTableShowsItsHeadings_data() { addEngineRows(); }
+    void emptyTableShowsItsHeadings()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("empty");
+        db->exec("create table " + quoted(name) + " (k " + db->type(Type::Int) + ", \"Some Text\" "
+                 + db->type(Type::Text) + ")");
+        OpenTable open(*db, name);
+        QCOMPARE(open.model->columnCount(), 2);
+        QCOMPARE(open.model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Some Text"));
+        QCOMPARE(open.model->rowCount(), 1);
+        QVERIFY(open.model->IsNewRowPlaceholder(0));
+        QCOMPARE(open.model->headerData(0, Qt::Vertical).toString(), QStringLiteral("*"));
+    }
+
+    void insertShowsWhatWasStored_data() { addEngineRows(); }
+    void insertShowsWhatWasStored()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("ins");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, v " + db->type(Type::Text)
+                 + ", d " + db->type(Type::Text) + " default 'dflt')");
+        OpenTable open(*db, name);
+
+        // Confirming an empty editor on the placeholder starts nothing.
+        QVERIFY(open.edit(0, 1, ""));
+        QCOMPARE(open.model->rowCount(), 1);
+
+        QSignalSpy inserted(open.model, &QAbstractItemModel::rowsInserted);
+        QVERIFY(open.edit(0, 0, "7"));
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(open.model->rowCount(), 2);
+        QCOMPARE(open.model->PendingRow(), 0);
+        QVERIFY(open.model->IsNewRowPlaceholder(1));
+        QVERIFY(!open.edit(1, 0, "8")); // the new row is still pending
+        QVERIFY(open.edit(0, 1, "seven"));
+
+        QString error;
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(open.text(0, 2), QStringLiteral("dflt")); // the default, as re-read
+        QCOMPARE(db->count(t + " where k = 7 and v = 'seven' and d = 'dflt'"), 1);
+
+        // A duplicate key: refused by the database, the typed row stays.
+        QVERIFY(open.edit(1, 0, "7"));
+        QVERIFY(!open.model->SubmitRow(1, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(open.model->IsRowPending(1));
+        QCOMPARE(open.text(1, 0), QStringLiteral("7"));
+        QCOMPARE(db->count(t), 1);
+
+        // Reverting the new row turns it back into the placeholder.
+        open.model->RevertRow(1);
+        QCOMPARE(open.model->rowCount(), 2);
+        QCOMPARE(open.model->PendingRow(), -1);
+        QVERIFY(open.model->IsNewRowPlaceholder(1));
+
+        // Deleting a typed new row only drops it.
+        QVERIFY(open.edit(1, 0, "9"));
+        QVERIFY(open.model->DeleteRows({1}, &error));
+        QCOMPARE(open.model->rowCount(), 2);
+        QCOMPARE(db->count(t), 1);
+    }
+
+    void nullIsDistinctAndSettable_data() { addEngineRows(); }
+    void nullIsDistinctAndSettable()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("nulls");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, s " + db->type(Type::Text)
+                 + ", i " + db->type(Type::Int) + ")");
+        db->exec("insert into " + t + " values (1, 'x', 5)");
+        OpenTable open(*db, name);
+        QString error;
+
+        QVERIFY(open.model->SetNull(open.model->index(0, 1)));
+        QVERIFY(open.edit(0, 2, "")); // an empty entry in a number column means NULL
+        QCOMPARE(open.text(0, 1), QStringLiteral("(NULL)"));
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(db->count(t + " where s is null and i is null"), 1);
+        QVERIFY(open.model->data(open.model->index(0, 2), TableModel::NullRole).toBool());
+
+        // An editor confirmed empty over a NULL leaves it NULL.
+        QVERIFY(open.edit(0, 1, ""));
+        QCOMPARE(open.model->PendingRow(), -1);
+
+        // An empty text is a value of its own.
+        QVERIFY(open.edit(0, 1, "a"));
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY(open.edit(0, 1, ""));
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(db->count(t + " where s = ''"), 1);
+        QCOMPARE(open.text(0, 1), QString());
+        QVERIFY(!open.model->data(open.model->index(0, 1), TableModel::NullRole).toBool());
+
+        // Typing the value read back undoes the change.
+        QVERIFY(open.edit(0, 1, "b"));
+        QVERIFY(open.edit(0, 1, ""));
+        QCOMPARE(open.model->PendingRow(), -1);
+    }
+
+    void binaryShowsItsSizeAndStaysAsItIs_data() { addEngineRows(); }
+    void binaryShowsItsSizeAndStaysAsItIs()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("bin");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (id " + db->type(Type::Int) + ", b " + db->type(Type::Blob) + ", v "
+                 + db->type(Type::Text) + ")");
+        db->exec("insert into " + t + " values (1, " + db->blobLiteral() + ", 'a')");
+        OpenTable open(*db, name);
+        QCOMPARE(open.text(0, 1), QStringLiteral("(binary, 3 bytes)"));
+        QVERIFY(!(open.model->flags(open.model->index(0, 1)) & Qt::ItemIsEditable));
+        QVERIFY(open.model->flags(open.model->index(0, 2)) & Qt::ItemIsEditable);
+        QVERIFY(!open.edit(0, 1, "x"));
+        QVERIFY(!open.model->LastError().isEmpty());
+
+        QString error;
+        QVERIFY(open.edit(0, 2, "b"));
+        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QCOMPARE(db->count(t + " where v = 'b' and b = " + db->blobLiteral()), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(RowsetEditing)
+#include "test_rowset_editing.moc"
