@@ -1,0 +1,201 @@
+// The SQL text and parameters of one row write, per dialect. No server is
+// needed: the Oracle statements can only be checked this way here.
+
+#include "oracle/Dialect.h"
+#include "oracle/EditableRowset.h"
+#include "oracle/RowWriter.h"
+
+#include <QTest>
+
+namespace {
+
+ColumnInfo column(std::string name, ColumnType type, bool comparable = true)
+{
+    ColumnInfo c;
+    c.name = std::move(name);
+    c.type = type;
+    c.comparable = comparable;
+    c.readOnly = !comparable;
+    c.nativeType = static_cast<int>(type) + 100;
+    return c;
+}
+
+// An Oracle table: NUMBER key, mixed-case text, DATE (read as a timestamp),
+// TIMESTAMP, and a CLOB that never stands in a WHERE.
+std::vector<ColumnInfo> oracleColumns()
+{
+    return {column("Key Col", ColumnType::Decimal), column("mixedName", ColumnType::Text),
+            column("When", ColumnType::Timestamp), column("Stamp", ColumnType::Timestamp),
+            column("Doc", ColumnType::LargeText, false)};
+}
+
+RowWriter::Value text(std::string s) { return {ValueKind::Text, std::move(s)}; }
+RowWriter::Value null() { return {}; }
+
+std::vector<RowWriter::Value> oracleRow()
+{
+    return {text("12345678901234567890123456789012345678"), null(), text("2024-01-02 03:04:05"),
+            text("2024-01-02 03:04:05.123456789"), text("long text")};
+}
+
+RowWriter::Value typed(const Dialect& d, const ColumnInfo& c, std::string_view s)
+{
+    Dialect::TypedValue v = d.typedValue(c, s);
+    return {v.kind, std::move(v.data)};
+}
+
+std::string describe(const std::vector<Param>& params)
+{
+    std::string out;
+    for (const Param& p : params)
+        out += "[" + std::to_string(static_cast<int>(p.kind)) + ":" + p.data + ":"
+               + std::to_string(static_cast<int>(p.type)) + "]";
+    return out;
+}
+
+} // namespace
+
+class RowsetStatements : public QObject {
+    Q_OBJECT
+
+private slots:
+    void oracleUpdateByKeyMatchesNullWithIsNull()
+    {
+        const auto dialect = MakeDialect(DialectKind::Oracle);
+        const RowWriter w(*dialect, "My Table", oracleColumns(), {"Key Col"});
+        QVERIFY(w.byKey());
+        RowWriter::Values changes(5);
+        changes[1] = typed(*dialect, oracleColumns()[1], "x");
+        changes[2] = typed(*dialect, oracleColumns()[2], "2025-06-07T08:09:10");
+        const auto s = w.update(oracleRow(), changes, true);
+        QVERIFY(s);
+        QCOMPARE(s->sql, std::string("UPDATE \"My Table\" SET \"mixedName\" = ?, \"When\" = ? WHERE \"Key Col\" = ?"
+                                     " AND \"mixedName\" IS NULL AND \"When\" = ?"));
+        // No RETURNING in Oracle; the DATE goes in its canonical form, bound as a timestamp.
+        QCOMPARE(s->params.size(), std::size_t(4));
+        QCOMPARE(s->params[1].data, std::string("2025-06-07 08:09:10"));
+        QCOMPARE(s->params[1].type, ColumnType::Timestamp);
+        QCOMPARE(s->params[2].data, std::string("12345678901234567890123456789012345678"));
+        QCOMPARE(s->params[2].type, ColumnType::Decimal);
+        QCOMPARE(s->params[3].data, std::string("2024-01-02 03:04:05"));
+        QCOMPARE(s->params[3].type, ColumnType::Timestamp);
+        QCOMPARE(s->params[3].nativeType, static_cast<int>(ColumnType::Timestamp) + 100);
+    }
+
+    void oracleEmptyTextIsNull()
+    {
+        const auto dialect = MakeDialect(DialectKind::Oracle);
+        const std::vector<ColumnInfo> cols = oracleColumns();
+        // Typed empty text is NULL; an empty original (as another engine might
+        // report it) is matched with IS NULL, never = ''.
+        QCOMPARE(typed(*dialect, cols[1], "").kind, ValueKind::Null);
+        std::vector<RowWriter::Value> row = oracleRow();
+        row[1] = text("");
+        const RowWriter w(*dialect, "T", cols, {});
+        QVERIFY(!w.byKey());
+        RowWriter::Values changes(5);
+        changes[1] = typed(*dialect, cols[1], "");
+        changes[0] = text("1");
+        const auto s = w.update(row, changes, false);
+        QVERIFY(s);
+        QCOMPARE(s->sql, std::string("UPDATE \"T\" SET \"Key Col\" = ?, \"mixedName\" = ? WHERE \"Key Col\" = ?"
+                                     " AND \"mixedName\" IS NULL AND \"When\" = ? AND \"Stamp\" = ?"));
+        QCOMPARE(s->params[1].kind, ValueKind::Null);
+        QCOMPARE(describe(s->params).find(":long text:"), std::string::npos); // the CLOB stays out
+    }
+
+    void oracleDatesAndTimestampsAreCanonical()
+    {
+        const auto dialect = MakeDialect(DialectKind::Oracle);
+        const ColumnInfo stamp = column("S", ColumnType::Timestamp);
+        const ColumnInfo date = column("D", ColumnType::Date);
+        QCOMPARE(typed(*dialect, stamp, "2024-03-04").data, std::string("2024-03-04 00:00:00"));
+        QCOMPARE(typed(*dialect, stamp, "2024-03-04T05:06:07.000000001").data,
+                 std::string("2024-03-04 05:06:07.000000001"));
+        QCOMPARE(typed(*dialect, date, "2024-03-04").data, std::string("2024-03-04"));
+        QCOMPARE(typed(*dialect, stamp, "not a date").data, std::string("not a date")); // the server says why
+        // Other engines keep what was typed.
+        const auto pg = MakeDialect(DialectKind::PostgreSQL);
+        QCOMPARE(typed(*pg, stamp, "2024-03-04T05:06:07").data, std::string("2024-03-04T05:06:07"));
+    }
+
+    void oracleInsertDeleteAndReread()
+    {
+        const auto dialect = MakeDialect(DialectKind::Oracle);
+        const std::vector<ColumnInfo> cols = oracleColumns();
+        const RowWriter w(*dialect, "Mixed \"Q\" Name", cols, {"Key Col"});
+        RowWriter::Values values(5);
+        values[0] = typed(*dialect, cols[0], "7");
+        values[1] = typed(*dialect, cols[1], "");
+        const RowWriter::Statement ins = w.insert(values, true);
+        QCOMPARE(ins.sql, std::string("INSERT INTO \"Mixed \"\"Q\"\" Name\" (\"Key Col\", \"mixedName\") VALUES (?, ?)"));
+        QCOMPARE(ins.params[1].kind, ValueKind::Null);
+
+        const auto del = w.remove(oracleRow());
+        QVERIFY(del);
+        QCOMPARE(del->sql, std::string("DELETE FROM \"Mixed \"\"Q\"\" Name\" WHERE \"Key Col\" = ? AND \"mixedName\" IS NULL"
+                                       " AND \"When\" = ? AND \"Stamp\" = ?"));
+
+        // Re-read by the key when it is known, by the known values otherwise.
+        QCOMPARE(w.reselect(values)->sql, std::string("SELECT * FROM \"Mixed \"\"Q\"\" Name\" WHERE \"Key Col\" = ?"));
+        values[0].reset();
+        QCOMPARE(w.reselect(values)->sql, std::string("SELECT * FROM \"Mixed \"\"Q\"\" Name\" WHERE \"mixedName\" IS NULL"));
+        values[1].reset();
+        QVERIFY(!w.reselect(values));
+    }
+
+    void postgresNumbersItsParametersAndReturnsTheRow()
+    {
+        const auto dialect = MakeDialect(DialectKind::PostgreSQL);
+        const std::vector<ColumnInfo> cols = {column("k", ColumnType::Integer), column("v", ColumnType::Text),
+                                              column("b", ColumnType::Binary, false)};
+        const RowWriter w(*dialect, "t", cols, {"k"});
+        RowWriter::Values changes(3);
+        changes[1] = typed(*dialect, cols[1], "");
+        const auto s = w.update({text("1"), text("old"), {ValueKind::Blob, "\x01"}}, changes, true);
+        QCOMPARE(s->sql, std::string("UPDATE \"t\" SET \"v\" = $1 WHERE \"k\" = $2 AND \"v\" = $3 RETURNING *"));
+        QCOMPARE(s->params[0].kind, ValueKind::Text); // an empty text stays a text
+        QCOMPARE(w.insert(RowWriter::Values(3), true).sql, std::string("INSERT INTO \"t\" DEFAULT VALUES RETURNING *"));
+    }
+
+    // A key column that cannot be compared is no key; a table with nothing
+    // comparable cannot be written to at all.
+    void rowsThatCannotBeFound()
+    {
+        const auto dialect = MakeDialect(DialectKind::Generic);
+        const std::vector<ColumnInfo> cols = {column("blob", ColumnType::Binary, false), column("v", ColumnType::Text)};
+        const RowWriter w(*dialect, "t", cols, {"blob"});
+        QVERIFY(!w.byKey());
+        QCOMPARE(w.identifyingColumns(), std::vector<int>{1});
+        const RowWriter none(*dialect, "t", {cols[0]}, {});
+        QVERIFY(!none.remove({{ValueKind::Blob, "x"}}));
+    }
+
+    void tableOfSource_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("table"); // null: not one table
+        QTest::newRow("plain") << "SELECT * FROM \"EMP\"" << "EMP";
+        QTest::newRow("blanks and case") << "select  *\n from \"My Table\" ;" << "My Table";
+        QTest::newRow("doubled quote") << "SELECT * FROM \"a\"\"b\"" << "a\"b";
+        QTest::newRow("injection stays a name") << "SELECT * FROM \"x\"\"; drop table y; --\""
+                                                << "x\"; drop table y; --";
+        QTest::newRow("unquoted") << "SELECT * FROM emp" << QString();
+        QTest::newRow("more after") << "SELECT * FROM \"x\" WHERE 1 = 1" << QString();
+        QTest::newRow("unterminated") << "SELECT * FROM \"x" << QString();
+        QTest::newRow("columns") << "SELECT a FROM \"x\"" << QString();
+        QTest::newRow("selectx") << "SELECTX * FROM \"x\"" << QString();
+    }
+    void tableOfSource()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, table);
+        const std::optional<std::string> got = TableOfSource(source.toStdString());
+        QCOMPARE(got.has_value(), !table.isNull());
+        if (got)
+            QCOMPARE(QString::fromStdString(*got), table);
+    }
+};
+
+QTEST_GUILESS_MAIN(RowsetStatements)
+#include "test_rowset_statements.moc"
