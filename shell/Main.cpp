@@ -60,6 +60,10 @@ void CenterForm(QWidget& page)
         return;
     // The arithmetic is on twips in single precision, as the pages' own
     // layout code does it; only the final placement is in whole pixels.
+    // Pages are centred by their load steps, before they are first shown;
+    // a native window reports its frame as early as the platform knows it.
+    if (page.isWindow() && !page.testAttribute(Qt::WA_WState_Created))
+        page.winId();
     const float tpp = static_cast<float>(TwipsPerPixel(&page));
     const QRect area = screen->geometry();
     const QRect outer = page.frameGeometry();

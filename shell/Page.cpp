@@ -85,23 +85,27 @@ void Page::Uncover()
 
 // ---- the pointer rule -------------------------------------------------------
 
+namespace {
+
+// The rule's value lives on the watched widget itself, so it goes with it.
+constexpr char kPointerRule[] = "dervantaPointerRule";
+
+} // namespace
+
 void Page::AddPointerRule(QWidget* w, int value)
 {
     if (!w)
         return;
     const auto watch = [this, value](QWidget* x) {
-        if (!pointerRules_.contains(x)) {
-            x->installEventFilter(this);
-            connect(x, &QObject::destroyed, this, [this](QObject* gone) { pointerRules_.remove(gone); });
-        }
+        x->installEventFilter(this); // installing twice keeps one filter
         x->setMouseTracking(true);
-        pointerRules_.insert(x, value);
+        x->setProperty(kPointerRule, value);
     };
     watch(w);
     if (w == this)
         return;
     for (QWidget* part : w->findChildren<QWidget*>()) {
-        if (part->window() == this && !pointerRules_.contains(part))
+        if (part->window() == this && !part->property(kPointerRule).isValid())
             watch(part);
     }
 }
@@ -109,9 +113,9 @@ void Page::AddPointerRule(QWidget* w, int value)
 bool Page::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type == QEvent::MouseMove || type == QEvent::Enter) {
-        const auto rule = pointerRules_.constFind(watched);
-        if (rule != pointerRules_.constEnd() && watched->isWidgetType()) {
+    if ((type == QEvent::MouseMove || type == QEvent::Enter) && watched->isWidgetType()) {
+        const QVariant rule = watched->property(kPointerRule);
+        if (rule.isValid()) {
             const auto* w = static_cast<const QWidget*>(watched);
             const QPointF at = type == QEvent::MouseMove ? static_cast<QMouseEvent*>(event)->position()
                                                          : static_cast<QEnterEvent*>(event)->position();
@@ -119,7 +123,7 @@ bool Page::eventFilter(QObject* watched, QEvent* event)
             // child's own rule counts (or none, for a label without one).
             const bool overChild = w->childAt(at.toPoint()) != nullptr;
             if (w->isEnabled() && !overChild && mousePointer_ != 11)
-                SetMousePointer(rule.value());
+                SetMousePointer(rule.toInt());
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -6,7 +6,6 @@
 // All members are called from the user-interface thread only.
 
 #include <QCursor>
-#include <QHash>
 #include <QPointer>
 #include <QWidget>
 #include <optional>
@@ -70,7 +69,6 @@ private:
 
     int mousePointer_ = 0;
     std::optional<QCursor> mouseIcon_;
-    QHash<const QObject*, int> pointerRules_;
     std::vector<CoveredWidget> covered_;
     bool fixedBorder_ = false;
 };
