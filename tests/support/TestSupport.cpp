@@ -51,6 +51,8 @@ PgConnPtr pgConnect(PgRole role)
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
         throw SetupError(std::string("cannot connect to the test server: ")
                          + (conn ? PQerrorMessage(conn.get()) : "out of memory"));
+    // Notices ("drop cascades to ...") are no news in a test's output.
+    PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
     return conn;
 }
 
