@@ -157,7 +157,8 @@ public:
             }
             if (rc != SQLITE_DONE)
                 fail();
-            changes = sqlite3_changes64(db_.get());
+            // A statement that writes nothing must not report the count of an earlier one.
+            changes = sqlite3_stmt_readonly(stmt.get()) ? 0 : sqlite3_changes64(db_.get());
         }
         return changes;
     }

@@ -184,6 +184,7 @@ void TestDataEngines::sqliteExecuteCountsAndTransactions()
     QCOMPARE(s->execute("insert into t (v) values ('a'), ('b'), ('c')"), 3LL);
     const std::vector<Param> p{{ValueKind::Text, "z"}, {ValueKind::Integer, "2"}};
     QCOMPARE(s->execute("update t set v = ? where id >= ?", p), 2LL);
+    QCOMPARE(s->execute("select * from t"), 0LL);
     s->begin();
     s->execute("delete from t");
     s->rollback();
