@@ -42,6 +42,8 @@ public:
     TableModel* model();
 
     const std::string& table() const { return table_; }
+    // False when the query named no one table: every edit is refused.
+    bool canWrite() const { return writer_ != nullptr; }
     const std::vector<ColumnInfo>& columns() const { return snapshot_.columns(); }
     int columnCount() const { return snapshot_.columnCount(); }
     // Rows read and written, plus the new row while one is being typed.

@@ -27,7 +27,8 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return static_cast<int>(std::min<std::int64_t>(rowset_.rowCount() + 1, INT_MAX));
+    // A rowset that cannot write has no new-row placeholder.
+    return static_cast<int>(std::min<std::int64_t>(rowset_.rowCount() + (rowset_.canWrite() ? 1 : 0), INT_MAX));
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -35,11 +36,14 @@ int TableModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : rowset_.columnCount();
 }
 
-bool TableModel::IsNewRowPlaceholder(int row) const { return row == rowset_.placeholderRow(); }
+bool TableModel::IsNewRowPlaceholder(int row) const
+{
+    return rowset_.canWrite() && row == rowset_.placeholderRow();
+}
 
 QVariant TableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() > rowset_.placeholderRow() || index.column() >= rowset_.columnCount())
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= rowset_.columnCount())
         return {};
     const int row = index.row();
     const bool placeholder = IsNewRowPlaceholder(row);
@@ -90,7 +94,7 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
             return QString::fromStdString(c.typeName);
         return {};
     }
-    if (section < 0 || section > rowset_.placeholderRow())
+    if (section < 0 || section >= rowCount())
         return {};
     switch (role) {
     case Qt::DisplayRole:

@@ -7,7 +7,8 @@
 // - rowCount() is the rowset's rows plus one empty placeholder row at the
 //   bottom. Typing into the placeholder starts a new row: the placeholder
 //   becomes that (pending) row and a fresh placeholder is inserted below it
-//   (rowsInserted). RevertRow on a new row removes it again.
+//   (rowsInserted). RevertRow on a new row removes it again. A rowset whose
+//   query named no one table is read-only and has no placeholder.
 // - Horizontal headers are the field names (tool tip: the type name).
 //   Vertical headers are row numbers, "*" on the placeholder; PendingRole
 //   on a vertical header tells the row is not saved yet.

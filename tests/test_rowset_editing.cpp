@@ -118,6 +118,7 @@ private slots:
         rowset->Open(QStringLiteral("SELECT v FROM ") + QString::fromStdString(t), connect(), adOpenDynamic,
                      adLockOptimistic, -1);
         model = qobject_cast<TableModel*>(rowset->DataSource());
+        QCOMPARE(model->rowCount(), 1); // no new-row placeholder
         QVERIFY(!(model->flags(model->index(0, 0)) & Qt::ItemIsEditable));
         QVERIFY(!model->setData(model->index(0, 0), QStringLiteral("c")));
         QVERIFY(!model->LastError().isEmpty());
