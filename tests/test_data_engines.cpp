@@ -299,6 +299,20 @@ void TestDataEngines::pgValuesAreExact()
             }
         }
 
+    // Text with every character the streamed read must unescape, written
+    // through parameters and read back byte for byte.
+    const std::vector<std::string> awkward{"\\N", "\\", "a\tb\nc\rd\\e", "\\\\N", "end\\", "\x01\x7f\b\f\v", "\t", ""};
+    for (std::size_t i = 0; i < awkward.size(); ++i) {
+        const std::vector<Param> row{{ValueKind::Integer, std::to_string(100 + i)}, {ValueKind::Text, awkward[i]}};
+        s->execute("insert into " + table + " (id, t) values ($1, $2)", row);
+    }
+    const Snapshot texts = read(*s, "select t from " + table + " where id >= 100 order by id");
+    QCOMPARE(texts.rowCount(), std::int64_t(awkward.size()));
+    for (std::size_t i = 0; i < awkward.size(); ++i) {
+        QCOMPARE(texts.kind(std::int64_t(i), 0), ValueKind::Text);
+        QCOMPARE(texts.value(std::int64_t(i), 0), std::string_view(awkward[i]));
+    }
+
     // Bytes go in as bytes.
     const Param bytes{ValueKind::Blob, std::string("\0\x01\\\t\xfe", 5)};
     QCOMPARE(s->execute("update " + table + " set by = $1 where id = 3", std::span<const Param>(&bytes, 1)), 1LL);
