@@ -71,15 +71,6 @@ private slots:
             expectRow(s, r, r);
     }
 
-    void emptyResultKeepsItsColumns()
-    {
-        Snapshot s;
-        fill(s, 0);
-        QCOMPARE(s.rowCount(), 0);
-        QCOMPARE(s.columnCount(), 3);
-        QCOMPARE(s.columns()[1].name, std::string("t"));
-    }
-
     void largeCellsAreKeptWhole()
     {
         Snapshot s;
