@@ -23,7 +23,7 @@ void Snapshot::cell(ValueKind kind, const char* data, std::size_t size)
     if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_) {
         // A new block starts about as large as the one before it, so that it
         // rarely grows by copying and ends with little spare room.
-        auto block = std::make_unique<Block>();
+        auto block = std::make_unique_for_overwrite<Block>(); // every slot is written before it is read
         if (!c.blocks.empty()) {
             const std::size_t previous = c.blocks.back()->bytes.size();
             block->bytes.reserve(previous + previous / 16 + 16);
