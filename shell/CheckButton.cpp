@@ -87,11 +87,13 @@ void CheckButton::paintEvent(QPaintEvent*)
 
     // Picture above caption, the caption in the lower part of the face. At
     // the pages' button height the picture does not fit and is cut at the
-    // top, as a picture button of that size shows it.
+    // top, as a picture button of that size shows it. Without a picture the
+    // caption is centred.
     const QRect face = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
     const QFontMetrics fm = fontMetrics();
     const int shift = sunken ? 1 : 0;
-    QRect caption(face.left(), face.bottom() - fm.height() - 1, face.width(), fm.height() + 1);
+    const int captionTop = HasPicture() ? face.bottom() - fm.height() - 1 : face.top() + (face.height() - fm.height()) / 2;
+    QRect caption(face.left(), captionTop, face.width(), fm.height() + 1);
     caption.translate(shift, shift);
 
     painter.save();

@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QEnterEvent>
+#include <QGuiApplication>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -13,6 +14,12 @@ Page::Page(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
     ApplyPageLook(*this);
+}
+
+Page::~Page()
+{
+    if (busyOverride_)
+        QGuiApplication::restoreOverrideCursor();
 }
 
 // ---- the page pointer -------------------------------------------------------
@@ -34,6 +41,7 @@ void Page::SetMouseIcon(std::optional<QCursor> icon)
 
 void Page::ApplyPointer()
 {
+    UpdateBusyOverride();
     switch (mousePointer_) {
     case 0:
         Uncover();
@@ -81,6 +89,38 @@ void Page::Uncover()
             c.widget->unsetCursor();
     }
     covered_.clear();
+}
+
+// The platform shows the plain arrow over a disabled window whatever its
+// widgets' pointers say. A page that is busy and disabled at once (while it
+// fills a list and yields to the event loop) still has to show the
+// hourglass, so for that time the application-wide pointer is used. Only a
+// visible page needs it: the one being created is not yet on the screen.
+void Page::UpdateBusyOverride()
+{
+    const bool wanted = mousePointer_ == 11 && !isEnabled() && isVisible();
+    if (wanted == busyOverride_)
+        return;
+    busyOverride_ = wanted;
+    if (wanted)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+bool Page::event(QEvent* event)
+{
+    const bool result = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::EnabledChange:
+    case QEvent::Show:
+    case QEvent::Hide:
+        UpdateBusyOverride();
+        break;
+    default:
+        break;
+    }
+    return result;
 }
 
 // ---- the pointer rule -------------------------------------------------------

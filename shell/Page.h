@@ -15,6 +15,7 @@ class Page : public QWidget {
     Q_OBJECT
 public:
     explicit Page(QWidget* parent = nullptr);
+    ~Page() override;
 
     // 0 = default (every control shows its usual pointer), 11 = busy (the
     // hourglass over the whole page, controls included), 99 = the page's
@@ -56,6 +57,7 @@ protected:
     virtual bool QueryUnload() { return true; }
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     struct CoveredWidget {
@@ -66,9 +68,11 @@ private:
     void ApplyPointer();
     void CoverWith(const QCursor& cursor);
     void Uncover();
+    void UpdateBusyOverride();
 
     int mousePointer_ = 0;
     std::optional<QCursor> mouseIcon_;
     std::vector<CoveredWidget> covered_;
     bool fixedBorder_ = false;
+    bool busyOverride_ = false;
 };

@@ -50,7 +50,10 @@ void ReportFailureAndEnd(long number, const QString& description)
         box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
+        // A page may be busy behind the box; the box itself takes clicks.
+        QGuiApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
         box.exec();
+        QGuiApplication::restoreOverrideCursor();
     } else {
         std::fprintf(stderr, "Dervanta: run-time error %ld: %s\n", number, description.toLocal8Bit().constData());
     }
