@@ -1,9 +1,14 @@
 #include "pages/TableList.h"
 
-int TableListModel::rowCount(const QModelIndex& parent) const
+TableListModel::TableListModel(QObject* parent)
+    : QAbstractListModel(parent)
 {
-    return parent.isValid() ? 0 : static_cast<int>(names_.size());
+    publishTimer_.setSingleShot(true);
+    publishTimer_.setInterval(100);
+    connect(&publishTimer_, &QTimer::timeout, this, &TableListModel::publish);
 }
+
+int TableListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : published_; }
 
 QVariant TableListModel::data(const QModelIndex& index, int role) const
 {
@@ -16,16 +21,27 @@ QVariant TableListModel::data(const QModelIndex& index, int role) const
 
 void TableListModel::clear()
 {
+    publishTimer_.stop();
     beginResetModel();
     names_.clear();
+    published_ = 0;
     endResetModel();
 }
 
 void TableListModel::append(const QString& name)
 {
-    const int row = rowCount();
-    beginInsertRows({}, row, row);
     names_.push_back(name);
+    if (!publishTimer_.isActive())
+        publishTimer_.start();
+}
+
+void TableListModel::publish()
+{
+    publishTimer_.stop();
+    if (published_ == count())
+        return;
+    beginInsertRows({}, published_, count() - 1);
+    published_ = count();
     endInsertRows();
 }
 
@@ -43,7 +59,7 @@ void TableList::Clear() { model_.clear(); }
 
 void TableList::AddItem(const QString& name) { model_.append(name); }
 
-int TableList::ListCount() const { return model_.rowCount(); }
+int TableList::ListCount() const { return model_.count(); }
 
 QString TableList::List(int index) const
 {
@@ -58,6 +74,7 @@ int TableList::ListIndex() const
 
 void TableList::SetListIndex(int index)
 {
+    model_.publish();
     if (index < 0 || index >= ListCount()) {
         selectionModel()->clearSelection();
         return;
