@@ -49,8 +49,11 @@ void Page::ApplyPointer()
     case 11:
         CoverWith(QCursor(Qt::WaitCursor));
         break;
-    default:
+    case 99:
         CoverWith(mouseIcon_.value_or(QCursor(Qt::ArrowCursor)));
+        break;
+    default:
+        CoverWith(QCursor(Qt::ArrowCursor));
         break;
     }
 }
