@@ -5,7 +5,6 @@
 
 #include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
-#include "oracle/OdbcEngine.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -130,10 +129,12 @@ std::string NoOracleDriverMessage()
            "its driver with unixODBC (odbc_update_ini.sh, or odbcinst -i -d -f with a template).";
 }
 
-std::unique_ptr<Session> OpenOracleSession(const LoginParts& login)
+std::unique_ptr<OdbcSession> OpenOracleSession(const LoginParts& login, const OdbcOptions& options)
 {
     const std::optional<std::string> driver = ChooseOracleDriver(InstalledOdbcDrivers());
     if (!driver)
         throw DbError(DbError::kNoDriver, NoOracleDriverMessage());
-    return ConnectOdbc(OracleConnectionString(*driver, login));
+    return ConnectOdbc(OracleConnectionString(*driver, login), options);
 }
+
+std::unique_ptr<Session> OpenOracleSession(const LoginParts& login) { return OpenOracleSession(login, OdbcOptions{}); }

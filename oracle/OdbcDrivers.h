@@ -4,6 +4,7 @@
 // connection string that reaches a database through it.
 
 #include "oracle/Engine.h"
+#include "oracle/OdbcEngine.h"
 
 #include <optional>
 #include <string>
@@ -26,3 +27,6 @@ std::string OracleConnectionString(const std::string& driver, const LoginParts& 
 
 // The description of the failure when no Oracle driver is installed.
 std::string NoOracleDriverMessage();
+
+// OpenOracleSession with the engine's options (for tests and benchmarks).
+std::unique_ptr<OdbcSession> OpenOracleSession(const LoginParts& login, const OdbcOptions& options);
