@@ -37,16 +37,6 @@ const char* const kPeople = R"(
     create table empty_one (alpha text, beta integer);
 )";
 
-// A window manager activates a window that is shown again; the offscreen
-// platform still counts it as the focus window from before it was hidden,
-// so the widgets must be told.
-void activate(QWidget& window)
-{
-    QApplication::setActiveWindow(&window);
-    if (!QTest::qWaitForWindowActive(&window))
-        qWarning("%s did not become active", qPrintable(window.objectName()));
-}
-
 // Chooses `table` on the chooser page and presses Next >.
 void chooseAndOpen(const QString& table)
 {

@@ -99,6 +99,13 @@ void BoxCatcher::poll()
         press->click();
 }
 
+void activate(QWidget& window)
+{
+    QApplication::setActiveWindow(&window);
+    if (!QTest::qWaitForWindowActive(&window))
+        qWarning("%s did not become active", qPrintable(window.objectName()));
+}
+
 void maybeScreenshot(const QString& name)
 {
     const QString dir = qEnvironmentVariable("DERVANTA_SCREENSHOT_DIR");

@@ -64,6 +64,10 @@ private:
     QList<QPointer<QMessageBox>> handled_;
 };
 
+// Makes a page the active window, as a window manager does for a window
+// that is shown again (the offscreen platform does not), and waits for it.
+void activate(QWidget& window);
+
 // Under xvfb with DERVANTA_SCREENSHOT_DIR set, saves the whole screen there
 // as NAME.png (for looking at the pages); does nothing otherwise.
 void maybeScreenshot(const QString& name);
