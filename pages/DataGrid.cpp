@@ -90,6 +90,9 @@ DataGrid::DataGrid(QWidget* parent)
 {
     setVerticalHeader(new RowHeader(this));
     verticalHeader()->setSectionsClickable(true);
+    // One line of text a row, as a grid of records shows it.
+    verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 2);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setHighlightSections(true);
     horizontalHeader()->setHighlightSections(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScreen>
 
 using namespace PageSupport;
@@ -237,6 +238,26 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(value(db, "select born from people where id = 1"), std::nullopt);
         QCOMPARE(value(db, "select score from people where id = 1"), std::string("10"));
+
+        // The right-click menu sets NULL as well.
+        grid.setCurrentIndex(grid.model()->index(1, 1));
+        QStringList menuItems;
+        QTimer::singleShot(50, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction* a : menu->actions())
+                menuItems.append(a->text());
+            menu->actions().first()->trigger();
+            menu->close();
+        });
+        const QPoint at = grid.visualRect(grid.currentIndex()).center();
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at, grid.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid.viewport(), &menuEvent);
+        QCOMPARE(menuItems.value(0), QStringLiteral("Set to NULL"));
+        QVERIFY(grid.model()->index(1, 1).data(TableModel::NullRole).toBool());
+        QTest::keyClick(&grid, Qt::Key_Up);
+        QCOMPARE(value(db, "select name from people where id = 2"), std::nullopt);
 
         // Esc restores the values read.
         typeIntoCell(grid, 2, 1, QStringLiteral("never saved"));
