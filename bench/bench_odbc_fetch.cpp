@@ -84,7 +84,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string connect =
-        "DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=" + port.toStdString() + ";DATABASE=dervanta";
+        "DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=" + port.toStdString() + ";DATABASE=dervanta;"
+        + env.value(QStringLiteral("BENCH_ODBC_OPTIONS")).toStdString();
     const LoginParts login{{}, user.toStdString(), env.value(QStringLiteral("DERVANTA_TEST_PG_PASSWORD")).toStdString()};
     const std::string table = "bench_odbc_fetch_" + std::to_string(rows);
     const std::string only = argc > 2 ? argv[2] : "";

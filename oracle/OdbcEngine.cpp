@@ -28,7 +28,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <clocale>
 #include <cstring>
+#include <locale.h>
 #include <optional>
 #include <utility>
 
@@ -240,6 +242,40 @@ Handle allocate(SQLSMALLINT type, const Handle* parent)
     }
     return Handle(type, h);
 }
+
+// Drivers write and read numbers by the C library's locale (psqlodbc gives
+// "1234,5" under a German one), so every driver call of a session runs with
+// the "C" numeric conventions on this thread; the rest of the user's locale
+// stays as it is.
+class CNumericLocale {
+public:
+    CNumericLocale()
+    {
+        const locale_t current = uselocale(locale_t(nullptr));
+        const locale_t copy = duplocale(current);
+        if (!copy)
+            return;
+        locale_ = newlocale(LC_NUMERIC_MASK, "C", copy);
+        if (!locale_) {
+            freelocale(copy);
+            return;
+        }
+        previous_ = uselocale(locale_);
+    }
+    ~CNumericLocale()
+    {
+        if (!locale_)
+            return;
+        uselocale(previous_);
+        freelocale(locale_);
+    }
+    CNumericLocale(const CNumericLocale&) = delete;
+    CNumericLocale& operator=(const CNumericLocale&) = delete;
+
+private:
+    locale_t locale_ = nullptr;
+    locale_t previous_ = nullptr;
+};
 
 // ---- values as text -------------------------------------------------------------
 
@@ -800,6 +836,7 @@ private:
 OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const OdbcOptions& options)
     : options_(options)
 {
+    const CNumericLocale numbers;
     env_ = allocate(SQL_HANDLE_ENV, nullptr);
     env_.check(SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
                "SQLSetEnvAttr");
@@ -916,12 +953,14 @@ Handle OdbcSessionImpl::run(std::string_view sql, std::span<const Param> params,
 
 void OdbcSessionImpl::query(std::string_view sql, std::span<const Param> params, RowSink& sink)
 {
+    const CNumericLocale numbers;
     const Handle stmt = run(sql, params);
     readResult(stmt, sink);
 }
 
 long long OdbcSessionImpl::execute(std::string_view sql, std::span<const Param> params)
 {
+    const CNumericLocale numbers;
     SQLRETURN rc = SQL_SUCCESS;
     const Handle stmt = run(sql, params, &rc);
     if (rc == SQL_NO_DATA) // a searched UPDATE or DELETE that met no row
@@ -1222,6 +1261,7 @@ std::string OdbcSessionImpl::currentSchema()
 
 std::vector<std::string> OdbcSessionImpl::primaryKey(std::string_view table)
 {
+    const CNumericLocale numbers;
     const std::string schema = currentSchema();
     const WideText wideTable = toWide(table);
     // With the schema first; when that finds nothing (a generic source whose
@@ -1263,6 +1303,7 @@ std::vector<std::string> OdbcSessionImpl::primaryKey(std::string_view table)
 
 void OdbcSessionImpl::tables(RowSink& sink)
 {
+    const CNumericLocale numbers;
     if (dialect_->kind() != DialectKind::Generic) {
         Session::tables(sink);
         return;

@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <QProcess>
+
 #include <clocale>
 
 using namespace TestSupport;
@@ -124,6 +126,7 @@ private slots:
     void pgBlockAndPerCellAgree();
     void pgDollarMarkersBecomeQuestionMarks();
     void unicodeSurvivesTheCLocale();
+    void numbersIgnoreACommaLocale();
     void sqliteValuesAreExact();
     void transactionsAndRowCounts();
     void primaryKeysAndTables();
@@ -279,6 +282,45 @@ void TestOdbcValues::unicodeSurvivesTheCLocale()
     lite->execute("insert into t values (1, ?)", std::vector<Param>{Param{ValueKind::Text, word}});
     QCOMPARE(db.query("select v from t")[0][0].value_or(""), word);
     QCOMPARE(text(read(*lite, "select v from t"), 0, 0), word);
+}
+
+// The program runs in the user's locale; a German one must not turn the
+// numbers drivers write into "1234,5".
+void TestOdbcValues::numbersIgnoreACommaLocale()
+{
+    DERVANTA_REQUIRE_PG();
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    const auto restore = qScopeGuard([&] { std::setlocale(LC_ALL, saved.c_str()); });
+    QTemporaryDir dir;
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+        // Build one for this test when the system has none.
+        if (QProcess::execute(QStringLiteral("localedef"), {QStringLiteral("-i"), QStringLiteral("de_DE"),
+                                                            QStringLiteral("-f"), QStringLiteral("UTF-8"),
+                                                            dir.filePath(QStringLiteral("de_DE.UTF-8"))})
+            < 0)
+            QSKIP("no German locale and no localedef to build one");
+        qputenv("LOCPATH", dir.path().toLocal8Bit());
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+            QSKIP("no German locale could be built");
+    }
+    QCOMPARE(std::string(std::localeconv()->decimal_point), std::string(","));
+
+    auto s = openPg();
+    const Snapshot v = read(*s, "select 1234.50::numeric(10,2), 0.25::float8, 1.5::float4, $1::numeric(10,2), $2::float8",
+                            {Param{ValueKind::Text, "12.75", ColumnType::Decimal},
+                             Param{ValueKind::Real, "0.5", ColumnType::Real}});
+    QCOMPARE(text(v, 0, 0), std::string("1234.50"));
+    QCOMPARE(text(v, 0, 1), std::string("0.25"));
+    QCOMPARE(text(v, 0, 2), std::string("1.5"));
+    QCOMPARE(text(v, 0, 3), std::string("12.75"));
+    QCOMPARE(text(v, 0, 4), std::string("0.5"));
+    // The caller's own locale is left as it was.
+    QCOMPARE(std::string(std::localeconv()->decimal_point), std::string(","));
+
+    ScratchSqlite db("create table t(r real, n numeric); insert into t values (0.25, 1.5);");
+    const Snapshot lite = read(*openSqlite(db.path()), "select r, n from t");
+    QCOMPARE(text(lite, 0, 0), std::string("0.25"));
+    QCOMPARE(text(lite, 0, 1), std::string("1.5"));
 }
 
 // The SQLite ODBC driver turns a real into text with 15 digits before it
