@@ -796,7 +796,7 @@ public:
 
 private:
     Handle run(std::string_view sql, std::span<const Param> params, SQLRETURN* result = nullptr);
-    void readResult(const Handle& stmt, RowSink& sink);
+    void readResult(const Handle& stmt, RowSink& sink, bool noRows = false);
     void readCell(const Handle& stmt, SQLUSMALLINT column, const ColumnPlan& plan, RowSink& sink);
     void emitBound(const ColumnPlan& plan, std::size_t row, RowSink& sink);
     bool truncated(const ColumnPlan& plan, std::size_t row) const;
@@ -954,8 +954,11 @@ Handle OdbcSessionImpl::run(std::string_view sql, std::span<const Param> params,
 void OdbcSessionImpl::query(std::string_view sql, std::span<const Param> params, RowSink& sink)
 {
     const CNumericLocale numbers;
-    const Handle stmt = run(sql, params);
-    readResult(stmt, sink);
+    SQLRETURN rc = SQL_SUCCESS;
+    const Handle stmt = run(sql, params, &rc);
+    // SQL_NO_DATA: a statement that met no row (an UPDATE ... RETURNING,
+    // say) has no cursor to fetch from; its result is empty.
+    readResult(stmt, sink, rc == SQL_NO_DATA);
 }
 
 long long OdbcSessionImpl::execute(std::string_view sql, std::span<const Param> params)
@@ -1114,11 +1117,17 @@ void OdbcSessionImpl::readCell(const Handle& stmt, SQLUSMALLINT column, const Co
     sink.cell(ValueKind::Null, nullptr, 0);
 }
 
-void OdbcSessionImpl::readResult(const Handle& stmt, RowSink& sink)
+void OdbcSessionImpl::readResult(const Handle& stmt, RowSink& sink, bool noRows)
 {
     stats_ = OdbcFetchStats{};
     SQLHSTMT h = stmt.get();
     SQLSMALLINT count = 0;
+    if (noRows) {
+        // The driver manager allows no describing here: no columns, no rows.
+        sink.begin({});
+        sink.end();
+        return;
+    }
     stmt.check(SQLNumResultCols(h, &count), "SQLNumResultCols");
 
     std::vector<ColumnPlan> plans(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
@@ -1147,6 +1156,12 @@ void OdbcSessionImpl::readResult(const Handle& stmt, RowSink& sink)
                                                                             std::max<SQLSMALLINT>(typeLength, 0) / 2));
         classify(p, sqlType, size, digits, dialect_->kind());
         infos.push_back(p.info);
+    }
+
+    if (infos.empty()) {
+        sink.begin(infos);
+        sink.end();
+        return;
     }
 
     // How the rows are read (see the top of the file).

@@ -386,6 +386,12 @@ void TestOdbcValues::transactionsAndRowCounts()
     QCOMPARE(s->execute("update " + t.name + " set v = 'c' where id = -1"), 0LL);
     QCOMPARE(pgQuery("select min(v) from " + t.name)[0][0].value(), std::string("b"));
 
+    // A statement that returns rows but met none is an empty result, not a failure.
+    QCOMPARE(read(*s, "update " + t.name + " set v = 'x' where id = -1 returning *").rowCount(), std::int64_t{0});
+    const Snapshot returned = read(*s, "update " + t.name + " set v = 'x' where id = 1 returning id, v");
+    QCOMPARE(returned.rowCount(), std::int64_t{1});
+    QCOMPARE(text(returned, 0, 1), std::string("x"));
+
     // A failed statement inside a transaction, then a rollback: the
     // connection is usable again and commits by itself.
     s->begin();
