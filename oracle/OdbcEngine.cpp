@@ -21,6 +21,8 @@
 #include "oracle/Dialect.h"
 #include "oracle/Snapshot.h"
 
+#include <QScopeGuard>
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -1198,9 +1200,17 @@ void OdbcSessionImpl::readResult(const Handle& stmt, RowSink& sink, bool noRows)
 
     SQLULEN fetched = 0;
     std::vector<SQLUSMALLINT> status(rows, SQL_ROW_SUCCESS);
+    // The statement points into this frame's buffers: take the pointers back
+    // on every way out, so nothing is ever written here after we return.
+    const auto detach = qScopeGuard([h] {
+        SQLFreeStmt(h, SQL_UNBIND);
+        SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    });
     if (mode == OdbcFetchStats::Mode::Block) {
         stmt.check(SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), "SQLSetStmtAttr");
-        stmt.check(SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0), "SQLSetStmtAttr");
+        // Row statuses only tell a failed row apart; a driver without them still works.
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
     }
     if (mode != OdbcFetchStats::Mode::PerCell) {
         for (SQLUSMALLINT c = 1; c <= plans.size(); ++c) {
