@@ -123,6 +123,7 @@ private slots:
         QVERIFY(qAbs(form3.frameGeometry().top() - (screenHeight - px(2820) - frame) / 2) <= 1);
 
         DataGrid& grid = *form3.DataGrid1;
+        maybeScreenshot(QStringLiteral("form3-people"));
         QCOMPARE(grid.model()->columnCount(), 4);
         QCOMPARE(grid.model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("name"));
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("Ann"));
