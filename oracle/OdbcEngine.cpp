@@ -492,6 +492,10 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
         info.type = ColumnType::Real;
         p.fetch = Fetch::Double;
         p.kind = ValueKind::Real;
+        // SQLite's ODBC driver passes reals through 15-digit text both ways,
+        // so a value read need not match the one stored: never look a row up by it.
+        if (dialect == DialectKind::SQLite)
+            info.comparable = false;
     } else if (sqlType == SQL_BIT) {
         info.type = ColumnType::Boolean;
         p.fetch = Fetch::Chars;
