@@ -6,11 +6,18 @@
 //   bench_odbc_fetch [ROWS [block|cell]]
 //
 // ROWS defaults to 1,000,000; naming one way runs only that one (for a
-// profiler). Needs DERVANTA_TEST_PG_* (source
-// /tmp/devpg.env or run under scripts/with-test-postgres). The table
-// bench_odbc_fetch_ROWS (ten columns: integers, reals, short texts, a
-// timestamp with microseconds) is created when missing and kept for the next
-// run. Each way runs three times, alternating; the best time of each counts.
+// profiler). Needs DERVANTA_TEST_PG_* (source /tmp/devpg.env or run under
+// scripts/with-test-postgres). The table bench_odbc_fetch_ROWS (ten columns:
+// integers, reals, short texts, a timestamp with microseconds) is created
+// when missing and kept for the next run. Each way runs three times,
+// alternating; the best wall-clock and the best CPU time of each count (on a
+// shared machine the CPU time is the steadier figure).
+//
+// Environment, for experiments: BENCH_ODBC_OPTIONS is appended to the
+// connection string (e.g. "UseDeclareFetch=1;Fetch=10000", which keeps the
+// driver from buffering the whole result); BENCH_ROW_ARRAY sets the rows per
+// SQLFetch of the block read.
+//
 // Target: the block fetch at least 1.5x as fast as the per-cell one, with
 // identical values. Exits 1 when the results differ, 2 without a server.
 
