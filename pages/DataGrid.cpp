@@ -170,33 +170,39 @@ void DataGrid::discardOpenEditor()
         closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
 }
 
-bool DataGrid::CommitPendingRow()
+int DataGrid::submitPendingRow(QString* error)
 {
     if (!model_)
-        return true;
+        return -1;
     commitOpenEditor();
     const int row = model_->PendingRow();
-    if (row < 0)
-        return true;
-    QString error;
-    if (model_->SubmitRow(row, &error))
-        return true;
-    ShowMessage(window(), savingFailedText(error));
+    if (row < 0 || model_->SubmitRow(row, error))
+        return -1;
+    return row;
+}
+
+void DataGrid::goBackToRow(int row)
+{
     setCurrentIndex(model_->index(row, std::max(0, currentIndex().column())));
     setFocus();
+}
+
+bool DataGrid::CommitPendingRow()
+{
+    QString error;
+    const int row = submitPendingRow(&error);
+    if (row < 0)
+        return true;
+    ShowMessage(window(), savingFailedText(error));
+    goBackToRow(row);
     return false;
 }
 
 bool DataGrid::FinishEditing()
 {
-    if (!model_)
-        return true;
-    commitOpenEditor();
-    const int row = model_->PendingRow();
-    if (row < 0)
-        return true;
     QString error;
-    if (model_->SubmitRow(row, &error))
+    const int row = submitPendingRow(&error);
+    if (row < 0)
         return true;
 
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Dervanta"),
@@ -214,8 +220,7 @@ bool DataGrid::FinishEditing()
         model_->RevertRow(row);
         return true;
     }
-    setCurrentIndex(model_->index(row, std::max(0, currentIndex().column())));
-    setFocus();
+    goBackToRow(row);
     return false;
 }
 

@@ -46,6 +46,9 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Writes the pending row; the row that could not be written, or -1.
+    int submitPendingRow(QString* error);
+    void goBackToRow(int row);
     void commitOpenEditor();
     void discardOpenEditor();
     void setCurrentToNull();
