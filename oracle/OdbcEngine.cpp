@@ -470,7 +470,13 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
     const std::string typeName = lower(info.typeName);
     const bool oracle = dialect == DialectKind::Oracle;
 
-    if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR) {
+    if ((sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR) && dialect == DialectKind::PostgreSQL) {
+        // psqlODBC calls PostgreSQL's text (and varchar without a length)
+        // long, but the server compares it exactly like any short text: it
+        // is ordinary text, only read in pieces.
+        info.type = ColumnType::Text;
+        p.longData = true;
+    } else if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR) {
         info.type = ColumnType::LargeText;
         info.comparable = false;
         p.longData = true;

@@ -70,9 +70,8 @@ public:
         switch (t) {
         case Type::Int: return lite ? "INTEGER" : "integer";
         case Type::Real: return lite ? "REAL" : "double precision";
-        // The ODBC driver reports text as a long column, read-only here like
-        // Oracle's CLOB; a bounded one is what it edits.
-        case Type::Text: return lite ? "TEXT" : engine == Engine::Odbc ? "varchar(200)" : "text";
+        // PostgreSQL's unbounded text, which its ODBC driver reports as a long column.
+        case Type::Text: return lite ? "TEXT" : "text";
         case Type::Decimal38: return lite ? "NUMERIC" : "numeric(38,0)";
         case Type::Timestamp: return lite ? "TIMESTAMP" : "timestamp(6)";
         case Type::Blob: return lite ? "BLOB" : "bytea";
@@ -444,6 +443,43 @@ private slots:
         QVERIFY(open.edit(0, 1, "b"));
         QVERIFY(open.edit(0, 1, ""));
         QCOMPARE(open.model->PendingRow(), -1);
+    }
+
+    // An unbounded text longer than any bound buffer, in a keyless table: it
+    // is editable, and the row is found by its whole value, with and without
+    // a conflict.
+    void longTextIsOrdinaryText_data() { addEngineRows(); }
+    void longTextIsOrdinaryText()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("longtext");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (a " + db->type(Type::Int) + ", body " + db->type(Type::Text) + ")");
+        const std::string body(9000, 'q');
+        db->exec("insert into " + t + " values (1, '" + body + "é')");
+        db->exec("insert into " + t + " values (2, '" + body + "')");
+        OpenTable open(*db, name);
+        QCOMPARE(open.model->rowCount(), 3);
+        const int first = open.text(0, 0) == QLatin1String("1") ? 0 : 1;
+        QCOMPARE(open.text(first, 1), QString::fromStdString(body) + QStringLiteral("é"));
+        QVERIFY(open.model->flags(open.model->index(first, 1)) & Qt::ItemIsEditable);
+
+        QString error;
+        QVERIFY(open.edit(first, 0, "10"));
+        QVERIFY2(open.model->SubmitRow(first, &error), qPrintable(error));
+        QCOMPARE(db->count(t + " where a = 10 and body = '" + body + "é'"), 1);
+
+        QVERIFY(open.edit(first, 1, "short"));
+        QVERIFY2(open.model->SubmitRow(first, &error), qPrintable(error));
+        QCOMPARE(db->value("select body from " + t + " where a = 10"), "short");
+
+        // Another user lengthens the other row by one character: found no more.
+        const int second = 1 - first;
+        db->exec("update " + t + " set body = body || 'x' where a = 2");
+        QVERIFY(open.edit(second, 0, "20"));
+        QVERIFY(!open.model->SubmitRow(second, &error));
+        QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
+        QCOMPARE(db->count(t + " where a = 2"), 1);
     }
 };
 
