@@ -7,13 +7,18 @@
 // (read here only, never by the program). Each case creates its own scratch
 // tables and drops them; without the login every case is skipped.
 
+#include "oracle/Connection.h"
+#include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
+#include "oracle/EditableRowset.h"
 #include "oracle/Engine.h"
 #include "oracle/OdbcDrivers.h"
 #include "oracle/OdbcEngine.h"
 #include "oracle/Oracle.h"
+#include "oracle/Recordset.h"
 #include "oracle/Snapshot.h"
+#include "oracle/TableModel.h"
 #include "support/OdbcSupport.h"
 #include "support/TestSupport.h"
 
@@ -96,6 +101,7 @@ private slots:
     void valuesRoundTripExactly();
     void emptyTextComesBackAsNull();
     void keysAndTransactions();
+    void editingThroughTheGridsModel();
 };
 
 void TestOracleLive::connectsAndPicksTheOracleDialect()
@@ -254,6 +260,81 @@ void TestOracleLive::keysAndTransactions()
     s->commit();
     QCOMPARE(s->execute("update " + t + " set c = 2"), 1LL);
     QCOMPARE(s->execute("update " + t + " set c = 2 where a = -1"), 0LL);
+}
+
+// The editor's own road: a Recordset opened on SELECT * FROM "name" over a
+// connection built from the login, its model edited and submitted.
+void TestOracleLive::editingThroughTheGridsModel()
+{
+    REQUIRE_ORACLE();
+    auto s = openOracle();
+    Scratch scratch(*s);
+    const std::string t = scratch.create(upperName("DV Edit"),
+                                         "id number(10) primary key, n number(38), ts timestamp(6),"
+                                         " v varchar2(20), w varchar2(20)");
+    s->execute("insert into " + t + " values (1, 12345678901234567890123456789012345678,"
+               " timestamp '2024-02-29 23:59:59.123456', 'a', 'b')");
+    const auto count = [&](const std::string& where) {
+        return std::string(read(*s, "select count(*) from " + t + " where " + where).value(0, 0));
+    };
+    const std::string untouched = "id = 1 and n = 12345678901234567890123456789012345678"
+                                  " and ts = timestamp '2024-02-29 23:59:59.123456'";
+
+    const LoginParts login = *oracleLogin();
+    ConnectionPtr connection = Connection::Create();
+    connection->CursorLocation = adUseClient;
+    connection->Open(BuildConnectionString(QString::fromStdString(login.dataSource),
+                                           QString::fromStdString(login.user),
+                                           QString::fromStdString(login.password)));
+    Recordset rowset;
+    rowset.Open(QStringLiteral("SELECT * FROM ") + QString::fromStdString(t), connection, adOpenDynamic,
+                adLockOptimistic, -1);
+    auto* model = qobject_cast<TableModel*>(rowset.DataSource());
+    QVERIFY(model);
+    QCOMPARE(model->rowCount(), 2); // the row and the new-row placeholder
+    const auto text = [model](int row, int column) { return model->index(row, column).data().toString(); };
+    const auto edit = [model](int row, int column, const QString& value) {
+        return model->setData(model->index(row, column), value);
+    };
+    QCOMPARE(text(0, 1), QStringLiteral("12345678901234567890123456789012345678"));
+    QCOMPARE(text(0, 2), QStringLiteral("2024-02-29 23:59:59.123456"));
+
+    // A cell written; the number and the timestamp it was found by stay as they were.
+    QString error;
+    QVERIFY(edit(0, 3, QStringLiteral("edited")));
+    QVERIFY2(model->SubmitRow(0, &error), qPrintable(error));
+    QCOMPARE(count(untouched + " and v = 'edited' and w = 'b'"), std::string("1"));
+
+    // An empty text is stored as NULL, shown as NULL, and matched as NULL later.
+    QVERIFY(edit(0, 3, QString()));
+    QVERIFY2(model->SubmitRow(0, &error), qPrintable(error));
+    QCOMPARE(count("id = 1 and v is null"), std::string("1"));
+    QVERIFY(model->data(model->index(0, 3), TableModel::NullRole).toBool());
+    QVERIFY(edit(0, 4, QStringLiteral("later")));
+    QVERIFY2(model->SubmitRow(0, &error), qPrintable(error));
+    QCOMPARE(count(untouched + " and v is null and w = 'later'"), std::string("1"));
+
+    // Another session changes the row: the write is refused, the typed value stays pending.
+    auto other = openOracle();
+    QCOMPARE(other->execute("update " + t + " set v = 'theirs' where id = 1"), 1LL);
+    QVERIFY(edit(0, 4, QStringLiteral("mine")));
+    QVERIFY(!model->SubmitRow(0, &error));
+    QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
+    QVERIFY(model->IsRowPending(0));
+    QCOMPARE(text(0, 4), QStringLiteral("mine"));
+    QCOMPARE(count("id = 1 and v = 'theirs' and w = 'later'"), std::string("1"));
+    model->RevertRow(0);
+
+    // A new row, then deleted.
+    QVERIFY(model->IsNewRowPlaceholder(1));
+    QVERIFY(edit(1, 0, QStringLiteral("2")));
+    QVERIFY(edit(1, 3, QStringLiteral("new")));
+    QVERIFY2(model->SubmitRow(1, &error), qPrintable(error));
+    QCOMPARE(count("id = 2 and v = 'new' and n is null and w is null"), std::string("1"));
+    QCOMPARE(text(1, 3), QStringLiteral("new"));
+    QVERIFY2(model->DeleteRows({1}, &error), qPrintable(error));
+    QCOMPARE(count("id = 2"), std::string("0"));
+    QCOMPARE(count("id = 1"), std::string("1"));
 }
 
 int main(int argc, char** argv)
