@@ -89,13 +89,8 @@ std::optional<std::map<QString, QString>> ParseConnectionString(const QString& t
     return pieces;
 }
 
-std::string OdbcQuote(const std::string& value)
+std::string OdbcBrace(std::string_view value)
 {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
-    const bool needs = value.find_first_of(";{}=") != std::string::npos
-                       || (!value.empty() && (blank(value.front()) || blank(value.back())));
-    if (!needs)
-        return value;
     std::string out;
     out.reserve(value.size() + 2);
     out += '{';
@@ -106,4 +101,12 @@ std::string OdbcQuote(const std::string& value)
     }
     out += '}';
     return out;
+}
+
+std::string OdbcQuote(const std::string& value)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    const bool needs = value.find_first_of(";{}=") != std::string::npos
+                       || (!value.empty() && (blank(value.front()) || blank(value.back())));
+    return needs ? OdbcBrace(value) : value;
 }

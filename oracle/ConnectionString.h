@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The provider connection string: "Provider=OraOLEDB.Oracle;Data Source=" SID
 // ";User Id=" user ";Password=" password ";". A value that contains ';', '"',
@@ -20,3 +21,6 @@ std::optional<std::map<QString, QString>> ParseConnectionString(const QString& t
 // An ODBC attribute value: enclosed in braces with '}' doubled only when it
 // contains ';', '{', '}', '=' or has a leading or trailing blank.
 std::string OdbcQuote(const std::string& value);
+
+// The value enclosed in braces with '}' doubled, whatever it holds.
+std::string OdbcBrace(std::string_view value);

@@ -51,19 +51,6 @@ std::vector<long> versionOf(std::string_view name)
     return parts;
 }
 
-// A driver name goes between braces; a '}' inside it is doubled.
-std::string braced(std::string_view value)
-{
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    out += '}';
-    return out;
-}
-
 } // namespace
 
 std::vector<std::string> InstalledOdbcDrivers()
@@ -118,7 +105,7 @@ std::optional<std::string> ChooseOracleDriver(const std::vector<std::string>& dr
 
 std::string OracleConnectionString(const std::string& driver, const LoginParts& login)
 {
-    return "DRIVER=" + braced(driver) + ";DBQ=" + OdbcQuote(login.dataSource) + ";UID=" + OdbcQuote(login.user)
+    return "DRIVER=" + OdbcBrace(driver) + ";DBQ=" + OdbcQuote(login.dataSource) + ";UID=" + OdbcQuote(login.user)
            + ";PWD=" + OdbcQuote(login.password) + ";";
 }
 
