@@ -55,6 +55,27 @@ void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int co
     appendPlaceholder(sql, params, std::move(p));
 }
 
+void RowWriter::appendWhere(Statement& s, const std::vector<Value>& original,
+                            const std::function<bool(std::size_t)>& alsoMatch) const
+{
+    s.sql += " WHERE ";
+    bool first = true;
+    const auto match = [&](int c) {
+        if (!first)
+            s.sql += " AND ";
+        first = false;
+        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
+    };
+    for (int c : identifying_)
+        match(c);
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const int column = static_cast<int>(c);
+        if (alsoMatch(c) && columns_[c].comparable
+            && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
+            match(column);
+    }
+}
+
 std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& original, const Values& changes,
                                                       bool returning) const
 {
@@ -75,24 +96,9 @@ std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& 
     if (first)
         return std::nullopt; // nothing changed
 
-    s.sql += " WHERE ";
-    first = true;
-    const auto match = [&](int c) {
-        if (!first)
-            s.sql += " AND ";
-        first = false;
-        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
-    };
-    for (int c : identifying_)
-        match(c);
     // The changed columns must still hold what was read, so that a change
     // made by someone else since is never overwritten unseen.
-    for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
-        const int column = static_cast<int>(c);
-        if (changes[c] && columns_[c].comparable
-            && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
-            match(column);
-    }
+    appendWhere(s, original, [&changes](std::size_t c) { return c < changes.size() && changes[c].has_value(); });
     if (returning && dialect_.supportsReturning())
         s.sql += " RETURNING *";
     return s;
@@ -128,22 +134,10 @@ std::optional<RowWriter::Statement> RowWriter::remove(const std::vector<Value>& 
     if (identifying_.empty())
         return std::nullopt;
     Statement s;
-    s.sql = "DELETE FROM " + quotedTable_ + " WHERE ";
-    bool first = true;
-    const auto match = [&](int c) {
-        if (!first)
-            s.sql += " AND ";
-        first = false;
-        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
-    };
-    for (int c : identifying_)
-        match(c);
+    s.sql = "DELETE FROM " + quotedTable_;
     // A row someone else changed since it was read is not the row the user
     // chose to delete: every comparable value must still be as read.
-    for (int c = 0; c < static_cast<int>(columns_.size()); ++c)
-        if (columns_[static_cast<std::size_t>(c)].comparable
-            && std::find(identifying_.begin(), identifying_.end(), c) == identifying_.end())
-            match(c);
+    appendWhere(s, original, [](std::size_t) { return true; });
     return s;
 }
 

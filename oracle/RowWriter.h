@@ -12,6 +12,7 @@
 #include "oracle/Engine.h"
 #include "oracle/Snapshot.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,10 @@ public:
 
 private:
     void appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value) const;
+    // " WHERE " the identifying columns' originals AND those of every other
+    // comparable column that alsoMatch picks.
+    void appendWhere(Statement& s, const std::vector<Value>& original,
+                     const std::function<bool(std::size_t)>& alsoMatch) const;
     void appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const;
 
     const Dialect& dialect_;
