@@ -69,6 +69,11 @@ Param Dialect::parameter(const ColumnInfo& column, ValueKind kind, std::string d
     return Param{kind, std::move(data), column.type, column.nativeType};
 }
 
+Dialect::Check Dialect::changeCheck(const ColumnInfo& column) const
+{
+    return column.comparable ? Check::Equal : Check::None;
+}
+
 namespace {
 
 class OracleDialect final : public Dialect {
@@ -76,6 +81,18 @@ public:
     DialectKind kind() const override { return DialectKind::Oracle; }
     std::string catalogueQuery() const override { return "select table_name from user_tables"; }
     bool emptyTextIsNull() const override { return true; }
+
+    // CLOB and BLOB compare by content through DBMS_LOB; a LONG cannot be
+    // compared at all.
+    Check changeCheck(const ColumnInfo& column) const override
+    {
+        if (column.comparable)
+            return Check::Equal;
+        if ((column.type == ColumnType::LargeText || column.type == ColumnType::Binary)
+            && column.typeName.find("LONG") == std::string::npos && column.typeName.find("long") == std::string::npos)
+            return Check::LobCompare;
+        return Check::None;
+    }
 
     // Dates and timestamps are bound in the canonical text form
     // YYYY-MM-DD HH:MM:SS[.fffffffff], which no session format can change; an
@@ -116,6 +133,15 @@ public:
     }
     std::string placeholder(int n) const override { return "$" + std::to_string(n); }
     bool supportsReturning() const override { return true; }
+
+    // bytea has an equality of its own; json, xml and the geometric types
+    // have none, so they are compared by their text, which is what was read.
+    Check changeCheck(const ColumnInfo& column) const override
+    {
+        if (column.comparable || column.type == ColumnType::Binary)
+            return Check::Equal;
+        return Check::AsText;
+    }
 };
 
 class SqliteDialect final : public Dialect {
@@ -123,6 +149,12 @@ public:
     DialectKind kind() const override { return DialectKind::SQLite; }
     // RETURNING came with SQLite 3.35.
     bool supportsReturning() const override { return sqlite3_libversion_number() >= 3035000; }
+    // SQLite compares values of every kind, blobs byte by byte. A real that
+    // its ODBC driver passed through 15-digit text is compared as that text.
+    Check changeCheck(const ColumnInfo& column) const override
+    {
+        return !column.comparable && column.type == ColumnType::Real ? Check::AsText : Check::Equal;
+    }
     std::string catalogueQuery() const override
     {
         return "select name from sqlite_schema where type = 'table' and name not like 'sqlite\\_%' escape '\\'"

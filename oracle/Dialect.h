@@ -30,9 +30,16 @@ public:
     // Oracle stores an empty text as NULL.
     virtual bool emptyTextIsNull() const { return false; }
 
-    // Whether INSERT and UPDATE take RETURNING *, giving back the row as the
-    // database stored it in the same statement.
+    // Whether an INSERT takes RETURNING, giving back the key the database
+    // chose for the new row in the same statement.
     virtual bool supportsReturning() const { return false; }
+
+    // How a statement checks that a column still holds the value read:
+    // Equal ("col" = ?), AsText (by the column's text form, for types with
+    // no equality of their own), LobCompare (a large object by its content),
+    // or None when this database cannot check it at all.
+    enum class Check { Equal, AsText, LobCompare, None };
+    virtual Check changeCheck(const ColumnInfo& column) const;
 
     // What a text typed into a column stores: its kind and text; kind Null
     // when it means NULL (an empty entry in a column that is not text, or any

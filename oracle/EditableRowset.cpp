@@ -139,6 +139,9 @@ bool EditableRowset::isEditable(std::int64_t row, int column) const
 {
     if (!writer_ || column < 0 || column >= columnCount())
         return false;
+    // A row read that cannot be found again can never be written.
+    if (row < snapshot_.rowCount() && !writer_->canFindRows())
+        return false;
     if (isReadOnlyColumn(snapshot_.columns()[static_cast<std::size_t>(column)]))
         return false;
     // SQLite keeps a value of any kind in any column: a blob stays as it is.
@@ -151,6 +154,8 @@ std::optional<std::string> EditableRowset::refusal(std::int64_t row, int column)
         return std::string("this rowset is read-only: its query does not name one table");
     if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
         return std::string("there is no such cell");
+    if (row < snapshot_.rowCount() && !writer_->canFindRows())
+        return std::string(kCannotFind);
     if (!isEditable(row, column)) {
         const ColumnInfo& c = snapshot_.columns()[static_cast<std::size_t>(column)];
         return "the column \"" + c.name + "\" holds binary or large-object data, which cannot be edited here";
@@ -219,111 +224,205 @@ std::vector<RowWriter::Value> EditableRowset::originals(std::int64_t row) const
     return values;
 }
 
-bool EditableRowset::runWrite(const RowWriter::Statement& statement, bool returnsRow, bool isInsert,
-                              std::vector<Snapshot::Cell>* stored, std::string* error)
-{
-    try {
+namespace {
+
+// Opens a transaction and rolls it back on every way out unless committed;
+// a transaction that never opened is never rolled back.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(Session& session) : session_(session)
+    {
         session_.begin();
-        long long affected = 0;
-        RowCollector returned;
-        if (returnsRow) {
-            session_.query(statement.sql, statement.params, returned);
-            affected = returned.rows();
-        } else {
-            affected = session_.execute(statement.sql, statement.params);
+        open_ = true;
+    }
+    ~WriteTransaction() { rollback(); }
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+
+    // A commit that fails leaves nothing open behind it.
+    void commit()
+    {
+        try {
+            session_.commit();
+            open_ = false;
+        } catch (...) {
+            rollback();
+            throw;
         }
-        if (affected != 1) {
-            session_.rollback();
-            if (error) {
-                if (isInsert)
-                    *error = "the database did not store the new row";
-                else
-                    *error = affected == 0 ? kChangedByOtherUser : kNotTellApart;
-            }
-            return false;
-        }
-        session_.commit();
-        if (returnsRow && stored && returned.columns() == static_cast<std::size_t>(columnCount()))
-            *stored = std::move(returned.first());
-        return true;
-    } catch (const DbError& e) {
+    }
+    void rollback() noexcept
+    {
+        if (!open_)
+            return;
+        open_ = false;
         try {
             session_.rollback();
         } catch (const DbError&) {
-            // The failure that matters is the first one.
+            // The failure that matters is the one that led here.
         }
-        if (error)
-            *error = e.description();
-        return false;
     }
+
+private:
+    Session& session_;
+    bool open_ = false;
+};
+
+RowRefusal refused(RowRefusal::Why why, std::string message) { return RowRefusal{why, std::move(message), {}}; }
+
+bool sameRow(const std::vector<Snapshot::Cell>& a, const std::vector<RowWriter::Value>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t c = 0; c < a.size(); ++c)
+        if (!sameValue(a[c].kind, a[c].data, b[c].kind, b[c].data))
+            return false;
+    return true;
 }
 
-std::optional<std::vector<Snapshot::Cell>> EditableRowset::reread(const std::optional<RowWriter::Statement>& select)
+} // namespace
+
+std::optional<std::vector<Snapshot::Cell>> EditableRowset::reread(const RowWriter::Values& values)
 {
+    const std::optional<RowWriter::Statement> select = writer_->reselect(values);
     if (!select)
         return std::nullopt;
+    RowCollector rows;
+    session_.query(select->sql, select->params, rows);
+    if (rows.rows() == 1 && rows.columns() == static_cast<std::size_t>(columnCount()))
+        return std::move(rows.first());
+    return std::nullopt;
+}
+
+RowRefusal EditableRowset::explainMiss(std::int64_t row, long long affected)
+{
+    if (affected < 0)
+        return refused(RowRefusal::Why::NoRowCount, kNoRowCount);
+    if (affected > 1)
+        return refused(RowRefusal::Why::NotTellApart, kNotTellApart);
+    // Nothing matched: read the row again by what found it, to tell another
+    // user's change from a change the database chose not to apply.
+    const std::vector<RowWriter::Value> original = originals(row);
+    RowWriter::Values by(original.size());
+    for (int c : writer_->identifyingColumns())
+        by[static_cast<std::size_t>(c)] = original[static_cast<std::size_t>(c)];
+    RowRefusal refusal = refused(RowRefusal::Why::ChangedByOther, kChangedByOtherUser);
     try {
+        const std::optional<RowWriter::Statement> select = writer_->reselect(by);
+        if (!select)
+            return refusal;
         RowCollector rows;
         session_.query(select->sql, select->params, rows);
-        if (rows.rows() == 1 && rows.columns() == static_cast<std::size_t>(columnCount()))
-            return std::move(rows.first());
+        if (rows.rows() == 0) {
+            if (writer_->byKey())
+                return refused(RowRefusal::Why::DeletedByOther, kDeletedByOtherUser);
+            return refusal;
+        }
+        if (rows.rows() != 1 || rows.columns() != original.size())
+            return refusal;
+        if (sameRow(rows.first(), original))
+            refusal = refused(RowRefusal::Why::NotApplied, kNotApplied);
+        refusal.current = std::move(rows.first());
     } catch (const DbError&) {
-        // The write itself has committed; show the values written instead.
+        // Reading it again is only for a better reason; the refusal stands.
+    }
+    return refusal;
+}
+
+std::optional<RowRefusal> EditableRowset::writeInsert(std::vector<Snapshot::Cell>& stored)
+{
+    RowWriter::Values values = pending_->edits;
+    const std::vector<int> key = writer_->keyColumns();
+    // A key the user did not type is chosen by the database: ask for it back.
+    const bool keyTyped = std::all_of(key.begin(), key.end(), [&values](int c) { return values[c].has_value(); });
+    const bool returning = !key.empty() && !keyTyped && session_.dialect().supportsReturning();
+    const RowWriter::Statement insert = writer_->insert(values, returning);
+
+    WriteTransaction transaction(session_);
+    long long affected = 0;
+    if (returning) {
+        RowCollector returned;
+        session_.query(insert.sql, insert.params, returned);
+        affected = returned.rows();
+        if (affected == 1 && returned.columns() == key.size())
+            for (std::size_t i = 0; i < key.size(); ++i)
+                values[static_cast<std::size_t>(key[i])] = returned.first()[i];
+    } else {
+        affected = session_.execute(insert.sql, insert.params);
+    }
+    if (affected != 1) {
+        transaction.rollback();
+        if (affected < 0)
+            return refused(RowRefusal::Why::NoRowCount, kNoRowCount);
+        return refused(RowRefusal::Why::Failed, "the database did not store the new row");
+    }
+    std::optional<std::vector<Snapshot::Cell>> again = reread(values);
+    transaction.commit();
+    if (again) {
+        stored = std::move(*again);
+    } else {
+        for (auto& v : values)
+            stored.push_back(v ? *v : Snapshot::Cell{});
     }
     return std::nullopt;
 }
 
-bool EditableRowset::writeRow(std::int64_t row, std::string* error)
+std::optional<RowRefusal> EditableRowset::writeUpdate(std::int64_t row, std::vector<Snapshot::Cell>& stored)
+{
+    if (!writer_->canFindRows())
+        return refused(RowRefusal::Why::CannotFind, kCannotFind);
+    if (const int c = writer_->uncheckableChange(pending_->edits); c >= 0)
+        return refused(RowRefusal::Why::Unchecked,
+                       "the column \"" + snapshot_.columns()[static_cast<std::size_t>(c)].name
+                           + "\" cannot be compared by this database, so a change another user made to it could "
+                             "not be detected; the row was not written");
+    const std::vector<RowWriter::Value> original = originals(row);
+    const std::optional<RowWriter::Statement> update = writer_->update(original, pending_->edits);
+    if (!update)
+        return std::nullopt; // nothing left to change
+
+    RowWriter::Values written(original.size());
+    for (std::size_t c = 0; c < original.size(); ++c)
+        written[c] = pending_->edits[c] ? *pending_->edits[c] : original[c];
+
+    WriteTransaction transaction(session_);
+    const long long affected = session_.execute(update->sql, update->params);
+    if (affected != 1) {
+        transaction.rollback();
+        return explainMiss(row, affected);
+    }
+    // Read inside the transaction: what AFTER triggers made of the row is
+    // what the database holds.
+    std::optional<std::vector<Snapshot::Cell>> again = reread(written);
+    transaction.commit();
+    if (again) {
+        stored = std::move(*again);
+    } else {
+        for (auto& v : written)
+            stored.push_back(std::move(*v));
+    }
+    return std::nullopt;
+}
+
+std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
 {
     if (!pending_ || pending_->row != row)
-        return true;
-    const bool returning = session_.dialect().supportsReturning();
+        return std::nullopt;
     std::vector<Snapshot::Cell> stored;
-
-    if (pending_->isNew) {
-        const RowWriter::Statement insert = writer_->insert(pending_->edits, returning);
-        if (!runWrite(insert, returning, true, &stored, error))
-            return false;
-        if (stored.empty()) {
-            if (auto again = reread(writer_->reselect(pending_->edits))) {
-                stored = std::move(*again);
-            } else {
-                for (auto& edit : pending_->edits)
-                    stored.push_back(edit ? *edit : Snapshot::Cell{});
-            }
-        }
-        pending_.reset();
-        snapshot_.appendRow(stored);
-        return true;
-    }
-
-    const std::vector<RowWriter::Value> original = originals(row);
-    const std::optional<RowWriter::Statement> update = writer_->update(original, pending_->edits, returning);
-    if (!update) {
-        if (std::none_of(pending_->edits.begin(), pending_->edits.end(), [](const auto& e) { return e.has_value(); })) {
-            pending_.reset();
-            return true;
-        }
-        if (error)
-            *error = "the row cannot be found again: the table has no key and no column that can be compared";
-        return false;
-    }
-    if (!runWrite(*update, returning, false, &stored, error))
-        return false;
-    if (stored.empty()) {
-        RowWriter::Values written(original.size());
-        for (std::size_t c = 0; c < original.size(); ++c)
-            written[c] = pending_->edits[c] ? *pending_->edits[c] : original[c];
-        if (auto again = reread(writer_->reselect(written))) {
-            stored = std::move(*again);
-        } else {
-            for (auto& v : written)
-                stored.push_back(std::move(*v));
-        }
+    const bool isNew = pending_->isNew;
+    try {
+        if (auto refusal = isNew ? writeInsert(stored) : writeUpdate(row, stored))
+            return refusal;
+    } catch (const DbError& e) {
+        return refused(RowRefusal::Why::Failed, e.description());
     }
     pending_.reset();
-    snapshot_.replaceRow(row, stored);
-    return true;
+    if (stored.empty())
+        return std::nullopt; // nothing was left to change
+    if (isNew)
+        snapshot_.appendRow(stored);
+    else
+        snapshot_.replaceRow(row, stored);
+    return std::nullopt;
 }
 
 void EditableRowset::revertRow(std::int64_t row)
@@ -332,27 +431,29 @@ void EditableRowset::revertRow(std::int64_t row)
         pending_.reset();
 }
 
-bool EditableRowset::deleteFromDatabase(std::int64_t row, std::string* error)
+std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
 {
     if (pending_ && pending_->isNew && pending_->row == row)
-        return true;
-    if (!writer_) {
-        if (error)
-            *error = *refusal(row, 0);
-        return false;
-    }
-    if (row < 0 || row >= snapshot_.rowCount()) {
-        if (error)
-            *error = "there is no such row";
-        return false;
-    }
+        return std::nullopt;
+    if (!writer_)
+        return refused(RowRefusal::Why::Busy, *refusal(row, 0));
+    if (row < 0 || row >= snapshot_.rowCount())
+        return refused(RowRefusal::Why::Failed, "there is no such row");
     const std::optional<RowWriter::Statement> remove = writer_->remove(originals(row));
-    if (!remove) {
-        if (error)
-            *error = "the row cannot be found again: the table has no key and no column that can be compared";
-        return false;
+    if (!remove)
+        return refused(RowRefusal::Why::CannotFind, kCannotFind);
+    try {
+        WriteTransaction transaction(session_);
+        const long long affected = session_.execute(remove->sql, remove->params);
+        if (affected != 1) {
+            transaction.rollback();
+            return explainMiss(row, affected);
+        }
+        transaction.commit();
+    } catch (const DbError& e) {
+        return refused(RowRefusal::Why::Failed, e.description());
     }
-    return runWrite(*remove, false, false, nullptr, error);
+    return std::nullopt;
 }
 
 void EditableRowset::forgetRow(std::int64_t row)

@@ -23,6 +23,27 @@
 
 class TableModel;
 
+// Why a row was not written (or deleted), and what the database holds now
+// when the row could be read again.
+struct RowRefusal {
+    enum class Why {
+        Failed,         // the database refused the statement (its message)
+        ChangedByOther, // the row no longer holds the values read
+        DeletedByOther, // the row is gone
+        NotApplied,     // the row is as read, but a trigger or rule skipped the change
+        NotTellApart,   // more than one row matched
+        NoRowCount,     // the driver did not say how many rows the statement touched
+        CannotFind,     // no key and no comparable column
+        Unchecked,      // a changed column cannot be compared by this database
+        Busy,           // another row is pending, or the rowset cannot write
+    };
+    Why why = Why::Failed;
+    std::string message;
+    // The row as the database holds it now, in the rowset's column order,
+    // when it could be read again after the refusal.
+    std::optional<std::vector<Snapshot::Cell>> current;
+};
+
 // The table named by an editor's query text `SELECT * FROM "name"` (inner
 // double quotes doubled; keywords in any case, blanks between them free);
 // nothing for a text of any other form.
@@ -73,17 +94,18 @@ public:
     bool pendingIsNew() const { return pending_ && pending_->isNew; }
     bool isPending(std::int64_t row) const { return pending_ && pending_->row == row; }
 
-    // Writes the pending row if it is `row` (UPDATE or INSERT, then re-reads
-    // it). True when nothing was pending there or the write succeeded. On
-    // failure nothing changed in the database and the typed values stay.
-    bool writeRow(std::int64_t row, std::string* error);
+    // Writes the pending row if it is `row` (UPDATE or INSERT, then reads it
+    // again inside the same transaction, so what triggers stored is shown).
+    // Nothing when nothing was pending there or the write succeeded. On a
+    // refusal nothing changed in the database and the typed values stay.
+    std::optional<RowRefusal> writeRow(std::int64_t row);
     // Drops the typed values of `row`; a new row disappears.
     void revertRow(std::int64_t row);
 
     // Deletes a row read from the database, by the same rule as a write, in
     // its own transaction; the rowset is unchanged until forgetRow(row).
     // True when deleted, or when `row` is the new row (nothing to delete).
-    bool deleteFromDatabase(std::int64_t row, std::string* error);
+    std::optional<RowRefusal> deleteFromDatabase(std::int64_t row);
     // Takes a deleted row (or the new row) out of the rowset.
     void forgetRow(std::int64_t row);
 
@@ -95,8 +117,16 @@ public:
     // The messages of the exactly-one-row rule.
     static constexpr const char* kChangedByOtherUser =
         "the row was changed or deleted by another user since it was read";
+    static constexpr const char* kDeletedByOtherUser = "the row was deleted by another user since it was read";
+    static constexpr const char* kNotApplied =
+        "the database did not apply the change: the row still holds the values read (a trigger or rule of the "
+        "table skipped it)";
     static constexpr const char* kNotTellApart =
         "the row cannot be told apart from another row (the table has no key and duplicate rows)";
+    static constexpr const char* kNoRowCount =
+        "the database driver did not report how many rows the change touched, so it was undone";
+    static constexpr const char* kCannotFind =
+        "the row cannot be found again: the table has no key and no column that can be compared";
 
 private:
     struct Pending {
@@ -106,9 +136,14 @@ private:
     };
 
     std::vector<RowWriter::Value> originals(std::int64_t row) const;
-    bool runWrite(const RowWriter::Statement& statement, bool returnsRow, bool isInsert,
-                  std::vector<Snapshot::Cell>* stored, std::string* error);
-    std::optional<std::vector<Snapshot::Cell>> reread(const std::optional<RowWriter::Statement>& select);
+    std::optional<RowRefusal> writeInsert(std::vector<Snapshot::Cell>& stored);
+    std::optional<RowRefusal> writeUpdate(std::int64_t row, std::vector<Snapshot::Cell>& stored);
+    // The refusal for a write or delete of `row` that touched `affected` rows
+    // (not 1), after its rollback: the row is read again to tell why.
+    RowRefusal explainMiss(std::int64_t row, long long affected);
+    // Reads one row by `values` (see RowWriter::reselect); nothing unless
+    // exactly one row came back with every column.
+    std::optional<std::vector<Snapshot::Cell>> reread(const RowWriter::Values& values);
 
     Session& session_;
     Snapshot& snapshot_;

@@ -37,49 +37,65 @@ Param RowWriter::param(int column, const Value& value) const
     return dialect_.parameter(columns_[static_cast<std::size_t>(column)], value.kind, value.data);
 }
 
+std::string RowWriter::columnList() const
+{
+    std::string list;
+    for (const std::string& name : quotedColumns_) {
+        if (!list.empty())
+            list += ", ";
+        list += name;
+    }
+    return list;
+}
+
 void RowWriter::appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const
 {
     params.push_back(std::move(p));
     sql += dialect_.placeholder(static_cast<int>(params.size()));
 }
 
-void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value) const
+void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value,
+                            Dialect::Check check) const
 {
-    sql += quotedColumns_[static_cast<std::size_t>(column)];
+    const std::string& name = quotedColumns_[static_cast<std::size_t>(column)];
     Param p = param(column, value);
     if (p.kind == ValueKind::Null) {
-        sql += " IS NULL";
+        sql += name + " IS NULL";
         return;
     }
-    sql += " = ";
+    switch (check) {
+    case Dialect::Check::AsText:
+        // The text form read is compared as text, whatever the column's type.
+        p.type = ColumnType::Text;
+        p.nativeType = 0;
+        p.kind = ValueKind::Text;
+        sql += "CAST(" + name + " AS text) = ";
+        appendPlaceholder(sql, params, std::move(p));
+        return;
+    case Dialect::Check::LobCompare:
+        sql += "DBMS_LOB.COMPARE(" + name + ", ";
+        appendPlaceholder(sql, params, std::move(p));
+        sql += ") = 0";
+        return;
+    case Dialect::Check::Equal:
+    case Dialect::Check::None:
+        break;
+    }
+    sql += name + " = ";
     appendPlaceholder(sql, params, std::move(p));
 }
 
-void RowWriter::appendWhere(Statement& s, const std::vector<Value>& original,
-                            const std::function<bool(std::size_t)>& alsoMatch) const
+int RowWriter::uncheckableChange(const Values& changes) const
 {
-    s.sql += " WHERE ";
-    bool first = true;
-    const auto match = [&](int c) {
-        if (!first)
-            s.sql += " AND ";
-        first = false;
-        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
-    };
-    for (int c : identifying_)
-        match(c);
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-        const int column = static_cast<int>(c);
-        if (alsoMatch(c) && columns_[c].comparable
-            && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
-            match(column);
-    }
+    for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c)
+        if (changes[c] && dialect_.changeCheck(columns_[c]) == Dialect::Check::None)
+            return static_cast<int>(c);
+    return -1;
 }
 
-std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& original, const Values& changes,
-                                                      bool returning) const
+std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& original, const Values& changes) const
 {
-    if (identifying_.empty())
+    if (identifying_.empty() || uncheckableChange(changes) >= 0)
         return std::nullopt;
     Statement s;
     s.sql = "UPDATE " + quotedTable_ + " SET ";
@@ -98,13 +114,25 @@ std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& 
 
     // The changed columns must still hold what was read, so that a change
     // made by someone else since is never overwritten unseen.
-    appendWhere(s, original, [&changes](std::size_t c) { return c < changes.size() && changes[c].has_value(); });
-    if (returning && dialect_.supportsReturning())
-        s.sql += " RETURNING *";
+    s.sql += " WHERE ";
+    first = true;
+    const auto match = [&](int c, Dialect::Check check) {
+        if (!first)
+            s.sql += " AND ";
+        first = false;
+        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)], check);
+    };
+    for (int c : identifying_)
+        match(c, Dialect::Check::Equal);
+    for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
+        const int column = static_cast<int>(c);
+        if (changes[c] && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
+            match(column, dialect_.changeCheck(columns_[c]));
+    }
     return s;
 }
 
-RowWriter::Statement RowWriter::insert(const Values& values, bool returning) const
+RowWriter::Statement RowWriter::insert(const Values& values, bool returningKey) const
 {
     Statement s;
     s.sql = "INSERT INTO " + quotedTable_;
@@ -124,8 +152,16 @@ RowWriter::Statement RowWriter::insert(const Values& values, bool returning) con
         s.sql += " DEFAULT VALUES";
     else
         s.sql += " (" + names + ") VALUES (" + markers + ")";
-    if (returning && dialect_.supportsReturning())
-        s.sql += " RETURNING *";
+    if (returningKey && byKey_ && dialect_.supportsReturning()) {
+        s.sql += " RETURNING ";
+        bool first = true;
+        for (int c : identifying_) {
+            if (!first)
+                s.sql += ", ";
+            first = false;
+            s.sql += quotedColumns_[static_cast<std::size_t>(c)];
+        }
+    }
     return s;
 }
 
@@ -134,10 +170,23 @@ std::optional<RowWriter::Statement> RowWriter::remove(const std::vector<Value>& 
     if (identifying_.empty())
         return std::nullopt;
     Statement s;
-    s.sql = "DELETE FROM " + quotedTable_;
+    s.sql = "DELETE FROM " + quotedTable_ + " WHERE ";
     // A row someone else changed since it was read is not the row the user
     // chose to delete: every comparable value must still be as read.
-    appendWhere(s, original, [](std::size_t) { return true; });
+    bool first = true;
+    const auto match = [&](int c) {
+        if (!first)
+            s.sql += " AND ";
+        first = false;
+        appendMatch(s.sql, s.params, c, original[static_cast<std::size_t>(c)]);
+    };
+    for (int c : identifying_)
+        match(c);
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const int column = static_cast<int>(c);
+        if (columns_[c].comparable && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
+            match(column);
+    }
     return s;
 }
 
@@ -153,10 +202,10 @@ std::optional<RowWriter::Statement> RowWriter::reselect(const Values& values) co
             if (values[c] && columns_[c].comparable)
                 by.push_back(static_cast<int>(c));
     }
-    if (by.empty())
+    if (by.empty() || columns_.empty())
         return std::nullopt;
     Statement s;
-    s.sql = "SELECT * FROM " + quotedTable_ + " WHERE ";
+    s.sql = "SELECT " + columnList() + " FROM " + quotedTable_ + " WHERE ";
     bool first = true;
     for (int c : by) {
         if (!first)

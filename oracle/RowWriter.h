@@ -2,10 +2,12 @@
 
 // The statements of one row write for one table, in the session's dialect:
 // the UPDATE of the changed columns, the INSERT of a new row, the DELETE of a
-// row, and the SELECT that re-reads a row after it was written. A row is
-// found by its primary key, or, when the table has none, by every column
-// whose value can be compared exactly; an UPDATE also requires the changed
-// columns to still hold the values read. NULL is matched with IS NULL.
+// row, and the SELECT that reads a row again. A row is found by its primary
+// key, or, when the table has none, by every column whose value can be
+// compared exactly; an UPDATE also requires every changed column to still
+// hold the value read. NULL is matched with IS NULL. Every SELECT and
+// RETURNING names the columns that were read, in their order, so a row read
+// again lines up with the columns shown whatever the table's order is now.
 // Pure text building: nothing here touches a database.
 
 #include "oracle/Dialect.h"
@@ -36,33 +38,42 @@ public:
     bool byKey() const { return byKey_; }
     // The columns that find a row: the key's, or every comparable one.
     const std::vector<int>& identifyingColumns() const { return identifying_; }
+    // Whether an existing row can be found again at all.
+    bool canFindRows() const { return !identifying_.empty(); }
+
+    // The first changed column whose value read this database cannot check
+    // (so another user's change to it could not be detected); -1 when none.
+    int uncheckableChange(const Values& changes) const;
 
     // UPDATE ... SET the changed columns WHERE the row's identifying columns
     // and the changed columns hold their original values. Nothing when the
-    // row cannot be found by any column. With returning, the statement ends
-    // in RETURNING * (only where the dialect has it).
-    std::optional<Statement> update(const std::vector<Value>& original, const Values& changes, bool returning) const;
-    // INSERT of the columns set (DEFAULT VALUES when none).
-    Statement insert(const Values& values, bool returning) const;
+    // row cannot be found by any column, nothing changed, or a changed
+    // column cannot be checked.
+    std::optional<Statement> update(const std::vector<Value>& original, const Values& changes) const;
+    // INSERT of the columns set (DEFAULT VALUES when none). With
+    // returningKey (where the dialect has RETURNING and the table a key), the
+    // statement gives back the new row's key columns.
+    Statement insert(const Values& values, bool returningKey) const;
     // DELETE of the row that holds `original`: found as an UPDATE finds it,
     // and every other comparable column must still hold its value read.
     // Nothing when it cannot be found.
     std::optional<Statement> remove(const std::vector<Value>& original) const;
-    // SELECT * of the row holding `values`: by the key when every key value is
+    // SELECT of the row holding `values`: by the key when every key value is
     // known, otherwise by every known comparable value. Nothing when no
     // column can find it.
     std::optional<Statement> reselect(const Values& values) const;
+    // The key columns, in key order; empty without a key.
+    std::vector<int> keyColumns() const { return byKey_ ? identifying_ : std::vector<int>{}; }
 
     // The parameter that stands for a value of a column.
     Param param(int column, const Value& value) const;
 
 private:
-    void appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value) const;
-    // " WHERE " the identifying columns' originals AND those of every other
-    // comparable column that alsoMatch picks.
-    void appendWhere(Statement& s, const std::vector<Value>& original,
-                     const std::function<bool(std::size_t)>& alsoMatch) const;
+    // "column = marker" (or IS NULL) for the value, by the check form.
+    void appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value,
+                     Dialect::Check check = Dialect::Check::Equal) const;
     void appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const;
+    std::string columnList() const;
 
     const Dialect& dialect_;
     std::string quotedTable_;

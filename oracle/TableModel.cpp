@@ -73,6 +73,12 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         return !placeholder && rowset_.cell(row, index.column()).edited;
     case PlaceholderRole:
         return placeholder;
+    case Qt::ToolTipRole:
+        // A cell that cannot be edited says why.
+        if (!rowset_.isEditable(row, index.column()) && rowset_.canWrite())
+            if (const auto why = rowset_.refusal(row, index.column()))
+                return QString::fromStdString(*why);
+        return {};
     case Qt::TextAlignmentRole:
         if (isNumeric(column.type))
             return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
@@ -199,10 +205,9 @@ bool TableModel::SubmitRow(int row, QString* error)
 {
     if (!rowset_.isPending(row))
         return true;
-    std::string message;
-    if (!rowset_.writeRow(row, &message)) {
+    if (const std::optional<RowRefusal> refusal = rowset_.writeRow(row)) {
         if (error)
-            *error = QString::fromStdString(message);
+            *error = QString::fromStdString(refusal->message);
         return false;
     }
     // What the database stored may differ from what was typed anywhere in the row.
@@ -248,9 +253,8 @@ bool TableModel::DeleteRows(QList<int> rows, QString* error)
             RevertRow(row);
             continue;
         }
-        std::string message;
-        if (!rowset_.deleteFromDatabase(row, &message)) {
-            failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(message)));
+        if (const std::optional<RowRefusal> refusal = rowset_.deleteFromDatabase(row)) {
+            failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
             continue;
         }
         beginRemoveRows({}, row, row);

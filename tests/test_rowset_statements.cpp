@@ -58,7 +58,7 @@ private slots:
         RowWriter::Values changes(5);
         changes[1] = typed(*dialect, oracleColumns()[1], "x");
         changes[2] = typed(*dialect, oracleColumns()[2], "2025-06-07T08:09:10");
-        const auto s = w.update(oracleRow(), changes, true);
+        const auto s = w.update(oracleRow(), changes);
         QVERIFY(s);
         QCOMPARE(s->sql, std::string("UPDATE \"My Table\" SET \"mixedName\" = ?, \"When\" = ? WHERE \"Key Col\" = ?"
                                      " AND \"mixedName\" IS NULL AND \"When\" = ?"));
@@ -87,7 +87,7 @@ private slots:
         RowWriter::Values changes(5);
         changes[1] = typed(*dialect, cols[1], "");
         changes[0] = text("1");
-        const auto s = w.update(row, changes, false);
+        const auto s = w.update(row, changes);
         QVERIFY(s);
         QCOMPARE(s->sql, std::string("UPDATE \"T\" SET \"Key Col\" = ?, \"mixedName\" = ? WHERE \"Key Col\" = ?"
                                      " AND \"mixedName\" IS NULL AND \"When\" = ? AND \"Stamp\" = ?"));
@@ -124,12 +124,51 @@ private slots:
         QCOMPARE(del->sql, std::string("DELETE FROM \"Mixed \"\"Q\"\" Name\" WHERE \"Key Col\" = ? AND \"mixedName\" IS NULL"
                                        " AND \"When\" = ? AND \"Stamp\" = ?"));
 
-        // Re-read by the key when it is known, by the known values otherwise.
-        QCOMPARE(w.reselect(values)->sql, std::string("SELECT * FROM \"Mixed \"\"Q\"\" Name\" WHERE \"Key Col\" = ?"));
+        // Re-read by the key when it is known, by the known values otherwise,
+        // naming the columns read in their order.
+        const std::string columns = "SELECT \"Key Col\", \"mixedName\", \"When\", \"Stamp\", \"Doc\" FROM ";
+        QCOMPARE(w.reselect(values)->sql, columns + "\"Mixed \"\"Q\"\" Name\" WHERE \"Key Col\" = ?");
         values[0].reset();
-        QCOMPARE(w.reselect(values)->sql, std::string("SELECT * FROM \"Mixed \"\"Q\"\" Name\" WHERE \"mixedName\" IS NULL"));
+        QCOMPARE(w.reselect(values)->sql, columns + "\"Mixed \"\"Q\"\" Name\" WHERE \"mixedName\" IS NULL");
         values[1].reset();
         QVERIFY(!w.reselect(values));
+    }
+
+    // Every changed column is checked against its value read: by its text
+    // where the type has no equality (PostgreSQL json), by content for a
+    // large object (Oracle CLOB); a column no database can compare refuses
+    // the write instead of being left unchecked.
+    void changedColumnsAreAlwaysChecked()
+    {
+        const ColumnInfo key = column("k", ColumnType::Integer);
+        ColumnInfo json = column("j", ColumnType::Other, false);
+        json.readOnly = false;
+        json.nativeType = 114;
+        const std::vector<RowWriter::Value> row{text("1"), text("{\"a\": 1}")};
+        RowWriter::Values changes(2);
+        changes[1] = text("{\"a\": 2}");
+
+        const auto pg = MakeDialect(DialectKind::PostgreSQL);
+        const auto s = RowWriter(*pg, "t", {key, json}, {"k"}).update(row, changes);
+        QVERIFY(s);
+        QCOMPARE(s->sql, std::string("UPDATE \"t\" SET \"j\" = $1 WHERE \"k\" = $2 AND CAST(\"j\" AS text) = $3"));
+        QCOMPARE(s->params[2].data, std::string("{\"a\": 1}"));
+        QCOMPARE(s->params[2].nativeType, 0); // compared as text, not as json
+        QCOMPARE(s->params[0].nativeType, 114);
+
+        const auto oracle = MakeDialect(DialectKind::Oracle);
+        ColumnInfo clob = column("Doc", ColumnType::LargeText, false);
+        clob.typeName = "CLOB";
+        const auto o = RowWriter(*oracle, "t", {key, clob}, {"k"}).update(row, changes);
+        QVERIFY(o);
+        QCOMPARE(o->sql, std::string("UPDATE \"t\" SET \"Doc\" = ? WHERE \"k\" = ? AND DBMS_LOB.COMPARE(\"Doc\", ?) = 0"));
+        clob.typeName = "LONG";
+        const RowWriter longs(*oracle, "t", {key, clob}, {"k"});
+        QCOMPARE(longs.uncheckableChange(changes), 1);
+        QVERIFY(!longs.update(row, changes));
+
+        const auto generic = MakeDialect(DialectKind::Generic);
+        QCOMPARE(RowWriter(*generic, "t", {key, json}, {"k"}).uncheckableChange(changes), 1);
     }
 
     // A key column that cannot be compared is no key; a table with nothing
