@@ -287,6 +287,11 @@ std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login)
                       std::string(sqlite3_errmsg(db.get())) + ": " + path);
     sqlite3_extended_result_codes(db.get(), 1);
     sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    // SQLite checks foreign keys only on connections that ask for it; a
+    // write must be refused here exactly as the other databases refuse it.
+    int foreignKeys = 0;
+    if (sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_FKEY, 1, &foreignKeys) != SQLITE_OK || !foreignKeys)
+        throw DbError(sqlite3_extended_errcode(db.get()), "foreign key checking could not be turned on: " + path);
 
     // Opening is lazy; read the schema now so that a file that is no database
     // fails here rather than at the first query.
