@@ -532,6 +532,19 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
         p.longData = size == 0 || size > kMaxBoundChars;
     }
 
+    // PostgreSQL types without an equality operator, whatever SQL type the
+    // driver gives them: never in a WHERE as themselves (the dialect
+    // compares them by their text). psqlODBC names json and the geometric
+    // types "unknown", so a type it cannot name is taken for one of them.
+    if (dialect == DialectKind::PostgreSQL) {
+        static const char* const noEquality[] = {"json", "xml", "point", "lseg", "path", "box", "polygon", "line",
+                                                 "circle", "unknown"};
+        if (std::find(std::begin(noEquality), std::end(noEquality), typeName) != std::end(noEquality)) {
+            info.type = ColumnType::Other;
+            info.comparable = false;
+        }
+    }
+
     // SQLite keeps dates and times as the text they were written in, and its
     // driver rounds a bound timestamp to milliseconds: read and bind the text.
     if (dialect == DialectKind::SQLite
