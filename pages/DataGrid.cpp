@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaProperty>
@@ -17,8 +18,12 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
+
+// The text an editor showed when it opened.
+constexpr char kShownText[] = "dervantaShownText";
 
 // Draws NULL apart from an empty text, marks typed cells, and tells the grid
 // when the model refuses a typed value.
@@ -29,6 +34,23 @@ public:
     {
     }
 
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        // A cell may hold any length of text: the editor must never cut it.
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            line->setMaxLength(std::numeric_limits<int>::max());
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::setEditorData(editor, index);
+        const QByteArray property = editor->metaObject()->userProperty().name();
+        if (!property.isEmpty())
+            editor->setProperty(kShownText, editor->property(property.constData()));
+    }
+
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
     {
         auto* table = qobject_cast<TableModel*>(model);
@@ -37,7 +59,14 @@ public:
             QStyledItemDelegate::setModelData(editor, model, index);
             return;
         }
-        if (!table->setData(index, editor->property(property.constData()), Qt::EditRole))
+        const QVariant text = editor->property(property.constData());
+        // An editor confirmed as it was opened writes nothing: the text it
+        // showed need not be the exact value (bytes that are no UTF-8), and a
+        // value the user did not change must never be rewritten.
+        const QVariant shown = editor->property(kShownText);
+        if (shown.isValid() && shown == text)
+            return;
+        if (!table->setData(index, text, Qt::EditRole))
             refused_(table->LastError());
     }
 
@@ -76,11 +105,20 @@ protected:
     }
 };
 
+// A reason that ends a sentence: a database message may bring its own full stop.
+QString sentenceEnd(const QString& reason)
+{
+    const QString text = reason.trimmed();
+    if (text.endsWith(u'.') || text.endsWith(u'!') || text.endsWith(u'?'))
+        return text;
+    return text + u'.';
+}
+
 QString savingFailedText(const QString& reason)
 {
-    return QStringLiteral("The row could not be saved: %1.\n\nYour typed values are kept. Correct them and leave "
+    return QStringLiteral("The row could not be saved: %1\n\nYour typed values are kept. Correct them and leave "
                           "the row again, or press Esc to restore the values read.")
-        .arg(reason);
+        .arg(sentenceEnd(reason));
 }
 
 } // namespace
@@ -206,9 +244,9 @@ bool DataGrid::FinishEditing()
         return true;
 
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Dervanta"),
-                    QStringLiteral("The row you changed could not be saved: %1.\n\nGo back to the row to correct "
+                    QStringLiteral("The row you changed could not be saved: %1\n\nGo back to the row to correct "
                                    "it, or discard your changes to it?")
-                        .arg(error),
+                        .arg(sentenceEnd(error)),
                     QMessageBox::NoButton, window());
     box.setTextFormat(Qt::PlainText);
     QPushButton* back = box.addButton(QStringLiteral("Go Back to the Row"), QMessageBox::RejectRole);
