@@ -323,6 +323,85 @@ private slots:
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("Ann"));
     }
 
+    // An editor confirmed as it opened writes nothing: a text longer than a
+    // line editor's usual limit and bytes that are no UTF-8 stay exactly as
+    // stored, by F2 + Enter + Down as by a double-click and a click on
+    // another row. A value typed over such a cell replaces it.
+    void anUnchangedEditorWritesNothing()
+    {
+        ScratchSqlite db(R"(
+            create table t (id integer primary key, body text);
+            insert into t values (1, substr(replace(hex(zeroblob(500002)), '0', 'x'), 1, 1000000) || 'END');
+            insert into t values (2, cast(x'41FF42C3' as text));
+            insert into t values (3, 'plain');
+        )");
+        DataGrid& grid = *startAndOpen(db, QStringLiteral("t")).DataGrid1;
+        const auto unchanged = [&db] {
+            return value(db, "select length(body) || ':' || substr(body, -3) from t where id = 1") == "1000003:END"
+                   && value(db, "select hex(body) from t where id = 2") == "41FF42C3";
+        };
+        BoxCatcher boxes;
+        for (const int row : {0, 1}) {
+            grid.setFocus();
+            grid.setCurrentIndex(grid.model()->index(row, 1));
+            QTest::keyClick(&grid, Qt::Key_F2);
+            QVERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QVERIFY(!grid.Model()->IsRowPending(row));
+            QVERIFY(unchanged());
+
+            const QRect cell = grid.visualRect(grid.model()->index(row, 1));
+            // A press and release, then the second press that arrives as the double-click.
+            QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+            QTest::mouseDClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+            QVERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+            QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier,
+                              grid.visualRect(grid.model()->index(2, 1)).center());
+            QTRY_VERIFY(!grid.indexWidget(grid.model()->index(row, 1)));
+            QVERIFY(!grid.Model()->IsRowPending(row));
+            QVERIFY(unchanged());
+        }
+        QCOMPARE(boxes.count(), 0);
+
+        typeIntoCell(grid, 1, 1, QStringLiteral("typed"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(value(db, "select body from t where id = 2"), std::string("typed"));
+
+        // A long text typed into keeps every character.
+        const QString longText(70000, QLatin1Char('y'));
+        grid.setCurrentIndex(grid.model()->index(2, 1));
+        QTest::keyClick(&grid, Qt::Key_F2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText(longText);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
+        QTest::keyClick(&grid, Qt::Key_Up);
+        QCOMPARE(value(db, "select length(body) from t where id = 3"), std::string("70000"));
+    }
+
+    // A database message that ends a sentence gets no second full stop.
+    void messagesEndInOneFullStop()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        role.exec("create table dup (k integer primary key, v text); insert into dup values (1, 'a')");
+        storeLogin(TestSupport::pgDataSource(), QString::fromStdString(role.name()),
+                   QString::fromStdString(role.password()));
+        StartProgram();
+        chooseAndOpen(QStringLiteral("dup"));
+        DataGrid& grid = *GetForm3().DataGrid1;
+        typeIntoCell(grid, 1, 0, QStringLiteral("1"));
+        BoxCatcher boxes;
+        QTest::keyClick(&grid, Qt::Key_Up);
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.lastText().contains(QStringLiteral("already exists.")), qPrintable(boxes.lastText()));
+        QVERIFY2(!boxes.lastText().contains(QStringLiteral("..")), qPrintable(boxes.lastText()));
+        grid.Model()->RevertRow(1);
+    }
+
     void aPendingRowIsWrittenBeforeThePageIsLeft()
     {
         ScratchSqlite db(kPeople);

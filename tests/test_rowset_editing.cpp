@@ -1,9 +1,7 @@
 // Editing a table through the rowset and the grid's model, the same cases on
-// SQLite, PostgreSQL and PostgreSQL through Debian's ODBC driver. Tables are
-// set up and checked through a direct line (the engines' own client
-// libraries), never through the layer under test.
+// SQLite, PostgreSQL and PostgreSQL through Debian's ODBC driver.
 
-#include "support/TestSupport.h"
+#include "support/RowsetSupport.h"
 
 #include "oracle/Connection.h"
 #include "oracle/ConnectionString.h"
@@ -16,131 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
-
-enum class Engine { Sqlite, Postgres, Odbc };
-enum class Type { Int, Real, Text, Decimal38, Timestamp, Blob };
-
-std::string quoted(const std::string& name) { return Dialect::quoteIdentifier(name); }
-
-class TestDb {
-public:
-    // Nothing, with the reason in *skip, when the engine is not available here.
-    static std::unique_ptr<TestDb> make(Engine engine, QString* skip)
-    {
-        auto db = std::make_unique<TestDb>();
-        db->engine = engine;
-        if (engine == Engine::Sqlite) {
-            db->sqlite_ = std::make_unique<TestSupport::ScratchSqlite>();
-            db->login.dataSource = db->sqlite_->dataSource().toStdString();
-            return db;
-        }
-        const std::optional<TestSupport::PgLogin> pg = TestSupport::pgLogin();
-        if (!pg) {
-            *skip = QStringLiteral("DERVANTA_TEST_PG_* not set: no PostgreSQL test server");
-            return nullptr;
-        }
-        db->login = {engine == Engine::Postgres ? TestSupport::pgDataSource().toStdString()
-                                                : "odbc:DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT="
-                                                      + std::to_string(pg->port) + ";DATABASE=dervanta",
-                     pg->user.toStdString(), pg->password.toStdString()};
-        try {
-            OpenSession(db->login);
-        } catch (const DbError& e) {
-            if (e.number() != DbError::kNoDriver)
-                throw;
-            *skip = QString::fromStdString(e.description()); // a driver this machine lacks
-            return nullptr;
-        }
-        return db;
-    }
-    ~TestDb() { TestSupport::pgDropTables(created_); }
-
-    // A name nobody else on the shared server uses, starting with `base`.
-    std::string tableName(const std::string& base)
-    {
-        if (engine == Engine::Sqlite)
-            return base;
-        created_.push_back(base + "_" + TestSupport::uniqueName("r"));
-        return created_.back();
-    }
-    std::string type(Type t) const
-    {
-        const bool lite = engine == Engine::Sqlite;
-        switch (t) {
-        case Type::Int: return lite ? "INTEGER" : "integer";
-        case Type::Real: return lite ? "REAL" : "double precision";
-        // PostgreSQL's unbounded text, which its ODBC driver reports as a long column.
-        case Type::Text: return lite ? "TEXT" : "text";
-        case Type::Decimal38: return lite ? "NUMERIC" : "numeric(38,0)";
-        case Type::Timestamp: return lite ? "TIMESTAMP" : "timestamp(6)";
-        case Type::Blob: return lite ? "BLOB" : "bytea";
-        }
-        return {};
-    }
-    std::string realSum() const { return sqlite_ ? "(0.1 + 0.2)" : "(0.1::float8 + 0.2::float8)"; }
-    std::string blobLiteral() const { return sqlite_ ? "X'010203'" : "'\\x010203'::bytea"; }
-
-    void exec(const std::string& sql) const { sqlite_ ? sqlite_->exec(sql) : TestSupport::pgExec(sql); }
-    TestSupport::Rows query(const std::string& sql) const
-    {
-        return sqlite_ ? sqlite_->query(sql) : TestSupport::pgQuery(sql);
-    }
-    long long count(const std::string& tableAndWhere) const
-    {
-        return std::stoll(query("select count(*) from " + tableAndWhere).at(0).at(0).value());
-    }
-    // The first cell of a query, "<NULL>" for NULL.
-    std::string value(const std::string& sql) const
-    {
-        const TestSupport::Rows rows = query(sql);
-        return rows.empty() ? "<no row>" : rows[0][0].value_or("<NULL>");
-    }
-
-    Engine engine = Engine::Sqlite;
-    LoginParts login;
-
-private:
-    std::unique_ptr<TestSupport::ScratchSqlite> sqlite_;
-    std::vector<std::string> created_;
-};
-
-// A table opened as the editor opens it: SELECT * FROM "name" into a
-// snapshot, the editable rowset over it, and the grid's model.
-struct OpenTable {
-    OpenTable(const TestDb& db, const std::string& table) : session(OpenSession(db.login))
-    {
-        session->query("SELECT * FROM " + quoted(table), {}, snapshot);
-        rowset = std::make_unique<EditableRowset>(*session, snapshot, table);
-        model = rowset->model();
-    }
-    QString text(int row, int column) const { return model->index(row, column).data().toString(); }
-    bool edit(int row, int column, const QString& value) { return model->setData(model->index(row, column), value); }
-
-    std::unique_ptr<Session> session;
-    Snapshot snapshot;
-    std::unique_ptr<EditableRowset> rowset;
-    TableModel* model = nullptr;
-};
-
-void addEngineRows()
-{
-    QTest::addColumn<Engine>("engine");
-    QTest::newRow("sqlite") << Engine::Sqlite;
-    QTest::newRow("postgresql") << Engine::Postgres;
-    QTest::newRow("odbc") << Engine::Odbc;
-}
-
-#define ROWSET_TEST_DB(db)                                                                         \
-    QFETCH(Engine, engine);                                                                        \
-    QString skip_;                                                                                 \
-    const std::unique_ptr<TestDb> db = TestDb::make(engine, &skip_);                               \
-    if (!db)                                                                                       \
-        QSKIP(qPrintable(skip_));
-
-} // namespace
-
-Q_DECLARE_METATYPE(Engine)
+using namespace RowsetSupport;
 
 class RowsetEditing : public QObject {
     Q_OBJECT
