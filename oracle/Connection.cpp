@@ -1,7 +1,6 @@
 #include "oracle/Connection.h"
 
 #include "oracle/ConnectionString.h"
-#include "oracle/DbError.h"
 #include "oracle/Recordset.h"
 
 namespace {
@@ -9,13 +8,18 @@ namespace {
 // The only provider a connection string may name.
 const QString kProvider = QStringLiteral("OraOLEDB.Oracle");
 
+std::shared_ptr<Session> logIn(const LoginParts& login)
+{
+    return RunBlocking([login](const StopToken&) { return std::shared_ptr<Session>(OpenSession(login)); });
+}
+
 } // namespace
 
-Connection::~Connection() { Close(); }
+Connection::~Connection() = default;
 
 void Connection::Open(const QString& connectionString, const QString& userId, const QString& password, long)
 {
-    if (session_)
+    if (IsOpen())
         throw DbError(DbError::kGeneric, "the connection is already open");
     const auto pieces = ParseConnectionString(connectionString);
     if (!pieces)
@@ -34,30 +38,65 @@ void Connection::Open(const QString& connectionString, const QString& userId, co
     login.user = (user ? *user : userId).toStdString();
     const QString* pw = piece("password");
     login.password = (pw ? *pw : password).toStdString();
-    session_ = OpenSession(login);
+    session_ = logIn(login);
+    login_ = std::move(login);
+    opened_ = true;
+}
+
+std::shared_ptr<Session> Connection::ready()
+{
+    if (lent_)
+        throw DbError(DbError::kBusyReading, "the table is still being read");
+    if (!opened_)
+        throw DbError(DbError::kGeneric, "the connection is closed");
+    if (!session_)
+        Reconnect();
+    return session_;
+}
+
+void Connection::Reconnect()
+{
+    if (!opened_)
+        throw DbError(DbError::kGeneric, "the connection is closed");
+    if (lent_)
+        throw DbError(DbError::kBusyReading, "the table is still being read");
+    session_.reset();
+    session_ = logIn(login_);
+}
+
+bool Connection::Broken() const { return session_ && session_->broken(); }
+
+std::shared_ptr<Session> Connection::Lend()
+{
+    std::shared_ptr<Session> session = ready();
+    session_.reset();
+    lent_ = true;
+    return session;
+}
+
+void Connection::GiveBack(std::shared_ptr<Session> session)
+{
+    lent_ = false;
+    session_ = std::move(session);
 }
 
 std::shared_ptr<Recordset> Connection::Execute(const QString& commandText, long)
 {
-    Session& s = session();
     auto rowset = std::make_shared<Recordset>();
-    rowset->Fill(s, commandText.toStdString());
+    rowset->Fill(*this, commandText.toStdString());
     return rowset;
 }
 
 std::shared_ptr<Recordset> Connection::OpenUserTables()
 {
-    Session& s = session();
     auto rowset = std::make_shared<Recordset>();
-    rowset->FillUserTables(s);
+    rowset->FillUserTables(*this);
     return rowset;
 }
 
-void Connection::Close() { session_.reset(); }
-
-Session& Connection::session()
+void Connection::Close()
 {
-    if (!session_)
-        throw DbError(DbError::kGeneric, "the connection is closed");
-    return *session_;
+    session_.reset();
+    opened_ = false;
+    lent_ = false;
 }

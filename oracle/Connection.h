@@ -1,9 +1,11 @@
 #pragma once
 
-// The connection and rowset faces the pages use, under the names they use.
-// A Connection is created new by each action that needs the database and
-// shared only with the rowsets opened on it; dropping the last reference
-// closes it. All calls come from the UI thread only; failures are DbError.
+// The connection face the pages use, under the names they use. A Connection
+// is created new by each action that needs the database and shared only with
+// the rowsets opened on it; dropping the last reference closes it. It is used
+// from the user-interface thread; every call that reaches the server runs
+// through RunBlocking, so the window keeps painting meanwhile. Failures are
+// DbError.
 
 #include "oracle/Engine.h"
 
@@ -11,13 +13,14 @@
 #include <memory>
 
 class Recordset;
+class StopToken;
 
 constexpr int adUseServer = 2;
 constexpr int adUseClient = 3;
 constexpr int adOpenDynamic = 2;
 constexpr int adLockOptimistic = 3;
 
-class Connection : public std::enable_shared_from_this<Connection> {
+class Connection {
 public:
     static std::shared_ptr<Connection> Create() { return std::shared_ptr<Connection>(new Connection); }
     ~Connection();
@@ -28,7 +31,7 @@ public:
     int CursorLocation = adUseServer;
 
     // Opens the connection the provider string describes. userId and password
-    // are used only when the string carries none. Synchronous.
+    // are used only when the string carries none.
     void Open(const QString& connectionString, const QString& userId = {}, const QString& password = {},
               long options = -1);
     // Runs a query and returns a rowset on its first row.
@@ -37,14 +40,54 @@ public:
     // catalogue lists them; a rowset on its first row, like Execute.
     std::shared_ptr<Recordset> OpenUserTables();
     void Close();
-    bool IsOpen() const { return session_ != nullptr; }
+    bool IsOpen() const { return session_ != nullptr || lent_; }
 
-    // The engine session; the connection must be open.
-    Session& session();
+    // Runs work(session, stop) on a worker thread through RunBlocking. When
+    // the user stops waiting, the session stays with that worker and this
+    // connection logs in again at its next use. A connection whose session
+    // was given up, or broke, logs in again with the same login first.
+    template <typename Work>
+    auto Run(Work work);
+
+    // Logs in again with the login the connection was opened with, in place
+    // of a session that broke or was given up.
+    void Reconnect();
+    // True when the session's link to the server is gone.
+    bool Broken() const;
+
+    // The session leaves the connection for a thread that reads with it;
+    // Run refuses until GiveBack returns it (or, if the reader gave it up,
+    // logs in again).
+    std::shared_ptr<Session> Lend();
+    void GiveBack(std::shared_ptr<Session> session);
+    bool Lent() const { return lent_; }
 
 private:
     Connection() = default;
-    std::unique_ptr<Session> session_;
+    std::shared_ptr<Session> ready();
+
+    std::shared_ptr<Session> session_;
+    LoginParts login_;
+    bool opened_ = false;
+    bool lent_ = false;
 };
 
 using ConnectionPtr = std::shared_ptr<Connection>;
+
+#include "oracle/Blocking.h"
+#include "oracle/DbError.h"
+
+template <typename Work>
+auto Connection::Run(Work work)
+{
+    std::shared_ptr<Session> session = ready();
+    try {
+        return RunBlocking([session, work = std::move(work)](const StopToken& stop) mutable { return work(*session, stop); },
+                           [session] { session->interrupt(); });
+    } catch (const DbError& e) {
+        // Given up: it belongs to its worker now.
+        if (e.number() == DbError::kStoppedWaiting)
+            session_.reset();
+        throw;
+    }
+}

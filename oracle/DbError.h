@@ -20,6 +20,8 @@ public:
     static constexpr long kNoDriver = -2147467259;            // no suitable driver installed
     static constexpr long kGeneric = -2147217900;             // statement failed without an engine code
     static constexpr long kRowConflict = -2147217864;         // a row write did not affect exactly one row
+    static constexpr long kStoppedWaiting = -2147217842;      // the user stopped waiting for the database
+    static constexpr long kBusyReading = -2147217887;         // the table is still being read on its connection
 
 private:
     long number_;

@@ -21,8 +21,6 @@ std::string Dialect::quoteIdentifier(std::string_view name)
     return out;
 }
 
-std::string Dialect::placeholder(int) const { return "?"; }
-
 namespace {
 
 bool isTextColumn(ColumnType type)
@@ -49,7 +47,7 @@ bool isDigits(std::string_view s)
 
 } // namespace
 
-Dialect::TypedValue Dialect::typedValue(const ColumnInfo& column, std::string_view text) const
+Value Dialect::typedValue(const ColumnInfo& column, std::string_view text) const
 {
     if (text.empty() && (emptyTextIsNull() || !isTextColumn(column.type)))
         return {};
@@ -62,11 +60,11 @@ Dialect::TypedValue Dialect::typedValue(const ColumnInfo& column, std::string_vi
     return {ValueKind::Text, std::string(text)};
 }
 
-Param Dialect::parameter(const ColumnInfo& column, ValueKind kind, std::string data) const
+Value Dialect::stored(Value value) const
 {
-    if (kind == ValueKind::Null || (kind == ValueKind::Text && data.empty() && emptyTextIsNull()))
-        return Param{ValueKind::Null, {}, column.type, column.nativeType};
-    return Param{kind, std::move(data), column.type, column.nativeType};
+    if (value.kind == ValueKind::Text && value.bytes.empty() && emptyTextIsNull())
+        return {};
+    return value;
 }
 
 Dialect::Check Dialect::changeCheck(const ColumnInfo& column) const
@@ -98,14 +96,14 @@ public:
     // YYYY-MM-DD HH:MM:SS[.fffffffff], which no session format can change; an
     // ISO "T" between date and time is accepted, and a date alone means
     // midnight (an Oracle DATE always has a time part).
-    TypedValue typedValue(const ColumnInfo& column, std::string_view text) const override
+    Value typedValue(const ColumnInfo& column, std::string_view text) const override
     {
-        TypedValue v = Dialect::typedValue(column, text);
+        Value v = Dialect::typedValue(column, text);
         const bool dateTime = column.type == ColumnType::Timestamp || column.type == ColumnType::Date
                               || column.type == ColumnType::TimestampTz;
         if (!dateTime || v.kind == ValueKind::Null)
             return v;
-        std::string& s = v.data;
+        std::string& s = v.bytes;
         const bool isoDate = s.size() >= 10 && isDigits(s.substr(0, 4)) && s[4] == '-' && isDigits(s.substr(5, 2))
                              && s[7] == '-' && isDigits(s.substr(8, 2));
         if (!isoDate)
@@ -131,7 +129,6 @@ public:
                " and pg_catalog.pg_get_userbyid(c.relowner) = current_user"
                " order by c.oid";
     }
-    std::string placeholder(int n) const override { return "$" + std::to_string(n); }
     bool supportsReturning() const override { return true; }
 
     // bytea has an equality of its own; json, xml and the geometric types
@@ -182,7 +179,3 @@ std::unique_ptr<Dialect> MakeDialect(DialectKind kind)
     return std::make_unique<GenericDialect>();
 }
 
-void Session::tables(RowSink& sink)
-{
-    query(dialect().catalogueQuery(), {}, sink);
-}

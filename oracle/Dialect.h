@@ -1,9 +1,10 @@
 #pragma once
 
-// Every SQL text the program writes for a given database: the catalogue
-// query, identifier quoting, placeholders, and the statements that write one
-// row. The ODBC engine picks its dialect from the DBMS name its driver
-// reports.
+// What differs between the databases behind the engines: the catalogue
+// query, identifier quoting, how a typed text becomes a value, how NULL and
+// the empty text relate, and how a column's value read is checked. Where the
+// parameters go in a statement is the engine's (Session::placeholder). The
+// ODBC engine picks its dialect from the DBMS name its driver reports.
 
 #include "oracle/Engine.h"
 
@@ -24,9 +25,6 @@ public:
     // The query that lists the user's own tables (one text column).
     virtual std::string catalogueQuery() const = 0;
 
-    // The marker of the n-th parameter (1-based): "?" or "$n".
-    virtual std::string placeholder(int n) const;
-
     // Oracle stores an empty text as NULL.
     virtual bool emptyTextIsNull() const { return false; }
 
@@ -41,18 +39,14 @@ public:
     enum class Check { Equal, AsText, LobCompare, None };
     virtual Check changeCheck(const ColumnInfo& column) const;
 
-    // What a text typed into a column stores: its kind and text; kind Null
-    // when it means NULL (an empty entry in a column that is not text, or any
+    // What a text typed into a column stores: its kind and text; NULL when
+    // it means NULL (an empty entry in a column that is not text, or any
     // empty text where the database stores it as NULL).
-    struct TypedValue {
-        ValueKind kind = ValueKind::Null;
-        std::string data;
-    };
-    virtual TypedValue typedValue(const ColumnInfo& column, std::string_view text) const;
+    virtual Value typedValue(const ColumnInfo& column, std::string_view text) const;
 
-    // The parameter standing for a value of a column, read or typed: bound by
-    // the column's type so that it compares exactly with what was read.
-    virtual Param parameter(const ColumnInfo& column, ValueKind kind, std::string data) const;
+    // A value as this database holds it: an empty text is NULL where the
+    // database stores it so.
+    Value stored(Value value) const;
 };
 
 std::unique_ptr<Dialect> MakeDialect(DialectKind kind);

@@ -2,45 +2,22 @@
 
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
-#include "oracle/TableModel.h"
 
 #include <algorithm>
-#include <cctype>
+#include <atomic>
 
 namespace {
-
-std::string_view skipBlanks(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    return s;
-}
-
-// Consumes `word` (ASCII, any case) followed by a blank or the end.
-bool takeWord(std::string_view& s, std::string_view word, bool needsBlank)
-{
-    if (s.size() < word.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(s[i])) != static_cast<unsigned char>(word[i]))
-            return false;
-    s.remove_prefix(word.size());
-    if (needsBlank && (s.empty() || !std::isspace(static_cast<unsigned char>(s.front()))))
-        return false;
-    s = skipBlanks(s);
-    return true;
-}
 
 bool isReadOnlyColumn(const ColumnInfo& c)
 {
     return c.readOnly || c.type == ColumnType::Binary || c.type == ColumnType::LargeText;
 }
 
-bool sameValue(ValueKind kindA, std::string_view a, ValueKind kindB, std::string_view b)
+bool sameRow(const std::vector<Value>& a, const std::vector<Value>& b)
 {
-    const bool nullA = kindA == ValueKind::Null;
-    const bool nullB = kindB == ValueKind::Null;
-    return nullA == nullB && (nullA || a == b);
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const Value& x, const Value& y) {
+               return SameValue(x, y);
+           });
 }
 
 // Takes the rows of a RETURNING or re-reading query; keeps at most two of
@@ -51,7 +28,7 @@ public:
     void cell(ValueKind kind, const char* data, std::size_t size) override
     {
         if (rows_ < 2)
-            current_.push_back(Snapshot::Cell{kind, kind == ValueKind::Null ? std::string() : std::string(data, size)});
+            current_.push_back(Value{kind, kind == ValueKind::Null ? std::string() : std::string(data, size)});
     }
     void endRow() override
     {
@@ -63,174 +40,46 @@ public:
 
     long long rows() const { return rows_; }
     std::size_t columns() const { return columns_; }
-    std::vector<Snapshot::Cell>& first() { return kept_.front(); }
+    std::vector<Value>& first() { return kept_.front(); }
 
 private:
     std::size_t columns_ = 0;
     long long rows_ = 0;
-    std::vector<Snapshot::Cell> current_;
-    std::vector<std::vector<Snapshot::Cell>> kept_;
+    std::vector<Value> current_;
+    std::vector<std::vector<Value>> kept_;
 };
 
-} // namespace
+RowRefusal refused(RowRefusal::Why why, std::string message) { return RowRefusal{why, std::move(message), {}}; }
 
-std::optional<std::string> TableOfSource(std::string_view source)
-{
-    std::string_view s = skipBlanks(source);
-    if (!takeWord(s, "SELECT", true) || !takeWord(s, "*", false) || !takeWord(s, "FROM", true))
-        return std::nullopt;
-    if (s.empty() || s.front() != '"')
-        return std::nullopt;
-    s.remove_prefix(1);
-    std::string name;
-    for (;;) {
-        if (s.empty())
-            return std::nullopt; // no closing quote
-        const char c = s.front();
-        s.remove_prefix(1);
-        if (c != '"') {
-            name += c;
-            continue;
-        }
-        if (!s.empty() && s.front() == '"') {
-            name += '"';
-            s.remove_prefix(1);
-            continue;
-        }
-        break;
-    }
-    s = skipBlanks(s);
-    if (!s.empty() && s.front() == ';')
-        s = skipBlanks(s.substr(1));
-    if (!s.empty() || name.empty())
-        return std::nullopt;
-    return name;
-}
+// ---- the database side of one write, run on a worker ---------------------------
+//
+// These functions see only the session, the statements and a copy of what
+// the write needs; never the rowset, which belongs to the user-interface
+// thread.
 
-EditableRowset::EditableRowset(Session& session, Snapshot& snapshot, std::string table)
-    : session_(session), snapshot_(snapshot), table_(std::move(table))
-{
-    if (!table_.empty())
-        writer_ = std::make_unique<RowWriter>(session_.dialect(), table_, snapshot_.columns(),
-                                              session_.primaryKey(table_));
-}
+enum class Phase { Statement, Committing };
 
-EditableRowset::~EditableRowset() = default;
+// Where the link to the server broke, if it did.
+enum class Lost { No, BeforeCommit, AtCommit };
 
-TableModel* EditableRowset::model()
-{
-    if (!model_)
-        model_ = std::make_unique<TableModel>(*this);
-    return model_.get();
-}
+struct WritePlan {
+    enum class Kind { Insert, Update, Delete } kind = Kind::Update;
+    RowStatements::Values edits;  // typed values (insert, update)
+    std::vector<Value> original;  // the row as read (update, delete)
+    std::shared_ptr<std::atomic<Phase>> phase = std::make_shared<std::atomic<Phase>>(Phase::Statement);
+};
 
-EditableRowset::CellView EditableRowset::cell(std::int64_t row, int column) const
-{
-    if (pending_ && pending_->row == row) {
-        if (const auto& edit = pending_->edits[static_cast<std::size_t>(column)])
-            return {edit->kind, edit->data, true};
-        if (pending_->isNew)
-            return {};
-    }
-    return {snapshot_.kind(row, column), snapshot_.value(row, column), false};
-}
-
-bool EditableRowset::isEditable(std::int64_t row, int column) const
-{
-    if (!writer_ || column < 0 || column >= columnCount())
-        return false;
-    // A row read that cannot be found again can never be written.
-    if (row < snapshot_.rowCount() && !writer_->canFindRows())
-        return false;
-    if (isReadOnlyColumn(snapshot_.columns()[static_cast<std::size_t>(column)]))
-        return false;
-    // SQLite keeps a value of any kind in any column: a blob stays as it is.
-    return row >= snapshot_.rowCount() || snapshot_.kind(row, column) != ValueKind::Blob;
-}
-
-std::optional<std::string> EditableRowset::refusal(std::int64_t row, int column) const
-{
-    if (!writer_)
-        return std::string("this rowset is read-only: its query does not name one table");
-    if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
-        return std::string("there is no such cell");
-    if (row < snapshot_.rowCount() && !writer_->canFindRows())
-        return std::string(kCannotFind);
-    if (!isEditable(row, column)) {
-        const ColumnInfo& c = snapshot_.columns()[static_cast<std::size_t>(column)];
-        return "the column \"" + c.name + "\" holds binary or large-object data, which cannot be edited here";
-    }
-    const bool placeholder = row == placeholderRow();
-    if (pending_ && (placeholder || pending_->row != row))
-        return "row " + std::to_string(pending_->row + 1) + " has changes that are not saved yet";
-    return std::nullopt;
-}
-
-EditableRowset::EditOutcome EditableRowset::setValue(std::int64_t row, int column,
-                                                     std::optional<std::string_view> value, std::string* error)
-{
-    const bool placeholder = row == placeholderRow();
-    // Confirming an editor left empty on an empty new row, or on a NULL,
-    // changes nothing (an editor cannot tell NULL from an empty text).
-    if (value && value->empty()) {
-        if (placeholder)
-            return EditOutcome::Unchanged;
-        if (cell(row, column).kind == ValueKind::Null)
-            return EditOutcome::Unchanged;
-    }
-    if (auto why = refusal(row, column)) {
-        if (error)
-            *error = std::move(*why);
-        return EditOutcome::Refused;
-    }
-
-    const ColumnInfo& info = snapshot_.columns()[static_cast<std::size_t>(column)];
-    Snapshot::Cell typed;
-    if (value) {
-        Dialect::TypedValue t = session_.dialect().typedValue(info, *value);
-        typed = Snapshot::Cell{t.kind, std::move(t.data)};
-    }
-
-    const auto c = static_cast<std::size_t>(column);
-    if (placeholder) {
-        pending_ = Pending{row, true, std::vector<std::optional<Snapshot::Cell>>(static_cast<std::size_t>(columnCount()))};
-        pending_->edits[c] = std::move(typed);
-        return EditOutcome::StartedNewRow;
-    }
-
-    const CellView shown = cell(row, column);
-    if (sameValue(shown.kind, shown.data, typed.kind, typed.data))
-        return EditOutcome::Unchanged;
-
-    if (!pending_)
-        pending_ = Pending{row, false, std::vector<std::optional<Snapshot::Cell>>(static_cast<std::size_t>(columnCount()))};
-    if (!pending_->isNew && sameValue(snapshot_.kind(row, column), snapshot_.value(row, column), typed.kind, typed.data)) {
-        // Typed back to what was read: no longer a change.
-        pending_->edits[c].reset();
-        if (std::none_of(pending_->edits.begin(), pending_->edits.end(), [](const auto& e) { return e.has_value(); }))
-            pending_.reset();
-    } else {
-        pending_->edits[c] = std::move(typed);
-    }
-    return EditOutcome::Changed;
-}
-
-std::vector<RowWriter::Value> EditableRowset::originals(std::int64_t row) const
-{
-    std::vector<RowWriter::Value> values;
-    values.reserve(static_cast<std::size_t>(columnCount()));
-    for (int c = 0; c < columnCount(); ++c)
-        values.push_back({snapshot_.kind(row, c), std::string(snapshot_.value(row, c))});
-    return values;
-}
-
-namespace {
+struct WriteOutcome {
+    std::optional<RowRefusal> refusal;
+    std::vector<Value> stored; // what the database holds after a write
+    Lost lost = Lost::No;
+};
 
 // Opens a transaction and rolls it back on every way out unless committed;
 // a transaction that never opened is never rolled back.
 class WriteTransaction {
 public:
-    explicit WriteTransaction(Session& session) : session_(session)
+    WriteTransaction(Session& session, std::atomic<Phase>& phase) : session_(session), phase_(phase)
     {
         session_.begin();
         open_ = true;
@@ -242,6 +91,7 @@ public:
     // A commit that fails leaves nothing open behind it.
     void commit()
     {
+        phase_ = Phase::Committing;
         try {
             session_.commit();
             open_ = false;
@@ -264,63 +114,60 @@ public:
 
 private:
     Session& session_;
+    std::atomic<Phase>& phase_;
     bool open_ = false;
 };
 
-RowRefusal refused(RowRefusal::Why why, std::string message) { return RowRefusal{why, std::move(message), {}}; }
-
-bool sameRow(const std::vector<Snapshot::Cell>& a, const std::vector<RowWriter::Value>& b)
+// Reads one row by `values` (see RowStatements::reselect); nothing unless
+// exactly one row came back with every column.
+std::optional<std::vector<Value>> reread(Session& s, const RowStatements& st, const RowStatements::Values& values,
+                                         std::size_t columns)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t c = 0; c < a.size(); ++c)
-        if (!sameValue(a[c].kind, a[c].data, b[c].kind, b[c].data))
-            return false;
-    return true;
-}
-
-} // namespace
-
-std::optional<std::vector<Snapshot::Cell>> EditableRowset::reread(const RowWriter::Values& values)
-{
-    const std::optional<RowWriter::Statement> select = writer_->reselect(values);
+    const std::optional<RowStatements::Statement> select = st.reselect(values);
     if (!select)
         return std::nullopt;
     RowCollector rows;
-    session_.query(select->sql, select->params, rows);
-    if (rows.rows() == 1 && rows.columns() == static_cast<std::size_t>(columnCount()))
+    s.query(select->sql, select->params, rows);
+    if (rows.rows() == 1 && rows.columns() == columns)
         return std::move(rows.first());
     return std::nullopt;
 }
 
-RowRefusal EditableRowset::explainMiss(std::int64_t row, long long affected)
+// The values that find the row as read: its identifying columns.
+RowStatements::Values identifying(const RowStatements& st, const std::vector<Value>& original)
+{
+    RowStatements::Values by(original.size());
+    for (int c : st.identifyingColumns())
+        by[static_cast<std::size_t>(c)] = original[static_cast<std::size_t>(c)];
+    return by;
+}
+
+// The refusal for a write or delete that touched `affected` rows (not 1),
+// after its rollback: the row is read again to tell why.
+RowRefusal explainMiss(Session& s, const RowStatements& st, const std::vector<Value>& original, long long affected)
 {
     if (affected < 0)
-        return refused(RowRefusal::Why::NoRowCount, kNoRowCount);
+        return refused(RowRefusal::Why::NoRowCount, EditableRowset::kNoRowCount);
     if (affected > 1)
-        return refused(RowRefusal::Why::NotTellApart, kNotTellApart);
+        return refused(RowRefusal::Why::NotTellApart, EditableRowset::kNotTellApart);
     // Nothing matched: read the row again by what found it, to tell another
     // user's change from a change the database chose not to apply.
-    const std::vector<RowWriter::Value> original = originals(row);
-    RowWriter::Values by(original.size());
-    for (int c : writer_->identifyingColumns())
-        by[static_cast<std::size_t>(c)] = original[static_cast<std::size_t>(c)];
-    RowRefusal refusal = refused(RowRefusal::Why::ChangedByOther, kChangedByOtherUser);
+    RowRefusal refusal = refused(RowRefusal::Why::ChangedByOther, EditableRowset::kChangedByOtherUser);
     try {
-        const std::optional<RowWriter::Statement> select = writer_->reselect(by);
+        const std::optional<RowStatements::Statement> select = st.reselect(identifying(st, original));
         if (!select)
             return refusal;
         RowCollector rows;
-        session_.query(select->sql, select->params, rows);
+        s.query(select->sql, select->params, rows);
         if (rows.rows() == 0) {
-            if (writer_->byKey())
-                return refused(RowRefusal::Why::DeletedByOther, kDeletedByOtherUser);
+            if (st.byKey())
+                return refused(RowRefusal::Why::DeletedByOther, EditableRowset::kDeletedByOtherUser);
             return refusal;
         }
         if (rows.rows() != 1 || rows.columns() != original.size())
             return refusal;
         if (sameRow(rows.first(), original))
-            refusal = refused(RowRefusal::Why::NotApplied, kNotApplied);
+            refusal = refused(RowRefusal::Why::NotApplied, EditableRowset::kNotApplied);
         refusal.current = std::move(rows.first());
     } catch (const DbError&) {
         // Reading it again is only for a better reason; the refusal stands.
@@ -328,100 +175,350 @@ RowRefusal EditableRowset::explainMiss(std::int64_t row, long long affected)
     return refusal;
 }
 
-std::optional<RowRefusal> EditableRowset::writeInsert(std::vector<Snapshot::Cell>& stored)
+WriteOutcome failed(Session& s, const DbError& e, Phase phase)
 {
-    RowWriter::Values values = pending_->edits;
-    const std::vector<int> key = writer_->keyColumns();
+    WriteOutcome out;
+    if (s.broken())
+        out.lost = phase == Phase::Committing ? Lost::AtCommit : Lost::BeforeCommit;
+    out.refusal = refused(RowRefusal::Why::Failed, e.description());
+    return out;
+}
+
+WriteOutcome stoppedOutcome()
+{
+    WriteOutcome out;
+    out.refusal = refused(RowRefusal::Why::Failed, "you stopped waiting for the database");
+    return out;
+}
+
+WriteOutcome insertRow(Session& s, const RowStatements& st, const WritePlan& plan, const StopToken& stop)
+{
+    RowStatements::Values values = plan.edits;
+    const std::vector<int> key = st.keyColumns();
     // A key the user did not type is chosen by the database: ask for it back.
     const bool keyTyped = std::all_of(key.begin(), key.end(), [&values](int c) { return values[c].has_value(); });
-    const bool returning = !key.empty() && !keyTyped && session_.dialect().supportsReturning();
-    const RowWriter::Statement insert = writer_->insert(values, returning);
+    const bool returning = !key.empty() && !keyTyped && s.dialect().supportsReturning();
+    const RowStatements::Statement insert = st.insert(values, returning);
 
-    WriteTransaction transaction(session_);
-    long long affected = 0;
-    if (returning) {
-        RowCollector returned;
-        session_.query(insert.sql, insert.params, returned);
-        affected = returned.rows();
-        if (affected == 1 && returned.columns() == key.size())
-            for (std::size_t i = 0; i < key.size(); ++i)
-                values[static_cast<std::size_t>(key[i])] = returned.first()[i];
-    } else {
-        affected = session_.execute(insert.sql, insert.params);
+    WriteOutcome out;
+    std::optional<std::vector<Value>> again;
+    {
+        WriteTransaction transaction(s, *plan.phase);
+        long long affected = 0;
+        if (returning) {
+            RowCollector returned;
+            s.query(insert.sql, insert.params, returned);
+            affected = returned.rows();
+            if (affected == 1 && returned.columns() == key.size())
+                for (std::size_t i = 0; i < key.size(); ++i)
+                    values[static_cast<std::size_t>(key[i])] = returned.first()[i];
+        } else {
+            affected = s.execute(insert.sql, insert.params);
+        }
+        if (affected != 1) {
+            transaction.rollback();
+            out.refusal = affected < 0 ? refused(RowRefusal::Why::NoRowCount, EditableRowset::kNoRowCount)
+                                       : refused(RowRefusal::Why::Failed, "the database did not store the new row");
+            return out;
+        }
+        again = reread(s, st, values, values.size());
+        if (stop.stopRequested())
+            return stoppedOutcome();
+        transaction.commit();
     }
-    if (affected != 1) {
-        transaction.rollback();
-        if (affected < 0)
-            return refused(RowRefusal::Why::NoRowCount, kNoRowCount);
-        return refused(RowRefusal::Why::Failed, "the database did not store the new row");
-    }
-    std::optional<std::vector<Snapshot::Cell>> again = reread(values);
-    transaction.commit();
     if (again) {
-        stored = std::move(*again);
+        out.stored = std::move(*again);
     } else {
         for (auto& v : values)
-            stored.push_back(v ? *v : Snapshot::Cell{});
+            out.stored.push_back(v ? *v : Value{});
     }
+    return out;
+}
+
+WriteOutcome updateRow(Session& s, const RowStatements& st, const WritePlan& plan, const StopToken& stop)
+{
+    WriteOutcome out;
+    const std::optional<RowStatements::Statement> update = st.update(plan.original, plan.edits);
+    if (!update)
+        return out; // nothing left to change
+
+    RowStatements::Values written(plan.original.size());
+    for (std::size_t c = 0; c < plan.original.size(); ++c)
+        written[c] = plan.edits[c] ? *plan.edits[c] : plan.original[c];
+
+    std::optional<std::vector<Value>> again;
+    {
+        WriteTransaction transaction(s, *plan.phase);
+        const long long affected = s.execute(update->sql, update->params);
+        if (affected != 1) {
+            transaction.rollback();
+            out.refusal = explainMiss(s, st, plan.original, affected);
+            return out;
+        }
+        // Read inside the transaction: what AFTER triggers made of the row is
+        // what the database holds.
+        again = reread(s, st, written, written.size());
+        if (stop.stopRequested())
+            return stoppedOutcome();
+        transaction.commit();
+    }
+    if (again) {
+        out.stored = std::move(*again);
+    } else {
+        for (auto& v : written)
+            out.stored.push_back(std::move(*v));
+    }
+    return out;
+}
+
+WriteOutcome deleteRow(Session& s, const RowStatements& st, const WritePlan& plan, const StopToken& stop)
+{
+    WriteOutcome out;
+    const std::optional<RowStatements::Statement> remove = st.remove(plan.original);
+    if (!remove) {
+        out.refusal = refused(RowRefusal::Why::CannotFind, EditableRowset::kCannotFind);
+        return out;
+    }
+    WriteTransaction transaction(s, *plan.phase);
+    const long long affected = s.execute(remove->sql, remove->params);
+    if (affected != 1) {
+        transaction.rollback();
+        out.refusal = explainMiss(s, st, plan.original, affected);
+        return out;
+    }
+    if (stop.stopRequested())
+        return stoppedOutcome();
+    transaction.commit();
+    return out;
+}
+
+WriteOutcome perform(Session& s, const RowStatements& st, const WritePlan& plan, const StopToken& stop)
+{
+    try {
+        switch (plan.kind) {
+        case WritePlan::Kind::Insert: return insertRow(s, st, plan, stop);
+        case WritePlan::Kind::Update: return updateRow(s, st, plan, stop);
+        case WritePlan::Kind::Delete: return deleteRow(s, st, plan, stop);
+        }
+    } catch (const DbError& e) {
+        return failed(s, e, plan.phase->load());
+    }
+    return {};
+}
+
+// After a commit was cut off: the row read again on a new link tells whether
+// the write is in the database.
+WriteOutcome checkCutOffCommit(Session& s, const RowStatements& st, const WritePlan& plan)
+{
+    WriteOutcome out;
+    RowStatements::Values written = plan.edits;
+    if (plan.kind != WritePlan::Kind::Insert)
+        for (std::size_t c = 0; c < plan.original.size(); ++c)
+            if (!written[c])
+                written[c] = plan.original[c];
+    try {
+        if (plan.kind == WritePlan::Kind::Delete) {
+            if (reread(s, st, identifying(st, plan.original), plan.original.size()))
+                out.refusal = refused(RowRefusal::Why::Failed, EditableRowset::kCommitLost);
+            return out;
+        }
+        if (auto now = reread(s, st, written, written.size())) {
+            out.stored = std::move(*now);
+            return out;
+        }
+        out.refusal = refused(RowRefusal::Why::Failed, EditableRowset::kCommitLost);
+        if (plan.kind == WritePlan::Kind::Update) {
+            out.refusal->current = reread(s, st, identifying(st, plan.original), plan.original.size());
+            if (out.refusal->current && !sameRow(*out.refusal->current, plan.original))
+                *out.refusal = RowRefusal{RowRefusal::Why::ChangedByOther, EditableRowset::kChangedByOtherUser,
+                                          std::move(out.refusal->current)};
+        }
+    } catch (const DbError&) {
+        out.refusal = refused(RowRefusal::Why::Unknown, EditableRowset::kCommitUnknown);
+    }
+    return out;
+}
+
+// Runs a write through the connection, logging in again once when the link
+// was found broken: before the commit the write is simply tried again (its
+// WHERE holds the values read, so it cannot overwrite anything), at the
+// commit the row read again tells what happened.
+WriteOutcome runWrite(Connection& connection, const std::shared_ptr<const RowStatements>& st, const WritePlan& plan)
+{
+    const auto attempt = [&connection, &st](const WritePlan& p) {
+        return connection.Run([st, p](Session& s, const StopToken& stop) { return perform(s, *st, p, stop); });
+    };
+    WriteOutcome out;
+    try {
+        out = attempt(plan);
+        if (out.lost == Lost::No)
+            return out;
+        const Lost lost = out.lost;
+        connection.Reconnect();
+        if (lost == Lost::BeforeCommit) {
+            WritePlan again = plan;
+            again.phase = std::make_shared<std::atomic<Phase>>(Phase::Statement);
+            out = attempt(again);
+            out.lost = Lost::No;
+            return out;
+        }
+        return connection.Run([st, plan](Session& s, const StopToken&) { return checkCutOffCommit(s, *st, plan); });
+    } catch (const DbError& e) {
+        WriteOutcome failure;
+        if (e.number() == DbError::kStoppedWaiting && plan.phase->load() == Phase::Committing)
+            failure.refusal = refused(RowRefusal::Why::Unknown,
+                                      "you stopped waiting while the database was committing the change, so whether "
+                                      "it was stored is not known: the row is checked when it is written again");
+        else
+            failure.refusal = refused(RowRefusal::Why::Failed, e.description());
+        return failure;
+    }
+}
+
+} // namespace
+
+// ---- the rowset ---------------------------------------------------------------------
+
+std::string EditorQuery(const std::string& table) { return "SELECT * FROM " + Dialect::quoteIdentifier(table); }
+
+std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, const std::string& table)
+{
+    struct Read {
+        Snapshot snapshot;
+        std::shared_ptr<const RowStatements> statements;
+    };
+    Read read = connection->Run([table](Session& s, const StopToken&) {
+        Read r;
+        s.query(EditorQuery(table), {}, r.snapshot);
+        r.statements = std::make_shared<const RowStatements>(s.dialect(), s.placeholders(), table,
+                                                             r.snapshot.columns(), s.primaryKey(table));
+        return r;
+    });
+    return std::unique_ptr<EditableRowset>(
+        new EditableRowset(std::move(connection), table, std::move(read.snapshot), std::move(read.statements)));
+}
+
+EditableRowset::EditableRowset(ConnectionPtr connection, std::string table, Snapshot snapshot,
+                               std::shared_ptr<const RowStatements> statements)
+    : connection_(std::move(connection)), table_(std::move(table)), snapshot_(std::move(snapshot)),
+      statements_(std::move(statements))
+{
+}
+
+EditableRowset::~EditableRowset() = default;
+
+EditableRowset::CellView EditableRowset::cell(std::int64_t row, int column) const
+{
+    if (pending_ && pending_->row == row) {
+        if (const auto& edit = pending_->edits[static_cast<std::size_t>(column)])
+            return {edit->kind, edit->bytes, true};
+        if (pending_->isNew)
+            return {};
+    }
+    return {snapshot_.kind(row, column), snapshot_.value(row, column), false};
+}
+
+bool EditableRowset::isEditable(std::int64_t row, int column) const
+{
+    if (column < 0 || column >= columnCount())
+        return false;
+    // A row read that cannot be found again can never be written.
+    if (row < snapshot_.rowCount() && !statements_->canFindRows())
+        return false;
+    if (isReadOnlyColumn(snapshot_.columns()[static_cast<std::size_t>(column)]))
+        return false;
+    // SQLite keeps a value of any kind in any column: a blob stays as it is.
+    return row >= snapshot_.rowCount() || snapshot_.kind(row, column) != ValueKind::Blob;
+}
+
+std::optional<std::string> EditableRowset::refusal(std::int64_t row, int column) const
+{
+    if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
+        return std::string("there is no such cell");
+    if (row < snapshot_.rowCount() && !statements_->canFindRows())
+        return std::string(kCannotFind);
+    if (!isEditable(row, column)) {
+        const ColumnInfo& c = snapshot_.columns()[static_cast<std::size_t>(column)];
+        return "the column \"" + c.name + "\" holds binary or large-object data, which cannot be edited here";
+    }
+    const bool placeholder = row == placeholderRow();
+    if (pending_ && (placeholder || pending_->row != row))
+        return "row " + std::to_string(pending_->row + 1) + " has changes that are not saved yet";
     return std::nullopt;
 }
 
-std::optional<RowRefusal> EditableRowset::writeUpdate(std::int64_t row, std::vector<Snapshot::Cell>& stored)
+EditableRowset::EditResult EditableRowset::setValue(std::int64_t row, int column, std::optional<std::string_view> value)
 {
-    if (!writer_->canFindRows())
-        return refused(RowRefusal::Why::CannotFind, kCannotFind);
-    if (const int c = writer_->uncheckableChange(pending_->edits); c >= 0)
-        return refused(RowRefusal::Why::Unchecked,
-                       "the column \"" + snapshot_.columns()[static_cast<std::size_t>(c)].name
-                           + "\" cannot be compared by this database, so a change another user made to it could "
-                             "not be detected; the row was not written");
-    const std::vector<RowWriter::Value> original = originals(row);
-    const std::optional<RowWriter::Statement> update = writer_->update(original, pending_->edits);
-    if (!update)
-        return std::nullopt; // nothing left to change
-
-    RowWriter::Values written(original.size());
-    for (std::size_t c = 0; c < original.size(); ++c)
-        written[c] = pending_->edits[c] ? *pending_->edits[c] : original[c];
-
-    WriteTransaction transaction(session_);
-    const long long affected = session_.execute(update->sql, update->params);
-    if (affected != 1) {
-        transaction.rollback();
-        return explainMiss(row, affected);
+    const bool placeholder = row == placeholderRow();
+    // Confirming an editor left empty on an empty new row, or on a NULL,
+    // changes nothing (an editor cannot tell NULL from an empty text).
+    if (value && value->empty()) {
+        if (placeholder)
+            return {};
+        if (cell(row, column).kind == ValueKind::Null)
+            return {};
     }
-    // Read inside the transaction: what AFTER triggers made of the row is
-    // what the database holds.
-    std::optional<std::vector<Snapshot::Cell>> again = reread(written);
-    transaction.commit();
-    if (again) {
-        stored = std::move(*again);
+    if (auto why = refusal(row, column))
+        return {EditOutcome::Refused, std::move(*why)};
+
+    const ColumnInfo& info = snapshot_.columns()[static_cast<std::size_t>(column)];
+    const Value typed = value ? statements_->dialect().typedValue(info, *value) : Value{};
+
+    const auto c = static_cast<std::size_t>(column);
+    const auto columns = static_cast<std::size_t>(columnCount());
+    if (placeholder) {
+        pending_ = Pending{row, true, std::vector<std::optional<Value>>(columns)};
+        pending_->edits[c] = typed;
+        return {EditOutcome::StartedNewRow, {}};
+    }
+
+    const CellView shown = cell(row, column);
+    if (SameValue(shown.kind, shown.data, typed.kind, typed.bytes))
+        return {};
+
+    if (!pending_)
+        pending_ = Pending{row, false, std::vector<std::optional<Value>>(columns)};
+    if (!pending_->isNew && SameValue(snapshot_.kind(row, column), snapshot_.value(row, column), typed.kind, typed.bytes)) {
+        // Typed back to what was read: no longer a change.
+        pending_->edits[c].reset();
+        if (std::none_of(pending_->edits.begin(), pending_->edits.end(), [](const auto& e) { return e.has_value(); }))
+            pending_.reset();
     } else {
-        for (auto& v : written)
-            stored.push_back(std::move(*v));
+        pending_->edits[c] = typed;
     }
-    return std::nullopt;
+    return {EditOutcome::Changed, {}};
 }
 
 std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
 {
     if (!pending_ || pending_->row != row)
         return std::nullopt;
-    std::vector<Snapshot::Cell> stored;
-    const bool isNew = pending_->isNew;
-    try {
-        if (auto refusal = isNew ? writeInsert(stored) : writeUpdate(row, stored))
-            return refusal;
-    } catch (const DbError& e) {
-        return refused(RowRefusal::Why::Failed, e.description());
+    WritePlan plan;
+    plan.edits = pending_->edits;
+    if (pending_->isNew) {
+        plan.kind = WritePlan::Kind::Insert;
+    } else {
+        if (!statements_->canFindRows())
+            return refused(RowRefusal::Why::CannotFind, kCannotFind);
+        if (const int c = statements_->uncheckableChange(plan.edits); c >= 0)
+            return refused(RowRefusal::Why::Unchecked,
+                           "the column \"" + snapshot_.columns()[static_cast<std::size_t>(c)].name
+                               + "\" cannot be compared by this database, so a change another user made to it could "
+                                 "not be detected; the row was not written");
+        plan.original = snapshot_.row(row);
     }
+
+    WriteOutcome out = runWrite(*connection_, statements_, plan);
+    if (out.refusal)
+        return std::move(out.refusal);
+    const bool isNew = pending_->isNew;
     pending_.reset();
-    if (stored.empty())
+    if (out.stored.empty())
         return std::nullopt; // nothing was left to change
     if (isNew)
-        snapshot_.appendRow(stored);
+        snapshot_.appendRow(out.stored);
     else
-        snapshot_.replaceRow(row, stored);
+        snapshot_.replaceRow(row, out.stored);
     return std::nullopt;
 }
 
@@ -435,25 +532,14 @@ std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
 {
     if (pending_ && pending_->isNew && pending_->row == row)
         return std::nullopt;
-    if (!writer_)
-        return refused(RowRefusal::Why::Busy, *refusal(row, 0));
     if (row < 0 || row >= snapshot_.rowCount())
         return refused(RowRefusal::Why::Failed, "there is no such row");
-    const std::optional<RowWriter::Statement> remove = writer_->remove(originals(row));
-    if (!remove)
+    if (!statements_->canFindRows())
         return refused(RowRefusal::Why::CannotFind, kCannotFind);
-    try {
-        WriteTransaction transaction(session_);
-        const long long affected = session_.execute(remove->sql, remove->params);
-        if (affected != 1) {
-            transaction.rollback();
-            return explainMiss(row, affected);
-        }
-        transaction.commit();
-    } catch (const DbError& e) {
-        return refused(RowRefusal::Why::Failed, e.description());
-    }
-    return std::nullopt;
+    WritePlan plan;
+    plan.kind = WritePlan::Kind::Delete;
+    plan.original = snapshot_.row(row);
+    return runWrite(*connection_, statements_, plan).refusal;
 }
 
 void EditableRowset::forgetRow(std::int64_t row)

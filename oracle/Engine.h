@@ -1,10 +1,10 @@
 #pragma once
 
 // The engine interface: one implementation each for SQLite (libsqlite3),
-// PostgreSQL (libpq) and ODBC (unixODBC). An engine session runs statements
-// with bound parameters and streams result rows into a sink; it knows nothing
-// of the grid. All calls come from the UI thread only. Every failure is a
-// DbError.
+// PostgreSQL (libpq) and ODBC (unixODBC), in oracle/engines/. A session runs
+// statements with bound parameters and streams result rows into a sink; it
+// knows nothing of the grid. One thread at a time uses a session; only
+// interrupt() may be called from another thread. Every failure is a DbError.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,10 +16,28 @@
 
 class Dialect;
 
-// How one stored cell is held. Values are exact: text as the engine renders
-// it, bytes for binary, SQLite's own integer/real (kept as exact decimal text;
+// How one value is held. Values are exact: text as the engine renders it,
+// bytes for binary, SQLite's own integer/real (kept as exact decimal text;
 // a real is written in the shortest form that reads back to the same double).
 enum class ValueKind : std::uint8_t { Null = 0, Text = 1, Integer = 2, Real = 3, Blob = 4 };
+
+// The one value type: what the snapshot stores, what typing produces and
+// what a statement parameter carries. NULL is not the empty text.
+struct Value {
+    ValueKind kind = ValueKind::Null;
+    std::string bytes; // the exact text, or the bytes of a Blob; empty for NULL
+
+    bool isNull() const { return kind == ValueKind::Null; }
+};
+
+// Whether two values are the same value: both NULL, or the same bytes.
+inline bool SameValue(ValueKind kindA, std::string_view a, ValueKind kindB, std::string_view b)
+{
+    const bool nullA = kindA == ValueKind::Null;
+    const bool nullB = kindB == ValueKind::Null;
+    return nullA == nullB && (nullA || a == b);
+}
+inline bool SameValue(const Value& a, const Value& b) { return SameValue(a.kind, a.bytes, b.kind, b.bytes); }
 
 // What a column holds, as far as editing cares.
 enum class ColumnType : std::uint8_t {
@@ -46,15 +64,28 @@ struct ColumnInfo {
     bool comparable = true;    // may stand in a WHERE equality and match itself exactly
 };
 
-// A value passed to a statement. `data` holds the exact text (or bytes for
-// Blob). `type` tells the engine which SQL type to bind as, so that
+// A value passed to a statement, with the SQL type to bind it as, so that
 // timestamps, exact numbers and reals compare exactly with what was read.
 struct Param {
-    ValueKind kind = ValueKind::Null;
-    std::string data;
+    Param() = default;
+    Param(ValueKind kind, std::string bytes, ColumnType type = ColumnType::Text, int nativeType = 0)
+        : value{kind, std::move(bytes)}, type(type), nativeType(nativeType)
+    {
+    }
+    Param(Value v, ColumnType type, int nativeType) : value(std::move(v)), type(type), nativeType(nativeType) {}
+
+    Value value;
     ColumnType type = ColumnType::Text;
     int nativeType = 0;
 };
+
+// How an engine marks the parameters of a statement: ODBC's and SQLite's
+// "?", or libpq's "$1", "$2", ...
+enum class Placeholders { Question, Dollar };
+inline std::string Placeholder(Placeholders style, int n)
+{
+    return style == Placeholders::Dollar ? "$" + std::to_string(n) : std::string("?");
+}
 
 // Receives a result: begin() once (also for an empty result), then every cell
 // of every row in order, endRow() after each row, then end().
@@ -75,10 +106,14 @@ public:
     // The SQL dialect of the database behind this session.
     virtual const Dialect& dialect() const = 0;
 
+    // How this engine marks parameters in SQL text.
+    virtual Placeholders placeholders() const { return Placeholders::Question; }
+
     // Runs a query and streams every row into the sink.
     virtual void query(std::string_view sql, std::span<const Param> params, RowSink& sink) = 0;
 
-    // Runs a statement and returns the number of rows it affected.
+    // Runs a statement and returns the number of rows it affected; -1 when
+    // the driver does not tell.
     virtual long long execute(std::string_view sql, std::span<const Param> params = {}) = 0;
 
     // Explicit transactions; outside them every statement commits by itself.
@@ -92,6 +127,15 @@ public:
     // The logged-in user's own tables, one text column. By default the
     // dialect's catalogue query; a generic ODBC source asks its driver.
     virtual void tables(RowSink& sink);
+
+    // True once the link to the server is gone (the server went away, the
+    // network broke): nothing more can run on this session.
+    virtual bool broken() const { return false; }
+
+    // Asks the statement running now on another thread to stop soon. May be
+    // called from any thread; may block until the server answers, so callers
+    // run it off the user-interface thread.
+    virtual void interrupt() noexcept {}
 };
 
 // The parts of a login that reach an engine (already parsed from the
@@ -109,9 +153,7 @@ struct LoginParts {
 //   anything else                       Oracle through its ODBC driver
 std::unique_ptr<Session> OpenSession(const LoginParts& login);
 
-// One per engine (each in its own file).
-std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login);
-std::unique_ptr<Session> OpenPgSession(const LoginParts& login);
-// odbcConnect is the ODBC connection string without UID/PWD.
-std::unique_ptr<Session> OpenOdbcSession(const std::string& odbcConnect, const LoginParts& login);
-std::unique_ptr<Session> OpenOracleSession(const LoginParts& login);
+// How long a login may take before it is given up (30 seconds unless a test
+// sets it shorter). Used by the engines that reach a server.
+int LoginTimeoutSeconds();
+void SetLoginTimeoutSeconds(int seconds);

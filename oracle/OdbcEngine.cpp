@@ -33,6 +33,7 @@
 #include <clocale>
 #include <cstring>
 #include <locale.h>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -652,7 +653,7 @@ BoundParam makeParam(const Param& p, DialectKind dialect)
                           || p.type == ColumnType::TimestampTz;
     if (dialect == DialectKind::SQLite && temporal)
         b.sqlType = SQL_VARCHAR; // the text as it was read (see classify)
-    if (p.kind == ValueKind::Null) {
+    if (p.value.isNull()) {
         b.cType = isBinaryType(b.sqlType) ? SQL_C_BINARY : SQL_C_CHAR;
         b.length = SQL_NULL_DATA;
         // Some drivers check the size even of a NULL against its type.
@@ -667,16 +668,16 @@ BoundParam makeParam(const Param& p, DialectKind dialect)
         }
         return b;
     }
-    if (p.kind == ValueKind::Blob || p.type == ColumnType::Binary) {
+    if (p.value.kind == ValueKind::Blob || p.type == ColumnType::Binary) {
         if (!isBinaryType(b.sqlType))
             b.sqlType = SQL_VARBINARY;
         b.cType = SQL_C_BINARY;
-        b.bytes = p.data;
+        b.bytes = p.value.bytes;
         b.length = static_cast<SQLLEN>(b.bytes.size());
         b.columnSize = std::max<SQLULEN>(1, b.bytes.size());
         return b;
     }
-    const std::string_view text = p.data;
+    const std::string_view text = p.value.bytes;
     switch (dialect == DialectKind::SQLite && temporal ? ColumnType::Text : p.type) {
     case ColumnType::Real: {
         double v = 0;
@@ -716,13 +717,13 @@ BoundParam makeParam(const Param& p, DialectKind dialect)
     case ColumnType::Decimal:
     case ColumnType::Boolean:
         b.cType = SQL_C_CHAR;
-        b.bytes = p.data;
+        b.bytes = p.value.bytes;
         b.length = static_cast<SQLLEN>(b.bytes.size());
         decimalShape(text, b.columnSize, b.digits);
         return b;
     case ColumnType::Time: {
         b.cType = SQL_C_CHAR;
-        b.bytes = p.data;
+        b.bytes = p.value.bytes;
         b.length = static_cast<SQLLEN>(b.bytes.size());
         const auto point = text.find('.');
         b.digits = point == std::string_view::npos ? 0 : static_cast<SQLSMALLINT>(text.size() - point - 1);
@@ -736,68 +737,6 @@ BoundParam makeParam(const Param& p, DialectKind dialect)
     b.length = static_cast<SQLLEN>(wideLength(b.wide) * sizeof(SQLWCHAR));
     b.columnSize = std::max<SQLULEN>(1, wideLength(b.wide));
     return b;
-}
-
-// PostgreSQL's $n markers (what the PostgreSQL dialect writes for libpq)
-// become ODBC's '?', and `order` lists the parameter each '?' takes. Quoted
-// texts, quoted names, dollar-quoted texts and comments are left alone.
-std::string questionMarks(std::string_view sql, std::vector<std::size_t>& order)
-{
-    std::string out;
-    out.reserve(sql.size());
-    const auto identChar = [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'
-               || static_cast<unsigned char>(c) >= 0x80;
-    };
-    std::size_t i = 0;
-    while (i < sql.size()) {
-        const char c = sql[i];
-        if (c == '\'' || c == '"') {
-            const std::size_t end = sql.find(c, i + 1);
-            const std::size_t stop = end == std::string_view::npos ? sql.size() : end + 1;
-            out.append(sql.substr(i, stop - i));
-            i = stop; // a doubled quote is just two quoted runs in a row
-        } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-            const std::size_t end = sql.find('\n', i);
-            const std::size_t stop = end == std::string_view::npos ? sql.size() : end;
-            out.append(sql.substr(i, stop - i));
-            i = stop;
-        } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-            const std::size_t end = sql.find("*/", i + 2);
-            const std::size_t stop = end == std::string_view::npos ? sql.size() : end + 2;
-            out.append(sql.substr(i, stop - i));
-            i = stop;
-        } else if (c == '$' && (i == 0 || !identChar(sql[i - 1]))) {
-            std::size_t j = i + 1;
-            while (j < sql.size() && std::isdigit(static_cast<unsigned char>(sql[j])))
-                ++j;
-            if (j > i + 1) {
-                std::size_t n = 0;
-                std::from_chars(sql.data() + i + 1, sql.data() + j, n);
-                order.push_back(n);
-                out += '?';
-                i = j;
-                continue;
-            }
-            // $tag$ ... $tag$ (or $$ ... $$)
-            while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_'))
-                ++j;
-            if (j < sql.size() && sql[j] == '$') {
-                const std::string_view tag = sql.substr(i, j + 1 - i);
-                const std::size_t end = sql.find(tag, j + 1);
-                const std::size_t stop = end == std::string_view::npos ? sql.size() : end + tag.size();
-                out.append(sql.substr(i, stop - i));
-                i = stop;
-            } else {
-                out += c;
-                ++i;
-            }
-        } else {
-            out += c;
-            ++i;
-        }
-    }
-    return out;
 }
 
 // ---- the session ---------------------------------------------------------------------
@@ -818,9 +757,29 @@ public:
 
     const std::string& dbmsName() const override { return dbmsName_; }
     const OdbcFetchStats& lastFetch() const override { return stats_; }
+    bool broken() const override;
+    void interrupt() noexcept override;
 
 private:
-    Handle run(std::string_view sql, std::span<const Param> params, SQLRETURN* result = nullptr);
+    // A statement that ran, with the parameter storage it refers to: the
+    // storage is let go only after the statement handle is.
+    struct Statement {
+        std::vector<BoundParam> params;
+        Handle stmt;
+        SQLRETURN result = SQL_SUCCESS;
+    };
+    // Marks a statement as the one running, for interrupt(), while it lives.
+    class Running {
+    public:
+        Running(OdbcSessionImpl& session, const Handle& stmt);
+        ~Running();
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+    private:
+        OdbcSessionImpl& session_;
+    };
+    Statement run(std::string_view sql, std::span<const Param> params);
     void readResult(const Handle& stmt, RowSink& sink, bool noRows = false);
     void readCell(const Handle& stmt, SQLUSMALLINT column, const ColumnPlan& plan, RowSink& sink);
     void emitBound(const ColumnPlan& plan, std::size_t row, RowSink& sink);
@@ -849,7 +808,8 @@ private:
     bool inTransaction_ = false;
     std::string dbmsName_;
     std::unique_ptr<Dialect> dialect_;
-    bool dollarMarkers_ = false;
+    std::mutex runningMutex_;
+    SQLHSTMT running_ = SQL_NULL_HANDLE;
     SQLUINTEGER getDataExtensions_ = 0;
     OdbcFetchStats stats_;
     // Reused between cells so that a fetch allocates only when a value grows.
@@ -866,6 +826,9 @@ OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const Odbc
     env_.check(SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
                "SQLSetEnvAttr");
     dbc_ = allocate(SQL_HANDLE_DBC, &env_);
+    // A server that does not answer is given up on after the login timeout.
+    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(LoginTimeoutSeconds())), SQL_IS_UINTEGER);
 
     WideText in = toWide(connectionString);
     std::vector<SQLWCHAR> out(1024);
@@ -897,7 +860,6 @@ OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const Odbc
     else if (name.find("sqlite") != std::string::npos)
         kind = DialectKind::SQLite;
     dialect_ = MakeDialect(options_.dialect.value_or(kind));
-    dollarMarkers_ = dialect_->placeholder(1) != "?";
 
     if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &getDataExtensions_,
                                    sizeof(getDataExtensions_), nullptr)))
@@ -936,65 +898,78 @@ std::string OdbcSessionImpl::infoText(SQLUSMALLINT info)
     return toUtf8(buffer.data(), n);
 }
 
-Handle OdbcSessionImpl::run(std::string_view sql, std::span<const Param> params, SQLRETURN* result)
+OdbcSessionImpl::Statement OdbcSessionImpl::run(std::string_view sql, std::span<const Param> params)
 {
-    Handle stmt = allocate(SQL_HANDLE_STMT, &dbc_);
-    std::string rewritten;
-    std::vector<std::size_t> order;
-    if (dollarMarkers_)
-        rewritten = questionMarks(sql, order);
-    if (!order.empty()) {
-        sql = rewritten;
-        for (std::size_t& n : order) {
-            if (n < 1 || n > params.size())
-                throw DbError(DbError::kGeneric, "the statement uses parameter $" + std::to_string(n) + " but "
-                                                     + std::to_string(params.size()) + " were given");
-            --n;
-        }
-    } else {
-        for (std::size_t i = 0; i < params.size(); ++i)
-            order.push_back(i);
-    }
-
-    std::vector<BoundParam> bound;
-    bound.reserve(order.size());
-    for (std::size_t index : order)
-        bound.push_back(makeParam(params[index], dialect_->kind()));
-    for (std::size_t i = 0; i < bound.size(); ++i) {
-        BoundParam& b = bound[i];
-        stmt.check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, b.cType, b.sqlType,
-                                    b.columnSize, b.digits, b.pointer(), b.bufferLength(), &b.length),
-                   "SQLBindParameter");
+    Statement st;
+    st.params.reserve(params.size());
+    for (const Param& p : params)
+        st.params.push_back(makeParam(p, dialect_->kind()));
+    st.stmt = allocate(SQL_HANDLE_STMT, &dbc_);
+    for (std::size_t i = 0; i < st.params.size(); ++i) {
+        BoundParam& b = st.params[i];
+        st.stmt.check(SQLBindParameter(st.stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, b.cType,
+                                       b.sqlType, b.columnSize, b.digits, b.pointer(), b.bufferLength(), &b.length),
+                      "SQLBindParameter");
     }
     WideText text = toWide(sql);
-    const SQLRETURN rc = SQLExecDirectW(stmt.get(), text.data(), static_cast<SQLINTEGER>(wideLength(text)));
+    SQLRETURN rc;
+    {
+        const Running running(*this, st.stmt);
+        rc = SQLExecDirectW(st.stmt.get(), text.data(), static_cast<SQLINTEGER>(wideLength(text)));
+    }
     if (rc == SQL_NEED_DATA)
         throw DbError(DbError::kGeneric, "the driver asked for parameter data at execution");
-    stmt.check(rc, "SQLExecDirect");
-    if (result)
-        *result = rc;
-    return stmt;
+    st.stmt.check(rc, "SQLExecDirect");
+    st.result = rc;
+    return st;
+}
+
+OdbcSessionImpl::Running::Running(OdbcSessionImpl& session, const Handle& stmt) : session_(session)
+{
+    const std::lock_guard<std::mutex> lock(session_.runningMutex_);
+    session_.running_ = stmt.get();
+}
+
+OdbcSessionImpl::Running::~Running()
+{
+    const std::lock_guard<std::mutex> lock(session_.runningMutex_);
+    session_.running_ = SQL_NULL_HANDLE;
+}
+
+void OdbcSessionImpl::interrupt() noexcept
+{
+    // SQLCancel may come from another thread while the statement runs; the
+    // lock keeps the handle from being freed meanwhile.
+    const std::lock_guard<std::mutex> lock(runningMutex_);
+    if (running_)
+        SQLCancel(running_);
+}
+
+bool OdbcSessionImpl::broken() const
+{
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return SQL_SUCCEEDED(SQLGetConnectAttrW(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr))
+           && dead == SQL_CD_TRUE;
 }
 
 void OdbcSessionImpl::query(std::string_view sql, std::span<const Param> params, RowSink& sink)
 {
     const CNumericLocale numbers;
-    SQLRETURN rc = SQL_SUCCESS;
-    const Handle stmt = run(sql, params, &rc);
+    const Statement st = run(sql, params);
     // SQL_NO_DATA: a statement that met no row (an UPDATE ... RETURNING,
     // say) has no cursor to fetch from; its result is empty.
-    readResult(stmt, sink, rc == SQL_NO_DATA);
+    const Running running(*this, st.stmt);
+    readResult(st.stmt, sink, st.result == SQL_NO_DATA);
 }
 
 long long OdbcSessionImpl::execute(std::string_view sql, std::span<const Param> params)
 {
     const CNumericLocale numbers;
-    SQLRETURN rc = SQL_SUCCESS;
-    const Handle stmt = run(sql, params, &rc);
-    if (rc == SQL_NO_DATA) // a searched UPDATE or DELETE that met no row
+    const Statement st = run(sql, params);
+    if (st.result == SQL_NO_DATA) // a searched UPDATE or DELETE that met no row
         return 0;
     SQLLEN count = 0;
-    stmt.check(SQLRowCount(stmt.get(), &count), "SQLRowCount");
+    st.stmt.check(SQLRowCount(st.stmt.get(), &count), "SQLRowCount");
     return count;
 }
 
@@ -1430,7 +1405,13 @@ void OdbcSessionImpl::endTransaction(SQLSMALLINT completion)
             SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
     }
     inTransaction_ = false;
-    setAutocommit(true);
+    try {
+        setAutocommit(true);
+    } catch (const DbError&) {
+        // The failure of the commit itself is the one to report.
+        if (!failure)
+            throw;
+    }
     if (failure)
         throw *failure;
 }

@@ -10,15 +10,23 @@
 
 #include <cstdint>
 
+ConnectionPtr OpenLoginConnection(int cursorLocation)
+{
+    ConnectionPtr connection = Connection::Create();
+    if (cursorLocation)
+        connection->CursorLocation = cursorLocation;
+    const LoginFields fields = CurrentLoginFields();
+    connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+    return connection;
+}
+
 bool TryConnect() { return TryConnect(nullptr); }
 
 bool TryConnect(QString* reason)
 {
     // The connection is dropped on every way out, so nothing stays open.
     try {
-        const ConnectionPtr connection = Connection::Create();
-        const LoginFields fields = CurrentLoginFields();
-        connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+        const ConnectionPtr connection = OpenLoginConnection();
         return true;
     } catch (const DbError& e) {
         if (reason)
@@ -36,10 +44,7 @@ bool TryConnect(QString* reason)
 void FillTableList(TableListTarget& list)
 {
     // Both are released on every way out; a failure reaches the caller as it is.
-    const ConnectionPtr connection = Connection::Create();
-    connection->CursorLocation = adUseClient;
-    const LoginFields fields = CurrentLoginFields();
-    connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+    const ConnectionPtr connection = OpenLoginConnection(adUseClient);
     const RecordsetPtr rowset = connection->OpenUserTables();
 
     // Only now: a failure above leaves the list as it was.

@@ -2,9 +2,18 @@
 
 // The database routines the pages call.
 
+#include "oracle/Connection.h"
+
 #include <QString>
 
 class TableListTarget;
+
+// Opens a new connection from the login fields as the connection page shows
+// them now: a new Connection, its cursor location set (an opener that goes
+// on to read rowsets passes adUseClient), then Open with the connection
+// string built from the fields, empty user id and password, options -1.
+// Failures pass to the caller as DbError.
+ConnectionPtr OpenLoginConnection(int cursorLocation = 0);
 
 // True when the login fields as the connection page shows them now open a
 // connection. Never throws, shows nothing, leaves nothing open. With a reason,

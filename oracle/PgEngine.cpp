@@ -46,8 +46,6 @@ enum : Oid {
     kTimestamp = 1114, kTimestampTz = 1184, kNumeric = 1700,
 };
 
-// Seconds a connection attempt may take before it is given up.
-constexpr const char* kConnectTimeout = "30";
 
 std::string trimmed(std::string s)
 {
@@ -170,9 +168,25 @@ std::string_view withoutTerminator(std::string_view sql)
 
 class PgSession final : public Session {
 public:
-    explicit PgSession(ConnPtr conn) : conn_(std::move(conn)), dialect_(MakeDialect(DialectKind::PostgreSQL)) {}
+    explicit PgSession(ConnPtr conn)
+        : conn_(std::move(conn)), cancel_(PQgetCancel(conn_.get()), &PQfreeCancel),
+          dialect_(MakeDialect(DialectKind::PostgreSQL))
+    {
+    }
 
     const Dialect& dialect() const override { return *dialect_; }
+    Placeholders placeholders() const override { return Placeholders::Dollar; }
+    bool broken() const override { return PQstatus(conn()) == CONNECTION_BAD; }
+
+    // A cancel request goes over a link of its own, so it may come from any
+    // thread while the session's own thread waits for its statement.
+    void interrupt() noexcept override
+    {
+        if (!cancel_)
+            return;
+        char message[256];
+        PQcancel(cancel_.get(), message, sizeof message);
+    }
 
     void query(std::string_view sql, std::span<const Param> params, RowSink& sink) override
     {
@@ -268,9 +282,9 @@ private:
         std::vector<int> lengths(n), formats(n);
         for (std::size_t i = 0; i < n; ++i) {
             const Param& p = params[i];
-            values[i] = p.kind == ValueKind::Null ? nullptr : p.data.c_str();
-            lengths[i] = static_cast<int>(p.data.size());
-            if (p.kind == ValueKind::Blob) {
+            values[i] = p.value.isNull() ? nullptr : p.value.bytes.c_str();
+            lengths[i] = static_cast<int>(p.value.bytes.size());
+            if (p.value.kind == ValueKind::Blob) {
                 types[i] = kBytea;
                 formats[i] = 1; // the bytes as they are
             } else {
@@ -473,6 +487,7 @@ private:
     }
 
     ConnPtr conn_;
+    std::unique_ptr<PGcancel, decltype(&PQfreeCancel)> cancel_{nullptr, &PQfreeCancel};
     std::unique_ptr<Dialect> dialect_;
     std::map<std::pair<Oid, int>, std::string> typeNames_;
 };
@@ -566,14 +581,20 @@ void ignoreNotice(void*, const char*) {}
 
 } // namespace
 
+std::unique_ptr<Session> OpenPgSession(const LoginParts& login);
+
 std::unique_ptr<Session> OpenPgSession(const LoginParts& login)
 {
     const PgAddress address = parseAddress(login.dataSource);
     // Each value in its own keyword: nothing typed can add a keyword.
+    // Keepalives find a link that broke while the session waits for the
+    // server; a login that gets no answer gives up after the timeout.
+    const std::string timeout = std::to_string(LoginTimeoutSeconds());
     std::vector<const char*> keys{"host", "dbname", "user", "password", "application_name", "client_encoding",
-                                  "connect_timeout"};
+                                  "connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                                  "keepalives_count"};
     std::vector<const char*> values{address.host.c_str(), address.dbname.c_str(), login.user.c_str(),
-                                    login.password.c_str(), "Dervanta", "UTF8", kConnectTimeout};
+                                    login.password.c_str(), "Dervanta", "UTF8", timeout.c_str(), "1", "30", "10", "3"};
     if (!address.port.empty()) {
         keys.push_back("port");
         values.push_back(address.port.c_str());

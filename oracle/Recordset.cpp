@@ -1,7 +1,7 @@
 #include "oracle/Recordset.h"
 
+#include "oracle/Connection.h"
 #include "oracle/DbError.h"
-#include "oracle/EditableRowset.h"
 
 namespace {
 
@@ -34,20 +34,25 @@ QString Field::Name() const
     return QString::fromStdString(s_.columns()[static_cast<std::size_t>(column_)].name);
 }
 
-Recordset::Recordset() = default;
-Recordset::~Recordset() = default;
-
-void Recordset::Fill(Session& session, const std::string& sql)
+void Recordset::Fill(Connection& connection, const std::string& sql)
 {
     Close();
-    session.query(sql, {}, snapshot_);
+    snapshot_ = connection.Run([sql](Session& session, const StopToken&) {
+        Snapshot result;
+        session.query(sql, {}, result);
+        return result;
+    });
     open_ = true;
 }
 
-void Recordset::FillUserTables(Session& session)
+void Recordset::FillUserTables(Connection& connection)
 {
     Close();
-    session.tables(snapshot_);
+    snapshot_ = connection.Run([](Session& session, const StopToken&) {
+        Snapshot result;
+        session.tables(result);
+        return result;
+    });
     open_ = true;
 }
 
@@ -78,10 +83,7 @@ bool Recordset::EOF_() const { return !open_ || position_ >= snapshot_.rowCount(
 
 void Recordset::Close()
 {
-    // The editable side refers to the snapshot and the session: it goes first.
-    editable_.reset();
-    snapshot_.begin({});
+    snapshot_ = Snapshot();
     position_ = 0;
     open_ = false;
-    connection_.reset();
 }

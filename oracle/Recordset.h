@@ -1,17 +1,15 @@
 #pragma once
 
-// A rowset held on the client. Execute() gives a read-only one positioned on
-// its first row; Open() gives the editable one the grid binds to, whose
-// DataSource() is the grid's item model. All calls from the UI thread only.
+// A read-only rowset held on the client, from Connection::Execute or
+// Connection::OpenUserTables: the whole result with an exact RecordCount,
+// positioned on its first row. Used from the user-interface thread.
 
-#include "oracle/Connection.h"
 #include "oracle/Snapshot.h"
 
 #include <QString>
 #include <memory>
 
-class QAbstractItemModel;
-class EditableRowset;
+class Connection;
 
 class Field {
 public:
@@ -28,20 +26,14 @@ private:
 
 class Recordset {
 public:
-    Recordset();
-    ~Recordset();
+    Recordset() = default;
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
-    // Read-only, from Connection::Execute: the whole result, exact count.
-    void Fill(Session& session, const std::string& sql);
-    // Read-only, from Connection::OpenUserTables: the session's table catalogue.
-    void FillUserTables(Session& session);
-
-    // The editable snapshot over a whole table: source is the query text,
-    // activeConnection stays referenced for as long as this rowset lives.
-    void Open(const QString& source, const ConnectionPtr& activeConnection, int cursorType = adOpenDynamic,
-              int lockType = adLockOptimistic, long options = -1);
+    // The whole result of a query.
+    void Fill(Connection& connection, const std::string& sql);
+    // The session's table catalogue.
+    void FillUserTables(Connection& connection);
 
     long RecordCount() const;
     Field Fields(int ordinal) const;
@@ -49,16 +41,10 @@ public:
     bool EOF_() const;
     void Close();
 
-    // The object a grid binds to; valid while this rowset lives (Open only).
-    QAbstractItemModel* DataSource();
-    EditableRowset* Editable() { return editable_.get(); }
-
 private:
     Snapshot snapshot_;
     std::int64_t position_ = 0;
     bool open_ = false;
-    ConnectionPtr connection_;
-    std::unique_ptr<EditableRowset> editable_;
 };
 
 using RecordsetPtr = std::shared_ptr<Recordset>;

@@ -1,6 +1,9 @@
 #include "oracle/Engine.h"
 
+#include "oracle/Dialect.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 
 namespace {
@@ -16,6 +19,11 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
 
 } // namespace
 
+std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login);
+std::unique_ptr<Session> OpenPgSession(const LoginParts& login);
+std::unique_ptr<Session> OpenOdbcSession(const std::string& odbcConnect, const LoginParts& login);
+std::unique_ptr<Session> OpenOracleSession(const LoginParts& login);
+
 // The Data Source alone decides the engine; it is taken exactly as typed.
 std::unique_ptr<Session> OpenSession(const LoginParts& login)
 {
@@ -28,3 +36,18 @@ std::unique_ptr<Session> OpenSession(const LoginParts& login)
         return OpenOdbcSession(std::string(source.substr(5)), login);
     return OpenOracleSession(login);
 }
+
+void Session::tables(RowSink& sink)
+{
+    query(dialect().catalogueQuery(), {}, sink);
+}
+
+namespace {
+
+std::atomic<int> loginTimeout{30};
+
+} // namespace
+
+int LoginTimeoutSeconds() { return loginTimeout.load(); }
+
+void SetLoginTimeoutSeconds(int seconds) { loginTimeout = seconds; }

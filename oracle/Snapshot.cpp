@@ -1,5 +1,6 @@
 #include "oracle/Snapshot.h"
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 
@@ -73,7 +74,7 @@ void Snapshot::closeBlocks()
     }
 }
 
-const Snapshot::Cell* Snapshot::replaced(std::int64_t physicalRow, int column) const
+const Value* Snapshot::replaced(std::int64_t physicalRow, int column) const
 {
     if (replaced_.empty())
         return nullptr;
@@ -86,7 +87,7 @@ const Snapshot::Cell* Snapshot::replaced(std::int64_t physicalRow, int column) c
 ValueKind Snapshot::kind(std::int64_t row, int column) const
 {
     const std::int64_t p = physical(row);
-    if (const Cell* c = replaced(p, column))
+    if (const Value* c = replaced(p, column))
         return c->kind;
     const Located at = locate(data_[static_cast<std::size_t>(column)], p);
     return static_cast<ValueKind>(at.block->kinds[at.slot] & ~kApartFlag);
@@ -95,8 +96,8 @@ ValueKind Snapshot::kind(std::int64_t row, int column) const
 std::string_view Snapshot::value(std::int64_t row, int column) const
 {
     const std::int64_t p = physical(row);
-    if (const Cell* c = replaced(p, column))
-        return c->kind == ValueKind::Null ? std::string_view() : std::string_view(c->data);
+    if (const Value* c = replaced(p, column))
+        return c->kind == ValueKind::Null ? std::string_view() : std::string_view(c->bytes);
     const Column& c = data_[static_cast<std::size_t>(column)];
     const Located at = locate(c, p);
     const Block& b = *at.block;
@@ -109,21 +110,112 @@ std::string_view Snapshot::value(std::int64_t row, int column) const
     return std::string_view(b.bytes.data() + begin, b.ends[at.slot] - begin);
 }
 
-void Snapshot::replaceRow(std::int64_t row, const std::vector<Cell>& cells)
+std::vector<Value> Snapshot::row(std::int64_t row) const
 {
-    std::vector<Cell> copy = cells;
+    std::vector<Value> values;
+    values.reserve(columns_.size());
+    for (int c = 0; c < columnCount(); ++c)
+        values.push_back({kind(row, c), std::string(value(row, c))});
+    return values;
+}
+
+void Snapshot::replaceRow(std::int64_t row, const std::vector<Value>& values)
+{
+    std::vector<Value> copy = values;
     copy.resize(columns_.size());
     replaced_[physical(row)] = std::move(copy);
 }
 
-void Snapshot::appendRow(const std::vector<Cell>& cells)
+void Snapshot::appendRow(const std::vector<Value>& values)
 {
     for (std::size_t i = 0; i < data_.size(); ++i) {
-        const Cell empty;
-        const Cell& v = i < cells.size() ? cells[i] : empty;
-        cell(v.kind, v.data.data(), v.data.size());
+        const Value empty;
+        const Value& v = i < values.size() ? values[i] : empty;
+        cell(v.kind, v.bytes.data(), v.bytes.size());
     }
     endRow();
+}
+
+Snapshot Snapshot::takeWholeBlocks(bool all)
+{
+    Snapshot part;
+    part.columns_ = columns_;
+    part.data_.resize(data_.size());
+    const std::int64_t whole = all ? physicalRows_ : physicalRows_ / kBlockRows * kBlockRows;
+    const auto wholeBlocks = static_cast<std::size_t>((whole + kBlockRows - 1) / kBlockRows);
+    if (whole == 0)
+        return part;
+    for (std::size_t c = 0; c < data_.size(); ++c) {
+        Column& from = data_[c];
+        Column& to = part.data_[c];
+        to.blocks.assign(std::make_move_iterator(from.blocks.begin()),
+                         std::make_move_iterator(from.blocks.begin() + static_cast<std::ptrdiff_t>(wholeBlocks)));
+        from.blocks.erase(from.blocks.begin(), from.blocks.begin() + static_cast<std::ptrdiff_t>(wholeBlocks));
+        // Cells kept apart go with their blocks; those of the block still
+        // filling (never more than its rows) stay, renumbered from zero.
+        to.apart = std::move(from.apart);
+        from.apart.clear();
+        if (!from.blocks.empty()) {
+            Block& filling = *from.blocks.front();
+            for (std::size_t slot = 0; slot < slot_; ++slot) {
+                if (!(filling.kinds[slot] & kApartFlag))
+                    continue;
+                const std::uint32_t begin = slot == 0 ? 0 : filling.ends[slot - 1];
+                std::uint32_t index = 0;
+                std::memcpy(&index, filling.bytes.data() + begin, sizeof index);
+                const auto renumbered = static_cast<std::uint32_t>(from.apart.size());
+                from.apart.push_back(std::move(to.apart[index]));
+                std::memcpy(filling.bytes.data() + begin, &renumbered, sizeof renumbered);
+            }
+        }
+    }
+    part.physicalRows_ = part.rows_ = whole;
+    part.slot_ = static_cast<std::size_t>(whole % kBlockRows);
+    physicalRows_ -= whole;
+    rows_ -= whole;
+    return part;
+}
+
+void Snapshot::adopt(Snapshot&& part)
+{
+    if (part.physicalRows_ == 0)
+        return;
+    if (data_.empty() && columns_.empty()) {
+        columns_ = part.columns_;
+        data_.resize(columns_.size());
+    }
+    for (std::size_t c = 0; c < data_.size() && c < part.data_.size(); ++c) {
+        Column& to = data_[c];
+        Column& from = part.data_[c];
+        const auto base = static_cast<std::uint32_t>(to.apart.size());
+        if (base && !from.apart.empty()) {
+            // Indices of cells kept apart follow those already here.
+            for (std::size_t b = 0; b < from.blocks.size(); ++b) {
+                Block* block = from.blocks[b].get();
+                const std::int64_t first = static_cast<std::int64_t>(b) * kBlockRows;
+                const auto slots = static_cast<std::size_t>(std::min(kBlockRows, part.physicalRows_ - first));
+                for (std::size_t slot = 0; slot < slots; ++slot) {
+                    if (!(block->kinds[slot] & kApartFlag))
+                        continue;
+                    const std::uint32_t begin = slot == 0 ? 0 : block->ends[slot - 1];
+                    std::uint32_t index = 0;
+                    std::memcpy(&index, block->bytes.data() + begin, sizeof index);
+                    index += base;
+                    std::memcpy(block->bytes.data() + begin, &index, sizeof index);
+                }
+            }
+        }
+        for (auto& s : from.apart)
+            to.apart.push_back(std::move(s));
+        for (auto& block : from.blocks)
+            to.blocks.push_back(std::move(block));
+    }
+    if (mapped_)
+        for (std::int64_t r = 0; r < part.physicalRows_; ++r)
+            rowMap_.push_back(physicalRows_ + r);
+    physicalRows_ += part.physicalRows_;
+    rows_ += part.physicalRows_;
+    slot_ = static_cast<std::size_t>(physicalRows_ % kBlockRows);
 }
 
 void Snapshot::removeRow(std::int64_t row)
@@ -150,8 +242,8 @@ std::size_t Snapshot::memoryBytes() const
         for (const std::string& s : c.apart)
             total += s.capacity();
     }
-    for (const auto& [row, cells] : replaced_)
-        for (const Cell& c : cells)
-            total += sizeof(Cell) + c.data.capacity();
+    for (const auto& [row, values] : replaced_)
+        for (const Value& v : values)
+            total += sizeof(Value) + v.bytes.capacity();
     return total;
 }

@@ -7,7 +7,10 @@
 // offsets never overflow. Rows rewritten after a save live in a small side
 // table; a removed row only leaves the row map. The row count is exact once
 // the fill has ended.
-// All member functions are called from the UI thread only.
+//
+// A table read on another thread is filled into a snapshot of its own there,
+// and handed over in whole blocks: takeWholeBlocks() on the reading thread,
+// adopt() on the thread that owns the table's snapshot. Nothing is shared.
 
 #include "oracle/Engine.h"
 
@@ -21,6 +24,8 @@
 class Snapshot final : public RowSink {
 public:
     Snapshot() = default;
+    Snapshot(Snapshot&&) = default;
+    Snapshot& operator=(Snapshot&&) = default;
 
     // RowSink: filled by an engine's query().
     void begin(const std::vector<ColumnInfo>& columns) override;
@@ -37,14 +42,21 @@ public:
     // The stored text or bytes; empty for NULL. Valid until the snapshot changes.
     std::string_view value(std::int64_t row, int column) const;
 
+    // The row's values, in column order.
+    std::vector<Value> row(std::int64_t row) const;
+
     // Replaces one row's values (after a write, with what the database stored).
-    struct Cell {
-        ValueKind kind = ValueKind::Null;
-        std::string data;
-    };
-    void replaceRow(std::int64_t row, const std::vector<Cell>& cells);
-    void appendRow(const std::vector<Cell>& cells);
+    void replaceRow(std::int64_t row, const std::vector<Value>& values);
+    void appendRow(const std::vector<Value>& values);
     void removeRow(std::int64_t row);
+
+    // The rows filled so far in whole blocks, moved into a snapshot of their
+    // own; the rows of a block not yet full stay. With all, every row goes.
+    Snapshot takeWholeBlocks(bool all);
+    // Appends the rows of `part` (filled with the same columns). This
+    // snapshot must end on a whole block unless it holds no row yet, or
+    // `part` is the last to come.
+    void adopt(Snapshot&& part);
 
     std::size_t memoryBytes() const;
 
@@ -76,12 +88,12 @@ private:
         return {c.blocks[static_cast<std::size_t>(physicalRow / kBlockRows)].get(),
                 static_cast<std::size_t>(physicalRow % kBlockRows)};
     }
-    const Cell* replaced(std::int64_t physicalRow, int column) const;
+    const Value* replaced(std::int64_t physicalRow, int column) const;
     void closeBlocks();
 
     std::vector<ColumnInfo> columns_;
     std::vector<Column> data_;
-    std::unordered_map<std::int64_t, std::vector<Cell>> replaced_; // by physical row
+    std::unordered_map<std::int64_t, std::vector<Value>> replaced_; // by physical row
     std::vector<std::int64_t> rowMap_; // visible row -> physical row, once a row was removed
     bool mapped_ = false;
     std::int64_t physicalRows_ = 0;

@@ -172,6 +172,8 @@ public:
             execute("rollback", {});
     }
 
+    void interrupt() noexcept override { sqlite3_interrupt(db_.get()); }
+
     std::vector<std::string> primaryKey(std::string_view table) override
     {
         const Param name{ValueKind::Text, std::string(table)};
@@ -221,10 +223,11 @@ private:
         for (std::size_t i = 0; i < params.size(); ++i) {
             const Param& p = params[i];
             const int index = static_cast<int>(i) + 1;
-            const char* first = p.data.data();
-            const char* last = first + p.data.size();
+            const std::string& bytes = p.value.bytes;
+            const char* first = bytes.data();
+            const char* last = first + bytes.size();
             int rc = SQLITE_OK;
-            switch (p.kind) {
+            switch (p.value.kind) {
             case ValueKind::Null: rc = sqlite3_bind_null(stmt, index); break;
             case ValueKind::Integer: {
                 sqlite3_int64 v = 0;
@@ -232,7 +235,7 @@ private:
                 if (r.ec == std::errc() && r.ptr == last)
                     rc = sqlite3_bind_int64(stmt, index, v);
                 else // not a 64-bit integer: let SQLite's affinity decide from the text
-                    rc = sqlite3_bind_text64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                    rc = sqlite3_bind_text64(stmt, index, first, bytes.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
                 break;
             }
             case ValueKind::Real: {
@@ -241,14 +244,14 @@ private:
                 if (r.ec == std::errc() && r.ptr == last)
                     rc = sqlite3_bind_double(stmt, index, v);
                 else
-                    rc = sqlite3_bind_text64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                    rc = sqlite3_bind_text64(stmt, index, first, bytes.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
                 break;
             }
             case ValueKind::Text:
-                rc = sqlite3_bind_text64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                rc = sqlite3_bind_text64(stmt, index, first, bytes.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
                 break;
             case ValueKind::Blob:
-                rc = sqlite3_bind_blob64(stmt, index, first, p.data.size(), SQLITE_TRANSIENT);
+                rc = sqlite3_bind_blob64(stmt, index, first, bytes.size(), SQLITE_TRANSIENT);
                 break;
             }
             if (rc != SQLITE_OK)
@@ -261,6 +264,8 @@ private:
 };
 
 } // namespace
+
+std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login);
 
 std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login)
 {

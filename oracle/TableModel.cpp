@@ -1,6 +1,5 @@
 #include "oracle/TableModel.h"
 
-#include "oracle/EditableRowset.h"
 
 #include <algorithm>
 #include <climits>
@@ -19,7 +18,10 @@ bool showsSize(const ColumnInfo& c, ValueKind kind)
 
 } // namespace
 
-TableModel::TableModel(EditableRowset& rowset, QObject* parent) : QAbstractTableModel(parent), rowset_(rowset) {}
+TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
+    : QAbstractTableModel(parent), rowset_(std::move(rowset))
+{
+}
 
 TableModel::~TableModel() = default;
 
@@ -27,34 +29,33 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    // A rowset that cannot write has no new-row placeholder.
-    return static_cast<int>(std::min<std::int64_t>(rowset_.rowCount() + (rowset_.canWrite() ? 1 : 0), INT_MAX));
+    return static_cast<int>(std::min<std::int64_t>(rowset_->rowCount() + 1, INT_MAX));
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : rowset_.columnCount();
+    return parent.isValid() ? 0 : rowset_->columnCount();
 }
 
 bool TableModel::IsNewRowPlaceholder(int row) const
 {
-    return rowset_.canWrite() && row == rowset_.placeholderRow();
+    return row == rowset_->placeholderRow();
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= rowCount() || index.column() >= rowset_.columnCount())
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= rowset_->columnCount())
         return {};
     const int row = index.row();
     const bool placeholder = IsNewRowPlaceholder(row);
-    const ColumnInfo& column = rowset_.columns()[static_cast<std::size_t>(index.column())];
+    const ColumnInfo& column = rowset_->columns()[static_cast<std::size_t>(index.column())];
 
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole: {
         if (placeholder)
             return QString();
-        const EditableRowset::CellView cell = rowset_.cell(row, index.column());
+        const EditableRowset::CellView cell = rowset_->cell(row, index.column());
         if (cell.kind == ValueKind::Null)
             return role == Qt::DisplayRole ? QStringLiteral("(NULL)") : QString();
         if (showsSize(column, cell.kind)) {
@@ -68,15 +69,15 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         return QString::fromUtf8(cell.data.data(), static_cast<qsizetype>(cell.data.size()));
     }
     case NullRole:
-        return !placeholder && rowset_.cell(row, index.column()).kind == ValueKind::Null;
+        return !placeholder && rowset_->cell(row, index.column()).kind == ValueKind::Null;
     case PendingRole:
-        return !placeholder && rowset_.cell(row, index.column()).edited;
+        return !placeholder && rowset_->cell(row, index.column()).edited;
     case PlaceholderRole:
         return placeholder;
     case Qt::ToolTipRole:
         // A cell that cannot be edited says why.
-        if (!rowset_.isEditable(row, index.column()) && rowset_.canWrite())
-            if (const auto why = rowset_.refusal(row, index.column()))
+        if (!rowset_->isEditable(row, index.column()))
+            if (const auto why = rowset_->refusal(row, index.column()))
                 return QString::fromStdString(*why);
         return {};
     case Qt::TextAlignmentRole:
@@ -91,9 +92,9 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal) {
-        if (section < 0 || section >= rowset_.columnCount())
+        if (section < 0 || section >= rowset_->columnCount())
             return {};
-        const ColumnInfo& c = rowset_.columns()[static_cast<std::size_t>(section)];
+        const ColumnInfo& c = rowset_->columns()[static_cast<std::size_t>(section)];
         if (role == Qt::DisplayRole)
             return QString::fromStdString(c.name);
         if (role == Qt::ToolTipRole)
@@ -106,11 +107,11 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
     case Qt::DisplayRole:
         return IsNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(section + 1);
     case PendingRole:
-        return rowset_.isPending(section);
+        return rowset_->isPending(section);
     case PlaceholderRole:
         return IsNewRowPlaceholder(section);
     case Qt::ToolTipRole:
-        if (rowset_.isPending(section))
+        if (rowset_->isPending(section))
             return QStringLiteral("Not saved yet");
         if (IsNewRowPlaceholder(section))
             return QStringLiteral("Type here to add a row");
@@ -125,24 +126,31 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-    if (rowset_.isEditable(index.row(), index.column()))
+    if (rowset_->isEditable(index.row(), index.column()))
         f |= Qt::ItemIsEditable;
     return f;
 }
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (role != Qt::EditRole || !index.isValid())
-        return false;
-    return store(index, false, value.toString());
+    return role == Qt::EditRole && index.isValid() && !store(index, false, value.toString());
 }
 
-bool TableModel::SetNull(const QModelIndex& index)
+std::optional<QString> TableModel::Store(const QModelIndex& index, const QString& text)
 {
-    return index.isValid() && store(index, true, {});
+    if (!index.isValid())
+        return QStringLiteral("there is no such cell");
+    return store(index, false, text);
 }
 
-bool TableModel::store(const QModelIndex& index, bool setNull, const QString& text)
+std::optional<QString> TableModel::SetNull(const QModelIndex& index)
+{
+    if (!index.isValid())
+        return QStringLiteral("there is no such cell");
+    return store(index, true, {});
+}
+
+std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull, const QString& text)
 {
     const int row = index.row();
     const int before = PendingRow();
@@ -152,42 +160,35 @@ bool TableModel::store(const QModelIndex& index, bool setNull, const QString& te
 
     if (IsNewRowPlaceholder(row)) {
         if (!setNull && text.isEmpty())
-            return true; // an empty new row stays the placeholder
-        if (auto why = rowset_.refusal(row, index.column())) {
-            lastError_ = QString::fromStdString(*why);
-            return false;
-        }
+            return std::nullopt; // an empty new row stays the placeholder
+        if (auto why = rowset_->refusal(row, index.column()))
+            return QString::fromStdString(*why);
         // The placeholder becomes the new row; a fresh placeholder goes below.
         beginInsertRows({}, row + 1, row + 1);
-        std::string error;
-        rowset_.setValue(row, index.column(), value, &error);
+        rowset_->setValue(row, index.column(), value);
         endInsertRows();
-        lastError_.clear();
         emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
         emit headerDataChanged(Qt::Vertical, row, row + 1);
         pendingChanged(before);
-        return true;
+        return std::nullopt;
     }
 
-    std::string error;
-    switch (rowset_.setValue(row, index.column(), value, &error)) {
+    const EditableRowset::EditResult result = rowset_->setValue(row, index.column(), value);
+    switch (result.outcome) {
     case EditableRowset::EditOutcome::Refused:
-        lastError_ = QString::fromStdString(error);
-        return false;
+        return QString::fromStdString(result.reason);
     case EditableRowset::EditOutcome::Unchanged:
-        lastError_.clear();
-        return true;
+        return std::nullopt;
     case EditableRowset::EditOutcome::Changed:
     case EditableRowset::EditOutcome::StartedNewRow:
         break;
     }
-    lastError_.clear();
     emit dataChanged(index, index);
     if (before != PendingRow()) {
         emit headerDataChanged(Qt::Vertical, row, row);
         pendingChanged(before);
     }
-    return true;
+    return std::nullopt;
 }
 
 void TableModel::pendingChanged(int before)
@@ -197,50 +198,47 @@ void TableModel::pendingChanged(int before)
         emit PendingRowChanged(now);
 }
 
-bool TableModel::IsRowPending(int row) const { return rowset_.isPending(row); }
+bool TableModel::IsRowPending(int row) const { return rowset_->isPending(row); }
 
-int TableModel::PendingRow() const { return static_cast<int>(rowset_.pendingRow()); }
+int TableModel::PendingRow() const { return static_cast<int>(rowset_->pendingRow()); }
 
-bool TableModel::SubmitRow(int row, QString* error)
+std::optional<RowRefusal> TableModel::SubmitRow(int row)
 {
-    if (!rowset_.isPending(row))
-        return true;
-    if (const std::optional<RowRefusal> refusal = rowset_.writeRow(row)) {
-        if (error)
-            *error = QString::fromStdString(refusal->message);
-        return false;
-    }
+    if (!rowset_->isPending(row))
+        return std::nullopt;
+    if (std::optional<RowRefusal> refusal = rowset_->writeRow(row))
+        return refusal;
     // What the database stored may differ from what was typed anywhere in the row.
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
     emit PendingRowChanged(-1);
-    return true;
+    return std::nullopt;
 }
 
-bool TableModel::SubmitPending(QString* error)
+std::optional<RowRefusal> TableModel::SubmitPending()
 {
     const int row = PendingRow();
-    return row < 0 || SubmitRow(row, error);
+    return row < 0 ? std::nullopt : SubmitRow(row);
 }
 
 void TableModel::RevertRow(int row)
 {
-    if (!rowset_.isPending(row))
+    if (!rowset_->isPending(row))
         return;
-    if (rowset_.pendingIsNew()) {
+    if (rowset_->pendingIsNew()) {
         // The new row turns back into the placeholder; the one below goes.
         beginRemoveRows({}, row + 1, row + 1);
-        rowset_.revertRow(row);
+        rowset_->revertRow(row);
         endRemoveRows();
     } else {
-        rowset_.revertRow(row);
+        rowset_->revertRow(row);
     }
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
     emit PendingRowChanged(-1);
 }
 
-bool TableModel::DeleteRows(QList<int> rows, QString* error)
+std::optional<QString> TableModel::DeleteRows(QList<int> rows)
 {
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -249,22 +247,20 @@ bool TableModel::DeleteRows(QList<int> rows, QString* error)
     for (int row : rows) {
         if (row < 0 || IsNewRowPlaceholder(row))
             continue;
-        if (rowset_.pendingIsNew() && row == PendingRow()) {
+        if (rowset_->pendingIsNew() && row == PendingRow()) {
             RevertRow(row);
             continue;
         }
-        if (const std::optional<RowRefusal> refusal = rowset_.deleteFromDatabase(row)) {
+        if (const std::optional<RowRefusal> refusal = rowset_->deleteFromDatabase(row)) {
             failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
             continue;
         }
         beginRemoveRows({}, row, row);
-        rowset_.forgetRow(row);
+        rowset_->forgetRow(row);
         endRemoveRows();
     }
     pendingChanged(before);
     if (failures.isEmpty())
-        return true;
-    if (error)
-        *error = failures.join(QLatin1Char('\n'));
-    return false;
+        return std::nullopt;
+    return failures.join(QLatin1Char('\n'));
 }

@@ -1,40 +1,40 @@
 #pragma once
 
-// The grid's item model over an editable rowset (Qt Core only: it gives no
-// colours or fonts; the view draws what the custom roles below tell it).
+// The grid's item model over an editable rowset, which it owns (Qt Core
+// only: it gives no colours or fonts; the view draws what the custom roles
+// below tell it). A QObject child of the grid: the grid's end is its end.
 //
 // Contract for the grid (all calls from the UI thread only):
 // - rowCount() is the rowset's rows plus one empty placeholder row at the
 //   bottom. Typing into the placeholder starts a new row: the placeholder
 //   becomes that (pending) row and a fresh placeholder is inserted below it
-//   (rowsInserted). RevertRow on a new row removes it again. A rowset whose
-//   query named no one table is read-only and has no placeholder.
+//   (rowsInserted). RevertRow on a new row removes it again.
 // - Horizontal headers are the field names (tool tip: the type name).
 //   Vertical headers are row numbers, "*" on the placeholder; PendingRole
 //   on a vertical header tells the row is not saved yet.
 // - data(DisplayRole): the value as text; NULL is the text "(NULL)" with
 //   NullRole true (draw it grey and italic); an empty text is empty.
 //   Binary and large-object cells show their size, e.g. "(binary, 1234 bytes)",
-//   and have no ItemIsEditable flag. EditRole: the value, an empty text for
-//   NULL. data() allocates nothing but the QString it returns.
-// - setData(EditRole) only stores the typed value in the row's overlay and
-//   marks the row pending; it never writes. An empty text in a column that
-//   is not text means NULL; a value equal to the one shown changes nothing.
-//   One row at a time may be pending: setData on another row is refused
-//   (false, reason in LastError()) until the pending row is submitted or
-//   reverted.
+//   and have no ItemIsEditable flag; a cell that cannot be edited says why
+//   in its tool tip. EditRole: the value, an empty text for NULL.
+// - Store() only puts the typed value into the row's overlay and marks the
+//   row pending; it never writes. An empty text in a column that is not text
+//   means NULL; a value equal to the one shown changes nothing. One row at a
+//   time may be pending: Store on another row is refused until the pending
+//   row is submitted or reverted. setData is Store for Qt's generic callers.
 // - SubmitRow(row) is what the grid calls when the user leaves a row: it
-//   writes the row if it is pending. On failure the database is unchanged,
-//   the typed values stay and the row stays pending; the error is the text
-//   for the message box.
-// - Every failure comes back as a return value with an error text; the model
-//   shows nothing itself.
+//   writes the row if it is pending. On a refusal the database is unchanged,
+//   the typed values stay and the row stays pending.
+// - Every refusal comes back as the return value; the model shows nothing.
+
+#include "oracle/EditableRowset.h"
 
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
 
-class EditableRowset;
+#include <memory>
+#include <optional>
 
 class TableModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -46,7 +46,7 @@ public:
         PlaceholderRole,             // bool: the cell is in the empty new-row placeholder
     };
 
-    explicit TableModel(EditableRowset& rowset, QObject* parent = nullptr);
+    TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent);
     ~TableModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -56,36 +56,36 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
+    // Typing a value into a cell (see above); the reason when refused.
+    std::optional<QString> Store(const QModelIndex& index, const QString& text);
+    // Sets the cell to NULL (in the overlay, like typing).
+    std::optional<QString> SetNull(const QModelIndex& index);
+
     // Writes the row if it is pending (UPDATE of the changed columns, or
-    // INSERT of a new row), then shows what the database stored. True when
-    // nothing was pending there or the write succeeded.
-    bool SubmitRow(int row, QString* error);
+    // INSERT of a new row), then shows what the database stored. Nothing
+    // when nothing was pending there or the write succeeded.
+    std::optional<RowRefusal> SubmitRow(int row);
     // Writes whatever row is pending (before leaving the page or quitting).
-    bool SubmitPending(QString* error);
+    std::optional<RowRefusal> SubmitPending();
     // Restores the values read; a pending new row disappears.
     void RevertRow(int row);
     bool IsRowPending(int row) const;
     int PendingRow() const; // -1 when none
-    // Sets the cell to NULL (in the overlay, like typing). False when refused.
-    bool SetNull(const QModelIndex& index);
     // Deletes whole rows, each on its own by the exactly-one-row rule; the
     // placeholder is ignored, a pending new row is dropped. Rows deleted
-    // leave the model; false with the failed rows named in *error otherwise.
-    bool DeleteRows(QList<int> rows, QString* error);
+    // leave the model; the rows that failed are named in the result.
+    std::optional<QString> DeleteRows(QList<int> rows);
     bool IsNewRowPlaceholder(int row) const;
-    // Why the last setData or SetNull was refused.
-    QString LastError() const { return lastError_; }
 
-    EditableRowset& rowset() const { return rowset_; }
+    EditableRowset& rowset() const { return *rowset_; }
 
 signals:
     // The pending row changed (-1: no row is pending any more).
     void PendingRowChanged(int row);
 
 private:
-    bool store(const QModelIndex& index, bool setNull, const QString& text);
+    std::optional<QString> store(const QModelIndex& index, bool setNull, const QString& text);
     void pendingChanged(int before);
 
-    EditableRowset& rowset_;
-    QString lastError_;
+    std::unique_ptr<EditableRowset> rowset_;
 };

@@ -66,8 +66,8 @@ public:
         const QVariant shown = editor->property(kShownText);
         if (shown.isValid() && shown == text)
             return;
-        if (!table->setData(index, text, Qt::EditRole))
-            refused_(table->LastError());
+        if (const std::optional<QString> why = table->Store(index, text.toString()))
+            refused_(*why);
     }
 
 protected:
@@ -159,22 +159,16 @@ DataGrid::DataGrid(QWidget* parent)
     connect(qApp, &QApplication::focusChanged, this, &DataGrid::onFocusChanged);
 }
 
-DataGrid::~DataGrid()
-{
-    // The view lets go of the model before the rowset that owns it goes.
-    QItemSelectionModel* selection = selectionModel();
-    setModel(nullptr);
-    delete selection;
-}
+DataGrid::~DataGrid() = default;
 
-void DataGrid::SetDataSource(RecordsetPtr rowset)
+void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
 {
-    RecordsetPtr previous = std::exchange(rowset_, std::move(rowset));
+    TableModel* previous = std::exchange(model_, rowset ? new TableModel(std::move(rowset), this) : nullptr);
     QItemSelectionModel* oldSelection = selectionModel();
-    QAbstractItemModel* source = rowset_ ? rowset_->DataSource() : nullptr;
-    model_ = qobject_cast<TableModel*>(source);
-    setModel(source);
+    setModel(model_);
     delete oldSelection;
+    // The view no longer uses it: the old rowset and its connection end here.
+    delete previous;
     if (model_) {
         connect(model_, &TableModel::PendingRowChanged, verticalHeader()->viewport(),
                 qOverload<>(&QWidget::update));
@@ -185,9 +179,6 @@ void DataGrid::SetDataSource(RecordsetPtr rowset)
         if (model_->rowCount() > 0)
             setCurrentIndex(model_->index(0, 0));
     }
-    // Only now, with the view no longer using its model, may the old rowset
-    // (and with it its connection) go.
-    previous.reset();
 }
 
 void DataGrid::commitOpenEditor()
@@ -214,8 +205,12 @@ int DataGrid::submitPendingRow(QString* error)
         return -1;
     commitOpenEditor();
     const int row = model_->PendingRow();
-    if (row < 0 || model_->SubmitRow(row, error))
+    if (row < 0)
         return -1;
+    const std::optional<RowRefusal> refusal = model_->SubmitRow(row);
+    if (!refusal)
+        return -1;
+    *error = QString::fromStdString(refusal->message);
     return row;
 }
 
@@ -271,9 +266,8 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
     const int row = previous.row();
     if (!model_->IsRowPending(row))
         return;
-    QString error;
-    if (!model_->SubmitRow(row, &error))
-        returnToRow(row, previous.column(), error);
+    if (const std::optional<RowRefusal> refusal = model_->SubmitRow(row))
+        returnToRow(row, previous.column(), QString::fromStdString(refusal->message));
 }
 
 void DataGrid::returnToRow(int row, int column, const QString& reason)
@@ -301,9 +295,8 @@ void DataGrid::onFocusChanged(QWidget* old, QWidget* now)
     const int row = model_->PendingRow();
     if (row < 0)
         return;
-    QString error;
-    if (!model_->SubmitRow(row, &error))
-        returnToRow(row, currentIndex().column(), error);
+    if (const std::optional<RowRefusal> refusal = model_->SubmitRow(row))
+        returnToRow(row, currentIndex().column(), QString::fromStdString(refusal->message));
 }
 
 bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncestorOf(w); }
@@ -328,8 +321,8 @@ void DataGrid::setCurrentToNull()
     if (!model_ || !index.isValid())
         return;
     discardOpenEditor();
-    if (!model_->SetNull(index))
-        ShowMessage(window(), model_->LastError());
+    if (const std::optional<QString> why = model_->SetNull(index))
+        ShowMessage(window(), *why);
 }
 
 void DataGrid::deleteSelectedRows()
@@ -356,9 +349,8 @@ void DataGrid::deleteSelectedRows()
         else if (!CommitPendingRow())
             return;
     }
-    QString error;
-    if (!model_->DeleteRows(rows, &error))
-        ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(error));
+    if (const std::optional<QString> failures = model_->DeleteRows(rows))
+        ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(*failures));
 }
 
 void DataGrid::contextMenuEvent(QContextMenuEvent* event)

@@ -9,9 +9,11 @@
 // whole rows after a question. A new row is typed into the empty row at the
 // bottom. All member functions are called from the UI thread only.
 
-#include "oracle/Recordset.h"
+#include "oracle/EditableRowset.h"
 
 #include <QTableView>
+
+#include <memory>
 
 class QAction;
 class TableModel;
@@ -22,10 +24,10 @@ public:
     explicit DataGrid(QWidget* parent = nullptr);
     ~DataGrid() override;
 
-    // Binds the grid to a rowset, or unbinds it with nullptr (which releases
-    // the previous rowset and so its connection).
-    void SetDataSource(RecordsetPtr rowset);
-    const RecordsetPtr& DataSource() const { return rowset_; }
+    // Binds the grid to a rowset, which its model then owns, or unbinds it
+    // with nullptr. Either way the previous model goes, and with it the
+    // previous rowset and its connection.
+    void SetDataSource(std::unique_ptr<EditableRowset> rowset);
     TableModel* Model() const { return model_; }
 
     // Writes the pending row, if any, before the page is left. On a refused
@@ -57,8 +59,7 @@ private:
     void onFocusChanged(QWidget* old, QWidget* now);
     bool ownsWidget(const QWidget* w) const;
 
-    RecordsetPtr rowset_;
-    TableModel* model_ = nullptr;
+    TableModel* model_ = nullptr; // a child of the grid
     QAction* setNullAction_ = nullptr;
     QAction* deleteRowsAction_ = nullptr;
     bool returning_ = false;

@@ -1,7 +1,5 @@
 #include "pages/Form1.h"
 
-#include "oracle/Connection.h"
-#include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 #include "oracle/Globals.h"
 #include "oracle/Oracle.h"
@@ -236,9 +234,7 @@ void Form1::Check5_Click()
     QString reason;
     try {
         SetMousePointer(11);
-        connection = Connection::Create();
-        const LoginFields fields = CurrentLoginFields();
-        connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+        connection = OpenLoginConnection();
         text = QStringLiteral("Connection successful.");
     } catch (const DbError& e) {
         text = QStringLiteral("Could not connect.");
@@ -246,6 +242,10 @@ void Form1::Check5_Click()
     } catch (const std::exception& e) {
         text = QStringLiteral("Could not connect.");
         reason = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        // Whatever the provider throws, the test only failed.
+        text = QStringLiteral("Could not connect.");
+        reason = QStringLiteral("unknown failure");
     }
     ShowMessage(this, text, reason);
     SetMousePointer(0);

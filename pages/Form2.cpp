@@ -1,8 +1,5 @@
 #include "pages/Form2.h"
 
-#include "oracle/Connection.h"
-#include "oracle/ConnectionString.h"
-#include "oracle/Globals.h"
 #include "oracle/Oracle.h"
 #include "pages/Form1.h"
 #include "pages/Forms.h"
@@ -91,10 +88,7 @@ void Form2::Form_Load()
     setWindowTitle(QStringLiteral("Dervanta"));
 
     // Opened for the length of the fill; nothing reads from it.
-    ConnectionPtr connection = Connection::Create();
-    connection->CursorLocation = adUseClient;
-    const LoginFields fields = CurrentLoginFields();
-    connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+    ConnectionPtr connection = OpenLoginConnection(adUseClient);
 
     SetMousePointer(11);
     setEnabled(false);

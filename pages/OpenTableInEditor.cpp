@@ -1,10 +1,8 @@
 #include "pages/OpenTableInEditor.h"
 
-#include "oracle/Connection.h"
-#include "oracle/ConnectionString.h"
-#include "oracle/Dialect.h"
+#include "oracle/EditableRowset.h"
 #include "oracle/Globals.h"
-#include "oracle/Recordset.h"
+#include "oracle/Oracle.h"
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
@@ -20,10 +18,7 @@ void OpenTableInEditor()
     Form2& chooser = GetForm2();
     chooser.SetMousePointer(11);
 
-    ConnectionPtr connection = Connection::Create();
-    connection->CursorLocation = adUseClient;
-    const LoginFields fields = CurrentLoginFields();
-    connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
+    ConnectionPtr connection = OpenLoginConnection(adUseClient);
 
     SelectedTable = chooser.List1->List(chooser.List1->ListIndex());
 
@@ -34,13 +29,9 @@ void OpenTableInEditor()
     // Unbinding releases the previous rowset and with it its connection.
     editor.DataGrid1->SetDataSource(nullptr);
 
-    // The name goes between double quotes with any inner double quote
-    // doubled, so that no name can break the statement.
-    const QString source = QStringLiteral("SELECT * FROM ")
-                           + QString::fromStdString(Dialect::quoteIdentifier(SelectedTable.toStdString()));
-    auto rowset = std::make_shared<Recordset>();
-    rowset->Open(source, connection, adOpenDynamic, adLockOptimistic, -1);
-    connection.reset(); // the rowset holds it from here on
+    // The rowset reads SELECT * FROM "name" on the connection, which it
+    // holds from here on.
+    std::unique_ptr<EditableRowset> rowset = EditableRowset::Open(std::move(connection), SelectedTable.toStdString());
 
     editor.DataGrid1->SetDataSource(std::move(rowset));
     editor.DataGrid1->setFocus();

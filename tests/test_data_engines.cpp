@@ -45,7 +45,7 @@ Param asParam(const Snapshot& snap, std::int64_t row, int column)
 long long countMatching(Session& s, const std::string& table, const std::string& column, const Param& p)
 {
     const std::string sql = "select count(*) from " + Dialect::quoteIdentifier(table) + " where "
-                            + Dialect::quoteIdentifier(column) + " = " + s.dialect().placeholder(1);
+                            + Dialect::quoteIdentifier(column) + " = " + Placeholder(s.placeholders(), 1);
     const Snapshot n = read(s, sql, {p});
     return std::stoll(std::string(n.value(0, 0)));
 }
@@ -316,7 +316,7 @@ void TestDataEngines::pgValuesAreExact()
     // Bytes go in as bytes.
     const Param bytes{ValueKind::Blob, std::string("\0\x01\\\t\xfe", 5)};
     QCOMPARE(s->execute("update " + table + " set by = $1 where id = 3", std::span<const Param>(&bytes, 1)), 1LL);
-    QCOMPARE(read(*s, "select by from " + table + " where id = 3").value(0, 0), std::string_view(bytes.data));
+    QCOMPARE(read(*s, "select by from " + table + " where id = 3").value(0, 0), std::string_view(bytes.value.bytes));
 }
 
 void TestDataEngines::pgOpenAndLogin()

@@ -48,6 +48,22 @@ void nextFromForm1(const QString& sid, const QString& user = {}, const QString& 
     QTest::mouseClick(form1.Check3, Qt::LeftButton);
 }
 
+// Runs `action` once, at the first turn of the event loop inside a fill of
+// the list (waits for the database before it let other events through).
+void whenFilling(std::function<void()> action)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(0);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action = std::move(action)] {
+        if (!Form2::FillRunning())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start();
+}
+
 } // namespace
 
 class TestForm2 : public QObject {
@@ -157,7 +173,7 @@ private slots:
         bool form1Usable = false;
         std::unique_ptr<QSignalSpy> loads;
         BoxCatcher boxes;
-        QTimer::singleShot(0, [&] {
+        whenFilling([&] {
             ranDuringFill = Form2::FillRunning();
             form1Usable = GetForm1().isVisible() && GetForm1().isEnabled();
             loads = std::make_unique<QSignalSpy>(&GetForm2(), &Form2::listLoaded);
@@ -186,7 +202,7 @@ private slots:
         TestSupport::ScratchSqlite db("create table a(x); create table b(x)");
         int pointer = -1;
         bool enabled = true;
-        QTimer::singleShot(0, [&] {
+        whenFilling([&] {
             pointer = GetForm2().MousePointer();
             enabled = GetForm2().isEnabled();
             // Moving over a button leaves the busy pointer in place.
@@ -206,7 +222,7 @@ private slots:
         const QString moved = db.path() + QStringLiteral(".moved");
         // The login works when it is checked; the database goes away while
         // the first of the two loads fills the list, so the second fails.
-        QTimer::singleShot(0, [&] { QFile::rename(db.path(), moved); });
+        whenFilling([&] { QFile::rename(db.path(), moved); });
         BoxCatcher boxes;
         nextFromForm1(db.dataSource());
         QCOMPARE(programEnds(), QList<int>{1});

@@ -20,7 +20,7 @@ const LoginParts kOracleLogin{"//db.example.com:1521/ORCLPDB1", "scott", "tiger"
 QString failureOf(const LoginParts& login)
 {
     try {
-        OpenOracleSession(login);
+        OpenOracleSession(login, {});
     } catch (const DbError& e) {
         return QString::number(e.number()) + QLatin1Char(' ') + QString::fromStdString(e.description());
     }

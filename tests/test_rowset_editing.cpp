@@ -3,12 +3,9 @@
 
 #include "support/RowsetSupport.h"
 
-#include "oracle/Connection.h"
-#include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
 #include "oracle/EditableRowset.h"
-#include "oracle/Recordset.h"
 #include "oracle/TableModel.h"
 
 #include <QSignalSpy>
@@ -24,14 +21,15 @@ private slots:
     void conflictKeepsTheOtherUsersValue()
     {
         ROWSET_TEST_DB(db);
-        const std::string t = quoted(db->tableName("conflict"));
+        const std::string name = db->tableName("conflict");
+        const std::string t = quoted(name);
         db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, v " + db->type(Type::Text) + ")");
         db->exec("insert into " + t + " values (1, 'a')");
         db->exec("insert into " + t + " values (2, 'b')");
-        OpenTable open(*db, TableOfSource("SELECT * FROM " + t).value());
+        OpenTable open(*db, name);
         QCOMPARE(open.model->rowCount(), 3);
 
-        QSignalSpy pending(open.model, &TableModel::PendingRowChanged);
+        QSignalSpy pending(open.model.get(), &TableModel::PendingRowChanged);
         QVERIFY(open.edit(0, 1, "mine"));
         QCOMPARE(open.model->PendingRow(), 0);
         QCOMPARE(pending.count(), 1);
@@ -42,7 +40,7 @@ private slots:
         // Another user changes the row after the open.
         db->exec("update " + t + " set v = 'theirs' where k = 1");
         QString error;
-        QVERIFY(!open.model->SubmitRow(0, &error));
+        QVERIFY(!open.submit(0, &error));
         QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
         QCOMPARE(db->value("select v from " + t + " where k = 1"), "theirs");
         QCOMPARE(open.text(0, 1), QStringLiteral("mine"));
@@ -50,7 +48,7 @@ private slots:
 
         // One pending row at a time: another row refuses typing meanwhile.
         QVERIFY(!open.edit(1, 1, "x"));
-        QVERIFY(open.model->LastError().contains(QStringLiteral("row 1")));
+        QVERIFY(open.refusal.contains(QStringLiteral("row 1")));
         QCOMPARE(open.text(1, 1), QStringLiteral("b"));
 
         open.model->RevertRow(0);
@@ -58,62 +56,18 @@ private slots:
         QCOMPARE(open.text(0, 1), QStringLiteral("a"));
 
         // Deleting the row the other user changed is refused the same way.
-        QVERIFY(!open.model->DeleteRows({0}, &error));
+        QVERIFY(!open.deleteRows({0}, &error));
         QVERIFY(error.contains(QString::fromLatin1(EditableRowset::kChangedByOtherUser)));
         QCOMPARE(db->count(t), 2);
         QCOMPARE(open.model->rowCount(), 3);
 
         // The row nobody touched writes, and shows what was stored.
         QVERIFY(open.edit(1, 1, "b2"));
-        QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
         QCOMPARE(db->value("select v from " + t + " where k = 2"), "b2");
         QCOMPARE(open.text(1, 1), QStringLiteral("b2"));
         QCOMPARE(open.model->PendingRow(), -1);
         QCOMPARE(db->value("select v from " + t + " where k = 1"), "theirs");
-    }
-
-    // The way the editor opens a table: a Recordset over SELECT * FROM "name",
-    // holding its connection, whose DataSource is the grid's model.
-    void recordsetOpenGivesAnEditableModel_data() { addEngineRows(); }
-    void recordsetOpenGivesAnEditableModel()
-    {
-        ROWSET_TEST_DB(db);
-        const std::string name = db->tableName("Open \"Me\"");
-        const std::string t = quoted(name);
-        db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, v " + db->type(Type::Text) + ")");
-        db->exec("insert into " + t + " values (1, 'a')");
-
-        const auto connect = [&db] {
-            ConnectionPtr connection = Connection::Create();
-            connection->CursorLocation = adUseClient;
-            const LoginParts& login = db->login;
-            connection->Open(BuildConnectionString(QString::fromStdString(login.dataSource),
-                                                   QString::fromStdString(login.user),
-                                                   QString::fromStdString(login.password)));
-            return connection;
-        };
-        auto rowset = std::make_shared<Recordset>();
-        rowset->Open(QStringLiteral("SELECT * FROM ") + QString::fromStdString(t), connect(), adOpenDynamic,
-                     adLockOptimistic, -1);
-        QCOMPARE(rowset->RecordCount(), 1L);
-        auto* model = qobject_cast<TableModel*>(rowset->DataSource());
-        QVERIFY(model);
-        QCOMPARE(model->rowCount(), 2);
-        QCOMPARE(rowset->Editable()->table(), name);
-
-        QVERIFY(model->setData(model->index(0, 1), QStringLiteral("b")));
-        QString error;
-        QVERIFY2(model->SubmitRow(0, &error), qPrintable(error));
-        QCOMPARE(db->value("select v from " + t), "b");
-
-        // Any other query opens read-only.
-        rowset->Open(QStringLiteral("SELECT v FROM ") + QString::fromStdString(t), connect(), adOpenDynamic,
-                     adLockOptimistic, -1);
-        model = qobject_cast<TableModel*>(rowset->DataSource());
-        QCOMPARE(model->rowCount(), 1); // no new-row placeholder
-        QVERIFY(!(model->flags(model->index(0, 0)) & Qt::ItemIsEditable));
-        QVERIFY(!model->setData(model->index(0, 0), QStringLiteral("c")));
-        QVERIFY(!model->LastError().isEmpty());
     }
 
     void keylessDuplicatesAreNeverWritten_data() { addEngineRows(); }
@@ -132,7 +86,7 @@ private slots:
 
         QVERIFY(open.edit(dup, 1, "z"));
         QString error;
-        QVERIFY(!open.model->SubmitRow(dup, &error));
+        QVERIFY(!open.submit(dup, &error));
         QCOMPARE(error, QString::fromLatin1(EditableRowset::kNotTellApart));
         QCOMPARE(db->count(t + " where a = 1 and b = 'x'"), 2);
         QCOMPARE(db->count(t + " where b = 'z'"), 0);
@@ -140,15 +94,15 @@ private slots:
         QVERIFY(open.model->IsRowPending(dup));
         open.model->RevertRow(dup);
 
-        QVERIFY(!open.model->DeleteRows({dup}, &error));
+        QVERIFY(!open.deleteRows({dup}, &error));
         QVERIFY(error.contains(QString::fromLatin1(EditableRowset::kNotTellApart)));
         QCOMPARE(db->count(t), 3);
 
         // A row that differs from every other one is found by all its values.
         QVERIFY(open.edit(single, 1, "w"));
-        QVERIFY2(open.model->SubmitRow(single, &error), qPrintable(error));
+        QVERIFY2(open.submit(single, &error), qPrintable(error));
         QCOMPARE(db->count(t + " where a = 2 and b = 'w'"), 1);
-        QVERIFY2(open.model->DeleteRows({single}, &error), qPrintable(error));
+        QVERIFY2(open.deleteRows({single}, &error), qPrintable(error));
         QCOMPARE(db->count(t), 2);
         QCOMPARE(open.model->rowCount(), 3);
     }
@@ -188,13 +142,13 @@ private slots:
 
         QString error;
         QVERIFY(open.edit(0, 6, "new"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->count(unchanged + " and note = 'new'"), 1);
         QCOMPARE(db->count(t), 1);
 
         // The row as re-read matches itself again on the next write.
         QVERIFY(open.edit(0, 6, "newer"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->count(unchanged + " and note = 'newer'"), 1);
         QCOMPARE(open.text(0, 1), QStringLiteral("(NULL)"));
     }
@@ -215,18 +169,18 @@ private slots:
                 QVERIFY(empty.model->IsNewRowPlaceholder(0));
             }
             db->exec("insert into " + t + " values (1, 'one')");
-            OpenTable open(*db, TableOfSource("SELECT * FROM " + t).value());
+            OpenTable open(*db, name);
             QCOMPARE(open.text(0, 1), QStringLiteral("one"));
 
             QString error;
             QVERIFY(open.edit(0, 1, "uno"));
-            QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+            QVERIFY2(open.submit(0, &error), qPrintable(error));
             QVERIFY(open.edit(1, 0, "2"));
             QVERIFY(open.edit(1, 1, "two"));
-            QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+            QVERIFY2(open.submit(1, &error), qPrintable(error));
             QCOMPARE(db->value("select \"Value\" from " + t + " where \"Key Col\" = 1"), "uno");
             QCOMPARE(db->value("select \"Value\" from " + t + " where \"Key Col\" = 2"), "two");
-            QVERIFY2(open.model->DeleteRows({0}, &error), qPrintable(error));
+            QVERIFY2(open.deleteRows({0}, &error), qPrintable(error));
             QCOMPARE(db->count(t), 1);
         }
     }
@@ -245,7 +199,7 @@ private slots:
         QVERIFY(open.edit(0, 1, ""));
         QCOMPARE(open.model->rowCount(), 1);
 
-        QSignalSpy inserted(open.model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy inserted(open.model.get(), &QAbstractItemModel::rowsInserted);
         QVERIFY(open.edit(0, 0, "7"));
         QCOMPARE(inserted.count(), 1);
         QCOMPARE(open.model->rowCount(), 2);
@@ -255,14 +209,14 @@ private slots:
         QVERIFY(open.edit(0, 1, "seven"));
 
         QString error;
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(open.model->PendingRow(), -1);
         QCOMPARE(open.text(0, 2), QStringLiteral("dflt")); // the default, as re-read
         QCOMPARE(db->count(t + " where k = 7 and v = 'seven' and d = 'dflt'"), 1);
 
         // A duplicate key: refused by the database, the typed row stays.
         QVERIFY(open.edit(1, 0, "7"));
-        QVERIFY(!open.model->SubmitRow(1, &error));
+        QVERIFY(!open.submit(1, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(open.model->IsRowPending(1));
         QCOMPARE(open.text(1, 0), QStringLiteral("7"));
@@ -276,7 +230,7 @@ private slots:
 
         // Deleting a typed new row only drops it.
         QVERIFY(open.edit(1, 0, "9"));
-        QVERIFY(open.model->DeleteRows({1}, &error));
+        QVERIFY(open.deleteRows({1}, &error));
         QCOMPARE(open.model->rowCount(), 2);
         QCOMPARE(db->count(t), 1);
     }
@@ -293,10 +247,10 @@ private slots:
         OpenTable open(*db, name);
         QString error;
 
-        QVERIFY(open.model->SetNull(open.model->index(0, 1)));
+        QVERIFY(open.setNull(0, 1));
         QVERIFY(open.edit(0, 2, "")); // an empty entry in a number column means NULL
         QCOMPARE(open.text(0, 1), QStringLiteral("(NULL)"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->count(t + " where s is null and i is null"), 1);
         QVERIFY(open.model->data(open.model->index(0, 2), TableModel::NullRole).toBool());
 
@@ -306,9 +260,9 @@ private slots:
 
         // An empty text is a value of its own.
         QVERIFY(open.edit(0, 1, "a"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QVERIFY(open.edit(0, 1, ""));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->count(t + " where s = ''"), 1);
         QCOMPARE(open.text(0, 1), QString());
         QVERIFY(!open.model->data(open.model->index(0, 1), TableModel::NullRole).toBool());
@@ -340,18 +294,18 @@ private slots:
 
         QString error;
         QVERIFY(open.edit(first, 0, "10"));
-        QVERIFY2(open.model->SubmitRow(first, &error), qPrintable(error));
+        QVERIFY2(open.submit(first, &error), qPrintable(error));
         QCOMPARE(db->count(t + " where a = 10 and body = '" + body + "é'"), 1);
 
         QVERIFY(open.edit(first, 1, "short"));
-        QVERIFY2(open.model->SubmitRow(first, &error), qPrintable(error));
+        QVERIFY2(open.submit(first, &error), qPrintable(error));
         QCOMPARE(db->value("select body from " + t + " where a = 10"), "short");
 
         // Another user lengthens the other row by one character: found no more.
         const int second = 1 - first;
         db->exec("update " + t + " set body = body || 'x' where a = 2");
         QVERIFY(open.edit(second, 0, "20"));
-        QVERIFY(!open.model->SubmitRow(second, &error));
+        QVERIFY(!open.submit(second, &error));
         QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
         QCOMPARE(db->count(t + " where a = 2"), 1);
     }

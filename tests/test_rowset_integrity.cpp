@@ -45,7 +45,7 @@ private slots:
 
         QVERIFY(open.edit(0, 2, "B2"));
         QString error;
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->value("select b from " + t), "B2");
         QCOMPARE(open.text(0, 1), QStringLiteral("new A"));
         QCOMPARE(open.text(0, 2), QStringLiteral("B2"));
@@ -80,17 +80,17 @@ private slots:
 
         QString error;
         QVERIFY(open.edit(0, 1, "b"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(open.text(0, 2), QStringLiteral("2"));
         QVERIFY(open.edit(0, 1, "c"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(open.text(0, 2), QStringLiteral("3"));
         QCOMPARE(db->value("select v || stamp from " + t + " where id = 1"), "c3");
 
         // A new row too, its key chosen by nobody but the user here.
         QVERIFY(open.edit(1, 0, "5"));
         QVERIFY(open.edit(1, 1, "e"));
-        QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
         QCOMPARE(open.text(1, 2), QStringLiteral("1"));
     }
 
@@ -109,10 +109,10 @@ private slots:
         OpenTable open(*db, name);
         QString error;
         QVERIFY(open.edit(1, 1, "second"));
-        QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
         QCOMPARE(open.text(1, 0), QStringLiteral("2"));
         QVERIFY(open.edit(1, 1, "second!"));
-        QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
         QCOMPARE(db->value("select v from " + t + " where id = 2"), "second!");
     }
 
@@ -135,7 +135,7 @@ private slots:
         OpenTable open(*db, name);
         QString error;
         QVERIFY(open.edit(0, 1, "b"));
-        QVERIFY2(open.model->SubmitRow(0, &error), qPrintable(error));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->value("select v from " + shadow), "b");
         QCOMPARE(open.text(0, 1), QStringLiteral("a"));
     }
@@ -159,7 +159,7 @@ private slots:
         for (const QString& column : {QStringLiteral("j"), QStringLiteral("x"), QStringLiteral("p")}) {
             const int c = columnOf(open, column);
             QVERIFY(open.edit(0, c, column == QLatin1String("j") ? "{\"a\": 2}" : column == QLatin1String("x") ? "<m/>" : "(5,5)"));
-            QVERIFY2(!open.model->SubmitRow(0, &error), qPrintable(column));
+            QVERIFY2(!open.submit(0, &error), qPrintable(column));
             QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
             open.model->RevertRow(0);
         }
@@ -168,7 +168,7 @@ private slots:
         // The row nobody changed writes.
         QVERIFY(open.edit(1, columnOf(open, "j"), "[2]"));
         QVERIFY(open.edit(1, columnOf(open, "p"), "(7,8)"));
-        QVERIFY2(open.model->SubmitRow(1, &error), qPrintable(error));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
         QCOMPARE(db->value("select j::text || p::text from " + t + " where k = 2"), "[2](7,8)");
     }
 
@@ -185,7 +185,7 @@ private slots:
         OpenTable open(*db, childName);
         QString error;
         QVERIFY(open.edit(0, 1, "99"));
-        QVERIFY(!open.model->SubmitRow(0, &error));
+        QVERIFY(!open.submit(0, &error));
         QVERIFY2(error.contains(QStringLiteral("foreign key"), Qt::CaseInsensitive), qPrintable(error));
         QCOMPARE(db->value("select parent_id from " + child), "1");
         QVERIFY(open.model->IsRowPending(0));
@@ -208,14 +208,14 @@ private slots:
 
         QString error;
         QVERIFY(open.edit(0, 1, "x"));
-        QVERIFY(!open.model->SubmitRow(0, &error));
+        QVERIFY(!open.submit(0, &error));
         QCOMPARE(error, QString::fromLatin1(EditableRowset::kNotApplied));
         QCOMPARE(open.text(0, 1), QStringLiteral("x"));
         open.model->RevertRow(0);
 
         db->exec("delete from " + t + " where k = 2");
         QVERIFY(open.edit(1, 1, "y"));
-        QVERIFY(!open.model->SubmitRow(1, &error));
+        QVERIFY(!open.submit(1, &error));
         QCOMPARE(error, QString::fromLatin1(EditableRowset::kDeletedByOtherUser));
     }
 
@@ -234,8 +234,8 @@ private slots:
         const QModelIndex cell = open.model->index(0, 0);
         QVERIFY(!(open.model->flags(cell) & Qt::ItemIsEditable));
         QCOMPARE(cell.data(Qt::ToolTipRole).toString(), QString::fromLatin1(EditableRowset::kCannotFind));
-        QVERIFY(!open.model->SetNull(cell));
-        QCOMPARE(open.model->LastError(), QString::fromLatin1(EditableRowset::kCannotFind));
+        QVERIFY(!open.setNull(0, 0));
+        QCOMPARE(open.refusal, QString::fromLatin1(EditableRowset::kCannotFind));
     }
 
     // A write inside a transaction the session already had open must not end
@@ -251,12 +251,14 @@ private slots:
         db->exec("create table " + t + " (k integer primary key, v " + db->type(Type::Text) + ")");
         db->exec("insert into " + t + " values (1, 'a')");
         OpenTable open(*db, name);
-        open.session->begin();
-        open.session->execute("insert into " + t + " values (2, 'outer')", {});
+        open.connection->Run([&t](Session& s, const StopToken&) {
+            s.begin();
+            s.execute("insert into " + t + " values (2, 'outer')", {});
+        });
         QVERIFY(open.edit(0, 1, "b"));
         QString error;
-        QVERIFY(!open.model->SubmitRow(0, &error));
-        open.session->commit();
+        QVERIFY(!open.submit(0, &error));
+        open.connection->Run([](Session& s, const StopToken&) { s.commit(); });
         QCOMPARE(db->value("select v from " + t + " where k = 2"), "outer");
         QCOMPARE(db->value("select v from " + t + " where k = 1"), "a");
     }

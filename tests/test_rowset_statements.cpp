@@ -3,7 +3,7 @@
 
 #include "oracle/Dialect.h"
 #include "oracle/EditableRowset.h"
-#include "oracle/RowWriter.h"
+#include "oracle/RowStatements.h"
 
 #include <QTest>
 
@@ -29,20 +29,16 @@ std::vector<ColumnInfo> oracleColumns()
             column("Doc", ColumnType::LargeText, false)};
 }
 
-RowWriter::Value text(std::string s) { return {ValueKind::Text, std::move(s)}; }
-RowWriter::Value null() { return {}; }
+Value text(std::string s) { return {ValueKind::Text, std::move(s)}; }
+Value null() { return {}; }
 
-std::vector<RowWriter::Value> oracleRow()
+std::vector<Value> oracleRow()
 {
     return {text("12345678901234567890123456789012345678"), null(), text("2024-01-02 03:04:05"),
             text("2024-01-02 03:04:05.123456789"), text("long text")};
 }
 
-RowWriter::Value typed(const Dialect& d, const ColumnInfo& c, std::string_view s)
-{
-    Dialect::TypedValue v = d.typedValue(c, s);
-    return {v.kind, std::move(v.data)};
-}
+Value typed(const Dialect& d, const ColumnInfo& c, std::string_view s) { return d.typedValue(c, s); }
 
 } // namespace
 
@@ -53,9 +49,9 @@ private slots:
     void oracleUpdateByKeyMatchesNullWithIsNull()
     {
         const auto dialect = MakeDialect(DialectKind::Oracle);
-        const RowWriter w(*dialect, "My Table", oracleColumns(), {"Key Col"});
+        const RowStatements w(*dialect, Placeholders::Question, "My Table", oracleColumns(), {"Key Col"});
         QVERIFY(w.byKey());
-        RowWriter::Values changes(5);
+        RowStatements::Values changes(5);
         changes[1] = typed(*dialect, oracleColumns()[1], "x");
         changes[2] = typed(*dialect, oracleColumns()[2], "2025-06-07T08:09:10");
         const auto s = w.update(oracleRow(), changes);
@@ -64,11 +60,11 @@ private slots:
                                      " AND \"mixedName\" IS NULL AND \"When\" = ?"));
         // No RETURNING in Oracle; the DATE goes in its canonical form, bound as a timestamp.
         QCOMPARE(s->params.size(), std::size_t(4));
-        QCOMPARE(s->params[1].data, std::string("2025-06-07 08:09:10"));
+        QCOMPARE(s->params[1].value.bytes, std::string("2025-06-07 08:09:10"));
         QCOMPARE(s->params[1].type, ColumnType::Timestamp);
-        QCOMPARE(s->params[2].data, std::string("12345678901234567890123456789012345678"));
+        QCOMPARE(s->params[2].value.bytes, std::string("12345678901234567890123456789012345678"));
         QCOMPARE(s->params[2].type, ColumnType::Decimal);
-        QCOMPARE(s->params[3].data, std::string("2024-01-02 03:04:05"));
+        QCOMPARE(s->params[3].value.bytes, std::string("2024-01-02 03:04:05"));
         QCOMPARE(s->params[3].type, ColumnType::Timestamp);
         QCOMPARE(s->params[3].nativeType, static_cast<int>(ColumnType::Timestamp) + 100);
     }
@@ -80,18 +76,18 @@ private slots:
         // Typed empty text is NULL; an empty original (as another engine might
         // report it) is matched with IS NULL, never = ''.
         QCOMPARE(typed(*dialect, cols[1], "").kind, ValueKind::Null);
-        std::vector<RowWriter::Value> row = oracleRow();
+        std::vector<Value> row = oracleRow();
         row[1] = text("");
-        const RowWriter w(*dialect, "T", cols, {});
+        const RowStatements w(*dialect, Placeholders::Question, "T", cols, {});
         QVERIFY(!w.byKey());
-        RowWriter::Values changes(5);
+        RowStatements::Values changes(5);
         changes[1] = typed(*dialect, cols[1], "");
         changes[0] = text("1");
         const auto s = w.update(row, changes);
         QVERIFY(s);
         QCOMPARE(s->sql, std::string("UPDATE \"T\" SET \"Key Col\" = ?, \"mixedName\" = ? WHERE \"Key Col\" = ?"
                                      " AND \"mixedName\" IS NULL AND \"When\" = ? AND \"Stamp\" = ?"));
-        QCOMPARE(s->params[1].kind, ValueKind::Null);
+        QCOMPARE(s->params[1].value.kind, ValueKind::Null);
         QCOMPARE(s->params.size(), std::size_t(5)); // the CLOB stays out
     }
 
@@ -100,24 +96,24 @@ private slots:
         const auto dialect = MakeDialect(DialectKind::Oracle);
         const ColumnInfo stamp = column("S", ColumnType::Timestamp);
         const ColumnInfo date = column("D", ColumnType::Date);
-        QCOMPARE(typed(*dialect, stamp, "2024-03-04").data, std::string("2024-03-04 00:00:00"));
-        QCOMPARE(typed(*dialect, stamp, "2024-03-04T05:06:07.000000001").data,
+        QCOMPARE(typed(*dialect, stamp, "2024-03-04").bytes, std::string("2024-03-04 00:00:00"));
+        QCOMPARE(typed(*dialect, stamp, "2024-03-04T05:06:07.000000001").bytes,
                  std::string("2024-03-04 05:06:07.000000001"));
-        QCOMPARE(typed(*dialect, date, "2024-03-04").data, std::string("2024-03-04"));
-        QCOMPARE(typed(*dialect, stamp, "not a date").data, std::string("not a date")); // the server says why
+        QCOMPARE(typed(*dialect, date, "2024-03-04").bytes, std::string("2024-03-04"));
+        QCOMPARE(typed(*dialect, stamp, "not a date").bytes, std::string("not a date")); // the server says why
     }
 
     void oracleInsertDeleteAndReread()
     {
         const auto dialect = MakeDialect(DialectKind::Oracle);
         const std::vector<ColumnInfo> cols = oracleColumns();
-        const RowWriter w(*dialect, "Mixed \"Q\" Name", cols, {"Key Col"});
-        RowWriter::Values values(5);
+        const RowStatements w(*dialect, Placeholders::Question, "Mixed \"Q\" Name", cols, {"Key Col"});
+        RowStatements::Values values(5);
         values[0] = typed(*dialect, cols[0], "7");
         values[1] = typed(*dialect, cols[1], "");
-        const RowWriter::Statement ins = w.insert(values, true);
+        const RowStatements::Statement ins = w.insert(values, true);
         QCOMPARE(ins.sql, std::string("INSERT INTO \"Mixed \"\"Q\"\" Name\" (\"Key Col\", \"mixedName\") VALUES (?, ?)"));
-        QCOMPARE(ins.params[1].kind, ValueKind::Null);
+        QCOMPARE(ins.params[1].value.kind, ValueKind::Null);
 
         const auto del = w.remove(oracleRow());
         QVERIFY(del);
@@ -144,31 +140,31 @@ private slots:
         ColumnInfo json = column("j", ColumnType::Other, false);
         json.readOnly = false;
         json.nativeType = 114;
-        const std::vector<RowWriter::Value> row{text("1"), text("{\"a\": 1}")};
-        RowWriter::Values changes(2);
+        const std::vector<Value> row{text("1"), text("{\"a\": 1}")};
+        RowStatements::Values changes(2);
         changes[1] = text("{\"a\": 2}");
 
         const auto pg = MakeDialect(DialectKind::PostgreSQL);
-        const auto s = RowWriter(*pg, "t", {key, json}, {"k"}).update(row, changes);
+        const auto s = RowStatements(*pg, Placeholders::Dollar, "t", {key, json}, {"k"}).update(row, changes);
         QVERIFY(s);
         QCOMPARE(s->sql, std::string("UPDATE \"t\" SET \"j\" = $1 WHERE \"k\" = $2 AND CAST(\"j\" AS text) = $3"));
-        QCOMPARE(s->params[2].data, std::string("{\"a\": 1}"));
+        QCOMPARE(s->params[2].value.bytes, std::string("{\"a\": 1}"));
         QCOMPARE(s->params[2].nativeType, 0); // compared as text, not as json
         QCOMPARE(s->params[0].nativeType, 114);
 
         const auto oracle = MakeDialect(DialectKind::Oracle);
         ColumnInfo clob = column("Doc", ColumnType::LargeText, false);
         clob.typeName = "CLOB";
-        const auto o = RowWriter(*oracle, "t", {key, clob}, {"k"}).update(row, changes);
+        const auto o = RowStatements(*oracle, Placeholders::Question, "t", {key, clob}, {"k"}).update(row, changes);
         QVERIFY(o);
         QCOMPARE(o->sql, std::string("UPDATE \"t\" SET \"Doc\" = ? WHERE \"k\" = ? AND DBMS_LOB.COMPARE(\"Doc\", ?) = 0"));
         clob.typeName = "LONG";
-        const RowWriter longs(*oracle, "t", {key, clob}, {"k"});
+        const RowStatements longs(*oracle, Placeholders::Question, "t", {key, clob}, {"k"});
         QCOMPARE(longs.uncheckableChange(changes), 1);
         QVERIFY(!longs.update(row, changes));
 
         const auto generic = MakeDialect(DialectKind::Generic);
-        QCOMPARE(RowWriter(*generic, "t", {key, json}, {"k"}).uncheckableChange(changes), 1);
+        QCOMPARE(RowStatements(*generic, Placeholders::Question, "t", {key, json}, {"k"}).uncheckableChange(changes), 1);
     }
 
     // A key column that cannot be compared is no key; a table with nothing
@@ -177,33 +173,20 @@ private slots:
     {
         const auto dialect = MakeDialect(DialectKind::Generic);
         const std::vector<ColumnInfo> cols = {column("blob", ColumnType::Binary, false), column("v", ColumnType::Text)};
-        const RowWriter w(*dialect, "t", cols, {"blob"});
+        const RowStatements w(*dialect, Placeholders::Question, "t", cols, {"blob"});
         QVERIFY(!w.byKey());
         QCOMPARE(w.identifyingColumns(), std::vector<int>{1});
-        const RowWriter none(*dialect, "t", {cols[0]}, {});
+        const RowStatements none(*dialect, Placeholders::Question, "t", {cols[0]}, {});
         QVERIFY(!none.remove({{ValueKind::Blob, "x"}}));
     }
 
-    void tableOfSource_data()
+    // The editor reads its table by the name between double quotes: no name
+    // can end the identifier, whatever it holds.
+    void editorQueryQuotesTheName()
     {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("table"); // null: not one table
-        QTest::newRow("any case and blanks") << "select  *\n from \"EMP\" ;" << "EMP";
-        QTest::newRow("doubled quote") << "SELECT * FROM \"a\"\"b\"" << "a\"b";
-        QTest::newRow("injection stays a name") << "SELECT * FROM \"x\"\"; drop table y; --\""
-                                                << "x\"; drop table y; --";
-        QTest::newRow("unquoted") << "SELECT * FROM emp" << QString();
-        QTest::newRow("more after") << "SELECT * FROM \"x\" WHERE 1 = 1" << QString();
-        QTest::newRow("unterminated") << "SELECT * FROM \"x" << QString();
-    }
-    void tableOfSource()
-    {
-        QFETCH(QString, source);
-        QFETCH(QString, table);
-        const std::optional<std::string> got = TableOfSource(source.toStdString());
-        QCOMPARE(got.has_value(), !table.isNull());
-        if (got)
-            QCOMPARE(QString::fromStdString(*got), table);
+        QCOMPARE(EditorQuery("EMP"), std::string("SELECT * FROM \"EMP\""));
+        QCOMPARE(EditorQuery("x\"; drop table y; --"), std::string("SELECT * FROM \"x\"\"; drop table y; --\""));
+        QCOMPARE(EditorQuery("my table"), std::string("SELECT * FROM \"my table\""));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "support/RowsetSupport.h"
 
+#include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 
 namespace RowsetSupport {
@@ -76,11 +77,43 @@ std::string TestDb::value(const std::string& sql) const
     return rows.empty() ? "<no row>" : rows[0][0].value_or("<NULL>");
 }
 
-OpenTable::OpenTable(const TestDb& db, const std::string& table) : session(OpenSession(db.login))
+OpenTable::OpenTable(const TestDb& db, const std::string& table) : connection(Connection::Create())
 {
-    session->query("SELECT * FROM " + quoted(table), {}, snapshot);
-    rowset = std::make_unique<EditableRowset>(*session, snapshot, table);
-    model = rowset->model();
+    connection->CursorLocation = adUseClient;
+    connection->Open(BuildConnectionString(QString::fromStdString(db.login.dataSource),
+                                           QString::fromStdString(db.login.user),
+                                           QString::fromStdString(db.login.password)));
+    model = std::make_unique<TableModel>(EditableRowset::Open(connection, table), nullptr);
+}
+
+bool OpenTable::edit(int row, int column, const QString& value)
+{
+    const std::optional<QString> why = model->Store(model->index(row, column), value);
+    refusal = why.value_or(QString());
+    return !why;
+}
+
+bool OpenTable::setNull(int row, int column)
+{
+    const std::optional<QString> why = model->SetNull(model->index(row, column));
+    refusal = why.value_or(QString());
+    return !why;
+}
+
+bool OpenTable::submit(int row, QString* error)
+{
+    lastRowRefusal = model->SubmitRow(row);
+    if (error)
+        *error = lastRowRefusal ? QString::fromStdString(lastRowRefusal->message) : QString();
+    return !lastRowRefusal;
+}
+
+bool OpenTable::deleteRows(const QList<int>& rows, QString* error)
+{
+    const std::optional<QString> failures = model->DeleteRows(rows);
+    if (error)
+        *error = failures.value_or(QString());
+    return !failures;
 }
 
 void addEngineRows()

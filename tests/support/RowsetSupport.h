@@ -7,6 +7,7 @@
 
 #include "support/TestSupport.h"
 
+#include "oracle/Connection.h"
 #include "oracle/Dialect.h"
 #include "oracle/EditableRowset.h"
 #include "oracle/Engine.h"
@@ -53,17 +54,23 @@ private:
     std::vector<std::string> created_;
 };
 
-// A table opened as the editor opens it: SELECT * FROM "name" into a
-// snapshot, the editable rowset over it, and the grid's model.
+// A table opened as the editor opens it: a connection, the editable rowset
+// over SELECT * FROM "name" on it, and the grid's model owning the rowset.
+// Refusals are kept in `refusal` for the test to look at.
 struct OpenTable {
     OpenTable(const TestDb& db, const std::string& table);
     QString text(int row, int column) const { return model->index(row, column).data().toString(); }
-    bool edit(int row, int column, const QString& value) { return model->setData(model->index(row, column), value); }
+    // Typing into a cell; false (the reason in `refusal`) when refused.
+    bool edit(int row, int column, const QString& value);
+    bool setNull(int row, int column);
+    // Leaving the row; false (the reason in *error) when the write is refused.
+    bool submit(int row, QString* error);
+    bool deleteRows(const QList<int>& rows, QString* error);
 
-    std::unique_ptr<Session> session;
-    Snapshot snapshot;
-    std::unique_ptr<EditableRowset> rowset;
-    TableModel* model = nullptr;
+    ConnectionPtr connection;
+    std::unique_ptr<TableModel> model;
+    QString refusal;
+    std::optional<RowRefusal> lastRowRefusal;
 };
 
 // The engines as rows of a data-driven test.

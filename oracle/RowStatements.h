@@ -8,20 +8,20 @@
 // hold the value read. NULL is matched with IS NULL. Every SELECT and
 // RETURNING names the columns that were read, in their order, so a row read
 // again lines up with the columns shown whatever the table's order is now.
-// Pure text building: nothing here touches a database.
+// Pure text building: nothing here touches a database. Parameters are
+// marked the way the session's engine marks them.
 
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
-#include "oracle/Snapshot.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-class RowWriter {
+class RowStatements {
 public:
-    using Value = Snapshot::Cell;
     // One value per column, set where known (typed, or changed).
     using Values = std::vector<std::optional<Value>>;
 
@@ -30,9 +30,13 @@ public:
         std::vector<Param> params;
     };
 
-    // primaryKey: the key's column names in key order (empty: no key).
-    RowWriter(const Dialect& dialect, std::string table, std::vector<ColumnInfo> columns,
-              const std::vector<std::string>& primaryKey);
+    // dialect: the session's, or one of the same kind (the statements keep
+    // their own). placeholders: the session's. primaryKey: the key's column
+    // names in key order (empty: no key).
+    RowStatements(const Dialect& dialect, Placeholders placeholders, std::string table, std::vector<ColumnInfo> columns,
+                  const std::vector<std::string>& primaryKey);
+
+    const Dialect& dialect() const { return *dialect_; }
 
     // True when rows are found by a primary key.
     bool byKey() const { return byKey_; }
@@ -75,7 +79,8 @@ private:
     void appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const;
     std::string columnList() const;
 
-    const Dialect& dialect_;
+    std::unique_ptr<Dialect> dialect_;
+    Placeholders placeholders_;
     std::string quotedTable_;
     std::vector<ColumnInfo> columns_;
     std::vector<std::string> quotedColumns_;

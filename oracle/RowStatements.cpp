@@ -1,10 +1,11 @@
-#include "oracle/RowWriter.h"
+#include "oracle/RowStatements.h"
 
 #include <algorithm>
 
-RowWriter::RowWriter(const Dialect& dialect, std::string table, std::vector<ColumnInfo> columns,
-                     const std::vector<std::string>& primaryKey)
-    : dialect_(dialect), quotedTable_(Dialect::quoteIdentifier(table)), columns_(std::move(columns))
+RowStatements::RowStatements(const Dialect& dialect, Placeholders placeholders, std::string table,
+                             std::vector<ColumnInfo> columns, const std::vector<std::string>& primaryKey)
+    : dialect_(MakeDialect(dialect.kind())), placeholders_(placeholders), quotedTable_(Dialect::quoteIdentifier(table)),
+      columns_(std::move(columns))
 {
     quotedColumns_.reserve(columns_.size());
     for (const ColumnInfo& c : columns_)
@@ -32,12 +33,13 @@ RowWriter::RowWriter(const Dialect& dialect, std::string table, std::vector<Colu
     }
 }
 
-Param RowWriter::param(int column, const Value& value) const
+Param RowStatements::param(int column, const Value& value) const
 {
-    return dialect_.parameter(columns_[static_cast<std::size_t>(column)], value.kind, value.data);
+    const ColumnInfo& c = columns_[static_cast<std::size_t>(column)];
+    return Param(dialect_->stored(value), c.type, c.nativeType);
 }
 
-std::string RowWriter::columnList() const
+std::string RowStatements::columnList() const
 {
     std::string list;
     for (const std::string& name : quotedColumns_) {
@@ -48,18 +50,18 @@ std::string RowWriter::columnList() const
     return list;
 }
 
-void RowWriter::appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const
+void RowStatements::appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const
 {
     params.push_back(std::move(p));
-    sql += dialect_.placeholder(static_cast<int>(params.size()));
+    sql += Placeholder(placeholders_, static_cast<int>(params.size()));
 }
 
-void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value,
+void RowStatements::appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value,
                             Dialect::Check check) const
 {
     const std::string& name = quotedColumns_[static_cast<std::size_t>(column)];
     Param p = param(column, value);
-    if (p.kind == ValueKind::Null) {
+    if (p.value.isNull()) {
         sql += name + " IS NULL";
         return;
     }
@@ -68,7 +70,7 @@ void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int co
         // The text form read is compared as text, whatever the column's type.
         p.type = ColumnType::Text;
         p.nativeType = 0;
-        p.kind = ValueKind::Text;
+        p.value.kind = ValueKind::Text;
         sql += "CAST(" + name + " AS text) = ";
         appendPlaceholder(sql, params, std::move(p));
         return;
@@ -85,15 +87,15 @@ void RowWriter::appendMatch(std::string& sql, std::vector<Param>& params, int co
     appendPlaceholder(sql, params, std::move(p));
 }
 
-int RowWriter::uncheckableChange(const Values& changes) const
+int RowStatements::uncheckableChange(const Values& changes) const
 {
     for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c)
-        if (changes[c] && dialect_.changeCheck(columns_[c]) == Dialect::Check::None)
+        if (changes[c] && dialect_->changeCheck(columns_[c]) == Dialect::Check::None)
             return static_cast<int>(c);
     return -1;
 }
 
-std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& original, const Values& changes) const
+std::optional<RowStatements::Statement> RowStatements::update(const std::vector<Value>& original, const Values& changes) const
 {
     if (identifying_.empty() || uncheckableChange(changes) >= 0)
         return std::nullopt;
@@ -127,12 +129,12 @@ std::optional<RowWriter::Statement> RowWriter::update(const std::vector<Value>& 
     for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
         const int column = static_cast<int>(c);
         if (changes[c] && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
-            match(column, dialect_.changeCheck(columns_[c]));
+            match(column, dialect_->changeCheck(columns_[c]));
     }
     return s;
 }
 
-RowWriter::Statement RowWriter::insert(const Values& values, bool returningKey) const
+RowStatements::Statement RowStatements::insert(const Values& values, bool returningKey) const
 {
     Statement s;
     s.sql = "INSERT INTO " + quotedTable_;
@@ -152,7 +154,7 @@ RowWriter::Statement RowWriter::insert(const Values& values, bool returningKey) 
         s.sql += " DEFAULT VALUES";
     else
         s.sql += " (" + names + ") VALUES (" + markers + ")";
-    if (returningKey && byKey_ && dialect_.supportsReturning()) {
+    if (returningKey && byKey_ && dialect_->supportsReturning()) {
         s.sql += " RETURNING ";
         bool first = true;
         for (int c : identifying_) {
@@ -165,7 +167,7 @@ RowWriter::Statement RowWriter::insert(const Values& values, bool returningKey) 
     return s;
 }
 
-std::optional<RowWriter::Statement> RowWriter::remove(const std::vector<Value>& original) const
+std::optional<RowStatements::Statement> RowStatements::remove(const std::vector<Value>& original) const
 {
     if (identifying_.empty())
         return std::nullopt;
@@ -190,7 +192,7 @@ std::optional<RowWriter::Statement> RowWriter::remove(const std::vector<Value>& 
     return s;
 }
 
-std::optional<RowWriter::Statement> RowWriter::reselect(const Values& values) const
+std::optional<RowStatements::Statement> RowStatements::reselect(const Values& values) const
 {
     std::vector<int> by;
     if (byKey_
