@@ -18,6 +18,7 @@
 // On any other thread, or without an application object, the work runs on
 // the calling thread.
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <atomic>
@@ -42,7 +43,10 @@ private:
 class WaitControl : public QObject {
     Q_OBJECT
 public:
+    WaitControl() { since_.start(); }
     bool finished() const { return finished_; }
+    // How long the call has been waited for.
+    qint64 waitedMs() const { return since_.elapsed(); }
     bool stopped() const { return stopped_; }
     // The user stops waiting: the call counts as failed from now on.
     void stopWaiting();
@@ -55,6 +59,7 @@ private:
     friend void RunBlockingCall(std::function<void(const StopToken&)>, std::function<void()>);
     void finish();
 
+    QElapsedTimer since_;
     bool finished_ = false;
     bool stopped_ = false;
 };

@@ -306,32 +306,44 @@ WriteOutcome perform(Session& s, const RowStatements& st, const WritePlan& plan,
     return {};
 }
 
+// Whether `row` holds every value set in `values`.
+bool holds(const std::vector<Value>& row, const RowStatements::Values& values)
+{
+    for (std::size_t c = 0; c < values.size() && c < row.size(); ++c)
+        if (values[c] && !SameValue(row[c], *values[c]))
+            return false;
+    return true;
+}
+
 // After a commit was cut off: the row read again on a new link tells whether
 // the write is in the database.
 WriteOutcome checkCutOffCommit(Session& s, const RowStatements& st, const WritePlan& plan)
 {
     WriteOutcome out;
-    RowStatements::Values written = plan.edits;
-    if (plan.kind != WritePlan::Kind::Insert)
-        for (std::size_t c = 0; c < plan.original.size(); ++c)
-            if (!written[c])
-                written[c] = plan.original[c];
+    const std::size_t columns = plan.kind == WritePlan::Kind::Insert ? plan.edits.size() : plan.original.size();
     try {
         if (plan.kind == WritePlan::Kind::Delete) {
-            if (reread(s, st, identifying(st, plan.original), plan.original.size()))
+            if (reread(s, st, identifying(st, plan.original), columns))
                 out.refusal = refused(RowRefusal::Why::Failed, EditableRowset::kCommitLost);
             return out;
         }
-        if (auto now = reread(s, st, written, written.size())) {
+        RowStatements::Values written = plan.edits;
+        if (plan.kind == WritePlan::Kind::Update)
+            for (std::size_t c = 0; c < columns; ++c)
+                if (!written[c])
+                    written[c] = plan.original[c];
+        if (auto now = reread(s, st, written, columns); now && holds(*now, plan.edits)) {
             out.stored = std::move(*now);
             return out;
         }
         out.refusal = refused(RowRefusal::Why::Failed, EditableRowset::kCommitLost);
         if (plan.kind == WritePlan::Kind::Update) {
-            out.refusal->current = reread(s, st, identifying(st, plan.original), plan.original.size());
-            if (out.refusal->current && !sameRow(*out.refusal->current, plan.original))
-                *out.refusal = RowRefusal{RowRefusal::Why::ChangedByOther, EditableRowset::kChangedByOtherUser,
-                                          std::move(out.refusal->current)};
+            std::optional<std::vector<Value>> current = reread(s, st, identifying(st, plan.original), columns);
+            if (!current)
+                out.refusal = refused(RowRefusal::Why::DeletedByOther, EditableRowset::kDeletedByOtherUser);
+            else if (!sameRow(*current, plan.original))
+                out.refusal = refused(RowRefusal::Why::ChangedByOther, EditableRowset::kChangedByOtherUser);
+            out.refusal->current = std::move(current);
         }
     } catch (const DbError&) {
         out.refusal = refused(RowRefusal::Why::Unknown, EditableRowset::kCommitUnknown);

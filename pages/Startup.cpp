@@ -3,9 +3,11 @@
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Forms.h"
+#include "pages/WaitWindow.h"
 
 void StartProgram()
 {
+    InstallWaitWindow();
     RunUnguarded([] {
         Form1& form1 = GetForm1();
         // The load steps show the chooser when the stored login works;

@@ -6,6 +6,8 @@
 #include "pages/Form2.h"
 #include "pages/Forms.h"
 #include "pages/Startup.h"
+#include "oracle/Blocking.h"
+#include "oracle/Engine.h"
 #include "pages/TableList.h"
 #include "shell/CheckButton.h"
 #include "shell/Main.h"
@@ -17,8 +19,29 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
 
 using namespace PageSupport;
+
+namespace {
+
+// Counts the paint events a window receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& w) { w.installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -184,6 +207,70 @@ private slots:
         QVERIFY2(boxes.seen[1].details.contains(QStringLiteral("missing.db")), qPrintable(boxes.seen[1].details));
         QCOMPARE(form.MousePointer(), 0);
         QVERIFY(!QFile::exists(missing));
+    }
+
+    // A login to an address that never answers: the page keeps painting
+    // while it waits, and gives up after the login timeout; after a few
+    // seconds a window offers to stop waiting, which ends the attempt at once.
+    void aLoginThatGetsNoAnswerKeepsThePagePainting()
+    {
+        TestSupport::SilentServer silent;
+        SetLoginTimeoutSeconds(2);
+        const auto restore = qScopeGuard([] {
+            SetLoginTimeoutSeconds(30);
+            SetWaitPatience(std::chrono::milliseconds(3000));
+        });
+        Form1& form = showForm1();
+        form.Text1->setText(QStringLiteral("postgresql://127.0.0.1:%1/nobody").arg(silent.port()));
+
+        PaintCounter paints(form);
+        QTimer repaint;
+        connect(&repaint, &QTimer::timeout, &form, qOverload<>(&QWidget::update));
+        repaint.start(20);
+        {
+            BoxCatcher boxes;
+            QElapsedTimer waited;
+            waited.start();
+            QTest::mouseClick(form.Check5, Qt::LeftButton);
+            QCOMPARE(boxes.count(), 1);
+            QCOMPARE(boxes.lastText(), QStringLiteral("Could not connect."));
+            QVERIFY2(boxes.seen[0].details.contains(QStringLiteral("timeout"), Qt::CaseInsensitive),
+                     qPrintable(boxes.seen[0].details));
+            QVERIFY(waited.elapsed() >= 1500);
+            QVERIFY2(paints.count > waited.elapsed() / 20 / 3, qPrintable(QString::number(paints.count)));
+        }
+
+        SetLoginTimeoutSeconds(20);
+        SetWaitPatience(std::chrono::milliseconds(300));
+        QStringList offered;
+        QString windowName;
+        QTimer stopper;
+        connect(&stopper, &QTimer::timeout, [&] {
+            auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!window || qobject_cast<QMessageBox*>(window))
+                return;
+            stopper.stop();
+            windowName = window->accessibleName();
+            QPushButton* stop = nullptr;
+            for (QPushButton* b : window->findChildren<QPushButton*>()) {
+                offered << b->text();
+                if (b->text() == QLatin1String("Stop Waiting"))
+                    stop = b;
+            }
+            if (stop)
+                QTest::mouseClick(stop, Qt::LeftButton);
+        });
+        stopper.start(20);
+        BoxCatcher boxes;
+        QElapsedTimer waited;
+        waited.start();
+        QTest::mouseClick(form.Check5, Qt::LeftButton);
+        QCOMPARE(offered, (QStringList{QStringLiteral("Stop Waiting"), QStringLiteral("Quit")}));
+        QCOMPARE(windowName, QStringLiteral("Waiting for the database"));
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.lastText(), QStringLiteral("Could not connect."));
+        QVERIFY2(waited.elapsed() < 5000, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(form.MousePointer(), 0);
     }
 
     void nextWithFieldsThatDoNotConnectDoesNothing()

@@ -1,6 +1,7 @@
 #include "support/PageSupport.h"
 
 #include "pages/Forms.h"
+#include "pages/WaitWindow.h"
 #include "shell/Main.h"
 #include "shell/ProgramEnd.h"
 #include "shell/SettingsStore.h"
@@ -38,6 +39,7 @@ void installHooks()
 {
     SetEndProgramHandler([](int code) { programEnds().append(code); });
     SetHomePageHooks([] { return 0.5; }, [](const QUrl&) {});
+    InstallWaitWindow();
     const QString source = qEnvironmentVariable("DERVANTA_SOURCE_DIR");
     if (!source.isEmpty())
         SetHandPointerFolder(source + QStringLiteral("/resources"));

@@ -9,6 +9,11 @@
 
 #include <atomic>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace TestSupport {
 
 namespace {
@@ -196,6 +201,25 @@ int ScratchPgRole::backends() const
 void ScratchPgRole::useAsLogin() const
 {
     setLoginFields(pgDataSource(), QString::fromStdString(name_), QString::fromStdString(password_));
+}
+
+SilentServer::SilentServer()
+{
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 16) != 0
+        || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw SetupError("cannot listen on loopback");
+    port_ = ntohs(address.sin_port);
+}
+
+SilentServer::~SilentServer()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 ScratchSqlite::ScratchSqlite(const std::string& sql)

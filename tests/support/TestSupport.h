@@ -107,6 +107,23 @@ private:
     QString path_;
 };
 
+// ---- a server that never answers ----------------------------------------------
+
+// A loopback port that takes connections and never says a word, for logins
+// that must give up.
+class SilentServer {
+public:
+    SilentServer();
+    ~SilentServer();
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 // ---- names and logins -------------------------------------------------------
 
 // A name no other test (or helper sharing the server) uses: prefix, the

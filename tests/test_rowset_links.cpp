@@ -1,0 +1,187 @@
+// When the link to the server breaks or stops answering: a write finds the
+// link gone and logs in again once; a commit cut off is checked by reading
+// the row again; a call that does not return can be stopped without losing
+// the typed values; a login to an address that never answers gives up.
+
+#include "support/RowsetSupport.h"
+
+#include "oracle/Blocking.h"
+#include "oracle/ConnectionString.h"
+#include "oracle/DbError.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+
+using namespace RowsetSupport;
+
+namespace {
+
+void addServerEngineRows()
+{
+    QTest::addColumn<Engine>("engine");
+    QTest::newRow("postgresql") << Engine::Postgres;
+    QTest::newRow("odbc") << Engine::Odbc;
+}
+
+std::string backendOf(OpenTable& open)
+{
+    return open.connection->Run([](Session& s, const StopToken&) {
+        Snapshot pid;
+        s.query("select pg_backend_pid()", {}, pid);
+        return std::string(pid.value(0, 0));
+    });
+}
+
+} // namespace
+
+class RowsetLinks : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        SetLongWaitHandler({});
+        SetWaitPatience(std::chrono::milliseconds(3000));
+        SetLoginTimeoutSeconds(30);
+    }
+
+    // The server ends the session (as a restart does): the next write logs
+    // in again with the same login and goes through.
+    void aWriteLogsInAgainAfterTheLinkBroke_data() { addServerEngineRows(); }
+    void aWriteLogsInAgainAfterTheLinkBroke()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("relink");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k integer primary key, v text)");
+        db->exec("insert into " + t + " values (1, 'a'), (2, 'b')");
+        OpenTable open(*db, name);
+        TestSupport::pgExec("select pg_terminate_backend(" + backendOf(open) + ")", TestSupport::PgRole::Superuser);
+
+        QString error;
+        QVERIFY(open.edit(0, 1, "after restart"));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
+        QCOMPARE(db->value("select v from " + t + " where k = 1"), "after restart");
+        // And the new link serves the next write as well.
+        QVERIFY(open.edit(1, 1, "b2"));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
+        QCOMPARE(db->value("select v from " + t + " where k = 2"), "b2");
+    }
+
+    // The link breaks during the COMMIT itself (the server ends the session
+    // while committing): the row read again says the change is not there;
+    // the typed value stays, and leaving the row again writes it.
+    void aCommitCutOffIsCheckedNotGuessed_data() { addServerEngineRows(); }
+    void aCommitCutOffIsCheckedNotGuessed()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("cutoff");
+        const std::string t = quoted(name);
+        const std::string once = quoted(name + "_once");
+        const std::string fn = quoted(name + "_fn");
+        db->exec("create table " + t + " (k integer primary key, v text)");
+        db->exec("insert into " + t + " values (1, 'a')");
+        db->exec("create sequence " + once);
+        db->exec("create function " + fn + "() returns trigger language plpgsql as $$ begin if nextval('" + once
+                 + "') = 1 then perform pg_terminate_backend(pg_backend_pid()); perform pg_sleep(5); end if; return null; end $$");
+        db->exec("create constraint trigger cut after update on " + t + " deferrable initially deferred"
+                 " for each row execute function " + fn + "()");
+        OpenTable open(*db, name);
+
+        QString error;
+        QVERIFY(open.edit(0, 1, "mine"));
+        QVERIFY(!open.submit(0, &error));
+        QCOMPARE(error, QString::fromLatin1(EditableRowset::kCommitLost));
+        QCOMPARE(db->value("select v from " + t), "a");
+        QVERIFY(open.model->IsRowPending(0));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
+        QCOMPARE(db->value("select v from " + t), "mine");
+    }
+
+    // Another session holds the row: the write waits, the user stops
+    // waiting, and the write counts as refused with the typed value kept;
+    // when the lock goes the abandoned write commits nothing, and the next
+    // write goes through on a new link.
+    void stoppingAWaitKeepsTheTypedValues()
+    {
+        QString skip;
+        const std::unique_ptr<TestDb> db = TestDb::make(Engine::Postgres, &skip);
+        if (!db)
+            QSKIP(qPrintable(skip));
+        const std::string name = db->tableName("locked");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k integer primary key, v text)");
+        db->exec("insert into " + t + " values (1, 'a')");
+        OpenTable open(*db, name);
+        const std::unique_ptr<Session> holder = OpenSession(db->login);
+        holder->begin();
+        holder->execute("select * from " + t + " for update");
+
+        SetWaitPatience(std::chrono::milliseconds(300));
+        int asked = 0;
+        SetLongWaitHandler([&asked](WaitControl& control) {
+            ++asked;
+            QVERIFY(!control.finished());
+            control.stopWaiting();
+        });
+        QString error;
+        QVERIFY(open.edit(0, 1, "mine"));
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!open.submit(0, &error));
+        QVERIFY(waited.elapsed() < 5000);
+        QCOMPARE(asked, 1);
+        QVERIFY2(error.contains(QStringLiteral("stopped waiting")), qPrintable(error));
+        QVERIFY(open.model->IsRowPending(0));
+        QCOMPARE(open.text(0, 1), QStringLiteral("mine"));
+
+        holder->rollback();
+        QTest::qWait(500);
+        QCOMPARE(db->value("select v from " + t), "a");
+        SetLongWaitHandler({});
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
+        QCOMPARE(db->value("select v from " + t), "mine");
+    }
+
+    // A login to an address that takes the connection and never answers
+    // gives up after the login timeout, saying so, and the calling thread
+    // keeps turning meanwhile.
+    void aLoginThatGetsNoAnswerTimesOut_data() { addServerEngineRows(); }
+    void aLoginThatGetsNoAnswerTimesOut()
+    {
+        QFETCH(Engine, engine);
+        TestSupport::SilentServer silent;
+        SetLoginTimeoutSeconds(2);
+        const QString port = QString::number(silent.port());
+        const QString source = engine == Engine::Postgres
+                                   ? QStringLiteral("postgresql://127.0.0.1:%1/nobody").arg(port)
+                                   : QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=%1;"
+                                                    "DATABASE=nobody").arg(port);
+        int ticks = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(10);
+        QElapsedTimer waited;
+        waited.start();
+        ConnectionPtr connection = Connection::Create();
+        try {
+            connection->Open(BuildConnectionString(source, QStringLiteral("u"), QStringLiteral("p")));
+            QFAIL("a server that never answered let the login in");
+        } catch (const DbError& e) {
+            if (e.number() == DbError::kNoDriver)
+                QSKIP("no PostgreSQL ODBC driver here");
+            QVERIFY2(QString::fromStdString(e.description()).contains(QStringLiteral("timeout"), Qt::CaseInsensitive)
+                         || QString::fromStdString(e.description()).contains(QStringLiteral("timed out"),
+                                                                             Qt::CaseInsensitive),
+                     e.what());
+        }
+        QVERIFY2(waited.elapsed() >= 1500 && waited.elapsed() < 15000, qPrintable(QString::number(waited.elapsed())));
+        // About a hundred ticks a second while the login waited.
+        QVERIFY2(ticks > waited.elapsed() / 10 / 3, qPrintable(QString::number(ticks)));
+    }
+};
+
+QTEST_GUILESS_MAIN(RowsetLinks)
+#include "test_rowset_links.moc"
