@@ -40,6 +40,8 @@ QThreadPool& workers()
 
 } // namespace
 
+void StartWorker(std::function<void()> task) { workers().start(std::move(task)); }
+
 void SetLongWaitHandler(LongWaitHandler handler) { longWaitHandler() = std::move(handler); }
 
 void SetWaitPatience(std::chrono::milliseconds patience) { patienceMs() = patience.count(); }

@@ -69,6 +69,10 @@ void SetLongWaitHandler(LongWaitHandler handler);
 // How long a call may block before the handler is asked (tests shorten it).
 void SetWaitPatience(std::chrono::milliseconds patience);
 
+// Runs `task` on a worker thread of the pool the blocking calls use, and
+// returns at once.
+void StartWorker(std::function<void()> task);
+
 // Type-erased core of RunBlocking.
 void RunBlockingCall(std::function<void(const StopToken&)> work, std::function<void()> interrupt);
 

@@ -395,26 +395,67 @@ std::string EditorQuery(const std::string& table) { return "SELECT * FROM " + Di
 
 std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, const std::string& table)
 {
-    struct Read {
-        Snapshot snapshot;
-        std::shared_ptr<const RowStatements> statements;
-    };
-    Read read = connection->Run([table](Session& s, const StopToken&) {
-        Read r;
-        s.query(EditorQuery(table), {}, r.snapshot);
-        r.statements = std::make_shared<const RowStatements>(s.dialect(), s.placeholders(), table,
-                                                             r.snapshot.columns(), s.primaryKey(table));
-        return r;
-    });
-    return std::unique_ptr<EditableRowset>(
-        new EditableRowset(std::move(connection), table, std::move(read.snapshot), std::move(read.statements)));
+    std::unique_ptr<EditableRowset> rowset(new EditableRowset(std::move(connection), table));
+    EditableRowset& r = *rowset;
+    std::shared_ptr<Session> session = r.connection_->Lend();
+    // Read before the session leaves for the reader: they never change.
+    r.dialectKind_ = session->dialect().kind();
+    r.placeholders_ = session->placeholders();
+    r.reader_.reset(new TableReader(std::move(session), EditorQuery(table), table));
+    r.reader_->waitForFirstRows();
+    r.pump();
+    if (r.readState_ == TableReader::State::Failed && r.snapshot_.columnCount() == 0)
+        throw *r.readFailure_; // nothing to show: the open failed
+    return rowset;
 }
 
-EditableRowset::EditableRowset(ConnectionPtr connection, std::string table, Snapshot snapshot,
-                               std::shared_ptr<const RowStatements> statements)
-    : connection_(std::move(connection)), table_(std::move(table)), snapshot_(std::move(snapshot)),
-      statements_(std::move(statements))
+EditableRowset::EditableRowset(ConnectionPtr connection, std::string table)
+    : connection_(std::move(connection)), table_(std::move(table))
 {
+}
+
+std::int64_t EditableRowset::pump()
+{
+    if (!reader_)
+        return 0;
+    const std::int64_t before = snapshot_.rowCount();
+    const bool hadColumns = reader_->columnsKnown();
+    reader_->take(snapshot_);
+    if (!hadColumns && reader_->columnsKnown()) {
+        estimatedRows_ = reader_->estimatedRows();
+        const std::unique_ptr<Dialect> dialect = MakeDialect(dialectKind_);
+        statements_ = std::make_shared<const RowStatements>(*dialect, placeholders_, table_, snapshot_.columns(),
+                                                            reader_->primaryKey());
+    }
+    if (reader_->state() != TableReader::State::Reading)
+        endRead();
+    return snapshot_.rowCount() - before;
+}
+
+void EditableRowset::endRead()
+{
+    readState_ = reader_->state();
+    readFailure_ = reader_->failure();
+    connection_->GiveBack(reader_->takeSession());
+    reader_.reset();
+    if (!statements_) {
+        // The read failed before the columns were known.
+        const std::unique_ptr<Dialect> dialect = MakeDialect(dialectKind_);
+        statements_ = std::make_shared<const RowStatements>(*dialect, placeholders_, table_, snapshot_.columns(),
+                                                            std::vector<std::string>{});
+    }
+}
+
+void EditableRowset::stopReading()
+{
+    if (reader_)
+        reader_->stop();
+}
+
+void EditableRowset::waitForReadEnd()
+{
+    if (reader_)
+        reader_->waitForEnd();
 }
 
 EditableRowset::~EditableRowset() = default;
@@ -432,7 +473,7 @@ EditableRowset::CellView EditableRowset::cell(std::int64_t row, int column) cons
 
 bool EditableRowset::isEditable(std::int64_t row, int column) const
 {
-    if (column < 0 || column >= columnCount())
+    if (reader_ || column < 0 || column >= columnCount())
         return false;
     // A row read that cannot be found again can never be written.
     if (row < snapshot_.rowCount() && !statements_->canFindRows())
@@ -445,6 +486,8 @@ bool EditableRowset::isEditable(std::int64_t row, int column) const
 
 std::optional<std::string> EditableRowset::refusal(std::int64_t row, int column) const
 {
+    if (reader_)
+        return std::string(kStillReading);
     if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
         return std::string("there is no such cell");
     if (row < snapshot_.rowCount() && !statements_->canFindRows())
@@ -544,6 +587,8 @@ std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
 {
     if (pending_ && pending_->isNew && pending_->row == row)
         return std::nullopt;
+    if (reader_)
+        return refused(RowRefusal::Why::Failed, kStillReading);
     if (row < 0 || row >= snapshot_.rowCount())
         return refused(RowRefusal::Why::Failed, "there is no such row");
     if (!statements_->canFindRows())

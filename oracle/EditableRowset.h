@@ -7,15 +7,21 @@
 // row). It owns its connection (and through it the session), its snapshot
 // and its statement builder; the grid's model owns the rowset.
 //
+// The table is read on a worker (TableReader): Open returns once the columns
+// and the first rows are in, and pump() takes the rows that arrived since.
+// While rows are still coming nothing can be edited.
+//
 // Row numbers: 0 .. rowCount()-1 are the rows read (and rows written since);
 // while a new row is being typed it is the last row, rowCount()-1.
 // All member functions are called from the user-interface thread only; the
 // database work of a write runs on a worker through the connection.
 
 #include "oracle/Connection.h"
+#include "oracle/Dialect.h"
 #include "oracle/Engine.h"
 #include "oracle/RowStatements.h"
 #include "oracle/Snapshot.h"
+#include "oracle/TableReader.h"
 
 #include <cstdint>
 #include <memory>
@@ -51,9 +57,29 @@ std::string EditorQuery(const std::string& table);
 
 class EditableRowset {
 public:
-    // Reads the whole table `table` (its name as listed) on `connection` with
-    // EditorQuery and returns the rowset that owns them. Failures are DbError.
+    // Starts reading the whole table `table` (its name as listed) on
+    // `connection` with EditorQuery, and returns the rowset that owns them
+    // once the columns and the first rows have arrived (the window keeps
+    // painting meanwhile). Failures before that are DbError.
     static std::unique_ptr<EditableRowset> Open(ConnectionPtr connection, const std::string& table);
+
+    // Reading the rest of the table.
+    bool reading() const { return reader_ != nullptr; }
+    // What became of the read once it ended: Done, Stopped or Failed.
+    TableReader::State readState() const { return readState_; }
+    const std::optional<DbError>& readFailure() const { return readFailure_; }
+    std::optional<long long> estimatedRows() const { return estimatedRows_; }
+    // Takes the rows that arrived; the number of rows added. When the read
+    // has ended, reading() is false afterwards and the connection has its
+    // session back.
+    std::int64_t pump();
+    // Asks the read to stop after the row it is on (see pump for the end).
+    void stopReading();
+    // Waits (painting, no input) until the read has ended; pump() then takes
+    // the last rows.
+    void waitForReadEnd();
+    // Emits arrived() when pump has something to take; null once read.
+    TableReader* readerSignals() const { return reader_.get(); }
     ~EditableRowset();
     EditableRowset(const EditableRowset&) = delete;
     EditableRowset& operator=(const EditableRowset&) = delete;
@@ -132,13 +158,15 @@ public:
         "the row cannot be found again: the table has no key and no column that can be compared";
     static constexpr const char* kCommitLost =
         "the link to the database broke while the change was being committed, and the database does not hold it";
+    static constexpr const char* kStillReading =
+        "the table is still being read: its rows can be edited once they are all in, or after Stop";
     static constexpr const char* kCommitUnknown =
         "the link to the database broke while the change was being committed, and the row could not be read again "
         "to see whether it was stored";
 
 private:
-    EditableRowset(ConnectionPtr connection, std::string table, Snapshot snapshot,
-                   std::shared_ptr<const RowStatements> statements);
+    EditableRowset(ConnectionPtr connection, std::string table);
+    void endRead();
 
     struct Pending {
         std::int64_t row = -1;
@@ -151,4 +179,15 @@ private:
     Snapshot snapshot_;
     std::shared_ptr<const RowStatements> statements_; // shared with the workers that write
     std::optional<Pending> pending_;
+    // While rows are still coming. Let go of through the event loop: the
+    // reader may be in the middle of telling that it ended.
+    struct LaterDeleter {
+        void operator()(TableReader* r) const { r->deleteLater(); }
+    };
+    std::unique_ptr<TableReader, LaterDeleter> reader_;
+    DialectKind dialectKind_ = DialectKind::Generic;
+    Placeholders placeholders_ = Placeholders::Question;
+    TableReader::State readState_ = TableReader::State::Reading;
+    std::optional<DbError> readFailure_;
+    std::optional<long long> estimatedRows_;
 };

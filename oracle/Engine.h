@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -123,6 +124,10 @@ public:
 
     // The table's primary key columns in key order; empty when it has none.
     virtual std::vector<std::string> primaryKey(std::string_view table) = 0;
+
+    // About how many rows the table holds, where the database can tell
+    // without reading it; nothing otherwise.
+    virtual std::optional<long long> estimatedRows(std::string_view table) { (void)table; return std::nullopt; }
 
     // The logged-in user's own tables, one text column. By default the
     // dialect's catalogue query; a generic ODBC source asks its driver.

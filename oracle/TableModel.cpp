@@ -21,6 +21,35 @@ bool showsSize(const ColumnInfo& c, ValueKind kind)
 TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
     : QAbstractTableModel(parent), rowset_(std::move(rowset))
 {
+    if (TableReader* reader = rowset_->readerSignals())
+        connect(reader, &TableReader::arrived, this, &TableModel::takeArrivedRows);
+}
+
+void TableModel::takeArrivedRows()
+{
+    if (!rowset_->reading())
+        return;
+    const int before = rowCount();
+    const std::int64_t added = rowset_->pump();
+    const bool ended = !rowset_->reading();
+    // The new-row placeholder appears with the last of the rows.
+    const int after = before + static_cast<int>(added) + (ended ? 1 : 0);
+    if (after > before) {
+        beginInsertRows({}, before, after - 1);
+        endInsertRows();
+    }
+    emit ReadProgress(rowset_->rowCount());
+    if (ended) {
+        emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
+        emit ReadEnded();
+    }
+}
+
+void TableModel::StopReading()
+{
+    rowset_->stopReading();
+    rowset_->waitForReadEnd();
+    takeArrivedRows();
 }
 
 TableModel::~TableModel() = default;
@@ -29,7 +58,7 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return static_cast<int>(std::min<std::int64_t>(rowset_->rowCount() + 1, INT_MAX));
+    return static_cast<int>(std::min<std::int64_t>(rowset_->rowCount() + (rowset_->reading() ? 0 : 1), INT_MAX));
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -39,7 +68,7 @@ int TableModel::columnCount(const QModelIndex& parent) const
 
 bool TableModel::IsNewRowPlaceholder(int row) const
 {
-    return row == rowset_->placeholderRow();
+    return !rowset_->reading() && row == rowset_->placeholderRow();
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const

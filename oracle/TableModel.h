@@ -5,8 +5,11 @@
 // below tell it). A QObject child of the grid: the grid's end is its end.
 //
 // Contract for the grid (all calls from the UI thread only):
-// - rowCount() is the rowset's rows plus one empty placeholder row at the
-//   bottom. Typing into the placeholder starts a new row: the placeholder
+// - While the table is still being read, rows are added in batches
+//   (rowsInserted) as they arrive, nothing is editable, and ReadProgress
+//   tells how far the read is; ReadEnded comes once at its end.
+// - rowCount() is the rowset's rows plus, once all are read, one empty
+//   placeholder row at the bottom. Typing into the placeholder starts a new row: the placeholder
 //   becomes that (pending) row and a fresh placeholder is inserted below it
 //   (rowsInserted). RevertRow on a new row removes it again.
 // - Horizontal headers are the field names (tool tip: the type name).
@@ -79,11 +82,21 @@ public:
 
     EditableRowset& rowset() const { return *rowset_; }
 
+    // Stops reading the table: the rows read so far stay and become editable.
+    void StopReading();
+    // Whether rows are still coming.
+    bool Reading() const { return rowset_->reading(); }
+
 signals:
     // The pending row changed (-1: no row is pending any more).
     void PendingRowChanged(int row);
+    // Rows arrived while the table is read: how many are in now.
+    void ReadProgress(qint64 rows);
+    // The read ended (done, stopped, or failed: see the rowset).
+    void ReadEnded();
 
 private:
+    void takeArrivedRows();
     std::optional<QString> store(const QModelIndex& index, bool setNull, const QString& text);
     void pendingChanged(int before);
 

@@ -1,6 +1,7 @@
 #include "pages/DataGrid.h"
 
 #include "oracle/TableModel.h"
+#include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <limits>
@@ -157,6 +159,99 @@ DataGrid::DataGrid(QWidget* parent)
     addAction(deleteRowsAction_);
 
     connect(qApp, &QApplication::focusChanged, this, &DataGrid::onFocusChanged);
+
+    bottomBars_ = new QWidget(this);
+    auto* bars = new QVBoxLayout(bottomBars_);
+    bars->setContentsMargins(0, 0, 0, 0);
+    bars->setSpacing(0);
+    statusLine_ = new GridStatusLine(bottomBars_);
+    bars->addWidget(statusLine_);
+    bottomBars_->hide();
+    connect(statusLine_, &GridStatusLine::shownChanged, this, &DataGrid::layoutBars);
+    connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { StopReading(); });
+}
+
+void DataGrid::updateGeometries()
+{
+    QTableView::updateGeometries();
+    layoutBars();
+}
+
+// The bars below the rows take room from the rows, never from the page:
+// the grid's own rectangle stays what the page's layout gives it.
+void DataGrid::layoutBars()
+{
+    if (layingOut_)
+        return;
+    layingOut_ = true;
+    bool any = false;
+    for (QWidget* bar : bottomBars_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        any = any || !bar->isHidden();
+    const int height = any ? bottomBars_->sizeHint().height() : 0;
+    const QMargins margins = viewportMargins();
+    if (margins.bottom() != height)
+        setViewportMargins(margins.left(), margins.top(), margins.right(), height);
+    bottomBars_->setVisible(any);
+    if (any) {
+        const QRect rows = viewport()->geometry();
+        bottomBars_->setGeometry(frameWidth(), rows.bottom() + 1, rows.right() + 1 - frameWidth(), height);
+        bottomBars_->raise();
+    }
+    layingOut_ = false;
+}
+
+void DataGrid::StopReading(bool waitForEnd)
+{
+    if (!model_ || !model_->Reading())
+        return;
+    if (waitForEnd)
+        model_->StopReading();
+    else
+        model_->rowset().stopReading();
+}
+
+void DataGrid::readProgress(qint64 rows)
+{
+    if (model_ && model_->Reading())
+        statusLine_->showReading(rows, model_->rowset().estimatedRows());
+}
+
+void DataGrid::readEnded()
+{
+    if (!model_)
+        return;
+    const EditableRowset& rowset = model_->rowset();
+    const qint64 rows = rowset.rowCount();
+    switch (rowset.readState()) {
+    case TableReader::State::Done:
+    case TableReader::State::Reading:
+        statusLine_->clear();
+        break;
+    case TableReader::State::Stopped:
+        statusLine_->showStopped(rows);
+        break;
+    case TableReader::State::Failed:
+        statusLine_->showFailed(rows);
+        // Reported, and the program goes on with the rows read so far.
+        if (const auto& failure = rowset.readFailure())
+            QTimer::singleShot(0, this, [this, number = failure->number(),
+                                          text = QString::fromStdString(failure->description())] {
+                ShowMessage(window(), QStringLiteral("Not every row could be read.\n\nError %1: %2")
+                                          .arg(QString::number(number), text));
+            });
+        break;
+    }
+}
+
+bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    const bool byUser = trigger != QAbstractItemView::NoEditTriggers && trigger != QAbstractItemView::CurrentChanged
+                        && (editTriggers() & trigger);
+    if (byUser && model_ && model_->Reading() && index.isValid()) {
+        statusLine_->showNote(QStringLiteral("Rows can be edited once they are all read (or after Stop)."));
+        return false;
+    }
+    return QTableView::edit(index, trigger, event);
 }
 
 DataGrid::~DataGrid() = default;
@@ -169,7 +264,11 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     delete oldSelection;
     // The view no longer uses it: the old rowset and its connection end here.
     delete previous;
+    statusLine_->clear();
     if (model_) {
+        connect(model_, &TableModel::ReadProgress, this, &DataGrid::readProgress);
+        connect(model_, &TableModel::ReadEnded, this, &DataGrid::readEnded);
+        readProgress(model_->rowset().rowCount());
         connect(model_, &TableModel::PendingRowChanged, verticalHeader()->viewport(),
                 qOverload<>(&QWidget::update));
         resizeColumnsToContents();
@@ -233,6 +332,8 @@ bool DataGrid::CommitPendingRow()
 
 bool DataGrid::FinishEditing()
 {
+    // Leaving the page stops the read without waiting for it.
+    StopReading(false);
     QString error;
     const int row = submitPendingRow(&error);
     if (row < 0)
@@ -303,6 +404,11 @@ bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncest
 
 void DataGrid::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->Reading()) {
+        StopReading();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_
         && state() != QAbstractItemView::EditingState) {
         const int row = currentIndex().row();

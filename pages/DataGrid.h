@@ -15,6 +15,7 @@
 
 #include <memory>
 
+class GridStatusLine;
 class QAction;
 class TableModel;
 
@@ -41,9 +42,17 @@ public:
 
     QAction* SetNullAction() const { return setNullAction_; }
     QAction* DeleteRowsAction() const { return deleteRowsAction_; }
+    GridStatusLine* StatusLine() const { return statusLine_; }
+
+    // Stops reading the table (Stop, Esc): the rows read so far stay and
+    // become editable. Without waitForEnd the rows still on their way
+    // arrive later (leaving the page must not wait for them).
+    void StopReading(bool waitForEnd = true);
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void updateGeometries() override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -58,9 +67,16 @@ private:
     void returnToRow(int row, int column, const QString& reason);
     void onFocusChanged(QWidget* old, QWidget* now);
     bool ownsWidget(const QWidget* w) const;
+    void readProgress(qint64 rows);
+    void readEnded();
+    void layoutBars();
 
     TableModel* model_ = nullptr; // a child of the grid
     QAction* setNullAction_ = nullptr;
     QAction* deleteRowsAction_ = nullptr;
     bool returning_ = false;
+    // Below the rows, inside the grid's area: what the grid has to say.
+    QWidget* bottomBars_ = nullptr;
+    GridStatusLine* statusLine_ = nullptr;
+    bool layingOut_ = false;
 };

@@ -38,54 +38,7 @@ const char* const kPeople = R"(
     create table empty_one (alpha text, beta integer);
 )";
 
-// Chooses `table` on the chooser page and presses Next >.
-void chooseAndOpen(const QString& table)
-{
-    Form2& form2 = GetForm2();
-    TableList& list = *form2.List1;
-    for (int i = 0; i < list.ListCount(); ++i)
-        if (list.List(i) == table) {
-            QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier,
-                              list.visualRect(list.model()->index(i, 0)).center());
-            break;
-        }
-    QCOMPARE(list.List(list.ListIndex()), table);
-    QTest::mouseClick(form2.Check3, Qt::LeftButton);
-    if (!programEnds().isEmpty())
-        return;
-    activate(GetForm3());
-}
-
-// Starts with a stored login that works (so on the chooser) and opens `table`.
-Form3& startAndOpen(const ScratchSqlite& db, const QString& table)
-{
-    storeLogin(db.dataSource());
-    StartProgram();
-    chooseAndOpen(table);
-    Form3& form3 = GetForm3();
-    return form3;
-}
-
-QString cellText(const DataGrid& grid, int row, int column)
-{
-    return grid.model()->index(row, column).data().toString();
-}
-
-// Types `text` into a cell as a user does: F2 opens the editor, the text
-// replaces what was there, Enter puts it into the row (which stays pending).
-void typeIntoCell(DataGrid& grid, int row, int column, const QString& text)
-{
-    grid.setFocus();
-    grid.setCurrentIndex(grid.model()->index(row, column));
-    QTest::keyClick(&grid, Qt::Key_F2);
-    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-    QVERIFY2(editor, "no cell editor opened");
-    editor->selectAll();
-    QTest::keyClicks(editor, text);
-    QTest::keyClick(editor, Qt::Key_Return);
-    // The delegate commits and closes its editor from the event loop.
-    QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
-}
+Form3& startAndOpen(const ScratchSqlite& db, const QString& table) { return PageSupport::startAndOpen(db.dataSource(), table); }
 
 std::optional<std::string> value(const ScratchSqlite& db, const std::string& sql)
 {

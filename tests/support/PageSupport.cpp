@@ -1,6 +1,12 @@
 #include "support/PageSupport.h"
 
+#include "pages/DataGrid.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
 #include "pages/Forms.h"
+#include "pages/Startup.h"
+#include "pages/TableList.h"
+#include "shell/CheckButton.h"
 #include "pages/WaitWindow.h"
 #include "shell/Main.h"
 #include "shell/ProgramEnd.h"
@@ -10,6 +16,7 @@
 #include <QPushButton>
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -106,6 +113,50 @@ void activate(QWidget& window)
     QApplication::setActiveWindow(&window);
     if (!QTest::qWaitForWindowActive(&window))
         qWarning("%s did not become active", qPrintable(window.objectName()));
+}
+
+void chooseAndOpen(const QString& table)
+{
+    Form2& form2 = GetForm2();
+    TableList& list = *form2.List1;
+    for (int i = 0; i < list.ListCount(); ++i)
+        if (list.List(i) == table) {
+            QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier,
+                              list.visualRect(list.model()->index(i, 0)).center());
+            break;
+        }
+    QCOMPARE(list.List(list.ListIndex()), table);
+    QTest::mouseClick(form2.Check3, Qt::LeftButton);
+    if (!programEnds().isEmpty() || !GetForm3().isVisible())
+        return;
+    activate(GetForm3());
+}
+
+Form3& startAndOpen(const QString& sid, const QString& table, const QString& user, const QString& password)
+{
+    storeLogin(sid, user, password);
+    StartProgram();
+    chooseAndOpen(table);
+    return GetForm3();
+}
+
+QString cellText(const QAbstractItemView& grid, int row, int column)
+{
+    return grid.model()->index(row, column).data().toString();
+}
+
+void typeIntoCell(DataGrid& grid, int row, int column, const QString& text)
+{
+    grid.setFocus();
+    grid.setCurrentIndex(grid.model()->index(row, column));
+    QTest::keyClick(&grid, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY2(editor, "no cell editor opened");
+    editor->selectAll();
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, Qt::Key_Return);
+    // The delegate commits and closes its editor from the event loop.
+    QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
 }
 
 void maybeScreenshot(const QString& name)

@@ -16,6 +16,10 @@
 
 #include <functional>
 
+class DataGrid;
+class Form3;
+class QAbstractItemView;
+
 namespace PageSupport {
 
 // Call before the QApplication exists: the settings store goes into a
@@ -67,6 +71,17 @@ private:
 // Makes a page the active window, as a window manager does for a window
 // that is shown again (the offscreen platform does not), and waits for it.
 void activate(QWidget& window);
+
+// Chooses `table` on the chooser page and presses Next >.
+void chooseAndOpen(const QString& table);
+// Starts with a stored login that works (so on the chooser) and opens `table`.
+Form3& startAndOpen(const QString& sid, const QString& table, const QString& user = {},
+                    const QString& password = {});
+// A cell's text as the grid shows it.
+QString cellText(const QAbstractItemView& grid, int row, int column);
+// Types `text` into a cell as a user does: F2 opens the editor, the text
+// replaces what was there, Enter puts it into the row (which stays pending).
+void typeIntoCell(DataGrid& grid, int row, int column, const QString& text);
 
 // Under xvfb with DERVANTA_SCREENSHOT_DIR set, saves the whole screen there
 // as NAME.png (for looking at the pages); does nothing otherwise.

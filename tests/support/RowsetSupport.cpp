@@ -3,6 +3,8 @@
 #include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 
+#include <QSignalSpy>
+
 namespace RowsetSupport {
 
 std::unique_ptr<TestDb> TestDb::make(Engine engine, QString* skip)
@@ -84,6 +86,11 @@ OpenTable::OpenTable(const TestDb& db, const std::string& table) : connection(Co
                                            QString::fromStdString(db.login.user),
                                            QString::fromStdString(db.login.password)));
     model = std::make_unique<TableModel>(EditableRowset::Open(connection, table), nullptr);
+    // The tests edit the whole table.
+    if (model->Reading()) {
+        QSignalSpy ended(model.get(), &TableModel::ReadEnded);
+        ended.wait(10000);
+    }
 }
 
 bool OpenTable::edit(int row, int column, const QString& value)

@@ -1,0 +1,70 @@
+#pragma once
+
+// Reads a whole table on a worker thread and hands its rows over in batches.
+//
+// The reader owns the session while it reads (the connection lent it) and
+// gives it back when the read ends, is stopped, or fails. The worker fills a
+// snapshot of its own and hands over whole blocks of rows: the first as soon
+// as one block is full (or the table ended), then about every 100 ms. take()
+// on the user-interface thread moves what has arrived into the table's
+// snapshot; nothing is shared between the threads but the hand-over itself.
+// arrived() is emitted on the user-interface thread when there is something
+// to take.
+
+#include "oracle/DbError.h"
+#include "oracle/Engine.h"
+#include "oracle/Snapshot.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class TableReader : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Reading, Done, Stopped, Failed };
+
+    // Starts reading `sql` with `session`, after asking for the table's
+    // primary key and (where the engine can tell cheaply) its row count.
+    TableReader(std::shared_ptr<Session> session, std::string sql, std::string table);
+    ~TableReader() override;
+
+    // Moves every row that has arrived into `into`; true when something came.
+    // The first call that sees the columns also sets them there.
+    bool take(Snapshot& into);
+
+    State state() const { return state_; }
+    bool columnsKnown() const { return columnsKnown_; }
+    const std::vector<std::string>& primaryKey() const { return primaryKey_; }
+    std::optional<long long> estimatedRows() const { return estimatedRows_; }
+    const std::optional<DbError>& failure() const { return failure_; }
+
+    // Asks the worker to stop after the row it is reading; it then hands over
+    // every row read and gives the session back.
+    void stop();
+    // The session, once the read has ended (after take() saw the end).
+    std::shared_ptr<Session> takeSession();
+
+    // Waits (the window keeps painting, input is held) until the first rows
+    // (or the read's end) have arrived.
+    void waitForFirstRows();
+    // Waits likewise until the read has ended and the session came back.
+    void waitForEnd();
+
+    // The state shared with the worker (defined in the source file).
+    struct Shared;
+
+signals:
+    void arrived();
+
+private:
+    std::shared_ptr<Shared> shared_;
+    State state_ = State::Reading;
+    bool columnsKnown_ = false;
+    std::vector<std::string> primaryKey_;
+    std::optional<long long> estimatedRows_;
+    std::optional<DbError> failure_;
+    std::shared_ptr<Session> session_;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+// The line at the bottom of the grid's area that tells how the reading of
+// the table goes ("Reading rows… 3,400,000 of about 10,000,000", with a Stop
+// button), how it ended when it did not end by itself, and short notes (why
+// a cell cannot be typed into yet). Hidden when there is nothing to say.
+
+#include <QTimer>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QPushButton;
+
+class GridStatusLine : public QWidget {
+    Q_OBJECT
+public:
+    explicit GridStatusLine(QWidget* parent);
+
+    void showReading(qint64 rows, std::optional<qint64> estimate);
+    // The read ended early: these stay until the table is opened again.
+    void showStopped(qint64 rows);
+    void showFailed(qint64 rows);
+    // A note for a few seconds after what the line says now.
+    void showNote(const QString& note);
+    // Nothing to say: the line goes.
+    void clear();
+
+    QString text() const;
+    QPushButton* stopButton() const { return stop_; }
+
+    // Numbers as the user's locale groups them (in English without one).
+    static QString number(qint64 n);
+
+signals:
+    void stopRequested();
+    // Shown or hidden: the grid lays itself out again.
+    void shownChanged();
+
+private:
+    void setShown(bool shown);
+    void refresh();
+
+    QLabel* text_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QString state_;
+    QString note_;
+    QTimer noteTimer_;
+};

@@ -1,0 +1,166 @@
+// Opening a table that takes a while to read, through the real window: rows
+// show before the read ends, nothing can be typed until it ends, Stop (and
+// Esc) keeps the rows read and makes them editable, < Back returns at once,
+// and a read that fails part way keeps its rows and the program.
+
+#include "oracle/TableModel.h"
+#include "pages/DataGrid.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/Forms.h"
+#include "pages/GridStatusLine.h"
+#include "shell/CheckButton.h"
+#include "support/PageSupport.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace PageSupport;
+using TestSupport::ScratchSqlite;
+
+namespace {
+
+// A real table whose reading takes a few seconds: every row computes its
+// generated column anew when it is read.
+const char* const kSlow = R"(
+    create table slow (id integer primary key, v text,
+                       w integer generated always as (length(hex(zeroblob(40000 + id % 2)))) virtual);
+    insert into slow (id, v) with recursive r(n) as (select 1 union all select n + 1 from r where n < 60000)
+        select n, 'row ' || n from r;
+)";
+constexpr qint64 kSlowRows = 60000;
+
+} // namespace
+
+class TestGridReading : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { resetPages(); }
+    void cleanupTestCase() { resetPages(); }
+
+    void rowsShowWhileTheRestIsRead()
+    {
+        ScratchSqlite db(kSlow);
+        QElapsedTimer opened;
+        opened.start();
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("slow"));
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QVERIFY(model.Reading());
+        QVERIFY(model.rowCount() > 0 && model.rowCount() < kSlowRows);
+        QCOMPARE(cellText(grid, 0, 1), QStringLiteral("row 1"));
+        QVERIFY(grid.StatusLine()->isVisible());
+        QVERIFY2(grid.StatusLine()->text().startsWith(QStringLiteral("Reading rows\u2026 ")),
+                 qPrintable(grid.StatusLine()->text()));
+        maybeScreenshot(QStringLiteral("form3-reading"));
+
+        // The page's own layout does not move: the grid keeps its rectangle.
+        const QRect gridBefore = grid.geometry();
+        const QRect noteBefore = form3.Label1->geometry();
+
+        // Typing says why nothing happens, and nothing becomes pending.
+        grid.setFocus();
+        grid.setCurrentIndex(grid.model()->index(0, 1));
+        QTest::keyClick(&grid, Qt::Key_X);
+        QVERIFY(!grid.indexWidget(grid.currentIndex()));
+        QCOMPARE(model.PendingRow(), -1);
+        QVERIFY2(grid.StatusLine()->text().contains(QStringLiteral("once they are all read")),
+                 qPrintable(grid.StatusLine()->text()));
+
+        // More rows come while the user waits; the scroll range grows.
+        const int early = model.rowCount();
+        QTRY_VERIFY(model.rowCount() > early);
+
+        // Esc stops: the rows read stay, become editable, and say so.
+        QTest::keyClick(&grid, Qt::Key_Escape);
+        QVERIFY(!model.Reading());
+        const int kept = model.rowCount() - 1; // without the new-row placeholder
+        QVERIFY(kept < kSlowRows);
+        QVERIFY(model.IsNewRowPlaceholder(kept));
+        QCOMPARE(grid.StatusLine()->text(),
+                 QStringLiteral("%1 rows shown; reading was stopped.").arg(GridStatusLine::number(kept)));
+        QCOMPARE(grid.geometry(), gridBefore);
+        QCOMPARE(form3.Label1->geometry(), noteBefore);
+
+        typeIntoCell(grid, 0, 1, QStringLiteral("edited"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(db.query("select v from slow where id = 1")[0][0].value_or(""), std::string("edited"));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // The Stop button stops as Esc does; < Back during a read returns at once
+    // and the chooser opens the table again.
+    void stopButtonAndBackDuringTheRead()
+    {
+        ScratchSqlite db(kSlow);
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("slow"));
+        DataGrid& grid = *form3.DataGrid1;
+        QVERIFY(grid.Model()->Reading());
+        QTest::mouseClick(grid.StatusLine()->stopButton(), Qt::LeftButton);
+        QVERIFY(!grid.Model()->Reading());
+        QVERIFY(grid.StatusLine()->text().endsWith(QStringLiteral("reading was stopped.")));
+
+        QTest::mouseClick(form3.Check1, Qt::LeftButton);
+        chooseAndOpen(QStringLiteral("slow"));
+        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.StatusLine()->text().startsWith(QStringLiteral("Reading rows")));
+        QElapsedTimer back;
+        back.start();
+        QTest::mouseClick(form3.Check1, Qt::LeftButton);
+        QVERIFY2(back.elapsed() < 500, qPrintable(QString::number(back.elapsed())));
+        QVERIFY(GetForm2().isVisible());
+        QVERIFY(!form3.isVisible());
+        chooseAndOpen(QStringLiteral("slow"));
+        QVERIFY(form3.isVisible());
+        QCOMPARE(cellText(*form3.DataGrid1, 0, 1), QStringLiteral("row 1"));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // The server ends the session in the middle of the read: the rows read
+    // stay, the failure is reported with its number and description, and
+    // the program goes on.
+    void aReadThatFailsPartWayKeepsItsRows()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        // Each row waits a little as the table is read, so the read is
+        // still going when the server ends it.
+        role.exec("create table slow (id integer primary key, v text);"
+                  " insert into slow select n, 'row ' || n from generate_series(1, 20000) n;"
+                  " create function slow_row(integer) returns boolean language sql volatile as"
+                  " 'select pg_sleep(0.0002) is not null';"
+                  " create policy slowly on slow using (slow_row(id));"
+                  " alter table slow enable row level security; alter table slow force row level security");
+        Form3& form3 = startAndOpen(TestSupport::pgDataSource(), QStringLiteral("slow"),
+                                    QString::fromStdString(role.name()), QString::fromStdString(role.password()));
+        DataGrid& grid = *form3.DataGrid1;
+        QVERIFY(grid.Model()->Reading());
+        BoxCatcher boxes;
+        TestSupport::pgExec("select pg_terminate_backend(pid) from pg_stat_activity where usename = '" + role.name()
+                                + "' and query like 'copy (%'",
+                            TestSupport::PgRole::Superuser);
+        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->Reading(), 15000);
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.lastText().contains(QStringLiteral("terminating connection")), qPrintable(boxes.lastText()));
+        const int kept = grid.model()->rowCount() - 1;
+        QVERIFY(kept > 0 && kept < 20000);
+        QVERIFY(grid.StatusLine()->text().endsWith(QStringLiteral("reading failed.")));
+        QVERIFY(programEnds().isEmpty());
+
+        // The rows read can be edited: the write logs in again.
+        activate(form3);
+        typeIntoCell(grid, 0, 1, QStringLiteral("after"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(TestSupport::pgQuery("select v from \"slow\" where id = 1", TestSupport::PgRole::Superuser)
+                     .at(0).at(0).value_or(""),
+                 std::string("after"));
+    }
+};
+
+DERVANTA_PAGE_TEST_MAIN(TestGridReading)
+#include "test_grid_reading.moc"
