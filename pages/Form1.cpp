@@ -20,6 +20,8 @@
 #include <QMouseEvent>
 #include <QProxyStyle>
 
+#include <limits>
+
 namespace {
 
 const QString kApplication = QStringLiteral("Marrowick");
@@ -97,6 +99,9 @@ QLineEdit* makeLoginBox(Page* page, QLabel* label, const QString& key, int top)
 {
     auto* box = new LoginBox(page);
     page->PlaceTwips(box, 1200, top, 4455, 330);
+    // No limit: a shorter one would cut a long stored value on load and
+    // write the cut value back.
+    box->setMaxLength(std::numeric_limits<int>::max());
     box->setAccessibleName(label->text());
     label->setBuddy(box);
     // Every change, typed or assigned, is written through at once.

@@ -228,6 +228,28 @@ private slots:
         QCOMPARE(storedValue(QStringLiteral("OracleUser")), QStringLiteral("u"));
     }
 
+    void longStoredValuesLoadWhole()
+    {
+        // Far beyond a text box's usual limit of 32,767 characters.
+        const QString sid = QStringLiteral("sqlite:/nonexistent/") + QString(100000, u's');
+        const QString password = QString(99999, u'p') + u'!';
+        storeLogin(sid, QStringLiteral("u"), password);
+        StartProgram();
+        Form1& form = GetForm1();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.Text1->text().size(), sid.size());
+        QCOMPARE(form.Text1->text(), sid);
+        QCOMPARE(form.Text3->text(), password);
+        QCOMPARE(storedValue(QStringLiteral("OracleSID")), sid);
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), password);
+        // Typing at the end still works.
+        form.Text2->setFocus();
+        form.Text2->setText(QString(40000, u'n'));
+        form.Text2->end(false);
+        QTest::keyClick(form.Text2, Qt::Key_X);
+        QCOMPARE(storedValue(QStringLiteral("OracleUser")), QString(40000, u'n') + u'x');
+    }
+
     void quitAndClosingEndTheProgram()
     {
         Form1& form = showForm1();
