@@ -158,6 +158,15 @@ Form1::Form1()
     Check3 = makeButton(this, QStringLiteral("Next >"), 2040, 2640, 1815, 400);
     Check1 = makeButton(this, QStringLiteral("Quit"), 3960, 2640, 1815, 400);
 
+    // The page's own font is the regular weight; every control keeps the
+    // bold one of the shared look.
+    const QFont bold = font();
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        w->setFont(bold);
+    QFont regular = bold;
+    regular.setWeight(QFont::Normal);
+    setFont(regular);
+
     // Tab order by the design's tab index; the labels take no focus.
     setTabOrder(Text1, Text2);
     setTabOrder(Text2, Text3);

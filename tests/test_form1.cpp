@@ -67,6 +67,28 @@ private slots:
         }
     }
 
+    void thePageIsRegularItsControlsBold()
+    {
+        Form1& form = showForm1();
+        const auto isArial9 = [](const QFont& f) { return f.family() == QStringLiteral("Arial") && f.pointSize() == 9; };
+        QVERIFY(isArial9(form.font()));
+        QCOMPARE(form.font().weight(), QFont::Normal);
+        const QList<QWidget*> controls = {form.Label5, form.Label2, form.Label1, form.Label4, form.Text1,
+                                          form.Text2,  form.Text3,  form.Check5, form.Check2, form.Check4,
+                                          form.Check3, form.Check1};
+        for (QWidget* w : controls) {
+            QVERIFY2(isArial9(w->font()), qPrintable(w->font().toString()));
+            QCOMPARE(w->font().weight(), QFont::Bold);
+        }
+        // The other pages are bold throughout.
+        TestSupport::ScratchSqlite db("create table t(a)");
+        form.Text1->setText(db.dataSource());
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QVERIFY(GetForm2().isVisible());
+        QCOMPARE(GetForm2().font().weight(), QFont::Bold);
+        QCOMPARE(GetForm2().List1->font().weight(), QFont::Bold);
+    }
+
     void everyChangeIsStoredAtOnce()
     {
         Form1& form = showForm1();
