@@ -198,9 +198,14 @@ void Form1::Form_Load()
     CenterForm(*this);
     MaybeShowHomePage();
     LoadHandPointer(*this);
-    Text1->setText(SettingsGet(kApplication, kSection, QStringLiteral("OracleSID")));
-    Text2->setText(SettingsGet(kApplication, kSection, QStringLiteral("OracleUser")));
-    Text3->setText(SettingsGet(kApplication, kSection, QStringLiteral("OraclePassword")));
+    // All three are read before any is set: each box writes the store anew,
+    // which would rewrite a hand-edited comma value not yet read.
+    const QString sid = SettingsGet(kApplication, kSection, QStringLiteral("OracleSID"));
+    const QString user = SettingsGet(kApplication, kSection, QStringLiteral("OracleUser"));
+    const QString password = SettingsGet(kApplication, kSection, QStringLiteral("OraclePassword"));
+    Text1->setText(sid);
+    Text2->setText(user);
+    Text3->setText(password);
     if (TryConnect()) {
         GetForm2().show();
         hide();

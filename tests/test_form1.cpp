@@ -272,6 +272,37 @@ private slots:
         QCOMPARE(storedValue(QStringLiteral("OracleUser")), QString(40000, u'n') + u'x');
     }
 
+    void handEditedCommaValuesLoadAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a,b") << QByteArray("a,b") << QStringLiteral("a,b");
+        QTest::newRow("a, b") << QByteArray("a, b") << QStringLiteral("a, b");
+        QTest::newRow("a ,b") << QByteArray("a ,b") << QStringLiteral("a ,b");
+        QTest::newRow("quoted") << QByteArray("\"host, x\",y") << QStringLiteral("host, x,y");
+    }
+
+    void handEditedCommaValuesLoadAsWritten()
+    {
+        QFETCH(QByteArray, written);
+        QFETCH(QString, expected);
+        QFile file(SettingsFilePath(QStringLiteral("Marrowick")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Dervanta]\nOracleSID=" + written + "\nOracleUser=u" + written + "\nOraclePassword=p" + written
+                   + "\n");
+        file.close();
+        StartProgram();
+        Form1& form = GetForm1();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.Text1->text(), expected);
+        QCOMPARE(form.Text2->text(), u'u' + expected);
+        QCOMPARE(form.Text3->text(), u'p' + expected);
+        // What the load wrote back reads the same.
+        QCOMPARE(storedValue(QStringLiteral("OracleSID")), expected);
+        QCOMPARE(storedValue(QStringLiteral("OracleUser")), u'u' + expected);
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), u'p' + expected);
+    }
+
     void quitAndClosingEndTheProgram()
     {
         Form1& form = showForm1();
