@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleFactory>
 
 using namespace PageSupport;
 
@@ -166,6 +168,54 @@ private slots:
         QCOMPARE(help.text.split(QStringLiteral("\r\r")).size(), 3);
         QVERIFY(!help.text.contains(QLatin1Char('\n')));
         QVERIFY(help.text.contains(QStringLiteral("looks like:http")));
+    }
+
+    void helpShowsThreeParagraphsUnderEveryStyle_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("Fusion") << QStringLiteral("Fusion");
+        // Its message boxes draw their text without a text document.
+        QTest::newRow("Windows") << QStringLiteral("Windows");
+    }
+
+    void helpShowsThreeParagraphsUnderEveryStyle()
+    {
+        QFETCH(QString, style);
+        const QString previous = QApplication::style()->name();
+        QApplication::setStyle(QStyleFactory::create(style));
+        auto restore = qScopeGuard([&] { QApplication::setStyle(QStyleFactory::create(previous)); });
+        QCOMPARE(QApplication::style()->name().toLower(), style.toLower());
+
+        Form1& form = showForm1();
+        int emptyLines = -1;
+        QString shownText;
+        BoxCatcher boxes([&](QMessageBox* box) {
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (!label)
+                return QString();
+            shownText = box->text();
+            // Rows of the label's picture with ink on them; a run of blank
+            // rows at least a line high is an empty line between paragraphs.
+            const QImage picture = label->grab().toImage();
+            const int lineSpacing = label->fontMetrics().lineSpacing();
+            emptyLines = 0;
+            int lastInk = -1;
+            for (int y = 0; y < picture.height(); ++y) {
+                bool ink = false;
+                for (int x = 0; x < picture.width() && !ink; ++x)
+                    ink = qGray(picture.pixel(x, y)) < 128;
+                if (!ink)
+                    continue;
+                if (lastInk >= 0 && y - lastInk - 1 >= lineSpacing)
+                    ++emptyLines;
+                lastInk = y;
+            }
+            return QString();
+        });
+        QTest::mouseClick(form.Check2, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(shownText, Form1::HelpText());
+        QCOMPARE(emptyLines, 2);
     }
 
     void testConnectionTellsTheOutcome()
