@@ -206,10 +206,19 @@ void Form1::Form_Load()
     Text1->setText(sid);
     Text2->setText(user);
     Text3->setText(password);
-    if (TryConnect()) {
-        GetForm2().show();
-        hide();
+    if (!TryConnect())
+        return;
+    // A stored login that connects but whose table list cannot be read must
+    // not end the program here: it would do so at every start, with no way
+    // back to this page to change the login. The failure is shown over this
+    // page, which stays; the chooser was never shown.
+    if (const std::optional<Failure> failure = RunCaught([] { GetForm2(); })) {
+        show();
+        ReportFailure(failure->number, failure->description, this);
+        return;
     }
+    GetForm2().show();
+    hide();
 }
 
 QString Form1::HelpText()

@@ -15,6 +15,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QScopeGuard>
 
 namespace {
 
@@ -96,13 +97,26 @@ void Form2::Form_Load()
     const LoginFields fields = CurrentLoginFields();
     connection->Open(BuildConnectionString(fields.sid, fields.user, fields.password), QString(), QString(), -1);
 
+    ReadList();
+    connection->Close();
+}
+
+void Form2::ReadList()
+{
+    if (fillRunning)
+        return;
     SetMousePointer(11);
     setEnabled(false);
     {
+        // A failed fill leaves the page usable.
+        auto usable = qScopeGuard([this] {
+            setEnabled(true);
+            SetMousePointer(0);
+        });
         FillGuard guard;
         FillTableList(*List1);
+        usable.dismiss();
     }
-    connection->Close();
     List1->SetListIndex(0);
     setEnabled(true);
     List1->setFocus();

@@ -2,6 +2,7 @@
 // selection on entering a box, one action per press, Test Connection,
 // Next > and the start-up move to the chooser.
 
+#include "oracle/DbError.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Forms.h"
@@ -298,6 +299,93 @@ private slots:
         QCOMPARE(boxes.count(), 0);
         // The load wrote back what it read, unchanged.
         QCOMPARE(storedValue(QStringLiteral("OracleUser")), QStringLiteral("u"));
+    }
+
+    // A stored login that connects although the chooser then cannot read
+    // its list: a role that may hold one session only (the chooser's load
+    // needs a second), and a role that may not read the catalogue.
+    void startUpWhenTheListCannotBeReadStaysOnThePage_data()
+    {
+        QTest::addColumn<bool>("oneSession");
+        QTest::addColumn<long>("number");
+        QTest::addColumn<QString>("words");
+        // A refused connection has no number of its own; SQLSTATE 42501 is one.
+        QTest::newRow("connection limit 1") << true << DbError::kGeneric << QStringLiteral("too many connections");
+        QTest::newRow("no access to pg_class") << false << 42501L << QStringLiteral("permission denied");
+    }
+
+    void startUpWhenTheListCannotBeReadStaysOnThePage()
+    {
+        DERVANTA_REQUIRE_PG();
+        using TestSupport::PgRole;
+        QFETCH(bool, oneSession);
+        QFETCH(long, number);
+        QFETCH(QString, words);
+        TestSupport::ScratchPgRole role;
+        role.exec("create table mine (a int)");
+        const auto login = TestSupport::pgLogin();
+        const std::string others = login->user.toStdString() + ", " + login->otherUser.toStdString();
+        const auto catalogueForAll = [&] {
+            TestSupport::pgExec("grant select on pg_catalog.pg_class to public;"
+                                " revoke select on pg_catalog.pg_class from " + others,
+                                PgRole::Superuser);
+        };
+        auto restore = qScopeGuard(catalogueForAll);
+        if (oneSession)
+            TestSupport::pgExec("alter role " + role.name() + " connection limit 1", PgRole::Superuser);
+        else
+            TestSupport::pgExec("revoke select on pg_catalog.pg_class from public;"
+                                " grant select on pg_catalog.pg_class to " + others,
+                                PgRole::Superuser);
+        const QString sid = TestSupport::pgDataSource();
+        const QString user = QString::fromStdString(role.name());
+        const QString password = QString::fromStdString(role.password());
+        storeLogin(sid, user, password);
+
+        bool pageShownUnderTheBox = false;
+        BoxCatcher boxes([&](QMessageBox*) {
+            pageShownUnderTheBox = GetForm1().isVisible();
+            return QString();
+        });
+        StartProgram();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Dervanta"));
+        QCOMPARE(boxes.seen[0].buttons, QStringList{QStringLiteral("OK")});
+        QVERIFY2(boxes.seen[0].text.contains(words), qPrintable(boxes.seen[0].text));
+        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("'%1'").arg(number)), qPrintable(boxes.seen[0].text));
+        QVERIFY(programEnds().isEmpty());
+        QVERIFY(pageShownUnderTheBox);
+        Form1& form = GetForm1();
+        QVERIFY(form.isVisible());
+        QVERIFY(!Form2Loaded() || !GetForm2().isVisible());
+        QCOMPARE(form.Text1->text(), sid);
+        QCOMPARE(form.Text2->text(), user);
+        QCOMPARE(form.Text3->text(), password);
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), password);
+
+        // Next > on this page still ends the program on the same failure.
+        QTRY_COMPARE(role.backends(), 0);
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 2);
+        QVERIFY2(boxes.seen[1].text.contains(words), qPrintable(boxes.seen[1].text));
+        QCOMPARE(programEnds(), QList<int>{1});
+
+        // Once the cause is gone, Next > reaches a usable chooser.
+        programEnds().clear();
+        if (oneSession)
+            TestSupport::pgExec("alter role " + role.name() + " connection limit -1", PgRole::Superuser);
+        else
+            catalogueForAll();
+        QTRY_COMPARE(role.backends(), 0);
+        form.show();
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 2);
+        QVERIFY(programEnds().isEmpty());
+        QVERIFY(GetForm2().isVisible());
+        QVERIFY(GetForm2().isEnabled());
+        QCOMPARE(GetForm2().MousePointer(), 0);
+        QCOMPARE(GetForm2().List1->ListCount(), 1);
+        QCOMPARE(GetForm2().List1->List(0), QStringLiteral("mine"));
     }
 
     void longStoredValuesLoadWhole()
