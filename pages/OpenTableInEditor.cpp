@@ -10,14 +10,16 @@
 #include "pages/Form3.h"
 #include "pages/Forms.h"
 #include "pages/TableList.h"
+#include "shell/ProgramEnd.h"
 
 #include <QLabel>
 
 #include <memory>
 
-void OpenTableInEditor()
+namespace {
+
+void openSelectedTable(Form2& chooser)
 {
-    Form2& chooser = GetForm2();
     chooser.SetMousePointer(11);
 
     ConnectionPtr connection = Connection::Create();
@@ -46,4 +48,29 @@ void OpenTableInEditor()
     editor.DataGrid1->setFocus();
     chooser.hide();
     chooser.SetMousePointer(0);
+}
+
+} // namespace
+
+void OpenTableInEditor()
+{
+    Form2& chooser = GetForm2();
+    const std::optional<Failure> failure = RunCaught([&chooser] { openSelectedTable(chooser); });
+    if (!failure)
+        return;
+    // The chooser stays, usable; the editor may already have been shown.
+    if (Form3Loaded())
+        GetForm3().hide();
+    chooser.show();
+    chooser.setEnabled(true);
+    chooser.SetMousePointer(0);
+    chooser.activateWindow();
+    chooser.List1->setFocus();
+    ReportFailure(failure->number, failure->description, &chooser);
+    // A table dropped since it was listed: the list is read again, so that
+    // it is no longer offered.
+    if (failure->missingTable) {
+        if (const std::optional<Failure> again = RunCaught([&chooser] { chooser.ReadList(); }))
+            ReportFailure(again->number, again->description, &chooser);
+    }
 }
