@@ -221,6 +221,8 @@ void Form1::Form_Load()
     hide();
 }
 
+void Form1::FrameBecameKnown() { CenterForm(*this); }
+
 QString Form1::HelpText()
 {
     const QString cr2 = QStringLiteral("\r\r");

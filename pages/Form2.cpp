@@ -124,6 +124,8 @@ void Form2::ReadList()
     emit listLoaded();
 }
 
+void Form2::FrameBecameKnown() { CenterForm(*this); }
+
 void Form2::Check1_Click() { EndProgram(0); }
 
 void Form2::Check2_Click()

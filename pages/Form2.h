@@ -42,6 +42,10 @@ signals:
     // Emitted whenever the list has been read anew.
     void listLoaded();
 
+protected:
+    // Centred again by the outer size that now includes the frame.
+    void FrameBecameKnown() override;
+
 private:
     void Check1_Click();
     void Check2_Click();
