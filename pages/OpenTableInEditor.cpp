@@ -12,7 +12,10 @@
 #include "pages/TableList.h"
 #include "shell/ProgramEnd.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
+#include <QWindow>
 
 #include <memory>
 
@@ -59,8 +62,17 @@ void OpenTableInEditor()
     if (!failure)
         return;
     // The chooser stays, usable; the editor may already have been shown.
-    if (Form3Loaded())
-        GetForm3().hide();
+    if (Form3Loaded()) {
+        Form3& editor = GetForm3();
+        // A window hidden before the window system has finished showing it
+        // can fail to show again (X11 with a window manager), so the showing
+        // is let to finish first.
+        const QWindow* window = editor.windowHandle();
+        const QDeadlineTimer deadline(500);
+        while (editor.isVisible() && window && !window->isExposed() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        editor.hide();
+    }
     chooser.show();
     chooser.setEnabled(true);
     chooser.SetMousePointer(0);

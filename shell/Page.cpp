@@ -119,7 +119,7 @@ bool Page::event(QEvent* event)
     switch (event->type()) {
     case QEvent::Show:
         UpdateBusyOverride();
-        if (!frameWatched_)
+        if (!frameSettled_)
             WatchForFrame();
         break;
     case QEvent::EnabledChange:
@@ -230,23 +230,33 @@ void Page::SetOuterHeightTwips(int height)
 // A window manager frames a window only once it is mapped, and tells of the
 // frame later still; no event reaches the widget when it does. Until then the
 // outer size is the client size, so the placement and layout the load steps
-// did on it lack the frame. A short watch after the first show catches the
-// moment the frame is known. Where the platform knows the frame from the
-// start, or draws none, there is nothing to watch.
+// did on it lack the frame. A short watch after the page is shown catches
+// the moment the frame is known. A page hidden again before that is watched
+// again at its next show, where the frame may already be known. Where the
+// platform knows the frame from the first show on, or draws none, nothing
+// is done.
 void Page::WatchForFrame()
 {
-    frameWatched_ = true;
-    if (OuterGeometry(*this) != geometry())
-        return;
     shownGeometry_ = geometry();
+    if (!awaitingFrame_ && OuterGeometry(*this) != geometry()) {
+        frameSettled_ = true;
+        return;
+    }
+    awaitingFrame_ = true;
     frameChecksLeft_ = 150; // three seconds
     frameWatch_.start();
 }
 
 void Page::CheckFrame()
 {
-    if (!isVisible() || --frameChecksLeft_ < 0) {
+    if (!isVisible()) {
         frameWatch_.stop();
+        return;
+    }
+    if (--frameChecksLeft_ < 0) {
+        // No frame came: none is drawn.
+        frameWatch_.stop();
+        frameSettled_ = true;
         return;
     }
     const QRect client = geometry();
@@ -254,6 +264,7 @@ void Page::CheckFrame()
     if (outer == client)
         return;
     frameWatch_.stop();
+    frameSettled_ = true;
     // Framing keeps either the client's corner or the frame's corner where
     // the window was put; anything else is the user's doing, and stays.
     const bool untouched = client.size() == shownGeometry_.size()

@@ -54,7 +54,7 @@ public:
 
 protected:
     // Called once, when a window manager's frame has become known after the
-    // page was first shown (before that the outer size was the client size),
+    // page was shown (before that the outer size was the client size),
     // unless the user has moved or resized the page in the meantime. A page
     // whose placement or layout depends on its outer size does it again here.
     virtual void FrameBecameKnown() {}
@@ -85,9 +85,10 @@ private:
     bool fixedBorder_ = false;
     bool busyOverride_ = false;
 
-    // After the first show, until the frame is known or the time is up.
+    // After a show, until the frame is known or the time is up.
     QTimer frameWatch_;
     int frameChecksLeft_ = 0;
-    bool frameWatched_ = false;
-    QRect shownGeometry_; // the client rectangle as first shown
+    bool frameSettled_ = false;  // known, or none comes
+    bool awaitingFrame_ = false; // shown before without a frame
+    QRect shownGeometry_;        // the client rectangle as shown
 };

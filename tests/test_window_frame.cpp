@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QImage>
 #include <QScreen>
 #include <QWindow>
 
@@ -36,6 +37,15 @@ bool centred(const QWidget& w)
 {
     const QPoint off = outer(w).center() - w.screen()->geometry().center();
     return std::abs(off.x()) <= 1 && std::abs(off.y()) <= 1;
+}
+
+// The page's own white shows on the screen at its client area's top right
+// corner (an unmapped window leaves Xvfb's black there).
+bool onScreen(const QWidget& w)
+{
+    const QPoint corner = w.mapToGlobal(QPoint(w.width() - 3, 2));
+    const QImage screen = w.screen()->grabWindow(0).toImage();
+    return screen.valid(corner) && screen.pixelColor(corner) == QColor(Qt::white);
 }
 
 QString describe(const QRect& r) { return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); }
@@ -107,6 +117,36 @@ private slots:
         const int designOuter = outer(editor).height() - TwipsToPixels(2000, &editor);
         const int screenHeight = editor.screen()->geometry().height();
         QVERIFY2(std::abs(outer(editor).top() - (screenHeight - designOuter) / 2) <= 1, qPrintable(describe(outer(editor))));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    void theEditorCountsTheFrameAfterAFailedOpening()
+    {
+        TestSupport::ScratchSqlite db("create table gone (a); create table people (id integer primary key);");
+        storeLogin(db.dataSource());
+        StartProgram();
+        Form2& chooser = GetForm2();
+        db.exec("drop table gone");
+        BoxCatcher boxes;
+        // The editor is shown and hidden at once: no time for a frame.
+        chooser.List1->SetListIndex(0);
+        QCOMPARE(chooser.List1->List(0), QStringLiteral("gone"));
+        QTest::mouseClick(chooser.Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY(!GetForm3().isVisible());
+
+        QCOMPARE(chooser.List1->List(0), QStringLiteral("people"));
+        QTest::mouseClick(chooser.Check3, Qt::LeftButton);
+        Form3& editor = GetForm3();
+        QVERIFY(editor.isVisible());
+        // Shown and hidden at once before, it must still come on the screen now.
+        QTRY_VERIFY(onScreen(editor));
+        QTRY_VERIFY(frameKnown(editor));
+        const auto gridShort = [&editor] {
+            const double outerTwips = PixelsToTwips(outer(editor).height(), &editor);
+            return editor.DataGrid1->height() - TwipsToPixels(outerTwips - 1970, &editor);
+        };
+        QTRY_VERIFY2(std::abs(gridShort()) <= 1, qPrintable(QString::number(gridShort())));
         QVERIFY(programEnds().isEmpty());
     }
 
