@@ -6,14 +6,21 @@
 // The one failure type of the data layer. `number` is the engine's own code
 // where it has one (SQLite result code, PostgreSQL SQLSTATE as a number when
 // it is numeric, ODBC native error), otherwise one of the codes below;
-// `description` is the engine's message, UTF-8.
+// `description` is the engine's message, UTF-8. `sqlState` is the five-
+// character SQLSTATE where the engine gives one (PostgreSQL's, the first ODBC
+// diagnostic's; SQLite's "no such table" counts as 42S02), otherwise empty.
 class DbError : public std::runtime_error {
 public:
-    DbError(long number, std::string description)
-        : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+    DbError(long number, std::string description, std::string sqlState = {})
+        : std::runtime_error(description), number_(number), description_(std::move(description)),
+          sqlState_(std::move(sqlState)) {}
 
     long number() const noexcept { return number_; }
     const std::string& description() const noexcept { return description_; }
+    const std::string& sqlState() const noexcept { return sqlState_; }
+
+    // The table or view named by a statement does not exist (PostgreSQL 42P01, ODBC 42S02).
+    bool isMissingTable() const noexcept { return sqlState_ == "42P01" || sqlState_ == "42S02"; }
 
     // Codes for failures that have no engine code of their own.
     static constexpr long kBadConnectionString = -2147217843; // login or data source refused before reaching an engine
@@ -26,4 +33,5 @@ public:
 private:
     long number_;
     std::string description_;
+    std::string sqlState_;
 };

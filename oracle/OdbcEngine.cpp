@@ -180,6 +180,7 @@ DbError makeError(SQLSMALLINT type, SQLHANDLE handle, std::string_view what, lon
     const std::vector<Diagnostic> records = diagnostics(type, handle);
     long number = 0;
     std::string description;
+    const std::string state = records.empty() ? std::string() : records.front().state;
     for (const Diagnostic& d : records) {
         if (!number && d.native)
             number = d.native;
@@ -189,7 +190,7 @@ DbError makeError(SQLSMALLINT type, SQLHANDLE handle, std::string_view what, lon
     }
     if (description.empty())
         description = std::string(what) + " failed without a diagnostic from the driver";
-    return DbError(number ? number : fallbackNumber, std::move(description));
+    return DbError(number ? number : fallbackNumber, std::move(description), state);
 }
 
 class Handle {

@@ -75,7 +75,8 @@ DbError resultError(PGconn* conn, const PGresult* result)
         text = trimmed(PQerrorMessage(conn));
     if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL))
         text += std::string("\n") + detail;
-    return DbError(sqlstateNumber(PQresultErrorField(result, PG_DIAG_SQLSTATE)), text);
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    return DbError(sqlstateNumber(state), text, state ? state : "");
 }
 
 int hexValue(char c)

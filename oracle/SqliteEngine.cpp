@@ -193,7 +193,11 @@ public:
 private:
     [[noreturn]] void fail() const
     {
-        throw DbError(sqlite3_extended_errcode(db_.get()), sqlite3_errmsg(db_.get()));
+        const int code = sqlite3_extended_errcode(db_.get());
+        const std::string message = sqlite3_errmsg(db_.get());
+        // SQLite has no SQLSTATE; a missing table is told apart by its message.
+        const bool missingTable = code == SQLITE_ERROR && message.rfind("no such table", 0) == 0;
+        throw DbError(code, message, missingTable ? "42S02" : "");
     }
 
     StmtPtr prepare(std::string_view sql, const char** tail) const

@@ -18,6 +18,8 @@
 #include <QMouseEvent>
 #include <QProxyStyle>
 
+#include <limits>
+
 namespace {
 
 const QString kApplication = QStringLiteral("Marrowick");
@@ -95,6 +97,9 @@ QLineEdit* makeLoginBox(Page* page, QLabel* label, const QString& key, int top)
 {
     auto* box = new LoginBox(page);
     page->PlaceTwips(box, 1200, top, 4455, 330);
+    // No limit: a shorter one would cut a long stored value on load and
+    // write the cut value back.
+    box->setMaxLength(std::numeric_limits<int>::max());
     box->setAccessibleName(label->text());
     label->setBuddy(box);
     // Every change, typed or assigned, is written through at once.
@@ -151,6 +156,15 @@ Form1::Form1()
     Check3 = makeButton(this, QStringLiteral("Next >"), 2040, 2640, 1815, 400);
     Check1 = makeButton(this, QStringLiteral("Quit"), 3960, 2640, 1815, 400);
 
+    // The page's own font is the regular weight; every control keeps the
+    // bold one of the shared look.
+    const QFont bold = font();
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        w->setFont(bold);
+    QFont regular = bold;
+    regular.setWeight(QFont::Normal);
+    setFont(regular);
+
     // Tab order by the design's tab index; the labels take no focus.
     setTabOrder(Text1, Text2);
     setTabOrder(Text2, Text3);
@@ -182,14 +196,30 @@ void Form1::Form_Load()
     CenterForm(*this);
     MaybeShowHomePage();
     LoadHandPointer(*this);
-    Text1->setText(SettingsGet(kApplication, kSection, QStringLiteral("OracleSID")));
-    Text2->setText(SettingsGet(kApplication, kSection, QStringLiteral("OracleUser")));
-    Text3->setText(SettingsGet(kApplication, kSection, QStringLiteral("OraclePassword")));
-    if (TryConnect()) {
-        GetForm2().show();
-        hide();
+    // All three are read before any is set: each box writes the store anew,
+    // which would rewrite a hand-edited comma value not yet read.
+    const QString sid = SettingsGet(kApplication, kSection, QStringLiteral("OracleSID"));
+    const QString user = SettingsGet(kApplication, kSection, QStringLiteral("OracleUser"));
+    const QString password = SettingsGet(kApplication, kSection, QStringLiteral("OraclePassword"));
+    Text1->setText(sid);
+    Text2->setText(user);
+    Text3->setText(password);
+    if (!TryConnect())
+        return;
+    // A stored login that connects but whose table list cannot be read must
+    // not end the program here: it would do so at every start, with no way
+    // back to this page to change the login. The failure is shown over this
+    // page, which stays; the chooser was never shown.
+    if (const std::optional<Failure> failure = RunCaught([] { GetForm2(); })) {
+        show();
+        ReportFailure(failure->number, failure->description, this);
+        return;
     }
+    GetForm2().show();
+    hide();
 }
+
+void Form1::FrameBecameKnown() { CenterForm(*this); }
 
 QString Form1::HelpText()
 {

@@ -41,6 +41,10 @@ public:
     // The Help message, exactly as the page shows it.
     static QString HelpText();
 
+protected:
+    // Centred again by the outer size that now includes the frame.
+    void FrameBecameKnown() override;
+
 private:
     void Check1_Click();
     void Check2_Click();

@@ -12,6 +12,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QScopeGuard>
 
 namespace {
 
@@ -90,19 +91,34 @@ void Form2::Form_Load()
     // Opened for the length of the fill; nothing reads from it.
     ConnectionPtr connection = OpenLoginConnection(adUseClient);
 
+    ReadList();
+    connection->Close();
+}
+
+void Form2::ReadList()
+{
+    if (fillRunning)
+        return;
     SetMousePointer(11);
     setEnabled(false);
     {
+        // A failed fill leaves the page usable.
+        auto usable = qScopeGuard([this] {
+            setEnabled(true);
+            SetMousePointer(0);
+        });
         FillGuard guard;
         FillTableList(*List1);
+        usable.dismiss();
     }
-    connection->Close();
     List1->SetListIndex(0);
     setEnabled(true);
     List1->setFocus();
     SetMousePointer(0);
     emit listLoaded();
 }
+
+void Form2::FrameBecameKnown() { CenterForm(*this); }
 
 void Form2::Check1_Click() { EndProgram(0); }
 

@@ -21,6 +21,11 @@ public:
     // Database failures pass to the caller.
     void Form_Load();
 
+    // Reads the list anew with the page busy and disabled, then selects the
+    // first entry. A failure passes to the caller and leaves the page enabled
+    // with the default pointer. Does nothing while a fill runs.
+    void ReadList();
+
     // True while a load fills the list. A fill never starts while another
     // runs: the list yields to the event loop once per name, so input to
     // another page could otherwise start a second fill inside the first.
@@ -34,8 +39,12 @@ public:
     CheckButton* Check1; // "Quit"
 
 signals:
-    // Emitted at the end of every load sequence that filled the list.
+    // Emitted whenever the list has been read anew.
     void listLoaded();
+
+protected:
+    // Centred again by the outer size that now includes the frame.
+    void FrameBecameKnown() override;
 
 private:
     void Check1_Click();

@@ -74,6 +74,15 @@ void Form3::Form_Load()
     move(topLeft);
 }
 
+void Form3::FrameBecameKnown()
+{
+    // Centred as a window of the design height, then grown downwards, as
+    // the load steps place it; the formulas then see the whole outer size.
+    const QSize designOuter = OuterGeometry(*this).size() - QSize(0, TwipsToPixels(2000, this));
+    MoveOuterTo(*this, CentredTopLeft(*this, designOuter));
+    Form_Resize();
+}
+
 void Form3::resizeEvent(QResizeEvent* event)
 {
     Page::resizeEvent(event);
@@ -84,7 +93,7 @@ void Form3::Form_Resize()
 {
     // On the outer size in twips, in single precision. A negative width or
     // height is refused, and only that assignment is skipped.
-    const QRect outer = frameGeometry();
+    const QRect outer = OuterGeometry(*this);
     const float W = static_cast<float>(PixelsToTwips(outer.width(), this));
     const float H = static_cast<float>(PixelsToTwips(outer.height(), this));
     const auto px = [this](float twips) { return TwipsToPixels(static_cast<double>(twips), this); };

@@ -32,6 +32,8 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool QueryUnload() override;
+    // The load steps' placement and the layout again, with the frame counted.
+    void FrameBecameKnown() override;
 
 private:
     void Form_Resize();

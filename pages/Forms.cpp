@@ -42,19 +42,26 @@ Form3& GetForm3() { return instance(form3); }
 bool Form2Loaded() { return form2 != nullptr; }
 bool Form3Loaded() { return form3 != nullptr; }
 
-bool RunUnguarded(const std::function<void()>& action)
+std::optional<Failure> RunCaught(const std::function<void()>& action)
 {
     try {
         action();
-        return true;
+        return std::nullopt;
     } catch (const DbError& e) {
-        ReportFailureAndEnd(e.number(), QString::fromStdString(e.description()));
+        return Failure{e.number(), QString::fromStdString(e.description()), e.isMissingTable()};
     } catch (const std::exception& e) {
-        ReportFailureAndEnd(kUnexpectedFailure, QString::fromLocal8Bit(e.what()));
+        return Failure{kUnexpectedFailure, QString::fromLocal8Bit(e.what())};
     } catch (...) {
-        ReportFailureAndEnd(kUnexpectedFailure, QStringLiteral("Unknown failure"));
+        return Failure{kUnexpectedFailure, QStringLiteral("Unknown failure")};
     }
-    return false;
+}
+
+bool RunUnguarded(const std::function<void()>& action)
+{
+    const std::optional<Failure> failure = RunCaught(action);
+    if (failure)
+        ReportFailureAndEnd(failure->number, failure->description);
+    return !failure;
 }
 
 void DestroyFormsForTests()

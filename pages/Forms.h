@@ -4,7 +4,10 @@
 // refers to it, runs its load steps once at that moment, and then lives until
 // the program ends; moving between pages only shows and hides them.
 
+#include <QString>
+
 #include <functional>
+#include <optional>
 
 class Form1;
 class Form2;
@@ -16,6 +19,17 @@ Form3& GetForm3();
 
 bool Form2Loaded();
 bool Form3Loaded();
+
+// A failure as it is reported: its number and description, and whether the
+// table a statement named does not exist.
+struct Failure {
+    long number = 0;
+    QString description;
+    bool missingTable = false;
+};
+
+// Runs the action and catches whatever it throws; nothing when it succeeded.
+std::optional<Failure> RunCaught(const std::function<void()>& action);
 
 // Handlers that catch nothing run through this: a failure is shown with its
 // number and description and the program ends. Returns false when it failed.

@@ -1,5 +1,6 @@
 #include "pages/Messages.h"
 
+#include <QLabel>
 #include <QMessageBox>
 
 namespace {
@@ -12,6 +13,13 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& details)
 {
     QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
+    // A carriage return separates lines of a message. A label whose text can
+    // be selected lays its text out as a document, which starts a new line
+    // there; the plain drawing some styles choose shows it as a blank.
+    if (text.contains(u'\r')) {
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            label->setTextInteractionFlags(label->textInteractionFlags() | Qt::TextSelectableByMouse);
+    }
     if (!details.isEmpty())
         box.setDetailedText(details);
     box.exec();

@@ -1,5 +1,6 @@
 #pragma once
 
 // Opens the table selected on the chooser page in the editor page's grid and
-// moves from the chooser to the editor. Failures pass to the caller.
+// moves from the chooser to the editor. A failure is reported and the chooser
+// stays, usable; when the table no longer exists, its list is read again.
 void OpenTableInEditor();

@@ -82,3 +82,16 @@ void TableList::SetListIndex(int index)
     setCurrentIndex(model_.index(index));
     selectionModel()->select(model_.index(index), QItemSelectionModel::ClearAndSelect);
 }
+
+QItemSelectionModel::SelectionFlags TableList::selectionCommand(const QModelIndex& index, const QEvent* event) const
+{
+    if (!selectionModel()->hasSelection())
+        return QListView::selectionCommand(index, event);
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    const QItemSelectionModel::SelectionFlags command = QListView::selectionCommand(index, event);
+    if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return selectionModel()->isSelected(index) ? QItemSelectionModel::NoUpdate
+                                                   : QItemSelectionModel::ClearAndSelect;
+    return command;
+}

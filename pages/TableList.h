@@ -53,6 +53,12 @@ public:
     int ListIndex() const;
     void SetListIndex(int index);
 
+protected:
+    // Once an entry is selected, one always is: a click below the last entry
+    // or Ctrl+click on the selected one leaves the selection as it is.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
+
 private:
     TableListModel model_;
 };

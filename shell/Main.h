@@ -24,6 +24,16 @@ double PixelsToTwips(int pixels, const QWidget* w = nullptr);
 // the platform has reported it); a page larger than the screen gets a
 // negative left or top, its middle still at the screen's middle.
 void CenterForm(QWidget& page);
+// Where CenterForm puts the outer top-left corner of a page of that outer size.
+QPoint CentredTopLeft(const QWidget& page, const QSize& outer);
+
+// A page's outer rectangle, frame and title bar included, as the platform
+// knows the frame at this moment. (QWidget::frameGeometry() takes the frame
+// over only when the window next moves or is resized, so after a window
+// manager has framed a shown window it may still leave the frame out.)
+QRect OuterGeometry(const QWidget& page);
+// Moves a page so that its outer top-left corner is at `topLeft`.
+void MoveOuterTo(QWidget& page, const QPoint& topLeft);
 
 // True when the file's time of last change can be read; false on any error.
 // Never throws.

@@ -14,6 +14,8 @@ Page::Page(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
     ApplyPageLook(*this);
+    frameWatch_.setInterval(20);
+    connect(&frameWatch_, &QTimer::timeout, this, &Page::CheckFrame);
 }
 
 Page::~Page()
@@ -115,8 +117,12 @@ bool Page::event(QEvent* event)
 {
     const bool result = QWidget::event(event);
     switch (event->type()) {
-    case QEvent::EnabledChange:
     case QEvent::Show:
+        UpdateBusyOverride();
+        if (!frameSettled_)
+            WatchForFrame();
+        break;
+    case QEvent::EnabledChange:
     case QEvent::Hide:
         UpdateBusyOverride();
         break;
@@ -201,22 +207,71 @@ void Page::SetFixedSingleBorder()
 
 int Page::OuterWidthTwips() const
 {
-    return qRound(PixelsToTwips(frameGeometry().width(), this));
+    return qRound(PixelsToTwips(OuterGeometry(*this).width(), this));
 }
 
 int Page::OuterHeightTwips() const
 {
-    return qRound(PixelsToTwips(frameGeometry().height(), this));
+    return qRound(PixelsToTwips(OuterGeometry(*this).height(), this));
 }
 
 void Page::SetOuterHeightTwips(int height)
 {
-    const int frame = frameGeometry().height() - geometry().height();
+    const int frame = OuterGeometry(*this).height() - geometry().height();
     const int client = TwipsToPixels(height, this) - frame;
     if (fixedBorder_)
         setFixedHeight(client);
     else
         resize(width(), client);
+}
+
+// ---- the window manager's frame ---------------------------------------------
+
+// A window manager frames a window only once it is mapped, and tells of the
+// frame later still; no event reaches the widget when it does. Until then the
+// outer size is the client size, so the placement and layout the load steps
+// did on it lack the frame. A short watch after the page is shown catches
+// the moment the frame is known. A page hidden again before that is watched
+// again at its next show, where the frame may already be known. Where the
+// platform knows the frame from the first show on, or draws none, nothing
+// is done.
+void Page::WatchForFrame()
+{
+    shownGeometry_ = geometry();
+    if (!awaitingFrame_ && OuterGeometry(*this) != geometry()) {
+        frameSettled_ = true;
+        return;
+    }
+    awaitingFrame_ = true;
+    frameChecksLeft_ = 150; // three seconds
+    frameWatch_.start();
+}
+
+void Page::CheckFrame()
+{
+    if (!isVisible()) {
+        frameWatch_.stop();
+        return;
+    }
+    if (--frameChecksLeft_ < 0) {
+        // No frame came: none is drawn.
+        frameWatch_.stop();
+        frameSettled_ = true;
+        return;
+    }
+    const QRect client = geometry();
+    const QRect outer = OuterGeometry(*this);
+    if (outer == client)
+        return;
+    frameWatch_.stop();
+    frameSettled_ = true;
+    // Framing keeps either the client's corner or the frame's corner where
+    // the window was put; anything else is the user's doing, and stays.
+    const bool untouched = client.size() == shownGeometry_.size()
+                           && (client.topLeft() == shownGeometry_.topLeft()
+                               || outer.topLeft() == shownGeometry_.topLeft());
+    if (untouched)
+        FrameBecameKnown();
 }
 
 // ---- closing ----------------------------------------------------------------

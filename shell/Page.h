@@ -7,6 +7,7 @@
 
 #include <QCursor>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <optional>
 #include <vector>
@@ -52,6 +53,12 @@ public:
     void SetOuterHeightTwips(int height);
 
 protected:
+    // Called once, when a window manager's frame has become known after the
+    // page was shown (before that the outer size was the client size),
+    // unless the user has moved or resized the page in the meantime. A page
+    // whose placement or layout depends on its outer size does it again here.
+    virtual void FrameBecameKnown() {}
+
     // Closing the window from its frame ends the program. A page that must
     // first save something overrides this and returns false to stay open.
     virtual bool QueryUnload() { return true; }
@@ -66,6 +73,8 @@ private:
     };
 
     void ApplyPointer();
+    void WatchForFrame();
+    void CheckFrame();
     void CoverWith(const QCursor& cursor);
     void Uncover();
     void UpdateBusyOverride();
@@ -75,4 +84,11 @@ private:
     std::vector<CoveredWidget> covered_;
     bool fixedBorder_ = false;
     bool busyOverride_ = false;
+
+    // After a show, until the frame is known or the time is up.
+    QTimer frameWatch_;
+    int frameChecksLeft_ = 0;
+    bool frameSettled_ = false;  // known, or none comes
+    bool awaitingFrame_ = false; // shown before without a frame
+    QRect shownGeometry_;        // the client rectangle as shown
 };

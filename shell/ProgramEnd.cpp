@@ -40,12 +40,12 @@ void EndProgram(int code)
     std::_Exit(code);
 }
 
-void ReportFailureAndEnd(long number, const QString& description)
+void ReportFailure(long number, const QString& description, QWidget* parent)
 {
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
         const QString text = QStringLiteral("Run-time error '%1':\n\n%2").arg(QString::number(number), description);
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Dervanta"), text, QMessageBox::Ok,
-                        QApplication::activeWindow());
+                        parent ? parent : QApplication::activeWindow());
         // Descriptions come from database servers: never interpret them as markup.
         box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::Ok);
@@ -57,5 +57,10 @@ void ReportFailureAndEnd(long number, const QString& description)
     } else {
         std::fprintf(stderr, "Dervanta: run-time error %ld: %s\n", number, description.toLocal8Bit().constData());
     }
+}
+
+void ReportFailureAndEnd(long number, const QString& description)
+{
+    ReportFailure(number, description);
     EndProgram(1);
 }

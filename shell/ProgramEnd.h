@@ -11,6 +11,11 @@
 void EndProgram(int code = 0);
 void SetEndProgramHandler(std::function<void(int)> handler);
 
+class QWidget;
+
 // Shows the failure's number and description in a message box titled
-// "Dervanta", then ends the program.
+// "Dervanta" (OK only), over `parent` or else the active window.
+void ReportFailure(long number, const QString& description, QWidget* parent = nullptr);
+
+// Reports the failure as ReportFailure does, then ends the program.
 void ReportFailureAndEnd(long number, const QString& description);

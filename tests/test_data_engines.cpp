@@ -166,12 +166,22 @@ void TestDataEngines::sqliteErrorsCarryCodeAndMessage()
     } catch (const DbError& e) {
         QCOMPARE(e.number(), 1L);
         QVERIFY(QString::fromStdString(e.description()).contains(QStringLiteral("no_such_table")));
+        QCOMPARE(e.sqlState(), std::string("42S02"));
+        QVERIFY(e.isMissingTable());
+    }
+    try {
+        read(*s, "select no_such_column from t");
+        QFAIL("no error");
+    } catch (const DbError& e) {
+        QCOMPARE(e.number(), 1L);
+        QCOMPARE(e.sqlState(), std::string());
     }
     try {
         s->execute("insert into t values (1, NULL)");
         QFAIL("no error");
     } catch (const DbError& e) {
         QCOMPARE(e.number() & 0xff, 19L); // SQLITE_CONSTRAINT
+        QVERIFY(!e.isMissingTable());
     }
     // Two statements are refused for a query; no half-run.
     QVERIFY_THROWS_EXCEPTION(DbError, read(*s, "select 1; delete from t"));
@@ -366,6 +376,7 @@ void TestDataEngines::pgErrorsCarryCodeAndMessage()
     } catch (const DbError& e) {
         QCOMPARE(e.number(), 23505L);
         QVERIFY(QString::fromStdString(e.description()).contains(QStringLiteral("duplicate key")));
+        QCOMPARE(e.sqlState(), std::string("23505"));
     }
     try {
         read(*s, "select * from no_such_table_here");
@@ -373,6 +384,8 @@ void TestDataEngines::pgErrorsCarryCodeAndMessage()
     } catch (const DbError& e) {
         QCOMPARE(e.number(), DbError::kGeneric); // 42P01 is not a number
         QVERIFY(QString::fromStdString(e.description()).contains(QStringLiteral("no_such_table_here")));
+        QCOMPARE(e.sqlState(), std::string("42P01"));
+        QVERIFY(e.isMissingTable());
     }
     // A query text is one statement; the second never runs.
     QVERIFY_THROWS_EXCEPTION(DbError, read(*s, "select 1; delete from " + table));

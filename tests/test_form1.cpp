@@ -2,6 +2,7 @@
 // selection on entering a box, one action per press, Test Connection,
 // Next > and the start-up move to the chooser.
 
+#include "oracle/DbError.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Forms.h"
@@ -21,6 +22,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QStyleFactory>
 
 using namespace PageSupport;
 
@@ -88,6 +91,28 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), expected);
         }
+    }
+
+    void thePageIsRegularItsControlsBold()
+    {
+        Form1& form = showForm1();
+        const auto isArial9 = [](const QFont& f) { return f.family() == QStringLiteral("Arial") && f.pointSize() == 9; };
+        QVERIFY(isArial9(form.font()));
+        QCOMPARE(form.font().weight(), QFont::Normal);
+        const QList<QWidget*> controls = {form.Label5, form.Label2, form.Label1, form.Label4, form.Text1,
+                                          form.Text2,  form.Text3,  form.Check5, form.Check2, form.Check4,
+                                          form.Check3, form.Check1};
+        for (QWidget* w : controls) {
+            QVERIFY2(isArial9(w->font()), qPrintable(w->font().toString()));
+            QCOMPARE(w->font().weight(), QFont::Bold);
+        }
+        // The other pages are bold throughout.
+        TestSupport::ScratchSqlite db("create table t(a)");
+        form.Text1->setText(db.dataSource());
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QVERIFY(GetForm2().isVisible());
+        QCOMPARE(GetForm2().font().weight(), QFont::Bold);
+        QCOMPARE(GetForm2().List1->font().weight(), QFont::Bold);
     }
 
     void everyChangeIsStoredAtOnce()
@@ -167,6 +192,54 @@ private slots:
         QCOMPARE(help.text.split(QStringLiteral("\r\r")).size(), 3);
         QVERIFY(!help.text.contains(QLatin1Char('\n')));
         QVERIFY(help.text.contains(QStringLiteral("looks like:http")));
+    }
+
+    void helpShowsThreeParagraphsUnderEveryStyle_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("Fusion") << QStringLiteral("Fusion");
+        // Its message boxes draw their text without a text document.
+        QTest::newRow("Windows") << QStringLiteral("Windows");
+    }
+
+    void helpShowsThreeParagraphsUnderEveryStyle()
+    {
+        QFETCH(QString, style);
+        const QString previous = QApplication::style()->name();
+        QApplication::setStyle(QStyleFactory::create(style));
+        auto restore = qScopeGuard([&] { QApplication::setStyle(QStyleFactory::create(previous)); });
+        QCOMPARE(QApplication::style()->name().toLower(), style.toLower());
+
+        Form1& form = showForm1();
+        int emptyLines = -1;
+        QString shownText;
+        BoxCatcher boxes([&](QMessageBox* box) {
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (!label)
+                return QString();
+            shownText = box->text();
+            // Rows of the label's picture with ink on them; a run of blank
+            // rows at least a line high is an empty line between paragraphs.
+            const QImage picture = label->grab().toImage();
+            const int lineSpacing = label->fontMetrics().lineSpacing();
+            emptyLines = 0;
+            int lastInk = -1;
+            for (int y = 0; y < picture.height(); ++y) {
+                bool ink = false;
+                for (int x = 0; x < picture.width() && !ink; ++x)
+                    ink = qGray(picture.pixel(x, y)) < 128;
+                if (!ink)
+                    continue;
+                if (lastInk >= 0 && y - lastInk - 1 >= lineSpacing)
+                    ++emptyLines;
+                lastInk = y;
+            }
+            return QString();
+        });
+        QTest::mouseClick(form.Check2, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(shownText, Form1::HelpText());
+        QCOMPARE(emptyLines, 2);
     }
 
     void testConnectionTellsTheOutcome()
@@ -313,6 +386,146 @@ private slots:
         QCOMPARE(boxes.count(), 0);
         // The load wrote back what it read, unchanged.
         QCOMPARE(storedValue(QStringLiteral("OracleUser")), QStringLiteral("u"));
+    }
+
+    // A stored login that connects although the chooser then cannot read
+    // its list: a role that may hold one session only (the chooser's load
+    // needs a second), and a role that may not read the catalogue.
+    void startUpWhenTheListCannotBeReadStaysOnThePage_data()
+    {
+        QTest::addColumn<bool>("oneSession");
+        QTest::addColumn<long>("number");
+        QTest::addColumn<QString>("words");
+        // A refused connection has no number of its own; SQLSTATE 42501 is one.
+        QTest::newRow("connection limit 1") << true << DbError::kGeneric << QStringLiteral("too many connections");
+        QTest::newRow("no access to pg_class") << false << 42501L << QStringLiteral("permission denied");
+    }
+
+    void startUpWhenTheListCannotBeReadStaysOnThePage()
+    {
+        DERVANTA_REQUIRE_PG();
+        using TestSupport::PgRole;
+        QFETCH(bool, oneSession);
+        QFETCH(long, number);
+        QFETCH(QString, words);
+        TestSupport::ScratchPgRole role;
+        role.exec("create table mine (a int)");
+        const auto login = TestSupport::pgLogin();
+        const std::string others = login->user.toStdString() + ", " + login->otherUser.toStdString();
+        const auto catalogueForAll = [&] {
+            TestSupport::pgExec("grant select on pg_catalog.pg_class to public;"
+                                " revoke select on pg_catalog.pg_class from " + others,
+                                PgRole::Superuser);
+        };
+        auto restore = qScopeGuard(catalogueForAll);
+        if (oneSession)
+            TestSupport::pgExec("alter role " + role.name() + " connection limit 1", PgRole::Superuser);
+        else
+            TestSupport::pgExec("revoke select on pg_catalog.pg_class from public;"
+                                " grant select on pg_catalog.pg_class to " + others,
+                                PgRole::Superuser);
+        const QString sid = TestSupport::pgDataSource();
+        const QString user = QString::fromStdString(role.name());
+        const QString password = QString::fromStdString(role.password());
+        storeLogin(sid, user, password);
+
+        bool pageShownUnderTheBox = false;
+        BoxCatcher boxes([&](QMessageBox*) {
+            pageShownUnderTheBox = GetForm1().isVisible();
+            return QString();
+        });
+        StartProgram();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Dervanta"));
+        QCOMPARE(boxes.seen[0].buttons, QStringList{QStringLiteral("OK")});
+        QVERIFY2(boxes.seen[0].text.contains(words), qPrintable(boxes.seen[0].text));
+        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("'%1'").arg(number)), qPrintable(boxes.seen[0].text));
+        QVERIFY(programEnds().isEmpty());
+        QVERIFY(pageShownUnderTheBox);
+        Form1& form = GetForm1();
+        QVERIFY(form.isVisible());
+        QVERIFY(!Form2Loaded() || !GetForm2().isVisible());
+        QCOMPARE(form.Text1->text(), sid);
+        QCOMPARE(form.Text2->text(), user);
+        QCOMPARE(form.Text3->text(), password);
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), password);
+
+        // Next > on this page still ends the program on the same failure.
+        QTRY_COMPARE(role.backends(), 0);
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 2);
+        QVERIFY2(boxes.seen[1].text.contains(words), qPrintable(boxes.seen[1].text));
+        QCOMPARE(programEnds(), QList<int>{1});
+
+        // Once the cause is gone, Next > reaches a usable chooser.
+        programEnds().clear();
+        if (oneSession)
+            TestSupport::pgExec("alter role " + role.name() + " connection limit -1", PgRole::Superuser);
+        else
+            catalogueForAll();
+        QTRY_COMPARE(role.backends(), 0);
+        form.show();
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 2);
+        QVERIFY(programEnds().isEmpty());
+        QVERIFY(GetForm2().isVisible());
+        QVERIFY(GetForm2().isEnabled());
+        QCOMPARE(GetForm2().MousePointer(), 0);
+        QCOMPARE(GetForm2().List1->ListCount(), 1);
+        QCOMPARE(GetForm2().List1->List(0), QStringLiteral("mine"));
+    }
+
+    void longStoredValuesLoadWhole()
+    {
+        // Far beyond a text box's usual limit of 32,767 characters.
+        const QString sid = QStringLiteral("sqlite:/nonexistent/") + QString(100000, u's');
+        const QString password = QString(99999, u'p') + u'!';
+        storeLogin(sid, QStringLiteral("u"), password);
+        StartProgram();
+        Form1& form = GetForm1();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.Text1->text().size(), sid.size());
+        QCOMPARE(form.Text1->text(), sid);
+        QCOMPARE(form.Text3->text(), password);
+        QCOMPARE(storedValue(QStringLiteral("OracleSID")), sid);
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), password);
+        // Typing at the end still works.
+        form.Text2->setFocus();
+        form.Text2->setText(QString(40000, u'n'));
+        form.Text2->end(false);
+        QTest::keyClick(form.Text2, Qt::Key_X);
+        QCOMPARE(storedValue(QStringLiteral("OracleUser")), QString(40000, u'n') + u'x');
+    }
+
+    void handEditedCommaValuesLoadAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a,b") << QByteArray("a,b") << QStringLiteral("a,b");
+        QTest::newRow("a, b") << QByteArray("a, b") << QStringLiteral("a, b");
+        QTest::newRow("a ,b") << QByteArray("a ,b") << QStringLiteral("a ,b");
+        QTest::newRow("quoted") << QByteArray("\"host, x\",y") << QStringLiteral("host, x,y");
+    }
+
+    void handEditedCommaValuesLoadAsWritten()
+    {
+        QFETCH(QByteArray, written);
+        QFETCH(QString, expected);
+        QFile file(SettingsFilePath(QStringLiteral("Marrowick")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Dervanta]\nOracleSID=" + written + "\nOracleUser=u" + written + "\nOraclePassword=p" + written
+                   + "\n");
+        file.close();
+        StartProgram();
+        Form1& form = GetForm1();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.Text1->text(), expected);
+        QCOMPARE(form.Text2->text(), u'u' + expected);
+        QCOMPARE(form.Text3->text(), u'p' + expected);
+        // What the load wrote back reads the same.
+        QCOMPARE(storedValue(QStringLiteral("OracleSID")), expected);
+        QCOMPARE(storedValue(QStringLiteral("OracleUser")), u'u' + expected);
+        QCOMPARE(storedValue(QStringLiteral("OraclePassword")), u'p' + expected);
     }
 
     void quitAndClosingEndTheProgram()

@@ -235,6 +235,35 @@ private slots:
         QFile::rename(moved, db.path());
     }
 
+    void theSelectionCannotBeCleared()
+    {
+        TestSupport::ScratchSqlite db("create table a(x); create table b(x); create table c(x)");
+        nextFromForm1(db.dataSource());
+        TableList& list = *GetForm2().List1;
+        const QRect second = list.visualRect(list.model()->index(1, 0));
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+        QCOMPARE(list.ListIndex(), 1);
+
+        const QRect last = list.visualRect(list.model()->index(2, 0));
+        const QPoint below(last.center().x(), last.bottom() + 10);
+        QVERIFY(below.y() < list.viewport()->height());
+        QVERIFY(!list.indexAt(below).isValid());
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, below);
+        QCOMPARE(list.ListIndex(), 1);
+
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, second.center());
+        QCOMPARE(list.ListIndex(), 1);
+        // Ctrl+click on another entry moves the selection as a plain click does.
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, last.center());
+        QCOMPARE(list.ListIndex(), 2);
+        QCOMPARE(list.selectionModel()->selectedIndexes().size(), 1);
+
+        BoxCatcher boxes;
+        QTest::mouseClick(GetForm2().Check3, Qt::LeftButton);
+        QCOMPARE(boxes.count(), 0);
+        QVERIFY(Form3Loaded());
+    }
+
     void quitClosingAndDoubleClick()
     {
         TestSupport::ScratchSqlite db("create table a(x); create table b(x)");

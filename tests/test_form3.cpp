@@ -38,6 +38,18 @@ const char* const kPeople = R"(
     create table empty_one (alpha text, beta integer);
 )";
 
+// Chooses `table` and presses Next > where opening it is expected to fail.
+void openFailing(const QString& table)
+{
+    TableList& list = *GetForm2().List1;
+    for (int i = 0; i < list.ListCount(); ++i)
+        if (list.List(i) == table)
+            QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier,
+                              list.visualRect(list.model()->index(i, 0)).center());
+    QCOMPARE(list.List(list.ListIndex()), table);
+    QTest::mouseClick(GetForm2().Check3, Qt::LeftButton);
+}
+
 Form3& startAndOpen(const ScratchSqlite& db, const QString& table) { return PageSupport::startAndOpen(db.dataSource(), table); }
 
 std::optional<std::string> value(const ScratchSqlite& db, const std::string& sql)
@@ -409,17 +421,93 @@ private slots:
         QCOMPARE(value(db, "select count(*) from people where id = 2"), std::string("0"));
     }
 
-    void aTableThatCannotBeOpenedEndsTheProgram()
+    void aTableDroppedSinceListedIsReportedAndTheListReadAgain()
     {
         ScratchSqlite db(kPeople);
         storeLogin(db.dataSource());
         StartProgram();
+        Form2& chooser = GetForm2();
+        TableList& list = *chooser.List1;
+        QVERIFY(list.ListCount() == 3);
         db.exec("drop table people");
-        BoxCatcher boxes;
-        chooseAndOpen(QStringLiteral("people"));
+
+        // The list is emptied once the re-read's query has returned, inside its fill.
+        int pointerDuringFill = -1;
+        bool enabledDuringFill = true;
+        const QMetaObject::Connection watch
+            = connect(list.model(), &QAbstractItemModel::modelReset, this, [&] {
+                  pointerDuringFill = chooser.MousePointer();
+                  enabledDuringFill = chooser.isEnabled();
+              });
+        auto unwatch = qScopeGuard([&] { disconnect(watch); });
+        QSignalSpy loads(&chooser, &Form2::listLoaded);
+        bool editorShownDuringReport = true;
+        BoxCatcher boxes([&](QMessageBox*) {
+            editorShownDuringReport = Form3Loaded() && GetForm3().isVisible();
+            return QString();
+        });
+        openFailing(QStringLiteral("people"));
+
         QCOMPARE(boxes.count(), 1);
-        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("no such table")), qPrintable(boxes.seen[0].text));
-        QCOMPARE(programEnds(), QList<int>{1});
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Dervanta"));
+        QCOMPARE(boxes.seen[0].buttons, QStringList{QStringLiteral("OK")});
+        // SQLite's code and its words.
+        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("'1'")), qPrintable(boxes.seen[0].text));
+        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("no such table: people")), qPrintable(boxes.seen[0].text));
+        QVERIFY(programEnds().isEmpty());
+        QVERIFY(!editorShownDuringReport);
+        QVERIFY(!GetForm3().isVisible());
+        QVERIFY(chooser.isVisible());
+        QVERIFY(chooser.isEnabled());
+        QCOMPARE(chooser.MousePointer(), 0);
+        QVERIFY(!QGuiApplication::overrideCursor());
+
+        QCOMPARE(loads.count(), 1);
+        QCOMPARE(pointerDuringFill, 11);
+        QVERIFY(!enabledDuringFill);
+        QCOMPARE(list.ListCount(), 2);
+        for (int i = 0; i < list.ListCount(); ++i)
+            QVERIFY(list.List(i) != QStringLiteral("people"));
+        QCOMPARE(list.ListIndex(), 0);
+
+        chooseAndOpen(QStringLiteral("empty_one"));
+        QVERIFY(GetForm3().isVisible());
+        QVERIFY(!chooser.isVisible());
+        QCOMPARE(GetForm3().Label2->text(), QStringLiteral(" Now Editing: empty_one"));
+        QCOMPARE(GetForm3().DataGrid1->model()->columnCount(), 2);
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    void aLockedDatabaseIsReportedAndTheChooserStays()
+    {
+        ScratchSqlite db(kPeople);
+        Form3& form3 = startAndOpen(db, QStringLiteral("people"));
+        QTest::mouseClick(form3.Check1, Qt::LeftButton);
+        QVERIFY(GetForm2().isVisible());
+        QSignalSpy loads(&GetForm2(), &Form2::listLoaded);
+        BoxCatcher boxes;
+        {
+            // Another writer holds the file; the engine gives up after its busy timeout.
+            const TestSupport::SqliteExclusiveLock lock(db.path());
+            openFailing(QStringLiteral("empty_one"));
+        }
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("'5'")), qPrintable(boxes.seen[0].text));
+        QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("database is locked")), qPrintable(boxes.seen[0].text));
+        QVERIFY(programEnds().isEmpty());
+        QVERIFY(GetForm2().isVisible());
+        QVERIFY(GetForm2().isEnabled());
+        QCOMPARE(GetForm2().MousePointer(), 0);
+        QVERIFY(!form3.isVisible());
+        // Not a missing table: the list is not read again.
+        QCOMPARE(loads.count(), 0);
+        QCOMPARE(GetForm2().List1->ListCount(), 3);
+
+        chooseAndOpen(QStringLiteral("empty_one"));
+        QVERIFY(form3.isVisible());
+        QCOMPARE(form3.Label2->text(), QStringLiteral(" Now Editing: empty_one"));
+        QVERIFY(programEnds().isEmpty());
     }
 };
 

@@ -451,6 +451,7 @@ void TestOdbcValues::failuresCarryTheDriversWords()
     } catch (const DbError& e) {
         QVERIFY2(QString::fromStdString(e.description()).contains(QLatin1String("no_such_table_here")), e.what());
         QVERIFY2(QString::fromStdString(e.description()).contains(QLatin1String("42P01")), e.what());
+        QCOMPARE(e.sqlState(), std::string("42P01"));
     }
 
     try {

@@ -67,6 +67,45 @@ private slots:
         QCOMPARE(SettingsGet(QStringLiteral("NoSuchMaker"), kSection, kKey), QString());
     }
 
+    // A value written by hand with bare commas is one that QSettings reads as
+    // a list; it must come back as the file has it.
+    void handEditedCommaValuesReadAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("bare") << QByteArray("a,b") << QStringLiteral("a,b");
+        QTest::newRow("blank after") << QByteArray("host, x") << QStringLiteral("host, x");
+        QTest::newRow("blank before") << QByteArray("a ,b") << QStringLiteral("a ,b");
+        QTest::newRow("blanks around the value") << QByteArray(" \t a,,b  ") << QStringLiteral("a,,b");
+        QTest::newRow("quoted part") << QByteArray("\"x, y\" ,z") << QStringLiteral("x, y,z");
+        QTest::newRow("semicolon in quotes") << QByteArray("u,\"v;w\" ; comment") << QStringLiteral("u,v;w");
+        QTest::newRow("escapes") << QByteArray("C:\\\\ora,\\x41\\102\\tz") << QStringLiteral("C:\\ora,AB\tz");
+        QTest::newRow("utf-8") << QByteArray("p\xc3\xa4ss,w\xc3\xb6rd") << QStringLiteral("p\u00e4ss,w\u00f6rd");
+        QTest::newRow("continued line") << QByteArray("a,\\\r\n  b") << QStringLiteral("a,  b");
+        QTest::newRow("escaped at sign") << QByteArray("@@x,y") << QStringLiteral("@x,y");
+    }
+
+    void handEditedCommaValuesReadAsWritten()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, expected);
+        // A file of its own for each case: QSettings would take a file of the
+        // same size rewritten within the same moment as unchanged.
+        const QString app = QStringLiteral("HandEdited-") + QString::fromLatin1(QTest::currentDataTag());
+        QDir().mkpath(home_.path());
+        QFile file(SettingsFilePath(app));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        // The same key elsewhere, or a longer key, is not the value.
+        file.write("[Other]\nOraclePassword=1,2\n[Dervanta]\nOraclePasswordX=3,4\nOraclePassword = " + line
+                   + "\nOracleSID=s, t\n");
+        file.close();
+        QCOMPARE(SettingsGet(app, kSection, kKey), expected);
+        QCOMPARE(SettingsGet(app, kSection, QStringLiteral("OracleSID")), QStringLiteral("s, t"));
+        // Written back, it reads the same.
+        SettingsSave(app, kSection, kKey, SettingsGet(app, kSection, kKey));
+        QCOMPARE(SettingsGet(app, kSection, kKey), expected);
+    }
+
     void fileIsOwnerOnlyOnCreateAndAfterRewrites()
     {
         QTemporaryDir dir;

@@ -267,6 +267,15 @@ Rows ScratchSqlite::query(const std::string& sql) const
     return rows;
 }
 
+SqliteExclusiveLock::SqliteExclusiveLock(const QString& path)
+{
+    SqlitePtr db = sqliteOpen(path, SQLITE_OPEN_READWRITE);
+    sqliteExec(db.get(), "begin exclusive");
+    db_ = std::shared_ptr<void>(db.release(), [](void* raw) { sqlite3_close_v2(static_cast<sqlite3*>(raw)); });
+}
+
+SqliteExclusiveLock::~SqliteExclusiveLock() = default;
+
 std::string uniqueName(const std::string& prefix)
 {
     static std::atomic<int> counter{0};

@@ -124,6 +124,20 @@ private:
     int port_ = 0;
 };
 
+// Holds an exclusive lock on a SQLite file while it lives (BEGIN EXCLUSIVE on
+// a connection of its own): no other connection can read or write the file
+// until it is released. Throws SetupError.
+class SqliteExclusiveLock {
+public:
+    explicit SqliteExclusiveLock(const QString& path);
+    ~SqliteExclusiveLock();
+    SqliteExclusiveLock(const SqliteExclusiveLock&) = delete;
+    SqliteExclusiveLock& operator=(const SqliteExclusiveLock&) = delete;
+
+private:
+    std::shared_ptr<void> db_;
+};
+
 // ---- names and logins -------------------------------------------------------
 
 // A name no other test (or helper sharing the server) uses: prefix, the
