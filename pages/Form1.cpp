@@ -174,11 +174,11 @@ Form1::Form1()
     setTabOrder(Check4, Check3);
     setTabOrder(Check3, Check1);
 
-    AddPointerRule(this, 0);
+    AddPointerRule(this, PointerDefault);
     for (QWidget* w : {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Text2), static_cast<QWidget*>(Text3)})
-        AddPointerRule(w, 0);
+        AddPointerRule(w, PointerDefault);
     for (QWidget* w : {Check1, Check2, Check3, Check5})
-        AddPointerRule(w, 99);
+        AddPointerRule(w, PointerHand);
 
     Check1->OnClick([this] { Check1_Click(); });
     Check2->OnClick([this] { RunUnguarded([this] { Check2_Click(); }); });
@@ -263,7 +263,7 @@ void Form1::Check5_Click()
     QString text;
     QString reason;
     try {
-        SetMousePointer(11);
+        SetMousePointer(PointerBusy);
         connection = OpenLoginConnection();
         text = QStringLiteral("Connection successful.");
     } catch (const DbError& e) {
@@ -278,5 +278,5 @@ void Form1::Check5_Click()
         reason = QStringLiteral("unknown failure");
     }
     ShowMessage(this, text, reason);
-    SetMousePointer(0);
+    SetMousePointer(PointerDefault);
 }

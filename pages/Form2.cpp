@@ -66,11 +66,11 @@ Form2::Form2()
     setTabOrder(Check2, Check3);
     List1->setFocus();
 
-    AddPointerRule(this, 0);
-    AddPointerRule(Label1, 0);
-    AddPointerRule(List1, 0);
+    AddPointerRule(this, PointerDefault);
+    AddPointerRule(Label1, PointerDefault);
+    AddPointerRule(List1, PointerDefault);
     for (QWidget* w : {Check1, Check2, Check3})
-        AddPointerRule(w, 99);
+        AddPointerRule(w, PointerHand);
 
     Check1->OnClick([this] { Check1_Click(); });
     Check2->OnClick([this] { RunUnguarded([this] { Check2_Click(); }); });
@@ -99,13 +99,13 @@ void Form2::ReadList()
 {
     if (fillRunning)
         return;
-    SetMousePointer(11);
+    SetMousePointer(PointerBusy);
     setEnabled(false);
     {
         // A failed fill leaves the page usable.
         auto usable = qScopeGuard([this] {
             setEnabled(true);
-            SetMousePointer(0);
+            SetMousePointer(PointerDefault);
         });
         FillGuard guard;
         FillTableList(*List1);
@@ -114,7 +114,7 @@ void Form2::ReadList()
     List1->SetListIndex(0);
     setEnabled(true);
     List1->setFocus();
-    SetMousePointer(0);
+    SetMousePointer(PointerDefault);
     emit listLoaded();
 }
 

@@ -51,12 +51,12 @@ Form3::Form3()
     setTabOrder(Check3, Check1);
     setTabOrder(Check1, Check2);
 
-    AddPointerRule(this, 0);
-    AddPointerRule(Label1, 0);
-    AddPointerRule(Label2, 0);
-    AddPointerRule(DataGrid1, 0);
+    AddPointerRule(this, PointerDefault);
+    AddPointerRule(Label1, PointerDefault);
+    AddPointerRule(Label2, PointerDefault);
+    AddPointerRule(DataGrid1, PointerDefault);
     for (QWidget* w : {Check1, Check2, Check3})
-        AddPointerRule(w, 99);
+        AddPointerRule(w, PointerHand);
 
     Check1->OnClick([this] { RunUnguarded([this] { Check1_Click(); }); });
     Check3->OnClick([this] { Check3_Click(); });

@@ -1,6 +1,7 @@
 #include "shell/CheckButton.h"
 
-#include "shell/Main.h"
+#include "shell/Look.h"
+#include "shell/Twips.h"
 
 #include <QPalette>
 #include <QStyleOptionButton>

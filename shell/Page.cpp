@@ -1,6 +1,8 @@
 #include "shell/Page.h"
 
-#include "shell/Main.h"
+#include "shell/Centring.h"
+#include "shell/Look.h"
+#include "shell/Twips.h"
 #include "shell/ProgramEnd.h"
 
 #include <QCloseEvent>
@@ -37,7 +39,7 @@ void Page::SetMousePointer(int value)
 void Page::SetMouseIcon(std::optional<QCursor> icon)
 {
     mouseIcon_ = std::move(icon);
-    if (mousePointer_ == 99)
+    if (mousePointer_ == PointerHand)
         ApplyPointer();
 }
 
@@ -45,13 +47,13 @@ void Page::ApplyPointer()
 {
     UpdateBusyOverride();
     switch (mousePointer_) {
-    case 0:
+    case PointerDefault:
         Uncover();
         break;
-    case 11:
+    case PointerBusy:
         CoverWith(QCursor(Qt::WaitCursor));
         break;
-    case 99:
+    case PointerHand:
         CoverWith(mouseIcon_.value_or(QCursor(Qt::ArrowCursor)));
         break;
     default:
@@ -103,7 +105,7 @@ void Page::Uncover()
 // visible page needs it: the one being created is not yet on the screen.
 void Page::UpdateBusyOverride()
 {
-    const bool wanted = mousePointer_ == 11 && !isEnabled() && isVisible();
+    const bool wanted = mousePointer_ == PointerBusy && !isEnabled() && isVisible();
     if (wanted == busyOverride_)
         return;
     busyOverride_ = wanted;
@@ -171,7 +173,7 @@ bool Page::eventFilter(QObject* watched, QEvent* event)
             // A move over a child reaches its parents too; there only the
             // child's own rule counts (or none, for a label without one).
             const bool overChild = w->childAt(at.toPoint()) != nullptr;
-            if (w->isEnabled() && !overChild && mousePointer_ != 11)
+            if (w->isEnabled() && !overChild && mousePointer_ != PointerBusy)
                 SetMousePointer(rule.toInt());
         }
     }

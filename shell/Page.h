@@ -12,16 +12,20 @@
 #include <optional>
 #include <vector>
 
+// The page pointer states: MousePointer takes these values only.
+enum PagePointer : int {
+    PointerDefault = 0, // every control shows its usual pointer
+    PointerBusy = 11,   // the hourglass over the whole page, controls included
+    PointerHand = 99,   // the page's MouseIcon over the whole page (the arrow while it is empty)
+};
+
 class Page : public QWidget {
     Q_OBJECT
 public:
     explicit Page(QWidget* parent = nullptr);
     ~Page() override;
 
-    // 0 = default (every control shows its usual pointer), 11 = busy (the
-    // hourglass over the whole page, controls included), 99 = the page's
-    // MouseIcon over the whole page (the default arrow while MouseIcon is
-    // empty).
+    // One of PagePointer's values.
     int MousePointer() const { return mousePointer_; }
     void SetMousePointer(int value);
 
@@ -29,7 +33,7 @@ public:
     void SetMouseIcon(std::optional<QCursor> icon);
 
     // The pointer rule: moving over `w` sets the page pointer to `value`
-    // (0 or 99) unless the page is busy (11). Call with the page itself too.
+    // (PointerDefault or PointerHand) unless the page is busy. Call with the page itself too.
     // The parts of a control (a list's viewport, a grid's headers) count as
     // the control. Moving over a widget without a rule changes nothing, and
     // a disabled control has no rule in effect.
@@ -79,7 +83,7 @@ private:
     void Uncover();
     void UpdateBusyOverride();
 
-    int mousePointer_ = 0;
+    int mousePointer_ = PointerDefault;
     std::optional<QCursor> mouseIcon_;
     std::vector<CoveredWidget> covered_;
     bool fixedBorder_ = false;
