@@ -90,6 +90,8 @@ public:
     // Rows read and written, plus the new row while one is being typed.
     std::int64_t rowCount() const { return snapshot_.rowCount() + (pendingIsNew() ? 1 : 0); }
     const Snapshot& snapshot() const { return snapshot_; }
+    // The primary key's columns in key order; empty without a usable key.
+    std::vector<int> keyColumns() const { return statements_ ? statements_->keyColumns() : std::vector<int>{}; }
 
     // A cell as the grid shows it: the typed value where the cell was edited,
     // otherwise the value read. `data` is valid until the rowset changes.

@@ -1,8 +1,8 @@
 #include "oracle/TableModel.h"
 
-
 #include <algorithm>
 #include <climits>
+#include <numeric>
 
 namespace {
 
@@ -16,6 +16,8 @@ bool showsSize(const ColumnInfo& c, ValueKind kind)
     return kind == ValueKind::Blob || c.type == ColumnType::Binary || c.type == ColumnType::LargeText;
 }
 
+int clampToInt(std::int64_t n) { return static_cast<int>(std::min<std::int64_t>(n, INT_MAX)); }
+
 } // namespace
 
 TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
@@ -25,6 +27,10 @@ TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
         connect(reader, &TableReader::arrived, this, &TableModel::takeArrivedRows);
 }
 
+TableModel::~TableModel() = default;
+
+// ---- reading -------------------------------------------------------------------
+
 void TableModel::takeArrivedRows()
 {
     if (!rowset_->reading())
@@ -32,8 +38,8 @@ void TableModel::takeArrivedRows()
     const int before = rowCount();
     const std::int64_t added = rowset_->pump();
     const bool ended = !rowset_->reading();
-    // The new-row placeholder appears with the last of the rows.
-    const int after = before + static_cast<int>(added) + (ended ? 1 : 0);
+    // A view in force shows only its rows; new ones wait for the next one.
+    const int after = mapped_ ? before + (ended ? 1 : 0) : before + static_cast<int>(added) + (ended ? 1 : 0);
     if (after > before) {
         beginInsertRows({}, before, after - 1);
         endInsertRows();
@@ -52,13 +58,46 @@ void TableModel::StopReading()
     takeArrivedRows();
 }
 
-TableModel::~TableModel() = default;
+// ---- rows of the view ------------------------------------------------------------
+
+std::int64_t TableModel::mappedRows() const
+{
+    return mapped_ ? static_cast<std::int64_t>(view_.size()) : rowset_->snapshot().rowCount();
+}
+
+qint64 TableModel::ShownRows() const { return mappedRows() + (rowset_->pendingIsNew() ? 1 : 0); }
+
+qint64 TableModel::TotalRows() const { return rowset_->rowCount(); }
+
+std::int64_t TableModel::RowsetRow(int row) const
+{
+    const std::int64_t mapped = mappedRows();
+    if (row < 0)
+        return -1;
+    if (row < mapped)
+        return mapped_ ? view_[static_cast<std::size_t>(row)] : row;
+    // After the rows read: the new row being typed, then the placeholder.
+    return rowset_->snapshot().rowCount() + (row - mapped);
+}
+
+int TableModel::ViewRow(std::int64_t rowsetRow) const
+{
+    const std::int64_t read = rowset_->snapshot().rowCount();
+    if (rowsetRow < 0)
+        return -1;
+    if (rowsetRow >= read)
+        return clampToInt(mappedRows() + (rowsetRow - read));
+    if (!mapped_)
+        return clampToInt(rowsetRow);
+    const auto it = std::find(view_.begin(), view_.end(), static_cast<std::int32_t>(rowsetRow));
+    return it == view_.end() ? -1 : static_cast<int>(it - view_.begin());
+}
 
 int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return static_cast<int>(std::min<std::int64_t>(rowset_->rowCount() + (rowset_->reading() ? 0 : 1), INT_MAX));
+    return clampToInt(ShownRows() + (rowset_->reading() ? 0 : 1));
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -68,15 +107,38 @@ int TableModel::columnCount(const QModelIndex& parent) const
 
 bool TableModel::IsNewRowPlaceholder(int row) const
 {
-    return !rowset_->reading() && row == rowset_->placeholderRow();
+    return !rowset_->reading() && row == ShownRows();
 }
+
+void TableModel::ApplyView(SortOrder sort, Filters filters)
+{
+    std::vector<std::int32_t> rows;
+    const bool mapped = sort.column >= 0 || !filters.empty();
+    if (mapped) {
+        rows.resize(static_cast<std::size_t>(rowset_->snapshot().rowCount()));
+        std::iota(rows.begin(), rows.end(), 0);
+        if (sort.column >= 0)
+            SortRows(rowset_->snapshot(), sort.column, sort.descending, rows);
+        if (!filters.empty())
+            rows = FilterRows(rowset_->snapshot(), filters, rows);
+    }
+    beginResetModel();
+    mapped_ = mapped;
+    view_ = std::move(rows);
+    view_.shrink_to_fit();
+    sort_ = sort;
+    filters_ = std::move(filters);
+    endResetModel();
+}
+
+// ---- cells -----------------------------------------------------------------------
 
 QVariant TableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= rowset_->columnCount())
         return {};
-    const int row = index.row();
-    const bool placeholder = IsNewRowPlaceholder(row);
+    const bool placeholder = IsNewRowPlaceholder(index.row());
+    const std::int64_t row = RowsetRow(index.row());
     const ColumnInfo& column = rowset_->columns()[static_cast<std::size_t>(index.column())];
 
     switch (role) {
@@ -136,11 +198,11 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
     case Qt::DisplayRole:
         return IsNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(section + 1);
     case PendingRole:
-        return rowset_->isPending(section);
+        return IsRowPending(section);
     case PlaceholderRole:
         return IsNewRowPlaceholder(section);
     case Qt::ToolTipRole:
-        if (rowset_->isPending(section))
+        if (IsRowPending(section))
             return QStringLiteral("Not saved yet");
         if (IsNewRowPlaceholder(section))
             return QStringLiteral("Type here to add a row");
@@ -155,10 +217,12 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-    if (rowset_->isEditable(index.row(), index.column()))
+    if (rowset_->isEditable(RowsetRow(index.row()), index.column()))
         f |= Qt::ItemIsEditable;
     return f;
 }
+
+// ---- typing ----------------------------------------------------------------------
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
@@ -182,6 +246,7 @@ std::optional<QString> TableModel::SetNull(const QModelIndex& index)
 std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull, const QString& text)
 {
     const int row = index.row();
+    const std::int64_t at = RowsetRow(row);
     const int before = PendingRow();
     const QByteArray utf8 = text.toUtf8();
     const std::optional<std::string_view> value =
@@ -190,11 +255,11 @@ std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull,
     if (IsNewRowPlaceholder(row)) {
         if (!setNull && text.isEmpty())
             return std::nullopt; // an empty new row stays the placeholder
-        if (auto why = rowset_->refusal(row, index.column()))
+        if (auto why = rowset_->refusal(at, index.column()))
             return QString::fromStdString(*why);
         // The placeholder becomes the new row; a fresh placeholder goes below.
         beginInsertRows({}, row + 1, row + 1);
-        rowset_->setValue(row, index.column(), value);
+        rowset_->setValue(at, index.column(), value);
         endInsertRows();
         emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
         emit headerDataChanged(Qt::Vertical, row, row + 1);
@@ -202,7 +267,7 @@ std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull,
         return std::nullopt;
     }
 
-    const EditableRowset::EditResult result = rowset_->setValue(row, index.column(), value);
+    const EditableRowset::EditResult result = rowset_->setValue(at, index.column(), value);
     switch (result.outcome) {
     case EditableRowset::EditOutcome::Refused:
         return QString::fromStdString(result.reason);
@@ -227,16 +292,27 @@ void TableModel::pendingChanged(int before)
         emit PendingRowChanged(now);
 }
 
-bool TableModel::IsRowPending(int row) const { return rowset_->isPending(row); }
+bool TableModel::IsRowPending(int row) const { return rowset_->isPending(RowsetRow(row)); }
 
-int TableModel::PendingRow() const { return static_cast<int>(rowset_->pendingRow()); }
+int TableModel::PendingRow() const
+{
+    const std::int64_t pending = rowset_->pendingRow();
+    return pending < 0 ? -1 : ViewRow(pending);
+}
+
+// ---- writing -----------------------------------------------------------------------
 
 std::optional<RowRefusal> TableModel::SubmitRow(int row)
 {
-    if (!rowset_->isPending(row))
+    const std::int64_t at = RowsetRow(row);
+    if (!rowset_->isPending(at))
         return std::nullopt;
-    if (std::optional<RowRefusal> refusal = rowset_->writeRow(row))
+    const bool wasNew = rowset_->pendingIsNew();
+    if (std::optional<RowRefusal> refusal = rowset_->writeRow(at))
         return refusal;
+    // A row added under a view stays at the bottom, where it was typed.
+    if (wasNew && mapped_)
+        view_.push_back(static_cast<std::int32_t>(rowset_->snapshot().rowCount() - 1));
     // What the database stored may differ from what was typed anywhere in the row.
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
@@ -252,15 +328,16 @@ std::optional<RowRefusal> TableModel::SubmitPending()
 
 void TableModel::RevertRow(int row)
 {
-    if (!rowset_->isPending(row))
+    const std::int64_t at = RowsetRow(row);
+    if (!rowset_->isPending(at))
         return;
     if (rowset_->pendingIsNew()) {
         // The new row turns back into the placeholder; the one below goes.
         beginRemoveRows({}, row + 1, row + 1);
-        rowset_->revertRow(row);
+        rowset_->revertRow(at);
         endRemoveRows();
     } else {
-        rowset_->revertRow(row);
+        rowset_->revertRow(at);
     }
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
@@ -274,22 +351,89 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
     const int before = PendingRow();
     QStringList failures;
     for (int row : rows) {
-        if (row < 0 || IsNewRowPlaceholder(row))
+        if (row < 0 || row >= rowCount() || IsNewRowPlaceholder(row))
             continue;
         if (rowset_->pendingIsNew() && row == PendingRow()) {
             RevertRow(row);
             continue;
         }
-        if (const std::optional<RowRefusal> refusal = rowset_->deleteFromDatabase(row)) {
+        const std::int64_t at = RowsetRow(row);
+        if (const std::optional<RowRefusal> refusal = rowset_->deleteFromDatabase(at)) {
             failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
             continue;
         }
         beginRemoveRows({}, row, row);
-        rowset_->forgetRow(row);
+        rowset_->forgetRow(at);
+        if (mapped_) {
+            // The rowset's rows after it move up one.
+            view_.erase(view_.begin() + row);
+            for (std::int32_t& r : view_)
+                if (r > at)
+                    --r;
+        }
         endRemoveRows();
     }
     pendingChanged(before);
     if (failures.isEmpty())
         return std::nullopt;
     return failures.join(QLatin1Char('\n'));
+}
+
+// ---- finding -----------------------------------------------------------------------
+
+bool TableModel::matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options,
+                             const QByteArray& needle) const
+{
+    const ColumnInfo& info = rowset_->columns()[static_cast<std::size_t>(column)];
+    const EditableRowset::CellView cell = rowset_->cell(rowsetRow, column);
+    if (cell.kind == ValueKind::Null || showsSize(info, cell.kind))
+        return false;
+    const std::string_view text = cell.data;
+    const std::string_view wanted(needle.constData(), static_cast<std::size_t>(needle.size()));
+    if (options.matchCase)
+        return options.wholeCell ? text == wanted : text.find(wanted) != std::string_view::npos;
+    if (options.wholeCell) {
+        const bool ascii = std::all_of(wanted.begin(), wanted.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (ascii)
+            return text.size() == wanted.size() && ContainsIgnoringCase(text, wanted);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).compare(options.text, Qt::CaseInsensitive)
+               == 0;
+    }
+    return ContainsIgnoringCase(text, wanted);
+}
+
+bool TableModel::Matches(const QModelIndex& index, const FindOptions& options) const
+{
+    if (!index.isValid() || IsNewRowPlaceholder(index.row()) || options.text.isEmpty())
+        return false;
+    return matchesCell(RowsetRow(index.row()), index.column(), options, options.text.toUtf8());
+}
+
+std::optional<TableModel::Found> TableModel::Find(const QModelIndex& from, const FindOptions& options,
+                                                  const QList<int>& columns) const
+{
+    const int rows = clampToInt(ShownRows());
+    if (options.text.isEmpty() || columns.isEmpty() || rows == 0)
+        return std::nullopt;
+    const QByteArray needle = options.text.toUtf8();
+    const auto cells = static_cast<std::int64_t>(rows) * columns.size();
+    // Where to start: the cell after (or before) `from`, in the order shown.
+    std::int64_t at = -1;
+    if (from.isValid() && from.row() < rows) {
+        const int place = static_cast<int>(columns.indexOf(from.column()));
+        at = static_cast<std::int64_t>(from.row()) * columns.size() + std::max(place, 0);
+    }
+    const int step = options.backwards ? -1 : 1;
+    if (at < 0)
+        at = options.backwards ? 0 : -1;
+    for (std::int64_t k = 1; k <= cells; ++k) {
+        std::int64_t cell = at + step * k;
+        const bool wrapped = cell < 0 || cell >= cells;
+        cell = ((cell % cells) + cells) % cells;
+        const int row = static_cast<int>(cell / columns.size());
+        const int column = columns[static_cast<qsizetype>(cell % columns.size())];
+        if (matchesCell(RowsetRow(row), column, options, needle))
+            return Found{index(row, column), wrapped};
+    }
+    return std::nullopt;
 }

@@ -28,9 +28,14 @@
 // - SubmitRow(row) is what the grid calls when the user leaves a row: it
 //   writes the row if it is pending. On a refusal the database is unchanged,
 //   the typed values stay and the row stays pending.
+// - The view: rows may be sorted by one column and filtered by columns
+//   (ApplyView). The model's rows are then the rows shown, in the order
+//   shown; a row written, or added at the bottom, stays where it is until
+//   the view is applied again. Every edit goes to the row shown.
 // - Every refusal comes back as the return value; the model shows nothing.
 
 #include "oracle/EditableRowset.h"
+#include "oracle/RowOrder.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -82,6 +87,40 @@ public:
 
     EditableRowset& rowset() const { return *rowset_; }
 
+    // Sorting and filtering. A column of -1 is the table's order.
+    struct SortOrder {
+        int column = -1;
+        bool descending = false;
+    };
+    using Filters = std::vector<std::pair<int, ColumnFilter>>;
+    void ApplyView(SortOrder sort, Filters filters);
+    SortOrder Sort() const { return sort_; }
+    bool Filtered() const { return !filters_.empty(); }
+    // Rows shown and rows in all (neither counts the new-row placeholder).
+    qint64 ShownRows() const;
+    qint64 TotalRows() const;
+    // The rowset's row at a row of the model; the row of the model that
+    // shows a row of the rowset (-1 when it is not shown).
+    std::int64_t RowsetRow(int row) const;
+    int ViewRow(std::int64_t rowsetRow) const;
+
+    // Finding a cell by its text, from the cell after `from` in the order
+    // shown (rows, then columns in `columns`, the columns' order on the
+    // screen), wrapping around. Only the columns listed are searched.
+    struct FindOptions {
+        QString text;
+        bool matchCase = false;
+        bool wholeCell = false;
+        bool backwards = false;
+    };
+    struct Found {
+        QModelIndex index;
+        bool wrapped = false;
+    };
+    std::optional<Found> Find(const QModelIndex& from, const FindOptions& options, const QList<int>& columns) const;
+    // Whether a cell's shown value matches.
+    bool Matches(const QModelIndex& index, const FindOptions& options) const;
+
     // Stops reading the table: the rows read so far stay and become editable.
     void StopReading();
     // Whether rows are still coming.
@@ -97,8 +136,16 @@ signals:
 
 private:
     void takeArrivedRows();
+    // The rows read (without a pending new row) shown by the model.
+    std::int64_t mappedRows() const;
+    bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;
     std::optional<QString> store(const QModelIndex& index, bool setNull, const QString& text);
     void pendingChanged(int before);
 
     std::unique_ptr<EditableRowset> rowset_;
+    // With a sort or a filter: the rowset's rows shown, in their order.
+    bool mapped_ = false;
+    std::vector<std::int32_t> view_;
+    SortOrder sort_;
+    Filters filters_;
 };

@@ -1,6 +1,8 @@
 #include "pages/DataGrid.h"
 
 #include "oracle/TableModel.h"
+#include "pages/GridFilterRow.h"
+#include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 
@@ -15,6 +17,7 @@
 #include <QMetaProperty>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -133,6 +136,9 @@ DataGrid::DataGrid(QWidget* parent)
     // One line of text a row, as a grid of records shows it.
     verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 2);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // All rows one height, scrolled a row at a time.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     verticalHeader()->setHighlightSections(true);
     horizontalHeader()->setHighlightSections(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -164,15 +170,22 @@ DataGrid::DataGrid(QWidget* parent)
     auto* bars = new QVBoxLayout(bottomBars_);
     bars->setContentsMargins(0, 0, 0, 0);
     bars->setSpacing(0);
+    findBar_ = new GridFindBar(bottomBars_);
+    bars->addWidget(findBar_);
     statusLine_ = new GridStatusLine(bottomBars_);
     bars->addWidget(statusLine_);
     bottomBars_->hide();
     connect(statusLine_, &GridStatusLine::shownChanged, this, &DataGrid::layoutBars);
     connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { StopReading(); });
+    filterRow_ = new GridFilterRow(this);
+    addViewActions();
 }
 
 void DataGrid::updateGeometries()
 {
+    // The bars' own change of the margins lays out nothing more.
+    if (layingOut_)
+        return;
     QTableView::updateGeometries();
     layoutBars();
 }
@@ -187,15 +200,41 @@ void DataGrid::layoutBars()
     bool any = false;
     for (QWidget* bar : bottomBars_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         any = any || !bar->isHidden();
-    const int height = any ? bottomBars_->sizeHint().height() : 0;
+    const int bottom = any ? bottomBars_->sizeHint().height() : 0;
+    const bool filters = filterRow_ && !filterRow_->isHidden();
+    const int top = filters ? filterRow_->sizeHint().height() : 0;
+    // The base has just set the margins for the headings alone.
     const QMargins margins = viewportMargins();
-    if (margins.bottom() != height)
-        setViewportMargins(margins.left(), margins.top(), margins.right(), height);
+    // As the base measures the headings (their widget may not be laid out yet).
+    QHeaderView* heading = horizontalHeader();
+    const int headings = heading->isHidden() ? 0 : std::max(heading->minimumHeight(), heading->sizeHint().height());
+    if (margins.bottom() != bottom || margins.top() != headings + top)
+        setViewportMargins(margins.left(), headings + top, margins.right(), bottom);
+    const QRect rows = viewport()->geometry();
+    // The row headings follow the rows down past the filter row.
+    if (!verticalHeader()->isHidden())
+        verticalHeader()->setGeometry(rows.left() - verticalHeader()->width(), rows.top(), verticalHeader()->width(),
+                                      rows.height());
+    if (!heading->isHidden())
+        heading->setGeometry(rows.left(), rows.top() - top - headings, rows.width(), headings);
+    if (filters) {
+        filterRow_->setGeometry(rows.left(), rows.top() - top, rows.width(), top);
+        filterRow_->followHeader();
+        filterRow_->raise();
+    }
     bottomBars_->setVisible(any);
     if (any) {
-        const QRect rows = viewport()->geometry();
-        bottomBars_->setGeometry(frameWidth(), rows.bottom() + 1, rows.right() + 1 - frameWidth(), height);
+        bottomBars_->setGeometry(frameWidth(), rows.bottom() + 1, rows.right() + 1 - frameWidth(), bottom);
         bottomBars_->raise();
+    }
+    // The base fitted the scroll range to the rows' room before the bars
+    // took theirs: fit it again (rows are all one height, scrolled by row).
+    if ((top || bottom) && model()) {
+        const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+        const int visible = std::max(1, rows.height() / rowHeight);
+        const int count = model()->rowCount();
+        verticalScrollBar()->setPageStep(visible);
+        verticalScrollBar()->setRange(0, std::max(0, count - visible));
     }
     layingOut_ = false;
 }
@@ -222,10 +261,17 @@ void DataGrid::readEnded()
         return;
     const EditableRowset& rowset = model_->rowset();
     const qint64 rows = rowset.rowCount();
+    if (viewWaiting_ && carried_) {
+        // What was asked for while rows were coming applies to them all now.
+        viewWaiting_ = false;
+        const std::unique_ptr<Carried> carried = std::move(carried_);
+        restore(*carried);
+    }
     switch (rowset.readState()) {
     case TableReader::State::Done:
     case TableReader::State::Reading:
         statusLine_->clear();
+        showFilterCount();
         break;
     case TableReader::State::Stopped:
         statusLine_->showStopped(rows);
@@ -265,6 +311,17 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     // The view no longer uses it: the old rowset and its connection end here.
     delete previous;
     statusLine_->clear();
+    carried_.reset();
+    viewWaiting_ = false;
+    horizontalHeader()->setSortIndicatorShown(false);
+    filterRow_->clear();
+    filterRow_->hide();
+    QStringList names;
+    if (model_)
+        for (int c = 0; c < model_->columnCount(); ++c)
+            names << model_->headerData(c, Qt::Horizontal).toString();
+    filterRow_->setColumns(horizontalHeader(), names);
+    layoutBars();
     if (model_) {
         connect(model_, &TableModel::ReadProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::ReadEnded, this, &DataGrid::readEnded);
@@ -472,6 +529,14 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     menu.addAction(setNullAction_);
     menu.addAction(deleteRowsAction_);
+    menu.addSeparator();
+    sortAscendingAction_->setEnabled(index.isValid());
+    sortDescendingAction_->setEnabled(index.isValid());
+    for (QAction* a : {sortAscendingAction_, sortDescendingAction_, tableOrderAction_})
+        menu.addAction(a);
+    menu.addSeparator();
+    for (QAction* a : {findAction_, filterAction_, refreshAction_})
+        menu.addAction(a);
     menu.exec(event->globalPos());
     setNullAction_->setEnabled(true);
     deleteRowsAction_->setEnabled(true);

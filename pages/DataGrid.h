@@ -10,11 +10,17 @@
 // bottom. All member functions are called from the UI thread only.
 
 #include "oracle/EditableRowset.h"
+#include "oracle/TableModel.h"
 
+#include <QHash>
+#include <QStringList>
 #include <QTableView>
+#include <QTimer>
 
 #include <memory>
 
+class GridFilterRow;
+class GridFindBar;
 class GridStatusLine;
 class QAction;
 class TableModel;
@@ -43,6 +49,23 @@ public:
     QAction* SetNullAction() const { return setNullAction_; }
     QAction* DeleteRowsAction() const { return deleteRowsAction_; }
     GridStatusLine* StatusLine() const { return statusLine_; }
+    GridFilterRow* FilterRow() const { return filterRow_; }
+    GridFindBar* FindBar() const { return findBar_; }
+
+    // The view of the rows. Each first writes the pending row, by the same
+    // rule as leaving the page; when that write is refused and the user goes
+    // back to the row, the view does not change. While rows are still
+    // coming, a sort or filter waits for the read to end.
+    // Sorts by a column (ascending, descending) or back to the table's order (-1).
+    void SortBy(int column, bool descending);
+    // Shows the filter row (focused on the current column) or hides and clears it.
+    void ToggleFilterRow();
+    // Opens the find bar; finds the next (or previous) matching cell.
+    void OpenFind();
+    void FindNext(bool backwards);
+    // Writes the pending row, then reads the table again, keeping the sort,
+    // the filter, the column widths and the current row.
+    void Refresh();
 
     // Stops reading the table (Stop, Esc): the rows read so far stay and
     // become editable. Without waitForEnd the rows still on their way
@@ -70,6 +93,26 @@ private:
     void readProgress(qint64 rows);
     void readEnded();
     void layoutBars();
+    // Writes the pending row before the view changes; false to leave the view as it is.
+    bool readyForViewChange();
+    void headerClicked(int column);
+    void headerMenu(const QPoint& at);
+    void applyFilters();
+    void applyView(int sortColumn, bool descending);
+    void showFilterCount();
+    void addViewActions();
+    // The view to carry over to the table read again (or to the rows still
+    // coming): sort, filter, column widths and the current cell.
+    struct Carried {
+        TableModel::SortOrder sort;
+        QStringList filters;
+        bool filterRowShown = false;
+        QHash<QString, int> widths;    // by column name
+        std::vector<Value> currentKey; // the current row's key, when the table has one
+        int currentRow = -1;           // otherwise its place
+        QString currentColumn;
+    };
+    void restore(const Carried& carried);
 
     TableModel* model_ = nullptr; // a child of the grid
     QAction* setNullAction_ = nullptr;
@@ -78,5 +121,20 @@ private:
     // Below the rows, inside the grid's area: what the grid has to say.
     QWidget* bottomBars_ = nullptr;
     GridStatusLine* statusLine_ = nullptr;
+    GridFindBar* findBar_ = nullptr;
+    // Under the headings, when the user asks for it.
+    GridFilterRow* filterRow_ = nullptr;
+    QTimer* filterTimer_ = nullptr;
     bool layingOut_ = false;
+    QAction* findAction_ = nullptr;
+    QAction* findNextAction_ = nullptr;
+    QAction* findPreviousAction_ = nullptr;
+    QAction* filterAction_ = nullptr;
+    QAction* refreshAction_ = nullptr;
+    QAction* sortAscendingAction_ = nullptr;
+    QAction* sortDescendingAction_ = nullptr;
+    QAction* tableOrderAction_ = nullptr;
+    // A view asked for while rows were still coming, applied at the read's end.
+    bool viewWaiting_ = false;
+    std::unique_ptr<Carried> carried_;
 };

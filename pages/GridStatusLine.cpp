@@ -47,6 +47,7 @@ void GridStatusLine::showReading(qint64 rows, std::optional<qint64> estimate)
 void GridStatusLine::showStopped(qint64 rows)
 {
     note_.clear();
+    noteTimer_.stop();
     state_ = QStringLiteral("%1 rows shown; reading was stopped.").arg(number(rows));
     stop_->hide();
     refresh();
@@ -60,6 +61,13 @@ void GridStatusLine::showFailed(qint64 rows)
     refresh();
 }
 
+void GridStatusLine::showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal)
+{
+    filtered_ = shownOfTotal ? QStringLiteral("%1 of %2 rows").arg(number(shownOfTotal->first), number(shownOfTotal->second))
+                             : QString();
+    refresh();
+}
+
 void GridStatusLine::showNote(const QString& note)
 {
     note_ = note;
@@ -70,6 +78,7 @@ void GridStatusLine::showNote(const QString& note)
 void GridStatusLine::clear()
 {
     state_.clear();
+    filtered_.clear();
     note_.clear();
     noteTimer_.stop();
     refresh();
@@ -80,8 +89,9 @@ QString GridStatusLine::text() const { return text_->text(); }
 void GridStatusLine::refresh()
 {
     QString shown = state_;
-    if (!note_.isEmpty())
-        shown += (shown.isEmpty() ? QString() : QStringLiteral("  ")) + note_;
+    for (const QString& part : {filtered_, note_})
+        if (!part.isEmpty())
+            shown += (shown.isEmpty() ? QString() : QStringLiteral("   ")) + part;
     text_->setText(shown);
     if (state_.isEmpty())
         stop_->hide();

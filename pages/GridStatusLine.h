@@ -22,6 +22,8 @@ public:
     // The read ended early: these stay until the table is opened again.
     void showStopped(qint64 rows);
     void showFailed(qint64 rows);
+    // While a filter is in force: "12 of 1,000,000 rows"; nothing otherwise.
+    void showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal);
     // A note for a few seconds after what the line says now.
     void showNote(const QString& note);
     // Nothing to say: the line goes.
@@ -45,6 +47,7 @@ private:
     QLabel* text_ = nullptr;
     QPushButton* stop_ = nullptr;
     QString state_;
+    QString filtered_;
     QString note_;
     QTimer noteTimer_;
 };

@@ -17,7 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
-#include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 
 namespace PageSupport {
@@ -165,8 +165,8 @@ void maybeScreenshot(const QString& name)
     if (dir.isEmpty() || qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
     QTest::qWait(300);
-    QProcess::execute(QStringLiteral("import"),
-                      {QStringLiteral("-window"), QStringLiteral("root"), QDir(dir).filePath(name + ".png")});
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        screen->grabWindow(0).save(QDir(dir).filePath(name + ".png"));
 }
 
 } // namespace PageSupport

@@ -1,0 +1,248 @@
+#include "oracle/RowOrder.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+// What a row sorts by, next to its place in the order before the sort.
+struct KeyedRow {
+    ValueKey key;
+    std::uint32_t position;
+};
+
+void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descending, std::vector<std::int32_t>& rows)
+{
+    std::vector<KeyedRow> keyed(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        keyed[i] = {MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column)),
+                    static_cast<std::uint32_t>(i)};
+    const auto text = [&](const KeyedRow& k) { return snapshot.value(rows[k.position], column); };
+    std::sort(keyed.begin(), keyed.end(), [&](const KeyedRow& a, const KeyedRow& b) {
+        int c = 0;
+        if (a.key.cls != b.key.cls) {
+            c = a.key.cls < b.key.cls ? -1 : 1;
+        } else if (a.key.cls == ValueKey::Read && kind != KeyKind::Decimal) {
+            // The common case needs no text.
+            c = CompareKeys(kind, a.key, {}, b.key, {});
+        } else if (a.key.cls == ValueKey::Read && a.key.real != b.key.real) {
+            c = a.key.real < b.key.real ? -1 : 1;
+        } else {
+            c = CompareKeys(kind, a.key, text(a), b.key, text(b));
+        }
+        if (descending)
+            c = -c;
+        return c < 0 || (c == 0 && a.position < b.position);
+    });
+    std::vector<std::int32_t> sorted(rows.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        sorted[i] = rows[keyed[i].position];
+    rows.swap(sorted);
+}
+
+// Text by the locale's collation: every row's sort key is made once, into
+// one arena; its first eight bytes, big-endian, settle most comparisons
+// without leaving the record.
+struct TextRow {
+    std::uint64_t prefix;
+    std::uint64_t offset;
+    std::uint32_t length;
+    std::uint32_t position;
+    std::uint8_t cls;
+};
+
+void sortByText(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows)
+{
+    const TextCollation collation;
+    std::string arena;
+    std::vector<TextRow> keyed(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ValueKind kind = snapshot.kind(rows[i], column);
+        TextRow& r = keyed[i];
+        r.position = static_cast<std::uint32_t>(i);
+        r.offset = arena.size();
+        r.cls = kind == ValueKind::Null ? ValueKey::Null : kind == ValueKind::Blob ? ValueKey::Unreadable : ValueKey::Read;
+        if (r.cls == ValueKey::Read)
+            collation.appendSortKey(snapshot.value(rows[i], column), arena);
+        else if (r.cls == ValueKey::Unreadable)
+            arena.append(snapshot.value(rows[i], column));
+        r.length = static_cast<std::uint32_t>(arena.size() - r.offset);
+        std::uint64_t prefix = 0;
+        for (std::size_t k = 0; k < 8; ++k)
+            prefix = (prefix << 8) | (k < r.length ? static_cast<unsigned char>(arena[r.offset + k]) : 0u);
+        r.prefix = prefix;
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const TextRow& a, const TextRow& b) {
+        int c = 0;
+        if (a.cls != b.cls) {
+            c = a.cls < b.cls ? -1 : 1;
+        } else if (a.prefix != b.prefix) {
+            c = a.prefix < b.prefix ? -1 : 1;
+        } else if (a.length > 8 || b.length > 8) {
+            const int m = std::memcmp(arena.data() + a.offset, arena.data() + b.offset, std::min(a.length, b.length));
+            c = m != 0 ? (m < 0 ? -1 : 1) : a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
+        } else {
+            c = a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
+        }
+        if (descending)
+            c = -c;
+        return c < 0 || (c == 0 && a.position < b.position);
+    });
+    std::vector<std::int32_t> sorted(rows.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        sorted[i] = rows[keyed[i].position];
+    rows.swap(sorted);
+}
+
+std::string_view trimmed(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+// "is null" and "is not null" in any case, with any blanks between the words.
+bool isWords(std::string_view s, std::initializer_list<std::string_view> words)
+{
+    for (std::string_view w : words) {
+        s = trimmed(s);
+        if (s.size() < w.size())
+            return false;
+        for (std::size_t i = 0; i < w.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(s[i])) != w[i])
+                return false;
+        s.remove_prefix(w.size());
+        if (!s.empty() && !std::isspace(static_cast<unsigned char>(s.front())))
+            return false;
+    }
+    return trimmed(s).empty();
+}
+
+} // namespace
+
+void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows)
+{
+    const KeyKind kind = KeyKindOf(snapshot.columns()[static_cast<std::size_t>(column)]);
+    if (kind == KeyKind::Text)
+        sortByText(snapshot, column, descending, rows);
+    else
+        sortByKeys(snapshot, column, kind, descending, rows);
+}
+
+bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle)
+{
+    if (needle.empty())
+        return true;
+    const bool ascii = std::all_of(needle.begin(), needle.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        return QString::fromUtf8(haystack.data(), static_cast<qsizetype>(haystack.size()))
+            .contains(QString::fromUtf8(needle.data(), static_cast<qsizetype>(needle.size())), Qt::CaseInsensitive);
+    }
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    const char first = lower(needle.front());
+    const char firstUpper = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
+    const std::size_t last = haystack.size() >= needle.size() ? haystack.size() - needle.size() : 0;
+    if (haystack.size() < needle.size())
+        return false;
+    for (std::size_t i = 0; i <= last; ++i) {
+        const char h = haystack[i];
+        if (h != first && h != firstUpper)
+            continue;
+        std::size_t k = 1;
+        while (k < needle.size() && lower(haystack[i + k]) == lower(needle[k]))
+            ++k;
+        if (k == needle.size())
+            return true;
+    }
+    return false;
+}
+
+ColumnFilter::ColumnFilter(const ColumnInfo& column, const std::string& typed) : kind_(KeyKindOf(column))
+{
+    const std::string_view t = trimmed(typed);
+    if (t.empty())
+        return;
+    if (isWords(t, {"is", "null"})) {
+        op_ = Op::IsNull;
+        return;
+    }
+    if (isWords(t, {"is", "not", "null"})) {
+        op_ = Op::IsNotNull;
+        return;
+    }
+    static const std::pair<std::string_view, Op> operators[] = {{"<=", Op::LessEqual}, {">=", Op::GreaterEqual},
+                                                                {"<>", Op::NotEqual},  {"!=", Op::NotEqual},
+                                                                {"=", Op::Equal},      {"<", Op::Less},
+                                                                {">", Op::Greater}};
+    for (const auto& [symbol, op] : operators) {
+        if (t.substr(0, symbol.size()) != symbol)
+            continue;
+        op_ = op;
+        operand_ = std::string(kind_ == KeyKind::Text ? t.substr(symbol.size()) : trimmed(t.substr(symbol.size())));
+        if (auto why = ReadTypedKey(kind_, operand_, key_)) {
+            problem_ = "\"" + operand_ + "\" is " + *why;
+            op_ = Op::None;
+        }
+        return;
+    }
+    op_ = Op::Contains;
+    operand_ = typed;
+}
+
+bool ColumnFilter::matches(ValueKind kind, std::string_view value, const TextCollation& collation) const
+{
+    switch (op_) {
+    case Op::None: return true;
+    case Op::IsNull: return kind == ValueKind::Null;
+    case Op::IsNotNull: return kind != ValueKind::Null;
+    case Op::Contains: return kind != ValueKind::Null && kind != ValueKind::Blob && ContainsIgnoringCase(value, operand_);
+    default: break;
+    }
+    if (kind == ValueKind::Null)
+        return false;
+    int c = 0;
+    if (kind_ == KeyKind::Text) {
+        if (kind == ValueKind::Blob)
+            return false;
+        c = collation.compare(value, operand_);
+    } else {
+        const ValueKey cell = MakeKey(kind_, kind, value);
+        if (cell.cls == ValueKey::Unreadable || cell.cls == ValueKey::Null)
+            return false;
+        c = CompareKeys(kind_, cell, value, key_, operand_);
+    }
+    switch (op_) {
+    case Op::Equal: return c == 0;
+    case Op::NotEqual: return c != 0;
+    case Op::Less: return c < 0;
+    case Op::LessEqual: return c <= 0;
+    case Op::Greater: return c > 0;
+    case Op::GreaterEqual: return c >= 0;
+    default: return true;
+    }
+}
+
+std::vector<std::int32_t> FilterRows(const Snapshot& snapshot, const std::vector<std::pair<int, ColumnFilter>>& filters,
+                                     const std::vector<std::int32_t>& rows)
+{
+    const TextCollation collation;
+    std::vector<std::int32_t> kept;
+    for (const std::int32_t row : rows) {
+        bool all = true;
+        for (const auto& [column, filter] : filters) {
+            if (!filter.matches(snapshot.kind(row, column), snapshot.value(row, column), collation)) {
+                all = false;
+                break;
+            }
+        }
+        if (all)
+            kept.push_back(row);
+    }
+    kept.shrink_to_fit();
+    return kept;
+}

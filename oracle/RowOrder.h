@@ -1,0 +1,49 @@
+#pragma once
+
+// Orders and selects the rows of a snapshot for the grid's view: sorting by
+// one column (see ValueKeys for how values compare; NULL after every value
+// ascending, before every value descending; stable, so equal values keep
+// the order they had), and filtering by one condition per column. The rows
+// are the snapshot's row numbers, 32 bits each. Pure functions; nothing here
+// touches a database.
+
+#include "oracle/Snapshot.h"
+#include "oracle/ValueKeys.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Sorts `rows` by `column`; equal values keep their order in `rows`.
+void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows);
+
+// One column's filter, from what the user typed into its box:
+//   plain text          the cell contains it, ignoring case
+//   =x <>x <x <=x >x >=x compared by the column's type, as in sorting
+//   is null, is not null
+// An empty text filters nothing.
+class ColumnFilter {
+public:
+    ColumnFilter(const ColumnInfo& column, const std::string& typed);
+
+    bool empty() const { return op_ == Op::None; }
+    // Why the text cannot be read by the column's type (it then filters nothing).
+    const std::optional<std::string>& problem() const { return problem_; }
+    bool matches(ValueKind kind, std::string_view value, const TextCollation& collation) const;
+
+private:
+    enum class Op { None, Contains, Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, IsNull, IsNotNull };
+    Op op_ = Op::None;
+    KeyKind kind_ = KeyKind::Text;
+    std::string operand_; // as typed
+    ValueKey key_;
+    std::optional<std::string> problem_;
+};
+
+// The rows of `rows` whose every filtered column matches, in their order.
+std::vector<std::int32_t> FilterRows(const Snapshot& snapshot, const std::vector<std::pair<int, ColumnFilter>>& filters,
+                                     const std::vector<std::int32_t>& rows);
+
+// Whether `haystack` contains `needle`, ignoring case (UTF-8 both).
+bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle);

@@ -1,0 +1,368 @@
+// The view side of the grid: sorting by a heading, the filter row, the find
+// bar and reading the table again (refresh). The rows themselves and their
+// writes are in DataGrid.cpp.
+
+#include "pages/DataGrid.h"
+
+#include "oracle/DbError.h"
+#include "oracle/Oracle.h"
+#include "oracle/TableModel.h"
+#include "pages/GridFilterRow.h"
+#include "pages/GridFindBar.h"
+#include "pages/GridStatusLine.h"
+#include "pages/Messages.h"
+#include "shell/Page.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScopeGuard>
+
+namespace {
+
+// The hourglass while the view changes: a million rows take a moment.
+auto busyPointer()
+{
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    return qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+}
+
+} // namespace
+
+void DataGrid::addViewActions()
+{
+    const auto make = [this](const QString& text, const QKeySequence& keys, auto slot) {
+        auto* action = new QAction(text, this);
+        if (!keys.isEmpty())
+            action->setShortcut(keys);
+        // Also while the focus is in the find bar or the filter row.
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    findAction_ = make(QStringLiteral("Find\u2026"), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OpenFind(); });
+    findNextAction_ = make(QStringLiteral("Find Next"), QKeySequence(Qt::Key_F3), [this] { FindNext(false); });
+    findPreviousAction_ =
+        make(QStringLiteral("Find Previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(true); });
+    filterAction_ =
+        make(QStringLiteral("Filter\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { ToggleFilterRow(); });
+    refreshAction_ = make(QStringLiteral("Refresh"), QKeySequence(Qt::Key_F5), [this] { Refresh(); });
+    sortAscendingAction_ = make(QStringLiteral("Sort Ascending"), {}, [this] { SortBy(currentIndex().column(), false); });
+    sortDescendingAction_ = make(QStringLiteral("Sort Descending"), {}, [this] { SortBy(currentIndex().column(), true); });
+    tableOrderAction_ = make(QStringLiteral("Table Order"), {}, [this] { SortBy(-1, false); });
+
+    QHeaderView* header = horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QHeaderView::sectionClicked, this, &DataGrid::headerClicked);
+    connect(header, &QHeaderView::customContextMenuRequested, this, &DataGrid::headerMenu);
+    connect(header, &QHeaderView::sectionResized, filterRow_, &GridFilterRow::followHeader);
+    connect(header, &QHeaderView::sectionMoved, filterRow_, &GridFilterRow::followHeader);
+    connect(header, &QHeaderView::geometriesChanged, filterRow_, &GridFilterRow::followHeader);
+
+    filterTimer_ = new QTimer(this);
+    filterTimer_->setSingleShot(true);
+    filterTimer_->setInterval(250);
+    connect(filterTimer_, &QTimer::timeout, this, &DataGrid::applyFilters);
+    connect(filterRow_, &GridFilterRow::changed, filterTimer_, qOverload<>(&QTimer::start));
+
+    connect(findBar_, &GridFindBar::findNext, this, [this] { FindNext(false); });
+    connect(findBar_, &GridFindBar::findPrevious, this, [this] { FindNext(true); });
+    connect(findBar_, &GridFindBar::closed, this, [this] {
+        layoutBars();
+        setFocus();
+    });
+}
+
+bool DataGrid::readyForViewChange()
+{
+    if (!model_)
+        return false;
+    commitOpenEditor();
+    if (model_->PendingRow() < 0)
+        return true;
+    return FinishEditing();
+}
+
+// ---- sorting ---------------------------------------------------------------------------
+
+void DataGrid::headerClicked(int column)
+{
+    if (!model_)
+        return;
+    // Ascending, then descending, then back to the table's order.
+    const TableModel::SortOrder now = model_->Sort();
+    if (now.column != column)
+        SortBy(column, false);
+    else if (!now.descending)
+        SortBy(column, true);
+    else
+        SortBy(-1, false);
+}
+
+void DataGrid::headerMenu(const QPoint& at)
+{
+    const int column = horizontalHeader()->logicalIndexAt(at);
+    if (!model_ || column < 0)
+        return;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Sort Ascending"), this, [this, column] { SortBy(column, false); });
+    menu.addAction(QStringLiteral("Sort Descending"), this, [this, column] { SortBy(column, true); });
+    menu.addAction(QStringLiteral("Table Order"), this, [this] { SortBy(-1, false); });
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Filter\u2026"), this, [this, column] {
+        if (filterRow_->isHidden())
+            ToggleFilterRow();
+        filterRow_->focusColumn(column);
+    });
+    menu.exec(horizontalHeader()->mapToGlobal(at));
+}
+
+void DataGrid::SortBy(int column, bool descending)
+{
+    if (!model_ || column >= model_->columnCount())
+        return;
+    if (model_->Reading()) {
+        // Sorting works on the rows read: it waits for the rest.
+        carried_ = std::make_unique<Carried>();
+        carried_->sort = {column, descending};
+        carried_->filters = filterRow_->texts();
+        carried_->filterRowShown = !filterRow_->isHidden();
+        viewWaiting_ = true;
+        statusLine_->showNote(QStringLiteral("The rows are sorted once they are all read (or after Stop)."));
+        return;
+    }
+    if (!readyForViewChange())
+        return;
+    applyView(column, descending);
+}
+
+// ---- filtering -------------------------------------------------------------------------
+
+void DataGrid::ToggleFilterRow()
+{
+    if (!model_)
+        return;
+    if (filterRow_->isHidden()) {
+        filterRow_->show();
+        layoutBars();
+        filterRow_->followHeader();
+        filterRow_->focusColumn(currentIndex().column());
+        return;
+    }
+    filterRow_->clear();
+    filterRow_->hide();
+    layoutBars();
+    setFocus();
+    applyFilters();
+}
+
+void DataGrid::applyFilters()
+{
+    filterTimer_->stop();
+    if (!model_)
+        return;
+    if (model_->Reading()) {
+        carried_ = std::make_unique<Carried>();
+        carried_->sort = model_->Sort();
+        carried_->filters = filterRow_->texts();
+        carried_->filterRowShown = !filterRow_->isHidden();
+        viewWaiting_ = true;
+        statusLine_->showNote(QStringLiteral("The rows are filtered once they are all read (or after Stop)."));
+        return;
+    }
+    QWidget* typing = QApplication::focusWidget();
+    if (!readyForViewChange())
+        return;
+    const TableModel::SortOrder sort = model_->Sort();
+    applyView(sort.column, sort.descending);
+    // The user goes on typing where they were.
+    if (typing && filterRow_->isAncestorOf(typing))
+        typing->setFocus();
+}
+
+void DataGrid::applyView(int sortColumn, bool descending)
+{
+    const auto busy = busyPointer();
+    TableModel::Filters filters;
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        const QString typed = filterRow_->isHidden() ? QString() : filterRow_->text(c);
+        ColumnFilter filter(model_->rowset().columns()[static_cast<std::size_t>(c)], typed.toStdString());
+        filterRow_->setProblem(c, filter.problem() ? QString::fromStdString(*filter.problem()) : QString());
+        if (!filter.empty())
+            filters.emplace_back(c, std::move(filter));
+    }
+    // The current cell stays on its row when that row is still shown.
+    const QModelIndex current = currentIndex();
+    const std::int64_t currentRow = current.isValid() ? model_->RowsetRow(current.row()) : -1;
+    model_->ApplyView({sortColumn, descending}, std::move(filters));
+
+    QHeaderView* header = horizontalHeader();
+    header->setSortIndicatorShown(sortColumn >= 0);
+    if (sortColumn >= 0)
+        header->setSortIndicator(sortColumn, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    const int row = currentRow >= 0 ? model_->ViewRow(currentRow) : -1;
+    setCurrentIndex(model_->index(std::max(row, 0), std::max(current.column(), 0)));
+    if (row >= 0)
+        scrollTo(currentIndex());
+    showFilterCount();
+}
+
+void DataGrid::showFilterCount()
+{
+    if (model_ && model_->Filtered())
+        statusLine_->showFiltered(std::make_pair(model_->ShownRows(), model_->TotalRows()));
+    else
+        statusLine_->showFiltered(std::nullopt);
+}
+
+// ---- finding ---------------------------------------------------------------------------
+
+void DataGrid::OpenFind()
+{
+    findBar_->open();
+    layoutBars();
+}
+
+void DataGrid::FindNext(bool backwards)
+{
+    if (!model_)
+        return;
+    if (findBar_->isHidden() || findBar_->text().isEmpty()) {
+        OpenFind();
+        return;
+    }
+    TableModel::FindOptions options;
+    options.text = findBar_->text();
+    options.matchCase = findBar_->matchCase();
+    options.wholeCell = findBar_->wholeCell();
+    options.backwards = backwards;
+    QList<int> columns;
+    const QModelIndex from = currentIndex();
+    if (findBar_->thisColumnOnly() && from.isValid()) {
+        columns << from.column();
+    } else {
+        for (int visual = 0; visual < horizontalHeader()->count(); ++visual) {
+            const int c = horizontalHeader()->logicalIndex(visual);
+            if (!isColumnHidden(c))
+                columns << c;
+        }
+    }
+    std::optional<TableModel::Found> found;
+    {
+        const auto busy = busyPointer();
+        found = model_->Find(from, options, columns);
+    }
+    if (!found) {
+        findBar_->showResult(QStringLiteral("No match"));
+        return;
+    }
+    findBar_->showResult(found->wrapped ? (backwards ? QStringLiteral("Wrapped to the bottom")
+                                                     : QStringLiteral("Wrapped to the top"))
+                                        : QString());
+    setCurrentIndex(found->index);
+    scrollTo(found->index);
+}
+
+// ---- reading again -----------------------------------------------------------------------
+
+void DataGrid::Refresh()
+{
+    if (!model_)
+        return;
+    // The pending row is written first, by the same rule as leaving the page.
+    if (!FinishEditing())
+        return;
+    auto carried = std::make_unique<Carried>();
+    carried->sort = model_->Sort();
+    carried->filters = filterRow_->texts();
+    carried->filterRowShown = !filterRow_->isHidden();
+    for (int c = 0; c < model_->columnCount(); ++c)
+        carried->widths.insert(model_->headerData(c, Qt::Horizontal).toString(), columnWidth(c));
+    const QModelIndex current = currentIndex();
+    if (current.isValid()) {
+        carried->currentColumn = model_->headerData(current.column(), Qt::Horizontal).toString();
+        const std::int64_t row = model_->RowsetRow(current.row());
+        const std::vector<int> key = model_->rowset().keyColumns();
+        if (!key.empty() && row < model_->rowset().snapshot().rowCount())
+            for (int c : key)
+                carried->currentKey.push_back({model_->rowset().snapshot().kind(row, c),
+                                               std::string(model_->rowset().snapshot().value(row, c))});
+        else
+            carried->currentRow = current.row();
+    }
+
+    auto* page = qobject_cast<Page*>(window());
+    if (page)
+        page->SetMousePointer(PointerBusy);
+    std::unique_ptr<EditableRowset> rowset;
+    try {
+        rowset = EditableRowset::Open(OpenLoginConnection(adUseClient), model_->rowset().table());
+    } catch (const DbError& e) {
+        if (page)
+            page->SetMousePointer(PointerDefault);
+        ShowMessage(window(), QStringLiteral("The table could not be read again.\n\nError %1: %2")
+                                  .arg(QString::number(e.number()), QString::fromStdString(e.description())));
+        return;
+    }
+    const bool filterRowShown = carried->filterRowShown;
+    const QStringList filters = carried->filters;
+    SetDataSource(std::move(rowset));
+    if (filterRowShown) {
+        filterRow_->setTexts(filters);
+        filterRow_->show();
+        layoutBars();
+    }
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        const auto width = carried->widths.find(model_->headerData(c, Qt::Horizontal).toString());
+        if (width != carried->widths.end())
+            setColumnWidth(c, *width);
+    }
+    carried_ = std::move(carried);
+    viewWaiting_ = true;
+    if (!model_->Reading())
+        readEnded();
+    if (page)
+        page->SetMousePointer(PointerDefault);
+}
+
+void DataGrid::restore(const Carried& carried)
+{
+    if (!model_)
+        return;
+    if (carried.filterRowShown && filterRow_->isHidden()) {
+        filterRow_->setTexts(carried.filters);
+        filterRow_->show();
+        layoutBars();
+    }
+    applyView(carried.sort.column, carried.sort.descending);
+    int column = currentIndex().column();
+    for (int c = 0; c < model_->columnCount(); ++c)
+        if (model_->headerData(c, Qt::Horizontal).toString() == carried.currentColumn)
+            column = c;
+    int row = -1;
+    const std::vector<int> key = model_->rowset().keyColumns();
+    if (!carried.currentKey.empty() && key.size() == carried.currentKey.size()) {
+        // The row with the same key, wherever it is now.
+        const Snapshot& snapshot = model_->rowset().snapshot();
+        for (std::int64_t r = 0; r < snapshot.rowCount() && row < 0; ++r) {
+            bool same = true;
+            for (std::size_t k = 0; k < key.size() && same; ++k)
+                same = SameValue(snapshot.kind(r, key[k]), snapshot.value(r, key[k]), carried.currentKey[k].kind,
+                                 carried.currentKey[k].bytes);
+            if (same)
+                row = model_->ViewRow(r);
+        }
+    } else if (carried.currentRow >= 0) {
+        row = std::min(carried.currentRow, model_->rowCount() - 1);
+    }
+    if (row >= 0) {
+        setCurrentIndex(model_->index(row, std::max(column, 0)));
+        scrollTo(currentIndex());
+    }
+}

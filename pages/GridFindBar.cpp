@@ -1,0 +1,104 @@
+#include "pages/GridFindBar.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
+{
+    setAccessibleName(QStringLiteral("Find bar"));
+    setAutoFillBackground(true);
+    auto* label = new QLabel(QStringLiteral("Find:"), this);
+    text_ = new QLineEdit(this);
+    text_->setAccessibleName(QStringLiteral("Find"));
+    label->setBuddy(text_);
+    matchCase_ = new QCheckBox(QStringLiteral("Match Case"), this);
+    wholeCell_ = new QCheckBox(QStringLiteral("Whole Cell"), this);
+    thisColumn_ = new QCheckBox(QStringLiteral("This Column Only"), this);
+    previous_ = new QPushButton(QStringLiteral("Previous"), this);
+    next_ = new QPushButton(QStringLiteral("Next"), this);
+    close_ = new QPushButton(QStringLiteral("Close"), this);
+    for (QPushButton* b : {previous_, next_, close_})
+        b->setAutoDefault(false);
+    result_ = new QLabel(this);
+    result_->setAccessibleName(QStringLiteral("Find result"));
+    result_->setTextFormat(Qt::PlainText);
+
+    // Two lines, so the bar fits the grid at its designed width.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 2, 2);
+    layout->setSpacing(2);
+    auto* first = new QHBoxLayout;
+    first->addWidget(label);
+    first->addWidget(text_, 1);
+    first->addWidget(previous_);
+    first->addWidget(next_);
+    first->addWidget(close_);
+    auto* second = new QHBoxLayout;
+    second->addWidget(matchCase_);
+    second->addWidget(wholeCell_);
+    second->addWidget(thisColumn_);
+    second->addWidget(result_, 1);
+    layout->addLayout(first);
+    layout->addLayout(second);
+
+    text_->installEventFilter(this);
+    connect(text_, &QLineEdit::returnPressed, this, &GridFindBar::findNext);
+    connect(text_, &QLineEdit::textEdited, this, [this] { showResult({}); });
+    connect(next_, &QPushButton::clicked, this, &GridFindBar::findNext);
+    connect(previous_, &QPushButton::clicked, this, &GridFindBar::findPrevious);
+    connect(close_, &QPushButton::clicked, this, [this] {
+        hide();
+        emit closed();
+    });
+    hide();
+}
+
+QString GridFindBar::text() const { return text_->text(); }
+bool GridFindBar::matchCase() const { return matchCase_->isChecked(); }
+bool GridFindBar::wholeCell() const { return wholeCell_->isChecked(); }
+bool GridFindBar::thisColumnOnly() const { return thisColumn_->isChecked(); }
+
+void GridFindBar::showResult(const QString& result) { result_->setText(result); }
+
+void GridFindBar::open()
+{
+    show();
+    text_->setFocus(Qt::ShortcutFocusReason);
+    text_->selectAll();
+}
+
+bool GridFindBar::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_F3) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Keys the bar's boxes and buttons do not take reach the bar.
+void GridFindBar::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        hide();
+        emit closed();
+        return;
+    }
+    if (event->key() == Qt::Key_F3) {
+        if (event->modifiers() & Qt::ShiftModifier)
+            emit findPrevious();
+        else
+            emit findNext();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+// The find bar at the bottom of the grid's area: the text to find, Match
+// Case, Whole Cell and This Column Only, Previous and Next, and a line that
+// says "No match" or that the search wrapped around. Enter and F3 find the
+// next cell, Shift+F3 the one before, Esc closes the bar. The grid does the
+// finding; the bar only asks for it.
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class GridFindBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit GridFindBar(QWidget* parent);
+
+    QString text() const;
+    bool matchCase() const;
+    bool wholeCell() const;
+    bool thisColumnOnly() const;
+
+    // What the last search found: nothing to say, wrapped, or no match.
+    void showResult(const QString& result);
+    // Shows the bar with the text box focused, all of it selected.
+    void open();
+
+    QLineEdit* textBox() const { return text_; }
+    QLabel* resultLabel() const { return result_; }
+
+signals:
+    void findNext();
+    void findPrevious();
+    void closed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QLineEdit* text_ = nullptr;
+    QCheckBox* matchCase_ = nullptr;
+    QCheckBox* wholeCell_ = nullptr;
+    QCheckBox* thisColumn_ = nullptr;
+    QPushButton* previous_ = nullptr;
+    QPushButton* next_ = nullptr;
+    QPushButton* close_ = nullptr;
+    QLabel* result_ = nullptr;
+};

@@ -1,0 +1,262 @@
+// Sorting by a heading, the filter row, the find bar and reading the table
+// again, through the real window on SQLite and PostgreSQL: the order each
+// type sorts in, edits through a sorted and filtered view reaching the row
+// shown, a refused write holding the view still, and refresh keeping the
+// view and the current row.
+
+#include "oracle/TableModel.h"
+#include "pages/DataGrid.h"
+#include "pages/Form3.h"
+#include "pages/Forms.h"
+#include "pages/GridFilterRow.h"
+#include "pages/GridFindBar.h"
+#include "pages/GridStatusLine.h"
+#include "support/PageSupport.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace PageSupport;
+using TestSupport::ScratchSqlite;
+
+namespace {
+
+QStringList column(const DataGrid& grid, int c)
+{
+    QStringList values;
+    for (int r = 0; r < grid.model()->rowCount(); ++r)
+        if (!grid.Model()->IsNewRowPlaceholder(r))
+            values << cellText(grid, r, c);
+    return values;
+}
+
+void clickHeading(DataGrid& grid, int c)
+{
+    QHeaderView* header = grid.horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(header->sectionViewportPosition(c) + header->sectionSize(c) / 2, header->height() / 2));
+}
+
+void typeFilter(DataGrid& grid, int c, const QString& text)
+{
+    QLineEdit* box = grid.FilterRow()->box(c);
+    QVERIFY(box && box->isVisible());
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+    // The filter applies a moment after the typing stops.
+    QTRY_VERIFY(!grid.FilterRow()->isHidden());
+    QTest::qWait(400);
+}
+
+QString sqliteValue(const ScratchSqlite& db, const std::string& sql)
+{
+    return QString::fromStdString(db.query(sql).at(0).at(0).value_or("<NULL>"));
+}
+
+} // namespace
+
+class TestGridView : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { resetPages(); }
+    void cleanupTestCase() { resetPages(); }
+
+    // Each type in its own order; NULL last ascending and first descending;
+    // equal values keep the table's order; a third click gives it back.
+    void headingsSortByTheColumnsType()
+    {
+        ScratchSqlite db(R"(
+            create table v (id integer primary key, n numeric, r real, ts timestamp, t text);
+            insert into v values (1, 123456789012345678, -1.5, '2024-01-01 10:00:00', 'f');
+            insert into v values (2, NULL, 2.25, '2023-12-31 23:59:59.999999', 'é');
+            insert into v values (3, 123456789012345677, -10, '2024-01-01 10:00:00.5', 'e');
+            insert into v values (4, -3, NULL, NULL, 'E');
+            insert into v values (5, 123456789012345677, 0, '2024-01-01 09:00:00', NULL);
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("v")).DataGrid1;
+        // One apart, and the same as doubles: only an exact comparison orders them.
+        const QString big = QStringLiteral("123456789012345678");
+        const QString less = QStringLiteral("123456789012345677");
+
+        clickHeading(grid, 1);
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 1);
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+        // Exact, whatever the digits; equal values (rows 3 and 5) in table order; NULL last.
+        QCOMPARE(column(grid, 0), (QStringList{"4", "3", "5", "1", "2"}));
+        clickHeading(grid, 1);
+        QCOMPARE(column(grid, 0), (QStringList{"2", "1", "3", "5", "4"}));
+        QCOMPARE(column(grid, 1).first(), QStringLiteral("(NULL)"));
+        QCOMPARE(column(grid, 1).at(1), big);
+        QCOMPARE(column(grid, 1).at(2), less);
+        clickHeading(grid, 1);
+        QCOMPARE(column(grid, 0), (QStringList{"1", "2", "3", "4", "5"}));
+        QVERIFY(!grid.horizontalHeader()->isSortIndicatorShown());
+
+        clickHeading(grid, 2); // reals, negative ones first
+        QCOMPARE(column(grid, 0), (QStringList{"3", "1", "5", "2", "4"}));
+        grid.SortBy(3, false); // timestamps by time, not by text length
+        QCOMPARE(column(grid, 0), (QStringList{"2", "5", "1", "3", "4"}));
+        grid.SortBy(4, false); // the locale's collation: é between e and f
+        QCOMPARE(column(grid, 4), (QStringList{"e", "E", "é", "f", "(NULL)"}));
+        grid.SortBy(-1, false);
+        QCOMPARE(column(grid, 0), (QStringList{"1", "2", "3", "4", "5"}));
+    }
+
+    // PostgreSQL's own: NaN after every number, instants with a time zone.
+    void postgresNaNAndTimeZones()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        role.exec("create table z (id integer primary key, r double precision, tz timestamptz, d numeric(40,2));"
+                  " insert into z values (1, 'NaN', '2024-01-01 10:00:00+02', 1.5),"
+                  " (2, -1e300, '2024-01-01 09:00:00+00', -0.25), (3, 'Infinity', null, 99999999999999999999999999999999999999.99),"
+                  " (4, null, '2024-01-01 08:30:00+00', null), (5, 7, '2023-12-31 23:00:00-05', 99999999999999999999999999999999999999.98)");
+        DataGrid& grid = *startAndOpen(TestSupport::pgDataSource(), QStringLiteral("z"),
+                                       QString::fromStdString(role.name()), QString::fromStdString(role.password()))
+                              .DataGrid1;
+        grid.SortBy(1, false);
+        QCOMPARE(column(grid, 0), (QStringList{"2", "5", "3", "1", "4"}));
+        // 08:00 UTC, 08:30 UTC, 09:00 UTC; 2023-12-31 23:00-05 is 04:00 UTC on the 1st.
+        grid.SortBy(2, false);
+        QCOMPARE(column(grid, 0), (QStringList{"5", "1", "4", "2", "3"}));
+        grid.SortBy(3, true);
+        QCOMPARE(column(grid, 0), (QStringList{"4", "3", "5", "1", "2"}));
+    }
+
+    // An edit in a sorted, filtered view writes the row it shows; a refused
+    // write holds the view still and offers to go back or discard.
+    void editsReachTheRowShown()
+    {
+        ScratchSqlite db(R"(
+            create table p (id integer primary key, name text, score integer);
+            insert into p values (1, 'Ann', 30), (2, 'Bob', 10), (3, 'Cid', 20), (4, 'Dee', 40), (5, 'Eve', 25);
+        )");
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("p"));
+        DataGrid& grid = *form3.DataGrid1;
+        grid.SortBy(2, true); // 40 Dee, 30 Ann, 25 Eve, 20 Cid, 10 Bob
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(!grid.FilterRow()->isHidden());
+        // The filter row lies between the headings and the rows.
+        QTRY_COMPARE(grid.FilterRow()->geometry().top(), grid.horizontalHeader()->geometry().bottom() + 1);
+        QCOMPARE(grid.viewport()->geometry().top(), grid.FilterRow()->geometry().bottom() + 1);
+        maybeScreenshot(QStringLiteral("form3-filter-row"));
+        typeFilter(grid, 2, QStringLiteral("<35"));
+        QCOMPARE(column(grid, 1), (QStringList{"Ann", "Eve", "Cid", "Bob"}));
+        QCOMPARE(grid.StatusLine()->text(), QStringLiteral("4 of 5 rows"));
+
+        typeIntoCell(grid, 1, 1, QStringLiteral("Eva"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(sqliteValue(db, "select group_concat(name, ',') from (select name from p order by id)"),
+                 QStringLiteral("Ann,Bob,Cid,Dee,Eva"));
+
+        // Another user changes the row; the write is refused, and so is the view change.
+        typeIntoCell(grid, 0, 1, QStringLiteral("Anna"));
+        db.exec("update p set name = 'Theirs' where id = 1");
+        {
+            BoxCatcher back([](QMessageBox*) { return QStringLiteral("Go Back to the Row"); });
+            grid.SortBy(1, false);
+            QCOMPARE(back.count(), 1);
+            QVERIFY2(back.lastText().contains(QStringLiteral("changed")), qPrintable(back.lastText()));
+        }
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
+        QCOMPARE(column(grid, 1).first(), QStringLiteral("Anna"));
+        QVERIFY(grid.Model()->IsRowPending(0));
+        {
+            BoxCatcher discard([](QMessageBox*) { return QStringLiteral("Discard Changes"); });
+            clickHeading(grid, 1);
+            QCOMPARE(discard.count(), 1);
+        }
+        activate(form3); // after the message boxes
+        // Discarding gives back the values read; the database keeps the other user's.
+        QCOMPARE(column(grid, 1), (QStringList{"Ann", "Bob", "Cid", "Eva"}));
+        QCOMPARE(sqliteValue(db, "select name from p where id = 1"), QStringLiteral("Theirs"));
+
+        // A value the column's type cannot read turns the box red and filters nothing.
+        typeFilter(grid, 2, QStringLiteral(">abc"));
+        QVERIFY(grid.FilterRow()->box(2)->toolTip().contains(QStringLiteral("not a number")));
+        QCOMPARE(grid.model()->rowCount(), 6);
+        // is null / is not null, and plain text ignoring case.
+        typeFilter(grid, 2, QStringLiteral("is not null"));
+        QCOMPARE(grid.model()->rowCount(), 6);
+        typeFilter(grid, 1, QStringLiteral("E"));
+        QCOMPARE(column(grid, 1), (QStringList{"Dee", "Eva"}));
+        // Esc in the row clears it; Ctrl+Shift+F hides it.
+        QTest::keyClick(grid.FilterRow()->box(1), Qt::Key_Escape);
+        QTRY_COMPARE(grid.model()->rowCount(), 6);
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(grid.FilterRow()->isHidden());
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    void findMovesThroughTheCellsShown()
+    {
+        ScratchSqlite db(R"(
+            create table f (id integer primary key, a text, b text);
+            insert into f values (1, 'apple', 'Pear'), (2, 'plum', 'apple pie'), (3, 'APPLE', 'fig');
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("f")).DataGrid1;
+        grid.setCurrentIndex(grid.model()->index(0, 0));
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
+        GridFindBar& bar = *grid.FindBar();
+        QVERIFY(bar.isVisible());
+        QCOMPARE(QApplication::focusWidget(), bar.textBox());
+        QTest::keyClicks(bar.textBox(), QStringLiteral("apple"));
+        maybeScreenshot(QStringLiteral("form3-find-bar"));
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(0, 1)); // the cell after the current one
+        QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(1, 2)); // "apple pie"
+        QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(2, 1)); // case ignored
+        QCOMPARE(bar.resultLabel()->text(), QString());
+        QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(0, 1));
+        QCOMPARE(bar.resultLabel()->text(), QStringLiteral("Wrapped to the top"));
+        QTest::keyClick(bar.textBox(), Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(2, 1));
+        QCOMPARE(bar.resultLabel()->text(), QStringLiteral("Wrapped to the bottom"));
+
+        bar.textBox()->setText(QStringLiteral("grape"));
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QCOMPARE(bar.resultLabel()->text(), QStringLiteral("No match"));
+        QCOMPARE(grid.currentIndex(), grid.model()->index(2, 1));
+        QTest::keyClick(bar.textBox(), Qt::Key_Escape);
+        QVERIFY(!bar.isVisible());
+    }
+
+    // F5 reads the table again: another user's change shows, and the sort,
+    // the filter, the column widths and the current row stay.
+    void refreshKeepsTheViewAndTheRow()
+    {
+        ScratchSqlite db(R"(
+            create table r (id integer primary key, name text, n integer);
+            insert into r values (1, 'one', 1), (2, 'two', 2), (3, 'three', 3), (4, 'four', 4);
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("r")).DataGrid1;
+        grid.SortBy(2, true);
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        typeFilter(grid, 1, QStringLiteral("o"));
+        QCOMPARE(column(grid, 1), (QStringList{"four", "two", "one"}));
+        grid.setColumnWidth(1, 177);
+        grid.setFocus();
+        grid.setCurrentIndex(grid.model()->index(1, 1)); // two
+        db.exec("update r set name = 'TWO', n = 5 where id = 2; insert into r values (5, 'on top', 9)");
+
+        QTest::keyClick(&grid, Qt::Key_F5);
+        QTRY_VERIFY(!grid.Model()->Reading());
+        QCOMPARE(column(grid, 1), (QStringList{"on top", "TWO", "four", "one"}));
+        QCOMPARE(grid.columnWidth(1), 177);
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
+        QCOMPARE(grid.FilterRow()->text(1), QStringLiteral("o"));
+        QCOMPARE(cellText(grid, grid.currentIndex().row(), 0), QStringLiteral("2"));
+        QCOMPARE(grid.currentIndex().column(), 1);
+    }
+};
+
+DERVANTA_PAGE_TEST_MAIN(TestGridView)
+#include "test_grid_view.moc"
