@@ -8,38 +8,101 @@
 
 namespace {
 
-// What a row sorts by, next to its place in the order before the sort.
-struct KeyedRow {
-    ValueKey key;
+// A row read by the column's type, as one unsigned number that orders as the
+// key does (and a second for what the first cannot hold), next to its place
+// in the order before the sort.
+struct Ranked {
+    std::uint64_t major;
+    std::uint32_t minor;
     std::uint32_t position;
 };
 
+std::uint64_t ordered(std::int64_t v) { return static_cast<std::uint64_t>(v) ^ (std::uint64_t{1} << 63); }
+
+std::uint64_t ordered(double v)
+{
+    if (v == 0)
+        v = 0; // -0 and +0 are the same number
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    return (bits & (std::uint64_t{1} << 63)) ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
 void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descending, std::vector<std::int32_t>& rows)
 {
-    std::vector<KeyedRow> keyed(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        keyed[i] = {MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column)),
-                    static_cast<std::uint32_t>(i)};
-    const auto text = [&](const KeyedRow& k) { return snapshot.value(rows[k.position], column); };
-    std::sort(keyed.begin(), keyed.end(), [&](const KeyedRow& a, const KeyedRow& b) {
-        int c = 0;
-        if (a.key.cls != b.key.cls) {
-            c = a.key.cls < b.key.cls ? -1 : 1;
-        } else if (a.key.cls == ValueKey::Read && kind != KeyKind::Decimal) {
-            // The common case needs no text.
-            c = CompareKeys(kind, a.key, {}, b.key, {});
-        } else if (a.key.cls == ValueKey::Read && a.key.real != b.key.real) {
-            c = a.key.real < b.key.real ? -1 : 1;
-        } else {
-            c = CompareKeys(kind, a.key, text(a), b.key, text(b));
+    // Rows the type reads are ranked by numbers; NaN, what it cannot read and
+    // NULL go apart, each kept in order, and follow them (precede, descending).
+    std::vector<Ranked> ranked;
+    ranked.reserve(rows.size());
+    std::vector<std::uint32_t> notANumber, unreadable, nulls;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto position = static_cast<std::uint32_t>(i);
+        const ValueKey key = MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column));
+        switch (key.cls) {
+        case ValueKey::Read:
+            if (kind == KeyKind::Decimal || kind == KeyKind::Real)
+                ranked.push_back({ordered(key.real), 0, position});
+            else
+                ranked.push_back({ordered(key.whole), static_cast<std::uint32_t>(key.part), position});
+            break;
+        case ValueKey::NotANumber: notANumber.push_back(position); break;
+        case ValueKey::Unreadable: unreadable.push_back(position); break;
+        case ValueKey::Null: nulls.push_back(position); break;
         }
-        if (descending)
-            c = -c;
-        return c < 0 || (c == 0 && a.position < b.position);
+    }
+    std::sort(ranked.begin(), ranked.end(), [descending](const Ranked& a, const Ranked& b) {
+        if (a.major != b.major)
+            return descending ? a.major > b.major : a.major < b.major;
+        if (a.minor != b.minor)
+            return descending ? a.minor > b.minor : a.minor < b.minor;
+        return a.position < b.position;
     });
-    std::vector<std::int32_t> sorted(rows.size());
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        sorted[i] = rows[keyed[i].position];
+    const auto text = [&](std::uint32_t position) { return snapshot.value(rows[position], column); };
+    // Decimals whose approximations are equal are put in order by their digits.
+    if (kind == KeyKind::Decimal) {
+        for (std::size_t i = 0; i < ranked.size();) {
+            std::size_t j = i + 1;
+            while (j < ranked.size() && ranked[j].major == ranked[i].major)
+                ++j;
+            // Equal texts are equal values: most runs need no more.
+            bool differ = false;
+            for (std::size_t k = i + 1; k < j && !differ; ++k)
+                differ = text(ranked[k].position) != text(ranked[i].position);
+            if (differ)
+                std::stable_sort(ranked.begin() + static_cast<std::ptrdiff_t>(i),
+                                 ranked.begin() + static_cast<std::ptrdiff_t>(j), [&](const Ranked& a, const Ranked& b) {
+                                     const int c = CompareDecimalTexts(text(a.position), text(b.position));
+                                     return descending ? c > 0 : c < 0;
+                                 });
+            i = j;
+        }
+    }
+    std::stable_sort(unreadable.begin(), unreadable.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int c = text(a).compare(text(b));
+        return descending ? c > 0 : c < 0;
+    });
+
+    std::vector<std::int32_t> sorted;
+    sorted.reserve(rows.size());
+    const auto add = [&](const std::vector<std::uint32_t>& positions) {
+        for (std::uint32_t p : positions)
+            sorted.push_back(rows[p]);
+    };
+    const auto addRanked = [&] {
+        for (const Ranked& r : ranked)
+            sorted.push_back(rows[r.position]);
+    };
+    if (descending) {
+        add(nulls);
+        add(unreadable);
+        add(notANumber);
+        addRanked();
+    } else {
+        addRanked();
+        add(notANumber);
+        add(unreadable);
+        add(nulls);
+    }
     rows.swap(sorted);
 }
 

@@ -14,7 +14,9 @@
 
 #include "oracle/Engine.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +62,12 @@ public:
 
     std::size_t memoryBytes() const;
 
+    // Calls visit(row, kind, value) for rows first .. end-1 of a column, in
+    // order, walking the column's blocks directly; stops at the first row for
+    // which visit returns true and gives it back (-1 when none does).
+    template <typename Visit>
+    std::int64_t scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit) const;
+
 private:
     static constexpr std::int64_t kBlockRows = 1024;
     static constexpr std::size_t kApart = std::size_t{1} << 20; // cells this large are kept apart
@@ -93,6 +101,7 @@ private:
 
     std::vector<ColumnInfo> columns_;
     std::vector<Column> data_;
+    // (scanColumn reads the blocks directly)
     std::unordered_map<std::int64_t, std::vector<Value>> replaced_; // by physical row
     std::vector<std::int64_t> rowMap_; // visible row -> physical row, once a row was removed
     bool mapped_ = false;
@@ -101,3 +110,35 @@ private:
     std::size_t slot_ = 0; // the filling row's place in its block
     int nextColumn_ = 0;
 };
+
+template <typename Visit>
+std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit) const
+{
+    end = std::min(end, rows_);
+    if (mapped_ || !replaced_.empty()) {
+        // Rows moved or rewritten: the careful way.
+        for (std::int64_t r = std::max<std::int64_t>(first, 0); r < end; ++r)
+            if (visit(r, kind(r, column), value(r, column)))
+                return r;
+        return -1;
+    }
+    const Column& c = data_[static_cast<std::size_t>(column)];
+    for (std::int64_t r = std::max<std::int64_t>(first, 0); r < end;) {
+        const Block& b = *c.blocks[static_cast<std::size_t>(r / kBlockRows)];
+        const std::int64_t blockEnd = std::min(end, (r / kBlockRows + 1) * kBlockRows);
+        for (; r < blockEnd; ++r) {
+            const auto slot = static_cast<std::size_t>(r % kBlockRows);
+            const std::uint8_t stored = b.kinds[slot];
+            const std::uint32_t begin = slot == 0 ? 0 : b.ends[slot - 1];
+            std::string_view v(b.bytes.data() + begin, b.ends[slot] - begin);
+            if (stored & kApartFlag) {
+                std::uint32_t index = 0;
+                std::memcpy(&index, v.data(), sizeof index);
+                v = c.apart[index];
+            }
+            if (visit(r, static_cast<ValueKind>(stored & ~kApartFlag), v))
+                return r;
+        }
+    }
+    return -1;
+}

@@ -381,32 +381,56 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
 
 // ---- finding -----------------------------------------------------------------------
 
+namespace {
+
+// Whether a cell's text is the one looked for, by the find options.
+class CellMatcher {
+public:
+    explicit CellMatcher(const TableModel::FindOptions& options)
+        : options_(options), needle_(options.text.toUtf8()),
+          ascii_(std::all_of(needle_.begin(), needle_.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    {
+    }
+
+    bool operator()(std::string_view text) const
+    {
+        const std::string_view wanted(needle_.constData(), static_cast<std::size_t>(needle_.size()));
+        if (options_.matchCase)
+            return options_.wholeCell ? text == wanted : text.find(wanted) != std::string_view::npos;
+        if (options_.wholeCell) {
+            if (ascii_)
+                return text.size() == wanted.size() && ContainsIgnoringCase(text, wanted);
+            return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                       .compare(options_.text, Qt::CaseInsensitive)
+                   == 0;
+        }
+        return ContainsIgnoringCase(text, wanted);
+    }
+
+private:
+    const TableModel::FindOptions& options_;
+    QByteArray needle_;
+    bool ascii_;
+};
+
+} // namespace
+
 bool TableModel::matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options,
                              const QByteArray& needle) const
 {
+    (void)needle;
     const ColumnInfo& info = rowset_->columns()[static_cast<std::size_t>(column)];
     const EditableRowset::CellView cell = rowset_->cell(rowsetRow, column);
     if (cell.kind == ValueKind::Null || showsSize(info, cell.kind))
         return false;
-    const std::string_view text = cell.data;
-    const std::string_view wanted(needle.constData(), static_cast<std::size_t>(needle.size()));
-    if (options.matchCase)
-        return options.wholeCell ? text == wanted : text.find(wanted) != std::string_view::npos;
-    if (options.wholeCell) {
-        const bool ascii = std::all_of(wanted.begin(), wanted.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (ascii)
-            return text.size() == wanted.size() && ContainsIgnoringCase(text, wanted);
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).compare(options.text, Qt::CaseInsensitive)
-               == 0;
-    }
-    return ContainsIgnoringCase(text, wanted);
+    return CellMatcher(options)(cell.data);
 }
 
 bool TableModel::Matches(const QModelIndex& index, const FindOptions& options) const
 {
     if (!index.isValid() || IsNewRowPlaceholder(index.row()) || options.text.isEmpty())
         return false;
-    return matchesCell(RowsetRow(index.row()), index.column(), options, options.text.toUtf8());
+    return matchesCell(RowsetRow(index.row()), index.column(), options, {});
 }
 
 std::optional<TableModel::Found> TableModel::Find(const QModelIndex& from, const FindOptions& options,
@@ -415,23 +439,57 @@ std::optional<TableModel::Found> TableModel::Find(const QModelIndex& from, const
     const int rows = clampToInt(ShownRows());
     if (options.text.isEmpty() || columns.isEmpty() || rows == 0)
         return std::nullopt;
-    const QByteArray needle = options.text.toUtf8();
-    const auto cells = static_cast<std::int64_t>(rows) * columns.size();
+    const auto width = static_cast<std::int64_t>(columns.size());
+    const std::int64_t cells = static_cast<std::int64_t>(rows) * width;
     // Where to start: the cell after (or before) `from`, in the order shown.
-    std::int64_t at = -1;
-    if (from.isValid() && from.row() < rows) {
-        const int place = static_cast<int>(columns.indexOf(from.column()));
-        at = static_cast<std::int64_t>(from.row()) * columns.size() + std::max(place, 0);
+    std::int64_t at = options.backwards ? cells : -1;
+    if (from.isValid() && from.row() < rows)
+        at = static_cast<std::int64_t>(from.row()) * width + std::max<qsizetype>(columns.indexOf(from.column()), 0);
+
+    // Forward over rows read in the table's order, nothing typed pending:
+    // each column is searched down its own storage, up to the best match
+    // found in an earlier column.
+    const Snapshot& snapshot = rowset_->snapshot();
+    if (!options.backwards && !mapped_ && rowset_->pendingRow() < 0) {
+        const CellMatcher matches(options);
+        const std::int64_t readRows = std::min<std::int64_t>(rows, snapshot.rowCount());
+        const auto search = [&](std::int64_t firstCell, std::int64_t endCell) -> std::int64_t {
+            std::int64_t best = endCell; // the cell number of the best match so far
+            const std::int64_t firstRow = firstCell / width;
+            for (std::int64_t p = 0; p < width; ++p) {
+                const int column = columns[static_cast<qsizetype>(p)];
+                const ColumnInfo& info = rowset_->columns()[static_cast<std::size_t>(column)];
+                std::int64_t start = firstRow + (firstRow * width + p < firstCell ? 1 : 0);
+                const std::int64_t end = std::min(readRows, best / width + 1);
+                const std::int64_t row = snapshot.scanColumn(column, start, end, [&](std::int64_t, ValueKind kind, std::string_view v) {
+                    return kind != ValueKind::Null && !showsSize(info, kind) && matches(v);
+                });
+                if (row >= 0 && row * width + p < best && row * width + p >= firstCell)
+                    best = row * width + p;
+            }
+            return best < endCell ? best : -1;
+        };
+        const std::int64_t readCells = readRows * width;
+        std::int64_t found = search(at + 1, readCells);
+        bool wrapped = false;
+        if (found < 0) {
+            found = search(0, std::min(at + 1, readCells));
+            wrapped = true;
+        }
+        if (found >= 0)
+            return Found{index(static_cast<int>(found / width), columns[static_cast<qsizetype>(found % width)]),
+                         wrapped};
+        return std::nullopt;
     }
+
+    const QByteArray needle = options.text.toUtf8();
     const int step = options.backwards ? -1 : 1;
-    if (at < 0)
-        at = options.backwards ? 0 : -1;
     for (std::int64_t k = 1; k <= cells; ++k) {
         std::int64_t cell = at + step * k;
         const bool wrapped = cell < 0 || cell >= cells;
         cell = ((cell % cells) + cells) % cells;
-        const int row = static_cast<int>(cell / columns.size());
-        const int column = columns[static_cast<qsizetype>(cell % columns.size())];
+        const int row = static_cast<int>(cell / width);
+        const int column = columns[static_cast<qsizetype>(cell % width)];
         if (matchesCell(RowsetRow(row), column, options, needle))
             return Found{index(row, column), wrapped};
     }
