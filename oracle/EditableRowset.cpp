@@ -515,33 +515,91 @@ EditableRowset::EditResult EditableRowset::setValue(std::int64_t row, int column
     }
     if (auto why = refusal(row, column))
         return {EditOutcome::Refused, std::move(*why)};
-
     const ColumnInfo& info = snapshot_.columns()[static_cast<std::size_t>(column)];
-    const Value typed = value ? statements_->dialect().typedValue(info, *value) : Value{};
+    return store(row, column, value ? statements_->dialect().typedValue(info, *value) : Value{});
+}
 
+EditableRowset::EditResult EditableRowset::setExactValue(std::int64_t row, int column, Value value)
+{
+    if (reader_)
+        return {EditOutcome::Refused, kStillReading};
+    if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
+        return {EditOutcome::Refused, "there is no such cell"};
+    if (row < snapshot_.rowCount() && !statements_->canFindRows())
+        return {EditOutcome::Refused, kCannotFind};
+    const bool placeholder = row == placeholderRow();
+    if (pending_ && (placeholder || pending_->row != row))
+        return {EditOutcome::Refused, "row " + std::to_string(pending_->row + 1) + " has changes that are not saved yet"};
+    if (placeholder && value.isNull())
+        return {};
+    return store(row, column, statements_->dialect().stored(std::move(value)));
+}
+
+EditableRowset::EditResult EditableRowset::store(std::int64_t row, int column, Value value)
+{
     const auto c = static_cast<std::size_t>(column);
     const auto columns = static_cast<std::size_t>(columnCount());
-    if (placeholder) {
+    if (row == placeholderRow()) {
         pending_ = Pending{row, true, std::vector<std::optional<Value>>(columns)};
-        pending_->edits[c] = typed;
+        pending_->edits[c] = std::move(value);
         return {EditOutcome::StartedNewRow, {}};
     }
 
     const CellView shown = cell(row, column);
-    if (SameValue(shown.kind, shown.data, typed.kind, typed.bytes))
+    if (SameValue(shown.kind, shown.data, value.kind, value.bytes))
         return {};
 
     if (!pending_)
         pending_ = Pending{row, false, std::vector<std::optional<Value>>(columns)};
-    if (!pending_->isNew && SameValue(snapshot_.kind(row, column), snapshot_.value(row, column), typed.kind, typed.bytes)) {
+    if (!pending_->isNew && SameValue(snapshot_.kind(row, column), snapshot_.value(row, column), value.kind, value.bytes)) {
         // Typed back to what was read: no longer a change.
         pending_->edits[c].reset();
         if (std::none_of(pending_->edits.begin(), pending_->edits.end(), [](const auto& e) { return e.has_value(); }))
             pending_.reset();
     } else {
-        pending_->edits[c] = typed;
+        pending_->edits[c] = std::move(value);
     }
     return {EditOutcome::Changed, {}};
+}
+
+void EditableRowset::takeCurrent(std::int64_t row, const std::vector<Value>& current)
+{
+    if (row < 0 || row >= snapshot_.rowCount() || current.size() != static_cast<std::size_t>(columnCount()))
+        return;
+    snapshot_.replaceRow(row, current);
+    if (!pending_ || pending_->row != row || pending_->isNew)
+        return;
+    // A typed value that is what the database holds now is no change any more.
+    for (std::size_t c = 0; c < current.size(); ++c)
+        if (pending_->edits[c] && SameValue(*pending_->edits[c], current[c]))
+            pending_->edits[c].reset();
+    if (std::none_of(pending_->edits.begin(), pending_->edits.end(), [](const auto& e) { return e.has_value(); }))
+        pending_.reset();
+}
+
+std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
+{
+    if (row < 0 || row >= snapshot_.rowCount())
+        return -1;
+    std::vector<std::optional<Value>> values(static_cast<std::size_t>(columnCount()));
+    const std::vector<Value> read = snapshot_.row(row);
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        if (pending_ && pending_->row == row && pending_->edits[c])
+            values[c] = pending_->edits[c];
+        else if (!read[c].isNull())
+            values[c] = read[c];
+    }
+    pending_.reset();
+    snapshot_.removeRow(row);
+    pending_ = Pending{snapshot_.rowCount(), true, std::move(values)};
+    return pending_->row;
+}
+
+std::optional<Value> EditableRowset::typedCell(std::int64_t row, int column) const
+{
+    if (!pending_ || pending_->row != row)
+        return std::nullopt;
+    return pending_->edits[static_cast<std::size_t>(column)];
 }
 
 std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)

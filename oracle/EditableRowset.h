@@ -118,6 +118,22 @@ public:
         std::string reason; // for Refused
     };
     EditResult setValue(std::int64_t row, int column, std::optional<std::string_view> value);
+    // An exact value (NULL, text, bytes) for any cell of the row, binary and
+    // large-object columns too (a pasted value, one loaded from a file, one
+    // undone): no typing rules apply. Writes nothing.
+    EditResult setExactValue(std::int64_t row, int column, Value value);
+    // The value typed into a cell of the pending row, if one was.
+    std::optional<Value> typedCell(std::int64_t row, int column) const;
+
+    // The row as the database holds it now becomes the row's values read;
+    // typed values stay typed (those equal to what is there now stop being
+    // changes). After a refusal, so the next write is checked against what
+    // is there now, and restoring the row shows it.
+    void takeCurrent(std::int64_t row, const std::vector<Value>& current);
+    // A row gone from the database becomes a new row holding its values (the
+    // typed ones over those read), to be inserted when written; its number
+    // is returned (the last row).
+    std::int64_t convertToNewRow(std::int64_t row);
 
     // The pending row: -1 when none.
     std::int64_t pendingRow() const { return pending_ ? pending_->row : -1; }
@@ -169,6 +185,7 @@ public:
 private:
     EditableRowset(ConnectionPtr connection, std::string table);
     void endRead();
+    EditResult store(std::int64_t row, int column, Value value);
 
     struct Pending {
         std::int64_t row = -1;

@@ -243,6 +243,64 @@ std::optional<QString> TableModel::SetNull(const QModelIndex& index)
     return store(index, true, {});
 }
 
+std::optional<QString> TableModel::StoreValue(const QModelIndex& index, Value value)
+{
+    if (!index.isValid())
+        return QStringLiteral("there is no such cell");
+    const int row = index.row();
+    const int before = PendingRow();
+    const bool placeholder = IsNewRowPlaceholder(row);
+    if (placeholder) {
+        if (value.isNull())
+            return std::nullopt;
+        if (auto why = rowset_->refusal(RowsetRow(row), index.column());
+            why && rowset_->pendingRow() >= 0)
+            return QString::fromStdString(*why);
+        beginInsertRows({}, row + 1, row + 1);
+    }
+    const EditableRowset::EditResult result = rowset_->setExactValue(RowsetRow(row), index.column(), std::move(value));
+    if (placeholder)
+        endInsertRows();
+    if (result.outcome == EditableRowset::EditOutcome::Refused)
+        return QString::fromStdString(result.reason);
+    emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
+    if (before != PendingRow()) {
+        emit headerDataChanged(Qt::Vertical, row, std::min(row + 1, rowCount() - 1));
+        pendingChanged(before);
+    }
+    return std::nullopt;
+}
+
+void TableModel::TakeCurrent(int row, const std::vector<Value>& current)
+{
+    const int before = PendingRow();
+    rowset_->takeCurrent(RowsetRow(row), current);
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, row, row);
+    pendingChanged(before);
+}
+
+int TableModel::ConvertToNewRow(int row)
+{
+    const std::int64_t at = RowsetRow(row);
+    if (at < 0 || at >= rowset_->snapshot().rowCount())
+        return -1;
+    // Rare enough for the view to start over: the row leaves its place and
+    // shows again as the new row above the placeholder.
+    beginResetModel();
+    rowset_->convertToNewRow(at);
+    if (mapped_) {
+        view_.erase(view_.begin() + row);
+        for (std::int32_t& r : view_)
+            if (r > at)
+                --r;
+    }
+    endResetModel();
+    const int now = clampToInt(mappedRows());
+    emit PendingRowChanged(now);
+    return now;
+}
+
 std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull, const QString& text)
 {
     const int row = index.row();

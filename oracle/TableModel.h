@@ -68,6 +68,15 @@ public:
     std::optional<QString> Store(const QModelIndex& index, const QString& text);
     // Sets the cell to NULL (in the overlay, like typing).
     std::optional<QString> SetNull(const QModelIndex& index);
+    // Puts an exact value into a cell (binary and large-object ones too).
+    std::optional<QString> StoreValue(const QModelIndex& index, Value value);
+
+    // After a refused write: the row's values read become what the database
+    // holds now (typed values stay); the row as it is now in the database.
+    void TakeCurrent(int row, const std::vector<Value>& current);
+    // A row another user deleted becomes a new row holding its values,
+    // moved to the bottom; the new row's place in the model.
+    int ConvertToNewRow(int row);
 
     // Writes the row if it is pending (UPDATE of the changed columns, or
     // INSERT of a new row), then shows what the database stored. Nothing
