@@ -402,6 +402,34 @@ void TableModel::RevertRow(int row)
     emit PendingRowChanged(-1);
 }
 
+void TableModel::ForgetRow(int row)
+{
+    if (row < 0 || row >= rowCount() || IsNewRowPlaceholder(row))
+        return;
+    const int before = PendingRow();
+    if (rowset_->pendingIsNew() && row == before) {
+        RevertRow(row);
+        return;
+    }
+    dropRow(row);
+    pendingChanged(before);
+}
+
+void TableModel::dropRow(int row)
+{
+    const std::int64_t at = RowsetRow(row);
+    beginRemoveRows({}, row, row);
+    rowset_->forgetRow(at);
+    if (mapped_) {
+        // The rowset's rows after it move up one.
+        view_.erase(view_.begin() + row);
+        for (std::int32_t& r : view_)
+            if (r > at)
+                --r;
+    }
+    endRemoveRows();
+}
+
 std::optional<QString> TableModel::DeleteRows(QList<int> rows)
 {
     std::sort(rows.begin(), rows.end(), std::greater<int>());
@@ -420,16 +448,7 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
             failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
             continue;
         }
-        beginRemoveRows({}, row, row);
-        rowset_->forgetRow(at);
-        if (mapped_) {
-            // The rowset's rows after it move up one.
-            view_.erase(view_.begin() + row);
-            for (std::int32_t& r : view_)
-                if (r > at)
-                    --r;
-        }
-        endRemoveRows();
+        dropRow(row);
     }
     pendingChanged(before);
     if (failures.isEmpty())

@@ -86,6 +86,9 @@ public:
     std::optional<RowRefusal> SubmitPending();
     // Restores the values read; a pending new row disappears.
     void RevertRow(int row);
+    // Drops the row's typed values and takes it out of the grid, leaving the
+    // database alone (a row another user deleted).
+    void ForgetRow(int row);
     bool IsRowPending(int row) const;
     int PendingRow() const; // -1 when none
     // Deletes whole rows, each on its own by the exactly-one-row rule; the
@@ -150,6 +153,8 @@ private:
     bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;
     std::optional<QString> store(const QModelIndex& index, bool setNull, const QString& text);
     void pendingChanged(int before);
+    // Takes a row of the model out of the rowset and the view.
+    void dropRow(int row);
 
     std::unique_ptr<EditableRowset> rowset_;
     // With a sort or a filter: the rowset's rows shown, in their order.
