@@ -355,7 +355,7 @@ void DataGrid::discardOpenEditor()
         closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
 }
 
-int DataGrid::submitPendingRow(QString* error)
+int DataGrid::submitPendingRow(RowRefusal* refusal)
 {
     if (!model_)
         return -1;
@@ -363,10 +363,10 @@ int DataGrid::submitPendingRow(QString* error)
     const int row = model_->PendingRow();
     if (row < 0)
         return -1;
-    const std::optional<RowRefusal> refusal = model_->SubmitRow(row);
-    if (!refusal)
+    std::optional<RowRefusal> refused = model_->SubmitRow(row);
+    if (!refused)
         return -1;
-    *error = QString::fromStdString(refusal->message);
+    *refusal = std::move(*refused);
     return row;
 }
 
@@ -378,23 +378,43 @@ void DataGrid::goBackToRow(int row)
 
 bool DataGrid::CommitPendingRow()
 {
-    QString error;
-    const int row = submitPendingRow(&error);
+    RowRefusal refusal;
+    const int row = submitPendingRow(&refusal);
     if (row < 0)
         return true;
-    ShowMessage(window(), savingFailedText(error));
-    goBackToRow(row);
+    const int back = showRefusal(row, std::move(refusal));
+    if (back < 0)
+        return true;
+    goBackToRow(back);
     return false;
+}
+
+int DataGrid::showRefusal(int row, RowRefusal refusal)
+{
+    for (;;) {
+        const bool conflict = (refusal.why == RowRefusal::Why::ChangedByOther && refusal.current)
+                              || refusal.why == RowRefusal::Why::DeletedByOther;
+        if (!conflict || !model_)
+            break;
+        std::optional<RowRefusal> again;
+        row = settleConflict(row, refusal, &again);
+        if (!again)
+            return row;
+        refusal = std::move(*again);
+    }
+    ShowMessage(window(), savingFailedText(QString::fromStdString(refusal.message)));
+    return model_ && model_->IsRowPending(row) ? row : -1;
 }
 
 bool DataGrid::FinishEditing()
 {
     // Leaving the page stops the read without waiting for it.
     StopReading(false);
-    QString error;
-    const int row = submitPendingRow(&error);
+    RowRefusal refusal;
+    const int row = submitPendingRow(&refusal);
     if (row < 0)
         return true;
+    const QString error = QString::fromStdString(refusal.message);
 
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Dervanta"),
                     QStringLiteral("The row you changed could not be saved: %1\n\nGo back to the row to correct "
@@ -425,19 +445,19 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
     if (!model_->IsRowPending(row))
         return;
     if (const std::optional<RowRefusal> refusal = model_->SubmitRow(row))
-        returnToRow(row, previous.column(), QString::fromStdString(refusal->message));
+        returnToRow(row, previous.column(), *refusal);
 }
 
-void DataGrid::returnToRow(int row, int column, const QString& reason)
+void DataGrid::returnToRow(int row, int column, const RowRefusal& refusal)
 {
     // Shown once the event that left the row has been handled completely, so
     // that a mouse press does not select the new row after the return.
-    QTimer::singleShot(0, this, [this, row, column, reason] {
-        ShowMessage(window(), savingFailedText(reason));
-        if (!model_ || !model_->IsRowPending(row))
+    QTimer::singleShot(0, this, [this, row, column, refusal] {
+        const int back = showRefusal(row, refusal);
+        if (!model_ || back < 0 || !model_->IsRowPending(back))
             return;
         returning_ = true;
-        selectionModel()->setCurrentIndex(model_->index(row, std::max(0, column)),
+        selectionModel()->setCurrentIndex(model_->index(back, std::max(0, column)),
                                           QItemSelectionModel::ClearAndSelect);
         returning_ = false;
         setFocus();
@@ -454,7 +474,7 @@ void DataGrid::onFocusChanged(QWidget* old, QWidget* now)
     if (row < 0)
         return;
     if (const std::optional<RowRefusal> refusal = model_->SubmitRow(row))
-        returnToRow(row, currentIndex().column(), QString::fromStdString(refusal->message));
+        returnToRow(row, currentIndex().column(), *refusal);
 }
 
 bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncestorOf(w); }
@@ -492,26 +512,38 @@ void DataGrid::deleteSelectedRows()
 {
     if (!model_)
         return;
-    QList<int> rows;
+    // Followed by persistent indexes: a refused write settled while the
+    // question is up (or just before the delete) may take a row out or move it.
+    QList<QPersistentModelIndex> chosen;
     for (const QModelIndex& index : selectionModel()->selectedRows())
         if (!model_->IsNewRowPlaceholder(index.row()))
-            rows.append(index.row());
-    if (rows.isEmpty())
+            chosen.append(index);
+    if (chosen.isEmpty())
         return;
-    std::sort(rows.begin(), rows.end());
-    const QString question = rows.size() == 1
+    const QString question = chosen.size() == 1
                                  ? QStringLiteral("Delete the selected row from the table?")
-                                 : QStringLiteral("Delete the %1 selected rows from the table?").arg(rows.size());
+                                 : QStringLiteral("Delete the %1 selected rows from the table?").arg(chosen.size());
     if (!AskQuestion(window(), question))
         return;
+    const auto chosenRows = [&chosen] {
+        QList<int> rows;
+        for (const QPersistentModelIndex& index : chosen)
+            if (index.isValid())
+                rows.append(index.row());
+        return rows;
+    };
     commitOpenEditor();
     const int pending = model_->PendingRow();
     if (pending >= 0) {
-        if (rows.contains(pending))
+        if (chosenRows().contains(pending))
             model_->RevertRow(pending);
         else if (!CommitPendingRow())
             return;
     }
+    const QList<int> rows = chosenRows();
+    // The model started over meanwhile: the rows chosen are not known any more.
+    if (rows.size() != chosen.size())
+        return;
     if (const std::optional<QString> failures = model_->DeleteRows(rows))
         ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(*failures));
 }

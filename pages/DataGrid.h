@@ -4,7 +4,8 @@
 // the only reference to it. An edited row is written when the user leaves it
 // (another row becomes current, or the focus goes to another control of the
 // page); a refused write is shown, the typed values stay and the row becomes
-// current again. Keys: Esc reverts the row (the first Esc cancels an open
+// current again, unless the user settles a change or deletion by another
+// user otherwise in the conflict window. Keys: Esc reverts the row (the first Esc cancels an open
 // cell editor), Ctrl+0 sets the cell to NULL, Delete removes the selected
 // whole rows after a question. A new row is typed into the empty row at the
 // bottom. All member functions are called from the UI thread only.
@@ -43,7 +44,9 @@ public:
     bool FinishEditing();
 
     // Writes the pending row now. On failure shows why, keeps the typed
-    // values and makes that row current again; returns false.
+    // values and makes that row current again; returns false. A change or
+    // deletion by another user is settled in the conflict window first:
+    // true when nothing is left pending after it.
     bool CommitPendingRow();
 
     QAction* SetNullAction() const { return setNullAction_; }
@@ -81,13 +84,21 @@ protected:
 
 private:
     // Writes the pending row; the row that could not be written, or -1.
-    int submitPendingRow(QString* error);
+    int submitPendingRow(RowRefusal* refusal);
+    // Tells why a row was not written: a change or deletion by another user
+    // is settled in the conflict window, anything else is a message. The
+    // row that still holds typed values afterwards, or -1.
+    int showRefusal(int row, RowRefusal refusal);
+    // One round of the conflict window and the write it asks for (in
+    // DataGridWindows.cpp): the row still pending afterwards, or -1; a
+    // refusal of that write in *again.
+    int settleConflict(int row, const RowRefusal& refusal, std::optional<RowRefusal>* again);
     void goBackToRow(int row);
     void commitOpenEditor();
     void discardOpenEditor();
     void setCurrentToNull();
     void deleteSelectedRows();
-    void returnToRow(int row, int column, const QString& reason);
+    void returnToRow(int row, int column, const RowRefusal& refusal);
     void onFocusChanged(QWidget* old, QWidget* now);
     bool ownsWidget(const QWidget* w) const;
     void readProgress(qint64 rows);

@@ -1,0 +1,56 @@
+// The grid's windows of its own: the conflict window that settles a write
+// another user's change or deletion refused. The rows themselves and their
+// writes are in DataGrid.cpp.
+
+#include "pages/ConflictWindow.h"
+#include "pages/DataGrid.h"
+
+#include "oracle/TableModel.h"
+
+int DataGrid::settleConflict(int row, const RowRefusal& refusal, std::optional<RowRefusal>* again)
+{
+    if (!model_ || !model_->IsRowPending(row))
+        return -1;
+    const EditableRowset& rowset = model_->rowset();
+    const std::int64_t at = model_->RowsetRow(row);
+    std::vector<std::optional<Value>> typed;
+    for (int c = 0; c < rowset.columnCount(); ++c)
+        typed.push_back(rowset.typedCell(at, c));
+    const std::vector<Value> read = at < rowset.snapshot().rowCount() ? rowset.snapshot().row(at) : std::vector<Value>{};
+    ConflictWindow ask(rowset.columns(), read, typed, refusal.current, window());
+    const ConflictWindow::Choice choice = ask.Ask();
+    if (!model_ || !model_->IsRowPending(row))
+        return -1;
+
+    // Whatever is chosen, the row is checked from now on against what the
+    // database holds now, and Esc restores that.
+    if (refusal.current)
+        model_->TakeCurrent(row, *refusal.current);
+    switch (choice) {
+    case ConflictWindow::Choice::KeepEditing:
+        break;
+    case ConflictWindow::Choice::UseTheirs:
+        model_->RevertRow(row);
+        break;
+    case ConflictWindow::Choice::Overwrite:
+        *again = model_->SubmitRow(row);
+        break;
+    case ConflictWindow::Choice::InsertAsNewRow: {
+        const int column = std::max(0, currentIndex().column());
+        row = model_->ConvertToNewRow(row);
+        if (row < 0)
+            return -1;
+        *again = model_->SubmitRow(row);
+        // The model started over: the current cell goes to the row inserted.
+        returning_ = true;
+        setCurrentIndex(model_->index(row, column));
+        returning_ = false;
+        scrollTo(currentIndex());
+        break;
+    }
+    case ConflictWindow::Choice::Discard:
+        model_->ForgetRow(row);
+        return -1;
+    }
+    return model_->IsRowPending(row) ? row : -1;
+}

@@ -1,0 +1,118 @@
+#include "support/RowWindowsSupport.h"
+
+#include "pages/ConflictWindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest/QtTest>
+
+namespace RowWindowsSupport {
+
+const ConflictLine* SeenConflict::line(const QString& column) const
+{
+    for (const ConflictLine& l : lines)
+        if (l.column == column)
+            return &l;
+    return nullptr;
+}
+
+ConflictCatcher::ConflictCatcher(Answer answer) : answer_(std::move(answer))
+{
+    connect(&timer_, &QTimer::timeout, this, &ConflictCatcher::poll);
+    timer_.start(10);
+}
+
+void ConflictCatcher::poll()
+{
+    auto* window = qobject_cast<ConflictWindow*>(QApplication::activeModalWidget());
+    if (!window || !window->isVisible() || handled_.contains(window))
+        return;
+    handled_.append(window);
+
+    SeenConflict s;
+    s.title = window->windowTitle();
+    if (auto* text = window->findChild<QLabel*>(QStringLiteral("conflictText")))
+        s.text = text->text();
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("conflictValues"));
+    if (table) {
+        // The parts by their headings, wherever they stand.
+        const auto part = [table](const QString& heading) {
+            for (int c = 0; c < table->columnCount(); ++c)
+                if (table->horizontalHeaderItem(c)->text() == heading)
+                    return c;
+            return -1;
+        };
+        const int read = part(ConflictWindow::ReadHeading());
+        const int typed = part(ConflictWindow::TypedHeading());
+        const int now = part(ConflictWindow::CurrentHeading());
+        const int changed = part(ConflictWindow::ChangedHeading());
+        s.nowShown = !table->isColumnHidden(now);
+        for (int r = 0; r < table->rowCount(); ++r) {
+            ConflictLine l;
+            l.column = table->item(r, 0)->text();
+            l.read = table->item(r, read)->text();
+            l.typed = table->item(r, typed)->text();
+            l.typedBold = table->item(r, typed)->font().bold();
+            if (s.nowShown) {
+                l.now = table->item(r, now)->text();
+                l.nowBold = table->item(r, now)->font().bold();
+                l.changed = table->item(r, changed)->text();
+            }
+            s.lines.append(l);
+        }
+    }
+    for (QPushButton* b : window->findChildren<QPushButton*>()) {
+        s.buttons.append(b->accessibleName());
+        if (b->isDefault())
+            s.defaultButton = b->accessibleName();
+    }
+    seen.append(s);
+
+    const QString answer = answer_ ? answer_(window) : QString();
+    // Answered already, by the keys the answer pressed.
+    if (!window || !window->isVisible())
+        return;
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (!answer.isEmpty() && b->accessibleName() == answer) {
+            QTest::mouseClick(b, Qt::LeftButton);
+            return;
+        }
+    if (!answer.isEmpty())
+        qWarning("ConflictCatcher: no button named %s", qPrintable(answer));
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus && window->isAncestorOf(focus) ? focus : window, Qt::Key_Escape);
+}
+
+FileDialogAnswer::FileDialogAnswer(QString path) : path_(std::move(path))
+{
+    connect(&timer_, &QTimer::timeout, this, &FileDialogAnswer::poll);
+    timer_.start(10);
+}
+
+void FileDialogAnswer::poll()
+{
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (answered_ || !dialog || !dialog->isVisible())
+        return;
+    answered_ = true;
+    title = dialog->windowTitle();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (path_.isEmpty() || !name) {
+        if (!name)
+            qWarning("FileDialogAnswer: the dialog has no file name box");
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        return;
+    }
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClicks(name, path_);
+    QTest::keyClick(name, Qt::Key_Return);
+}
+
+} // namespace RowWindowsSupport
