@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -216,10 +217,17 @@ void ConflictWindow::fitToContents()
         width += table_->columnWidth(part);
     }
     table_->horizontalHeader()->setStretchLastSection(true);
-    const int lines = std::min(table_->rowCount(), 12);
-    const int height = table_->horizontalHeader()->sizeHint().height() + lines * table_->verticalHeader()->defaultSectionSize()
-                       + table_->frameWidth() * 2 + 2;
-    table_->setMinimumSize(std::min(width, screen.width() * 9 / 10 - 40), std::min(height, screen.height() / 2));
+    const int widthShown = std::min(width, screen.width() * 9 / 10 - 40);
+    // As tall as all its lines, up to half the screen (more scroll), and
+    // never taller: below the last line there is nothing to show.
+    table_->resizeRowsToContents();
+    int height = table_->horizontalHeader()->sizeHint().height() + table_->frameWidth() * 2;
+    for (int line = 0; line < table_->rowCount(); ++line)
+        height += table_->rowHeight(line);
+    if (widthShown < width)
+        height += table_->horizontalScrollBar()->sizeHint().height();
+    table_->setMinimumSize(widthShown, std::min(height, screen.height() / 2));
+    table_->setMaximumHeight(height);
     adjustSize();
 }
 

@@ -113,9 +113,15 @@ private slots:
         db.exec("update " + t + " set name = 'Theirs', score = 11 where id = 1");
 
         QString focused;
-        ConflictCatcher conflicts([&focused](ConflictWindow*) {
+        QStringList reached;
+        ConflictCatcher conflicts([&focused, &reached](ConflictWindow*) {
             maybeScreenshot(QStringLiteral("conflict-window"));
             focused = QApplication::focusWidget() ? QApplication::focusWidget()->accessibleName() : QString();
+            // Tab goes round every control, each named, and back.
+            for (int i = 0; i < 4 && QApplication::focusWidget(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                reached << (QApplication::focusWidget() ? QApplication::focusWidget()->accessibleName() : QString());
+            }
             return QString(); // Esc
         });
         QTest::keyClick(&grid, Qt::Key_Down);
@@ -126,6 +132,7 @@ private slots:
         QCOMPARE(seen.buttons, (QStringList{"Keep Editing", "Use Theirs", "Overwrite"}));
         QCOMPARE(seen.defaultButton, QStringLiteral("Keep Editing"));
         QCOMPARE(focused, QStringLiteral("Keep Editing"));
+        QCOMPARE(reached, (QStringList{"Use Theirs", "Overwrite", "Values of the row", "Keep Editing"}));
         QCOMPARE(seen.lines.size(), 4);
         const ConflictLine* name = seen.line(QStringLiteral("name"));
         QVERIFY(name);

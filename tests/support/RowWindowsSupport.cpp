@@ -1,6 +1,7 @@
 #include "support/RowWindowsSupport.h"
 
 #include "pages/ConflictWindow.h"
+#include "support/PageSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,10 +31,16 @@ ConflictCatcher::ConflictCatcher(Answer answer) : answer_(std::move(answer))
 
 void ConflictCatcher::poll()
 {
-    auto* window = qobject_cast<ConflictWindow*>(QApplication::activeModalWidget());
+    // Followed by a guard: an answer (or the wait for the focus) may end it.
+    const QPointer<ConflictWindow> window = qobject_cast<ConflictWindow*>(QApplication::activeModalWidget());
     if (!window || !window->isVisible() || handled_.contains(window))
         return;
     handled_.append(window);
+    // As a user meets it: the window has the focus (a window manager gives
+    // it a moment after it shows).
+    PageSupport::activate(*window);
+    if (!window)
+        return;
 
     SeenConflict s;
     s.title = window->windowTitle();
