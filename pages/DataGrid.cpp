@@ -164,6 +164,12 @@ DataGrid::DataGrid(QWidget* parent)
     connect(deleteRowsAction_, &QAction::triggered, this, &DataGrid::deleteSelectedRows);
     addAction(deleteRowsAction_);
 
+    rowDetailsAction_ = new QAction(QStringLiteral("Row Details\u2026"), this);
+    rowDetailsAction_->setShortcut(QKeySequence(Qt::Key_F4));
+    rowDetailsAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(rowDetailsAction_, &QAction::triggered, this, &DataGrid::ShowRowDetails);
+    addAction(rowDetailsAction_);
+
     connect(qApp, &QApplication::focusChanged, this, &DataGrid::onFocusChanged);
 
     bottomBars_ = new QWidget(this);
@@ -300,8 +306,6 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
     return QTableView::edit(index, trigger, event);
 }
 
-DataGrid::~DataGrid() = default;
-
 void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
 {
     TableModel* previous = std::exchange(model_, rowset ? new TableModel(std::move(rowset), this) : nullptr);
@@ -335,6 +339,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
         if (model_->rowCount() > 0)
             setCurrentIndex(model_->index(0, 0));
     }
+    emit DataSourceChanged();
 }
 
 void DataGrid::commitOpenEditor()
@@ -561,6 +566,7 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     menu.addAction(setNullAction_);
     menu.addAction(deleteRowsAction_);
+    menu.addAction(rowDetailsAction_);
     menu.addSeparator();
     sortAscendingAction_->setEnabled(index.isValid());
     sortDescendingAction_->setEnabled(index.isValid());

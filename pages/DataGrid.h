@@ -14,6 +14,7 @@
 #include "oracle/TableModel.h"
 
 #include <QHash>
+#include <QPointer>
 #include <QStringList>
 #include <QTableView>
 #include <QTimer>
@@ -24,6 +25,7 @@ class GridFilterRow;
 class GridFindBar;
 class GridStatusLine;
 class QAction;
+class RowDetailsWindow;
 class TableModel;
 
 class DataGrid : public QTableView {
@@ -48,6 +50,12 @@ public:
     // deletion by another user is settled in the conflict window first:
     // true when nothing is left pending after it.
     bool CommitPendingRow();
+
+    // The current row as a form in a window of its own (F4), following the
+    // grid's current row; null until first shown.
+    void ShowRowDetails();
+    RowDetailsWindow* RowDetails() const;
+    QAction* RowDetailsAction() const { return rowDetailsAction_; }
 
     QAction* SetNullAction() const { return setNullAction_; }
     QAction* DeleteRowsAction() const { return deleteRowsAction_; }
@@ -74,6 +82,10 @@ public:
     // become editable. Without waitForEnd the rows still on their way
     // arrive later (leaving the page must not wait for them).
     void StopReading(bool waitForEnd = true);
+
+signals:
+    // The grid was bound to another rowset (or to none).
+    void DataSourceChanged();
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -128,6 +140,8 @@ private:
     TableModel* model_ = nullptr; // a child of the grid
     QAction* setNullAction_ = nullptr;
     QAction* deleteRowsAction_ = nullptr;
+    QAction* rowDetailsAction_ = nullptr;
+    QPointer<RowDetailsWindow> details_;
     bool returning_ = false;
     // Below the rows, inside the grid's area: what the grid has to say.
     QWidget* bottomBars_ = nullptr;

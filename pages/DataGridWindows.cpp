@@ -1,9 +1,10 @@
 // The grid's windows of its own: the conflict window that settles a write
-// another user's change or deletion refused. The rows themselves and their
-// writes are in DataGrid.cpp.
+// another user's change or deletion refused, and the row details window.
+// The rows themselves and their writes are in DataGrid.cpp.
 
 #include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
+#include "pages/RowDetailsWindow.h"
 
 #include "oracle/TableModel.h"
 
@@ -54,3 +55,23 @@ int DataGrid::settleConflict(int row, const RowRefusal& refusal, std::optional<R
     }
     return model_->IsRowPending(row) ? row : -1;
 }
+
+DataGrid::~DataGrid()
+{
+    // The details window is a window of the page but works on this grid:
+    // it goes with the grid.
+    delete details_;
+}
+
+void DataGrid::ShowRowDetails()
+{
+    if (!model_)
+        return;
+    // A value still in the cell's editor is shown there too.
+    commitOpenEditor();
+    if (!details_)
+        details_ = new RowDetailsWindow(this, window());
+    details_->Open();
+}
+
+RowDetailsWindow* DataGrid::RowDetails() const { return details_; }

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -116,10 +117,25 @@ void FileDialogAnswer::poll()
         QTest::keyClick(dialog, Qt::Key_Escape);
         return;
     }
+    // The folder as a user would pick it; the file's name typed and Enter.
+    // (Typing a slash makes the dialog change folders while it takes the keys.)
+    const QFileInfo file(path_);
+    dialog->setDirectory(file.absolutePath());
     name->setFocus();
     name->selectAll();
-    QTest::keyClicks(name, path_);
+    QTest::keyClicks(name, file.fileName());
+    // The completion list the typing opened would take the Enter.
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
     QTest::keyClick(name, Qt::Key_Return);
+    // A dialog that stayed up would hold the test until its time runs out.
+    QPointer<QFileDialog> up(dialog);
+    QTimer::singleShot(3000, dialog, [up] {
+        if (up && up->isVisible()) {
+            qWarning("FileDialogAnswer: the dialog did not take the path");
+            up->reject();
+        }
+    });
 }
 
 } // namespace RowWindowsSupport
