@@ -14,7 +14,7 @@
 // dates and timestamps as ODBC's structs written YYYY-MM-DD HH:MM:SS[.f]
 // (and bound back as structs), so no session date or number format matters.
 
-#include "oracle/OdbcEngine.h"
+#include "oracle/engines/OdbcEngine.h"
 
 #include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
