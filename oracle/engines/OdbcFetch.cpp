@@ -41,12 +41,12 @@ void OdbcSessionImpl::emitBound(const ColumnPlan& plan, std::size_t row, RowSink
     const unsigned char* element = plan.buffer.data() + row * static_cast<std::size_t>(plan.elementBytes);
     char text[64];
     switch (plan.fetch) {
-    case Fetch::WideText:
-        textScratch_.clear();
-        appendUtf8(textScratch_, reinterpret_cast<const SQLWCHAR*>(element),
-                   static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
-        sink.cell(plan.kind, textScratch_.data(), textScratch_.size());
+    case Fetch::WideText: {
+        const std::string_view utf8 = utf8Scratch_.convert(reinterpret_cast<const SQLWCHAR*>(element),
+                                                           static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
+        sink.cell(plan.kind, utf8.data(), utf8.size());
         return;
+    }
     case Fetch::Chars:
         sink.cell(plan.kind, reinterpret_cast<const char*>(element), static_cast<std::size_t>(ind));
         return;
@@ -151,9 +151,8 @@ void OdbcSessionImpl::readCell(const Handle& stmt, SQLUSMALLINT column, const Co
             grow(have + rest + terminator + unit);
         }
         if (plan.fetch == Fetch::WideText) {
-            textScratch_.clear();
-            appendUtf8(textScratch_, wide.data(), have / unit);
-            sink.cell(plan.kind, textScratch_.data(), textScratch_.size());
+            const std::string_view utf8 = utf8Scratch_.convert(wide.data(), have / unit);
+            sink.cell(plan.kind, utf8.data(), utf8.size());
         } else {
             sink.cell(plan.kind, bytes.data(), have);
         }

@@ -31,7 +31,7 @@ struct BoundParam {
     SQLPOINTER pointer()
     {
         switch (cType) {
-        case SQL_C_WCHAR: return wide.data();
+        case SQL_C_WCHAR: return wideData(wide);
         case SQL_C_DOUBLE: return &real;
         case SQL_C_TYPE_DATE: return &date;
         case SQL_C_TYPE_TIMESTAMP: return &timestamp;
@@ -41,7 +41,7 @@ struct BoundParam {
     SQLLEN bufferLength() const
     {
         switch (cType) {
-        case SQL_C_WCHAR: return static_cast<SQLLEN>(wide.size() * sizeof(SQLWCHAR));
+        case SQL_C_WCHAR: return static_cast<SQLLEN>((wideLength(wide) + 1) * sizeof(SQLWCHAR)); // with its NUL
         case SQL_C_DOUBLE: return sizeof(double);
         case SQL_C_TYPE_DATE: return sizeof(SQL_DATE_STRUCT);
         case SQL_C_TYPE_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);

@@ -32,10 +32,10 @@ OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const Odbc
     WideText in = toWide(connectionString);
     std::vector<SQLWCHAR> out(1024);
     SQLSMALLINT outLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, in.data(), SQL_NTS, out.data(),
+    const SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, wideData(in), SQL_NTS, out.data(),
                                            static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
     // The string held the password: leave no copy of it behind.
-    std::fill(in.begin(), in.end(), SQLWCHAR(0));
+    in.fill(QChar(0));
     std::fill(out.begin(), out.end(), SQLWCHAR(0));
     if (!SQL_SUCCEEDED(rc)) {
         // No native code means the driver manager itself refused: the
@@ -114,7 +114,7 @@ OdbcSessionImpl::Statement OdbcSessionImpl::run(std::string_view sql, std::span<
     SQLRETURN rc;
     {
         const Running running(*this, st.stmt);
-        rc = SQLExecDirectW(st.stmt.get(), text.data(), static_cast<SQLINTEGER>(wideLength(text)));
+        rc = SQLExecDirectW(st.stmt.get(), wideData(text), static_cast<SQLINTEGER>(wideLength(text)));
     }
     if (rc == SQL_NEED_DATA)
         throw DbError(DbError::kGeneric, "the driver asked for parameter data at execution");
@@ -210,9 +210,9 @@ std::vector<std::string> OdbcSessionImpl::primaryKey(std::string_view table)
         const WideText wideSchema = toWide(schema);
         Handle stmt = allocate(SQL_HANDLE_STMT, &dbc_);
         stmt.check(SQLPrimaryKeysW(stmt.get(), nullptr, 0,
-                                   withSchema ? const_cast<SQLWCHAR*>(wideSchema.data()) : nullptr,
+                                   withSchema ? wideData(wideSchema) : nullptr,
                                    withSchema ? static_cast<SQLSMALLINT>(wideLength(wideSchema)) : 0,
-                                   const_cast<SQLWCHAR*>(wideTable.data()),
+                                   wideData(wideTable),
                                    static_cast<SQLSMALLINT>(wideLength(wideTable))),
                    "SQLPrimaryKeys");
         Snapshot keys;
@@ -269,9 +269,9 @@ void OdbcSessionImpl::tables(RowSink& sink)
         const WideText pattern = toWide("%");
         const WideText type = toWide("TABLE");
         Handle stmt = allocate(SQL_HANDLE_STMT, &dbc_);
-        stmt.check(SQLTablesW(stmt.get(), nullptr, 0, withSchema ? const_cast<SQLWCHAR*>(wideSchema.data()) : nullptr,
+        stmt.check(SQLTablesW(stmt.get(), nullptr, 0, withSchema ? wideData(wideSchema) : nullptr,
                               withSchema ? static_cast<SQLSMALLINT>(wideLength(wideSchema)) : 0,
-                              const_cast<SQLWCHAR*>(pattern.data()), SQL_NTS, const_cast<SQLWCHAR*>(type.data()),
+                              wideData(pattern), SQL_NTS, wideData(type),
                               SQL_NTS),
                    "SQLTables");
         readResult(stmt, found);

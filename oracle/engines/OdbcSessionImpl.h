@@ -100,7 +100,7 @@ private:
     // Reused between cells so that a fetch allocates only when a value grows.
     std::vector<SQLWCHAR> wideScratch_;
     std::string readScratch_;
-    std::string textScratch_;
+    Utf8Cells utf8Scratch_;
 };
 
 } // namespace odbc

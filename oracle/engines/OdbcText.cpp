@@ -1,5 +1,7 @@
 #include "oracle/engines/OdbcText.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -55,86 +57,21 @@ bool readChar(std::string_view& s, char c)
 
 // ---- UTF-8 <-> UTF-16 ----------------------------------------------------------
 
-void appendUtf8(std::string& out, const SQLWCHAR* s, std::size_t n)
+WideText toWide(std::string_view s)
 {
-    std::size_t i = 0;
-    // Most cells are plain ASCII.
-    while (i < n && s[i] < 0x80)
-        ++i;
-    out.append(s, s + i);
-    for (; i < n; ++i) {
-        char32_t c = s[i];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD; // a lone surrogate has no UTF-8 form
-        }
-        if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    // QString::fromUtf8 would drop a leading byte order mark: keep it, it is
+    // part of the value.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(s.data(), static_cast<qsizetype>(s.size())));
 }
 
 std::string toUtf8(const SQLWCHAR* s, std::size_t n)
 {
-    std::string out;
-    out.reserve(n);
-    appendUtf8(out, s, n);
-    return out;
-}
-
-WideText toWide(std::string_view s)
-{
-    WideText out;
-    out.reserve(s.size() + 1);
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const std::size_t n = s.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char b = p[i];
-        char32_t c = 0xFFFD;
-        std::size_t len = 1;
-        if (b < 0x80) {
-            c = b;
-        } else if (b >= 0xC2 && b <= 0xF4) {
-            len = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-            bool ok = i + len <= n;
-            char32_t v = b & (0x3F >> (len - 1));
-            for (std::size_t k = 1; ok && k < len; ++k) {
-                if ((p[i + k] & 0xC0) != 0x80)
-                    ok = false;
-                else
-                    v = (v << 6) | (p[i + k] & 0x3F);
-            }
-            const char32_t least = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-            if (ok && v >= least && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF))
-                c = v;
-            else
-                len = 1;
-        }
-        i += len;
-        if (c >= 0x10000) {
-            out.push_back(static_cast<SQLWCHAR>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<SQLWCHAR>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<SQLWCHAR>(c));
-        }
-    }
-    out.push_back(0);
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
+    const QStringView in(s, static_cast<qsizetype>(n));
+    std::string out(static_cast<std::size_t>(encoder.requiredSpace(in.size())), '\0');
+    out.resize(static_cast<std::size_t>(encoder.appendToBuffer(out.data(), in) - out.data()));
     return out;
 }
 
