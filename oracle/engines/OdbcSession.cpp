@@ -172,10 +172,32 @@ long long OdbcSessionImpl::execute(std::string_view sql, std::span<const Param> 
     return count;
 }
 
-std::optional<std::string> OdbcSessionImpl::scalar(const std::string& sql)
+// What the database's statistics say of the table's size (Oracle's
+// NUM_ROWS, PostgreSQL's reltuples); nothing where they say nothing.
+std::optional<long long> OdbcSessionImpl::estimatedRows(std::string_view table)
+{
+    const Param name{ValueKind::Text, std::string(table)};
+    std::optional<std::string> n;
+    try {
+        if (dialect_->kind() == DialectKind::Oracle)
+            n = scalar("select num_rows from user_tables where table_name = ?", std::span<const Param>(&name, 1));
+        else if (dialect_->kind() == DialectKind::PostgreSQL)
+            n = scalar("select c.reltuples::bigint from pg_catalog.pg_class c where c.relname = ? and c.relnamespace ="
+                       " (select oid from pg_catalog.pg_namespace where nspname = current_schema())",
+                       std::span<const Param>(&name, 1));
+    } catch (const DbError&) {
+        return std::nullopt; // only a nicety
+    }
+    long long rows = -1;
+    if (n)
+        std::from_chars(n->data(), n->data() + n->size(), rows);
+    return rows >= 0 ? std::optional<long long>(rows) : std::nullopt;
+}
+
+std::optional<std::string> OdbcSessionImpl::scalar(const std::string& sql, std::span<const Param> params)
 {
     Snapshot result;
-    query(sql, {}, result);
+    query(sql, params, result);
     if (result.rowCount() < 1 || result.columnCount() < 1 || result.isNull(0, 0))
         return std::nullopt;
     return std::string(result.value(0, 0));

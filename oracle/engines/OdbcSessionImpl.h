@@ -70,7 +70,8 @@ private:
     void emitBound(const ColumnPlan& plan, std::size_t row, RowSink& sink);
     bool truncated(const ColumnPlan& plan, std::size_t row) const;
     std::string infoText(SQLUSMALLINT info);
-    std::optional<std::string> scalar(const std::string& sql);
+    std::optional<long long> estimatedRows(std::string_view table) override;
+    std::optional<std::string> scalar(const std::string& sql, std::span<const Param> params = {});
     std::string currentSchema();
     void endTransaction(SQLSMALLINT completion);
     void setAutocommit(bool on);
