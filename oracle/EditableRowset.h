@@ -20,7 +20,6 @@
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
 #include "oracle/RowStatements.h"
-#include "oracle/RowWrite.h"
 #include "oracle/Snapshot.h"
 #include "oracle/TableReader.h"
 
@@ -30,6 +29,27 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Why a row was not written (or deleted), and what the database holds now
+// when the row could be read again.
+struct RowRefusal {
+    enum class Why {
+        Failed,         // the database refused the statement (its message)
+        ChangedByOther, // the row no longer holds the values read
+        DeletedByOther, // the row is gone
+        NotApplied,     // the row is as read, but a trigger or rule skipped the change
+        NotTellApart,   // more than one row matched
+        NoRowCount,     // the driver did not say how many rows the statement touched
+        CannotFind,     // no key and no comparable column
+        Unchecked,      // a changed column cannot be compared by this database
+        Unknown,        // the link broke while committing and the row could not be checked
+    };
+    Why why = Why::Failed;
+    std::string message;
+    // The row as the database holds it now, in the rowset's column order,
+    // when it could be read again after the refusal.
+    std::optional<std::vector<Value>> current;
+};
 
 // The query that reads the editor's table: SELECT * FROM "name", the name
 // between double quotes with any inner double quote doubled.
