@@ -456,8 +456,16 @@ private slots:
         QVERIFY(!named<QPlainTextEdit>(*details, QStringLiteral("data"))->isVisible());
         QCOMPARE(first->toPlainText().section(u'\n', 0, 0).simplified(), QStringLiteral("00000000 01 02 .."));
 
+        // By keys alone: from the first bytes Tab reaches NULL, Save and Load.
+        first->setFocus();
+        QStringList order;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->accessibleName();
+        }
+        QCOMPARE(order, (QStringList{"data is NULL", "Save data to a file", "Load data from a file"}));
         FileDialogAnswer load(in);
-        click(named<QPushButton>(*details, QStringLiteral("Load data from a file")));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QVERIFY(load.answered());
         QCOMPARE(load.title, QStringLiteral("Load data from a File"));
         QCOMPARE(first->toPlainText().section(u'\n', 0, 0).simplified(),
