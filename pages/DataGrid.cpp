@@ -1,6 +1,7 @@
 #include "pages/DataGrid.h"
 
 #include "oracle/TableModel.h"
+#include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
@@ -179,6 +180,7 @@ DataGrid::DataGrid(QWidget* parent)
     connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { StopReading(); });
     filterRow_ = new GridFilterRow(this);
     addViewActions();
+    clipboard_ = new GridClipboard(this);
 }
 
 void DataGrid::updateGeometries()
@@ -322,6 +324,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             names << model_->headerData(c, Qt::Horizontal).toString();
     filterRow_->setColumns(horizontalHeader(), names);
     layoutBars();
+    clipboard_->Attach(model_);
     if (model_) {
         connect(model_, &TableModel::ReadProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::ReadEnded, this, &DataGrid::readEnded);
@@ -537,7 +540,10 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     menu.addSeparator();
     for (QAction* a : {findAction_, filterAction_, refreshAction_})
         menu.addAction(a);
+    menu.addSeparator();
+    clipboard_->AddMenuActions(menu);
     menu.exec(event->globalPos());
+    clipboard_->MenuClosed();
     setNullAction_->setEnabled(true);
     deleteRowsAction_->setEnabled(true);
 }

@@ -47,6 +47,28 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     layout->addLayout(first);
     layout->addLayout(second);
 
+    replaceLine_ = new QWidget(this);
+    auto* replaceLabel = new QLabel(QStringLiteral("Replace with:"), replaceLine_);
+    replace_ = new QLineEdit(replaceLine_);
+    replace_->setAccessibleName(QStringLiteral("Replace with"));
+    replaceLabel->setBuddy(replace_);
+    replaceOne_ = new QPushButton(QStringLiteral("Replace"), replaceLine_);
+    replaceAll_ = new QPushButton(QStringLiteral("Replace All"), replaceLine_);
+    for (QPushButton* b : {replaceOne_, replaceAll_})
+        b->setAutoDefault(false);
+    auto* third = new QHBoxLayout(replaceLine_);
+    third->setContentsMargins(0, 0, 0, 0);
+    third->addWidget(replaceLabel);
+    third->addWidget(replace_, 1);
+    third->addWidget(replaceOne_);
+    third->addWidget(replaceAll_);
+    layout->addWidget(replaceLine_);
+    replaceLine_->hide();
+    replace_->installEventFilter(this);
+    connect(replace_, &QLineEdit::returnPressed, this, &GridFindBar::replaceRequested);
+    connect(replaceOne_, &QPushButton::clicked, this, &GridFindBar::replaceRequested);
+    connect(replaceAll_, &QPushButton::clicked, this, &GridFindBar::replaceAllRequested);
+
     text_->installEventFilter(this);
     connect(text_, &QLineEdit::returnPressed, this, &GridFindBar::findNext);
     connect(text_, &QLineEdit::textEdited, this, [this] { showResult({}); });
@@ -66,8 +88,12 @@ bool GridFindBar::thisColumnOnly() const { return thisColumn_->isChecked(); }
 
 void GridFindBar::showResult(const QString& result) { result_->setText(result); }
 
-void GridFindBar::open()
+QString GridFindBar::replacement() const { return replace_->text(); }
+bool GridFindBar::replacing() const { return !replaceLine_->isHidden(); }
+
+void GridFindBar::open(bool withReplace)
 {
+    replaceLine_->setVisible(withReplace);
     show();
     text_->setFocus(Qt::ShortcutFocusReason);
     text_->selectAll();
