@@ -355,6 +355,28 @@ private slots:
         QCOMPARE(grid.Model()->PendingRow(), -1);
     }
 
+    // While the rest of the table is read, a paste only says why it waits.
+    void pasteWaitsForTheRead()
+    {
+        // Every row computes its generated column anew as it is read: seconds in all.
+        TestSupport::ScratchSqlite db(R"(
+            create table slow (id integer primary key, v text,
+                               w integer generated always as (length(hex(zeroblob(40000 + id % 2)))) virtual);
+            insert into slow (id, v) with recursive r(n) as (select 1 union all select n + 1 from r where n < 60000)
+                select n, 'row ' || n from r;
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("slow")).DataGrid1;
+        QVERIFY(grid.Model()->Reading());
+        putText(QStringLiteral("pasted"));
+        goTo(grid, 0, 1);
+        key(grid, Qt::Key_V);
+        QVERIFY2(grid.StatusLine()->text().contains(QStringLiteral("Rows can be pasted once they are all read")),
+                 qPrintable(grid.StatusLine()->text()));
+        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(cellText(grid, 0, 1), QStringLiteral("row 1"));
+        grid.StopReading();
+    }
+
     // Typing taken back cell by cell; a written row, a new row and deleted
     // rows taken back and done again, rows followed as deletions move them;
     // the menu names what it takes back; reading the table again forgets it all.
