@@ -22,7 +22,7 @@
 // identical values. Exits 1 when the results differ, 2 without a server.
 
 #include "oracle/DbError.h"
-#include "oracle/OdbcEngine.h"
+#include "oracle/engines/OdbcEngine.h"
 #include "oracle/Snapshot.h"
 
 #include <QCoreApplication>

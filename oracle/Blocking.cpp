@@ -4,13 +4,23 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <deque>
 #include <exception>
-#include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
+
+// Work is handed to a thread and results are handed back with the
+// standard library's own locks (and an eventfd to wake the user-interface
+// thread), so that every hand-over is one a thread checker can see.
 
 namespace {
 
@@ -26,21 +36,92 @@ std::atomic<long long>& patienceMs()
     return ms;
 }
 
-// Worker threads for blocking calls. Threads are reused; one stuck in an
-// abandoned call only keeps its own thread.
-QThreadPool& workers()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(256);
-        return p;
-    }();
-    return *pool;
-}
+// Worker threads for blocking calls and reads. A thread is reused when it
+// is free, one is added when none is; one stuck in an abandoned call keeps
+// only itself. Never destroyed: a stuck thread may outlive everything else.
+class Workers {
+public:
+    static Workers& instance()
+    {
+        static Workers* workers = new Workers;
+        return *workers;
+    }
+
+    void start(std::function<void()> task)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        tasks_.push_back(std::move(task));
+        if (idle_ > 0) {
+            lock.unlock();
+            wake_.notify_one();
+            return;
+        }
+        std::thread([this] { serve(); }).detach();
+    }
+
+private:
+    void serve()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            ++idle_;
+            const bool got = wake_.wait_for(lock, std::chrono::seconds(60), [this] { return !tasks_.empty(); });
+            --idle_;
+            if (!got)
+                return; // idle for a minute: the thread goes
+            std::function<void()> task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr; // what it captured is let go here, on this thread
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    int idle_ = 0;
+};
 
 } // namespace
 
-void StartWorker(std::function<void()> task) { workers().start(std::move(task)); }
+void StartWorker(std::function<void()> task) { Workers::instance().start(std::move(task)); }
+
+UiMailbox& UiMailbox::instance()
+{
+    static UiMailbox* mailbox = new UiMailbox;
+    return *mailbox;
+}
+
+UiMailbox::UiMailbox() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    auto* notifier = new QSocketNotifier(fd_, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { deliver(); });
+}
+
+void UiMailbox::post(std::function<void()> message)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(std::move(message));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+}
+
+void UiMailbox::deliver()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
+    std::vector<std::function<void()>> messages;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        messages.swap(messages_);
+    }
+    for (std::function<void()>& message : messages)
+        message();
+}
 
 void SetLongWaitHandler(LongWaitHandler handler) { longWaitHandler() = std::move(handler); }
 
@@ -67,8 +148,16 @@ class BlockingCall {
 public:
     std::function<void(const StopToken&)> work;
     std::atomic<bool> stop{false};
-    std::promise<void> ended;
-    std::exception_ptr failure;
+    std::mutex mutex;
+    bool ended = false; // under mutex
+    std::exception_ptr failure; // written before ended
+    WaitControl* control = nullptr; // the waiting thread's only
+
+    bool hasEnded()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return ended;
+    }
 };
 
 void RunBlockingCall(std::function<void(const StopToken&)> work, std::function<void()> interrupt)
@@ -82,50 +171,60 @@ void RunBlockingCall(std::function<void(const StopToken&)> work, std::function<v
 
     auto call = std::make_shared<BlockingCall>();
     call->work = std::move(work);
-    std::future<void> ended = call->ended.get_future();
-    // Lives on this thread; the worker only posts to it, and the last owner
-    // (worker or waiter) lets it go through the event loop.
-    std::shared_ptr<WaitControl> control(new WaitControl, [](WaitControl* c) { c->deleteLater(); });
+    WaitControl control;
+    call->control = &control;
+    UiMailbox& mailbox = UiMailbox::instance();
 
-    workers().start([call, control] {
+    StartWorker([call, &mailbox] {
+        std::exception_ptr failure;
         try {
             call->work(StopToken(&call->stop));
         } catch (...) {
-            call->failure = std::current_exception();
+            failure = std::current_exception();
         }
         call->work = nullptr; // what it captured goes here, on its own thread
-        call->ended.set_value();
-        QMetaObject::invokeMethod(control.get(), [c = control.get()] { c->finish(); }, Qt::QueuedConnection);
+        {
+            const std::lock_guard<std::mutex> lock(call->mutex);
+            call->failure = std::move(failure); // handed over whole: one owner at a time
+            call->ended = true;
+        }
+        mailbox.post([call] {
+            if (call->control)
+                call->control->finish();
+        });
     });
 
-    if (ended.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    if (!call->hasEnded()) {
         QEventLoop loop;
-        QObject::connect(control.get(), &WaitControl::done, &loop, &QEventLoop::quit);
+        QObject::connect(&control, &WaitControl::done, &loop, &QEventLoop::quit);
         QTimer patience;
         patience.setSingleShot(true);
         QObject::connect(&patience, &QTimer::timeout, &loop, [&control] {
-            if (const LongWaitHandler& handler = longWaitHandler(); handler && !control->finished())
-                handler(*control);
+            if (const LongWaitHandler& handler = longWaitHandler(); handler && !control.finished())
+                handler(control);
         });
         patience.start(static_cast<int>(patienceMs().load()));
         // Input waits until the call is over; everything else goes on.
-        if (!control->finished() && !control->stopped())
+        if (!control.finished() && !control.stopped())
             loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
+    call->control = nullptr;
 
-    if (control->stopped()) {
+    if (control.stopped()) {
         call->stop.store(true, std::memory_order_release);
         // A call that ended meanwhile counts as done: its result stands.
-        if (ended.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready) {
-            if (call->failure)
-                std::rethrow_exception(call->failure);
-            return;
+        if (!call->hasEnded()) {
+            if (interrupt)
+                std::thread(std::move(interrupt)).detach(); // may itself wait for a server that does not answer
+            throw DbError(DbError::kStoppedWaiting, "you stopped waiting for the database");
         }
-        if (interrupt)
-            std::thread(std::move(interrupt)).detach(); // may itself wait for a server that does not answer
-        throw DbError(DbError::kStoppedWaiting, "you stopped waiting for the database");
     }
-    ended.wait();
-    if (call->failure)
-        std::rethrow_exception(call->failure);
+    // Finished means the worker has ended: its result is there.
+    std::exception_ptr failure;
+    {
+        const std::lock_guard<std::mutex> lock(call->mutex);
+        failure = std::move(call->failure);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }

@@ -25,6 +25,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <optional>
 #include <type_traits>
 
@@ -50,15 +52,14 @@ public:
     bool stopped() const { return stopped_; }
     // The user stops waiting: the call counts as failed from now on.
     void stopWaiting();
+    // The call returned (or failed): for the call's own hand-over.
+    void finish();
 
 signals:
-    // The call returned (or failed) on its own.
+    // The call returned (or failed) on its own, or the user stopped waiting.
     void done();
 
 private:
-    friend void RunBlockingCall(std::function<void(const StopToken&)>, std::function<void()>);
-    void finish();
-
     QElapsedTimer since_;
     bool finished_ = false;
     bool stopped_ = false;
@@ -72,6 +73,23 @@ void SetWaitPatience(std::chrono::milliseconds patience);
 // Runs `task` on a worker thread of the pool the blocking calls use, and
 // returns at once.
 void StartWorker(std::function<void()> task);
+
+// Messages to the user-interface thread from any thread: each runs there, in
+// the order posted, at the next turn of its event loop (nested ones too).
+// Created on that thread, at its first use there.
+class UiMailbox {
+public:
+    static UiMailbox& instance();
+    void post(std::function<void()> message);
+
+private:
+    UiMailbox();
+    void deliver();
+
+    int fd_;
+    std::mutex mutex_;
+    std::vector<std::function<void()>> messages_;
+};
 
 // Type-erased core of RunBlocking.
 void RunBlockingCall(std::function<void(const StopToken&)> work, std::function<void()> interrupt);

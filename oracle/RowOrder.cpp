@@ -160,14 +160,7 @@ void sortByText(const Snapshot& snapshot, int column, bool descending, std::vect
     rows.swap(sorted);
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
+std::string_view trimmed(std::string_view s) { return TrimmedText(s); }
 
 // "is null" and "is not null" in any case, with any blanks between the words.
 bool isWords(std::string_view s, std::initializer_list<std::string_view> words)

@@ -33,8 +33,7 @@ struct TableReader::Shared {
     std::atomic<bool> stop{false};
     std::string sql;
     std::string table;
-    // Lives on the user-interface thread; the worker only posts to it.
-    std::unique_ptr<QObject, void (*)(QObject*)> mailbox{nullptr, [](QObject* o) { o->deleteLater(); }};
+    UiMailbox* mailbox = nullptr;          // to tell the user-interface thread
     TableReader* reader = nullptr;         // touched on the user-interface thread only
 };
 
@@ -44,10 +43,10 @@ namespace {
 // the shared state, so it outlives both sides if it must.
 void post(const std::shared_ptr<TableReader::Shared>& shared)
 {
-    QMetaObject::invokeMethod(shared->mailbox.get(), [shared] {
+    shared->mailbox->post([shared] {
         if (shared->reader)
             emit shared->reader->arrived();
-    }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace
@@ -156,7 +155,7 @@ TableReader::TableReader(std::shared_ptr<Session> session, std::string sql, std:
     shared_->session = std::move(session);
     shared_->sql = std::move(sql);
     shared_->table = std::move(table);
-    shared_->mailbox.reset(new QObject);
+    shared_->mailbox = &UiMailbox::instance();
     shared_->reader = this;
     StartWorker([shared = shared_] { readTable(shared); });
 }

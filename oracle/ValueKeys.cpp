@@ -21,14 +21,7 @@ bool equalsNoCase(std::string_view a, std::string_view b)
            });
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
+std::string_view trimmed(std::string_view s) { return TrimmedText(s); }
 
 // A real as the engines write it: digits, or NaN and the infinities.
 std::optional<double> readReal(std::string_view s)
@@ -260,6 +253,15 @@ int compareBytes(std::string_view a, std::string_view b)
 }
 
 } // namespace
+
+std::string_view TrimmedText(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
 
 KeyKind KeyKindOf(const ColumnInfo& column)
 {

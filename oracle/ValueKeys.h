@@ -40,6 +40,9 @@ ValueKey MakeKey(KeyKind kind, ValueKind valueKind, std::string_view text);
 // compared here.
 int CompareKeys(KeyKind kind, const ValueKey& a, std::string_view textA, const ValueKey& b, std::string_view textB);
 
+// The text without blanks at either end.
+std::string_view TrimmedText(std::string_view s);
+
 // Two exact decimal texts compared by value ("-0.50" equals "-.5").
 int CompareDecimalTexts(std::string_view a, std::string_view b);
 

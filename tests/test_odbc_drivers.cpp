@@ -3,8 +3,8 @@
 // at all, and the choice among several.
 
 #include "oracle/DbError.h"
-#include "oracle/OdbcDrivers.h"
-#include "oracle/OdbcEngine.h"
+#include "oracle/engines/OdbcDrivers.h"
+#include "oracle/engines/OdbcEngine.h"
 #include "oracle/Oracle.h"
 #include "support/OdbcSupport.h"
 #include "support/TestSupport.h"

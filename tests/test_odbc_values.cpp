@@ -5,7 +5,7 @@
 
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
-#include "oracle/OdbcEngine.h"
+#include "oracle/engines/OdbcEngine.h"
 #include "oracle/Snapshot.h"
 #include "support/OdbcSupport.h"
 #include "support/TestSupport.h"

@@ -238,6 +238,26 @@ private slots:
         QCOMPARE(open.refusal, QString::fromLatin1(EditableRowset::kCannotFind));
     }
 
+    // The read's "of about N" comes from the database's statistics, where
+    // it keeps them; SQLite keeps none.
+    void estimatesComeFromStatistics_data() { addEngineRows(); }
+    void estimatesComeFromStatistics()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("counted");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k integer primary key)");
+        db->exec("insert into " + t + " select * from (values (1), (2), (3), (4), (5), (6), (7)) v");
+        if (isPg(*db))
+            db->exec("analyze " + t);
+        OpenTable open(*db, name);
+        const std::optional<long long> estimate = open.model->rowset().estimatedRows();
+        if (isPg(*db))
+            QCOMPARE(estimate.value_or(-1), 7LL);
+        else
+            QVERIFY(!estimate);
+    }
+
     // A write inside a transaction the session already had open must not end
     // that transaction when its own begin is refused.
     void aRefusedBeginRollsBackNothing_data() { addEngineRows(); }

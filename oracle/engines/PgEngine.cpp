@@ -14,6 +14,7 @@
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
+#include "oracle/engines/PgCopyText.h"
 
 #include <libpq-fe.h>
 
@@ -46,7 +47,6 @@ enum : Oid {
     kTimestamp = 1114, kTimestampTz = 1184, kNumeric = 1700,
 };
 
-
 std::string trimmed(std::string s)
 {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
@@ -77,75 +77,6 @@ DbError resultError(PGconn* conn, const PGresult* result)
         text += std::string("\n") + detail;
     const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     return DbError(sqlstateNumber(state), text, state ? state : "");
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// bytea's hex output form "\x0a1b..." to its bytes.
-bool decodeByteaHex(std::string_view text, std::string& out)
-{
-    out.clear();
-    if (text.size() < 2 || text[0] != '\\' || text[1] != 'x' || text.size() % 2)
-        return false;
-    out.resize((text.size() - 2) / 2);
-    for (std::size_t i = 2, o = 0; i < text.size(); i += 2, ++o) {
-        const int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        out[o] = static_cast<char>(hi << 4 | lo);
-    }
-    return true;
-}
-
-// Undoes COPY's text-format escapes (backslash sequences) into out.
-void unescapeCopyField(std::string_view field, std::string& out)
-{
-    out.clear();
-    out.reserve(field.size());
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c != '\\' || i + 1 == field.size()) {
-            out += c;
-            continue;
-        }
-        const char e = field[++i];
-        switch (e) {
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'v': out += '\v'; break;
-        case 'x': {
-            int v = 0, digits = 0;
-            while (digits < 2 && i + 1 < field.size() && hexValue(field[i + 1]) >= 0)
-                v = v * 16 + hexValue(field[++i]), ++digits;
-            if (digits)
-                out += static_cast<char>(v);
-            else
-                out += 'x';
-            break;
-        }
-        default:
-            if (e >= '0' && e <= '7') {
-                int v = e - '0', digits = 1;
-                while (digits < 3 && i + 1 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '7')
-                    v = v * 8 + (field[++i] - '0'), ++digits;
-                out += static_cast<char>(v);
-            } else {
-                out += e; // "\\" and any other escaped character stand for themselves
-            }
-        }
-    }
 }
 
 bool selectLike(std::string_view sql)
@@ -395,7 +326,7 @@ private:
                 }
                 const std::string_view text(PQgetvalue(r, row, c), static_cast<std::size_t>(PQgetlength(r, row, c)));
                 if (PQftype(r, c) == kBytea) {
-                    if (!decodeByteaHex(text, bytes))
+                    if (!pg::decodeByteaHex(text, bytes))
                         throw DbError(DbError::kGeneric, "unexpected bytea text from the server");
                     sink.cell(ValueKind::Blob, bytes.data(), bytes.size());
                 } else {
@@ -477,11 +408,11 @@ private:
         }
         std::string_view text = field;
         if (std::memchr(field.data(), '\\', field.size())) {
-            unescapeCopyField(field, scratch);
+            pg::unescapeCopyField(field, scratch);
             text = scratch;
         }
         if (binary) {
-            if (!decodeByteaHex(text, bytes))
+            if (!pg::decodeByteaHex(text, bytes))
                 throw DbError(DbError::kGeneric, "unexpected bytea text from the server");
             sink.cell(ValueKind::Blob, bytes.data(), bytes.size());
         } else {
@@ -522,7 +453,7 @@ std::optional<std::string> percentDecoded(std::string_view s)
         }
         if (i + 2 >= s.size())
             return std::nullopt;
-        const int hi = hexValue(s[i + 1]), lo = hexValue(s[i + 2]);
+        const int hi = pg::hexValue(s[i + 1]), lo = pg::hexValue(s[i + 2]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out += static_cast<char>(hi << 4 | lo);

@@ -4,7 +4,7 @@
 // connection string that reaches a database through it.
 
 #include "oracle/Engine.h"
-#include "oracle/OdbcEngine.h"
+#include "oracle/engines/OdbcEngine.h"
 
 #include <optional>
 #include <string>

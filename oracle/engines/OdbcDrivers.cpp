@@ -1,7 +1,7 @@
 // The default data source: Oracle through the ODBC driver of Oracle's
 // Instant Client, found among the drivers registered with unixODBC.
 
-#include "oracle/OdbcDrivers.h"
+#include "oracle/engines/OdbcDrivers.h"
 
 #include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
