@@ -6,8 +6,9 @@
 // in its own transaction, from a generated script (psql -X -q -f, sqlite3).
 // Rounds alternate, so both see the same table and server state.
 //
-//   bench_paste [ROWS]                                  SQLite only
+//   bench_paste [ROWS [ENGINE]]                          SQLite only
 //   scripts/with-test-postgres build/bench/bench_paste  SQLite and PostgreSQL
+// ENGINE (sqlite or postgresql) runs only that engine.
 //
 // Goal: the paste within 1.5 times the client's time.
 
@@ -217,6 +218,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
+    const std::string only = argc > 2 ? argv[2] : "";
     QTemporaryDir scratch;
     const std::string dir = scratch.path().toStdString();
 
@@ -235,7 +237,10 @@ int main(int argc, char* argv[])
         capture(p);
         return p.exitCode() == 0;
     };
-    run(lite, rows, dir);
+    if (only.empty() || only == "sqlite")
+        run(lite, rows, dir);
+    if (only == "sqlite")
+        return 0;
 
     // PostgreSQL: the test server's login, and psql.
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
