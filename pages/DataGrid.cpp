@@ -530,18 +530,20 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
         wholeRows = wholeRows || !model_->IsNewRowPlaceholder(row.row());
     deleteRowsAction_->setEnabled(wholeRows);
     QMenu menu(this);
+    // What changes rows first (Set to NULL stays on top, where it always
+    // was), then what changes the view.
     menu.addAction(setNullAction_);
     menu.addAction(deleteRowsAction_);
+    menu.addSeparator();
+    clipboard_->AddMenuActions(menu);
     menu.addSeparator();
     sortAscendingAction_->setEnabled(index.isValid());
     sortDescendingAction_->setEnabled(index.isValid());
     for (QAction* a : {sortAscendingAction_, sortDescendingAction_, tableOrderAction_})
         menu.addAction(a);
     menu.addSeparator();
-    for (QAction* a : {findAction_, filterAction_, refreshAction_})
+    for (QAction* a : {findAction_, clipboard_->ReplaceAction(), filterAction_, refreshAction_})
         menu.addAction(a);
-    menu.addSeparator();
-    clipboard_->AddMenuActions(menu);
     menu.exec(event->globalPos());
     clipboard_->MenuClosed();
     setNullAction_->setEnabled(true);

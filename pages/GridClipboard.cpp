@@ -536,8 +536,6 @@ void GridClipboard::AddMenuActions(QMenu& menu)
     menu.addAction(copy_);
     menu.addAction(copyWithNames_);
     menu.addAction(paste_);
-    menu.addSeparator();
-    menu.addAction(replace_);
 }
 
 void GridClipboard::MenuClosed()

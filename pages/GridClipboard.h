@@ -43,10 +43,12 @@ public:
     void Undo();
     void Redo();
 
-    // Adds the entries to the grid's right-click menu, named for what they
-    // would do now; MenuClosed once the menu is gone.
+    // Adds Undo, Redo, Copy, Copy with Column Names and Paste to the grid's
+    // right-click menu, named for what they would do now; MenuClosed once
+    // the menu is gone. Replace goes beside the grid's Find.
     void AddMenuActions(QMenu& menu);
     void MenuClosed();
+    QAction* ReplaceAction() const { return replace_; }
 
     TableHistory* History() const { return history_; }
 

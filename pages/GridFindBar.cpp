@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("Find bar"));
@@ -29,7 +31,8 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     result_->setAccessibleName(QStringLiteral("Find result"));
     result_->setTextFormat(Qt::PlainText);
 
-    // Two lines, so the bar fits the grid at its designed width.
+    // Two lines (three with the replace line), so the bar fits the grid at
+    // its designed width.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 2, 2);
     layout->setSpacing(2);
@@ -62,8 +65,14 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     third->addWidget(replace_, 1);
     third->addWidget(replaceOne_);
     third->addWidget(replaceAll_);
-    layout->addWidget(replaceLine_);
+    // Under the text to find, so the two boxes sit together above the options.
+    layout->insertWidget(1, replaceLine_);
     replaceLine_->hide();
+    // Tab goes through the bar as it reads, line by line.
+    QWidget* order[] = {text_, previous_, next_, close_, replace_, replaceOne_, replaceAll_, matchCase_, wholeCell_,
+                        thisColumn_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
     replace_->installEventFilter(this);
     connect(replace_, &QLineEdit::returnPressed, this, &GridFindBar::replaceRequested);
     connect(replaceOne_, &QPushButton::clicked, this, &GridFindBar::replaceRequested);

@@ -4,9 +4,9 @@
 // Case, Whole Cell and This Column Only, Previous and Next, and a line that
 // says "No match" or that the search wrapped around. Enter and F3 find the
 // next cell, Shift+F3 the one before, Esc closes the bar. Opened for
-// replacing, it has a third line: the replacement, Replace (Enter there)
-// and Replace All. The grid does the finding and replacing; the bar only
-// asks for it.
+// replacing, it has a line under the text to find: the replacement, Replace
+// (Enter there) and Replace All. The grid does the finding and replacing;
+// the bar only asks for it.
 
 #include <QWidget>
 

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
 
@@ -113,14 +114,34 @@ void putText(const QString& text)
     QGuiApplication::clipboard()->setMimeData(mime);
 }
 
+// With DERVANTA_SCREENSHOT_DIR set, saves the window with the open menu on
+// it as NAME.png (a grab of the screen leaves popups out).
+void saveMenuShot(QMenu& menu, QWidget& window, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("DERVANTA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    const QRect windowRect(window.mapToGlobal(QPoint(0, 0)), window.size());
+    const QRect all = windowRect.united(menu.geometry());
+    QPixmap shot(all.size());
+    shot.fill(Qt::darkGray);
+    QPainter painter(&shot);
+    painter.drawPixmap(windowRect.topLeft() - all.topLeft(), window.grab());
+    painter.drawPixmap(menu.pos() - all.topLeft(), menu.grab());
+    painter.end();
+    shot.save(QDir(dir).filePath(name + QStringLiteral(".png")));
+}
+
 // The grid's right-click menu: its entries, and the one named `press` triggered.
-QStringList contextMenu(DataGrid& grid, const QString& press = {})
+QStringList contextMenu(DataGrid& grid, const QString& press = {}, const QString& screenshot = {})
 {
     QStringList items;
     QTimer::singleShot(50, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (!menu)
             return;
+        if (!screenshot.isEmpty())
+            saveMenuShot(*menu, *grid.window(), screenshot);
         QAction* chosen = nullptr;
         for (QAction* a : menu->actions()) {
             items.append(a->text());
@@ -416,7 +437,8 @@ private slots:
         QVERIFY2(items.contains(QStringLiteral("Copy")) && items.contains(QStringLiteral("Paste")), qPrintable(items.join(u',')));
         QCOMPARE(v("select name from u where id = 2"), QStringLiteral("b"));
         QCOMPARE(grid.currentIndex().row(), 1);
-        QCOMPARE(contextMenu(grid).filter(QStringLiteral("Redo")), QStringList{QStringLiteral("Redo Change to Row 2")});
+        QCOMPARE(contextMenu(grid, {}, QStringLiteral("form3-context-menu")).filter(QStringLiteral("Redo")),
+                 QStringList{QStringLiteral("Redo Change to Row 2")});
         key(grid, Qt::Key_Y);
         QCOMPARE(v("select name from u where id = 2"), QStringLiteral("B"));
 
@@ -529,9 +551,18 @@ private slots:
         QVERIFY(bar.isVisible() && !bar.replaceBox()->isVisible());
         QTest::keyClick(bar.textBox(), Qt::Key_H, Qt::ControlModifier);
         QVERIFY(bar.replaceBox()->isVisible());
+        // Tab reaches the replace line from the text to find.
+        QSet<QWidget*> reached;
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached.insert(QApplication::focusWidget());
+        }
+        QVERIFY(reached.contains(bar.replaceBox()) && reached.contains(bar.replaceButton())
+                && reached.contains(bar.replaceAllButton()));
 
         QTest::keyClicks(bar.textBox(), QStringLiteral("apple"));
         QTest::keyClicks(bar.replaceBox(), QStringLiteral("pear"));
+        maybeScreenshot(QStringLiteral("form3-replace-bar"));
         grid.setCurrentIndex(grid.model()->index(0, 1));
         QTest::keyClick(bar.replaceBox(), Qt::Key_Return); // "apple" matches: replaced, on to "apple pie"
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("pear"));
