@@ -118,6 +118,14 @@ private:
     bool open_ = false;
 };
 
+// The one row read, if exactly one came back with every column.
+std::optional<std::vector<Value>> onlyRow(RowCollector& rows, std::size_t columns)
+{
+    if (rows.rows() == 1 && rows.columns() == columns)
+        return std::move(rows.first());
+    return std::nullopt;
+}
+
 // Reads one row by `values` (see RowStatements::reselect); nothing unless
 // exactly one row came back with every column.
 std::optional<std::vector<Value>> reread(Session& s, const RowStatements& st, const RowStatements::Values& values,
@@ -128,9 +136,22 @@ std::optional<std::vector<Value>> reread(Session& s, const RowStatements& st, co
         return std::nullopt;
     RowCollector rows;
     s.query(select->sql, select->params, rows);
-    if (rows.rows() == 1 && rows.columns() == columns)
-        return std::move(rows.first());
-    return std::nullopt;
+    return onlyRow(rows, columns);
+}
+
+// Runs a write and, when it touched exactly one row, reads that row again by
+// `values` in the same exchange with the server; the rows it touched.
+long long writeAndReread(Session& s, const RowStatements& st, const RowStatements::Statement& write,
+                         const RowStatements::Values& values, std::optional<std::vector<Value>>& again)
+{
+    const std::optional<RowStatements::Statement> select = st.reselect(values);
+    if (!select)
+        return s.execute(write.sql, write.params);
+    RowCollector rows;
+    const long long affected = s.executeThenQuery(write.sql, write.params, select->sql, select->params, rows);
+    if (affected == 1)
+        again = onlyRow(rows, values.size());
+    return affected;
 }
 
 // The values that find the row as read: its identifying columns.
@@ -213,7 +234,7 @@ WriteOutcome insertRow(Session& s, const RowStatements& st, const WritePlan& pla
                 for (std::size_t i = 0; i < key.size(); ++i)
                     values[static_cast<std::size_t>(key[i])] = returned.first()[i];
         } else {
-            affected = s.execute(insert.sql, insert.params);
+            affected = writeAndReread(s, st, insert, values, again);
         }
         if (affected != 1) {
             transaction.rollback();
@@ -221,7 +242,8 @@ WriteOutcome insertRow(Session& s, const RowStatements& st, const WritePlan& pla
                                        : refused(RowRefusal::Why::Failed, "the database did not store the new row");
             return out;
         }
-        again = reread(s, st, values, values.size());
+        if (returning)
+            again = reread(s, st, values, values.size());
         if (stop.stopRequested())
             return stoppedOutcome();
         transaction.commit();
@@ -249,15 +271,14 @@ WriteOutcome updateRow(Session& s, const RowStatements& st, const WritePlan& pla
     std::optional<std::vector<Value>> again;
     {
         WriteTransaction transaction(s, *plan.phase);
-        const long long affected = s.execute(update->sql, update->params);
+        // Read inside the transaction: what AFTER triggers made of the row is
+        // what the database holds.
+        const long long affected = writeAndReread(s, st, *update, written, again);
         if (affected != 1) {
             transaction.rollback();
             out.refusal = explainMiss(s, st, plan.original, affected);
             return out;
         }
-        // Read inside the transaction: what AFTER triggers made of the row is
-        // what the database holds.
-        again = reread(s, st, written, written.size());
         if (stop.stopRequested())
             return stoppedOutcome();
         transaction.commit();

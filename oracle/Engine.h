@@ -117,6 +117,20 @@ public:
     // the driver does not tell.
     virtual long long execute(std::string_view sql, std::span<const Param> params = {}) = 0;
 
+    // Runs a statement and, when it affected exactly one row, a query whose
+    // rows go to the sink; returns the rows the statement affected. An engine
+    // that talks to a server sends both at once (and drops the query's rows
+    // when they are not wanted): one round trip instead of two. Meant for use
+    // inside a transaction; outside one the two may commit as one.
+    virtual long long executeThenQuery(std::string_view sql, std::span<const Param> params, std::string_view then,
+                                       std::span<const Param> thenParams, RowSink& sink)
+    {
+        const long long affected = execute(sql, params);
+        if (affected == 1)
+            query(then, thenParams, sink);
+        return affected;
+    }
+
     // Explicit transactions; outside them every statement commits by itself.
     virtual void begin() = 0;
     virtual void commit() = 0;

@@ -296,6 +296,7 @@ int TableModel::ConvertToNewRow(int row)
                 --r;
     }
     endResetModel();
+    emit RowLeft(at);
     const int now = clampToInt(mappedRows());
     emit PendingRowChanged(now);
     return now;
@@ -366,8 +367,14 @@ std::optional<RowRefusal> TableModel::SubmitRow(int row)
     if (!rowset_->isPending(at))
         return std::nullopt;
     const bool wasNew = rowset_->pendingIsNew();
+    std::vector<int> typed;
+    for (int c = 0; c < columnCount(); ++c)
+        if (rowset_->typedCell(at, c))
+            typed.push_back(c);
+    const std::vector<Value> before = wasNew ? std::vector<Value>{} : rowset_->snapshot().row(at);
     if (std::optional<RowRefusal> refusal = rowset_->writeRow(at))
         return refusal;
+    emit RowWritten(wasNew ? rowset_->snapshot().rowCount() - 1 : at, before, typed);
     // A row added under a view stays at the bottom, where it was typed.
     if (wasNew && mapped_)
         view_.push_back(static_cast<std::int32_t>(rowset_->snapshot().rowCount() - 1));
@@ -436,6 +443,7 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     const int before = PendingRow();
     QStringList failures;
+    std::vector<std::pair<std::int64_t, std::vector<Value>>> deleted;
     for (int row : rows) {
         if (row < 0 || row >= rowCount() || IsNewRowPlaceholder(row))
             continue;
@@ -448,8 +456,11 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
             failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
             continue;
         }
+        deleted.emplace_back(at, rowset_->snapshot().row(at));
         dropRow(row);
     }
+    if (!deleted.empty())
+        emit RowsDeleted(deleted);
     pendingChanged(before);
     if (failures.isEmpty())
         return std::nullopt;

@@ -145,6 +145,15 @@ signals:
     void ReadProgress(qint64 rows);
     // The read ended (done, stopped, or failed: see the rowset).
     void ReadEnded();
+    // For the history of edits, with rows numbered as the rowset numbers them:
+    // A row was written: its values before (none for a new row) and the
+    // columns typed; its values now are the rowset's.
+    void RowWritten(qint64 rowsetRow, const std::vector<Value>& before, const std::vector<int>& typedColumns);
+    // Rows were deleted and left the rowset, in this order, each numbered as
+    // it was when it left, with the values it held.
+    void RowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
+    // A row left the rowset without being deleted (it became the new row).
+    void RowLeft(qint64 rowsetRow);
 
 private:
     void takeArrivedRows();

@@ -1,6 +1,7 @@
 #include "pages/DataGrid.h"
 
 #include "oracle/TableModel.h"
+#include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
@@ -185,6 +186,7 @@ DataGrid::DataGrid(QWidget* parent)
     connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { StopReading(); });
     filterRow_ = new GridFilterRow(this);
     addViewActions();
+    clipboard_ = new GridClipboard(this);
 }
 
 void DataGrid::updateGeometries()
@@ -326,6 +328,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             names << model_->headerData(c, Qt::Horizontal).toString();
     filterRow_->setColumns(horizontalHeader(), names);
     layoutBars();
+    clipboard_->Attach(model_);
     if (model_) {
         connect(model_, &TableModel::ReadProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::ReadEnded, this, &DataGrid::readEnded);
@@ -564,18 +567,23 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
         wholeRows = wholeRows || !model_->IsNewRowPlaceholder(row.row());
     deleteRowsAction_->setEnabled(wholeRows);
     QMenu menu(this);
+    // What changes rows first (Set to NULL stays on top, where it always
+    // was), then what changes the view.
     menu.addAction(setNullAction_);
     menu.addAction(deleteRowsAction_);
     menu.addAction(rowDetailsAction_);
+    menu.addSeparator();
+    clipboard_->AddMenuActions(menu);
     menu.addSeparator();
     sortAscendingAction_->setEnabled(index.isValid());
     sortDescendingAction_->setEnabled(index.isValid());
     for (QAction* a : {sortAscendingAction_, sortDescendingAction_, tableOrderAction_})
         menu.addAction(a);
     menu.addSeparator();
-    for (QAction* a : {findAction_, filterAction_, refreshAction_})
+    for (QAction* a : {findAction_, clipboard_->ReplaceAction(), filterAction_, refreshAction_})
         menu.addAction(a);
     menu.exec(event->globalPos());
+    clipboard_->MenuClosed();
     setNullAction_->setEnabled(true);
     deleteRowsAction_->setEnabled(true);
 }

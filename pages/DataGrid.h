@@ -8,7 +8,8 @@
 // user otherwise in the conflict window. Keys: Esc reverts the row (the first Esc cancels an open
 // cell editor), Ctrl+0 sets the cell to NULL, Delete removes the selected
 // whole rows after a question. A new row is typed into the empty row at the
-// bottom. All member functions are called from the UI thread only.
+// bottom. Copying, pasting, replacing and undo are GridClipboard's. All
+// member functions are called from the UI thread only.
 
 #include "oracle/EditableRowset.h"
 #include "oracle/TableModel.h"
@@ -21,6 +22,7 @@
 
 #include <memory>
 
+class GridClipboard;
 class GridFilterRow;
 class GridFindBar;
 class GridStatusLine;
@@ -62,6 +64,8 @@ public:
     GridStatusLine* StatusLine() const { return statusLine_; }
     GridFilterRow* FilterRow() const { return filterRow_; }
     GridFindBar* FindBar() const { return findBar_; }
+    // Copy, paste, replace, undo and redo.
+    GridClipboard* Clipboard() const { return clipboard_; }
 
     // The view of the rows. Each first writes the pending row, by the same
     // rule as leaving the page; when that write is refused and the user goes
@@ -71,8 +75,9 @@ public:
     void SortBy(int column, bool descending);
     // Shows the filter row (focused on the current column) or hides and clears it.
     void ToggleFilterRow();
-    // Opens the find bar; finds the next (or previous) matching cell.
-    void OpenFind();
+    // Opens the find bar (with its replace line, or without); finds the
+    // next (or previous) matching cell.
+    void OpenFind(bool withReplace = false);
     void FindNext(bool backwards);
     // Writes the pending row, then reads the table again, keeping the sort,
     // the filter, the column widths and the current row.
@@ -162,4 +167,5 @@ private:
     // A view asked for while rows were still coming, applied at the read's end.
     bool viewWaiting_ = false;
     std::unique_ptr<Carried> carried_;
+    GridClipboard* clipboard_ = nullptr;
 };

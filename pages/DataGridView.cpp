@@ -223,9 +223,9 @@ void DataGrid::showFilterCount()
 
 // ---- finding ---------------------------------------------------------------------------
 
-void DataGrid::OpenFind()
+void DataGrid::OpenFind(bool withReplace)
 {
-    findBar_->open();
+    findBar_->open(withReplace);
     layoutBars();
 }
 
@@ -234,7 +234,7 @@ void DataGrid::FindNext(bool backwards)
     if (!model_)
         return;
     if (findBar_->isHidden() || findBar_->text().isEmpty()) {
-        OpenFind();
+        OpenFind(!findBar_->isHidden() && findBar_->replacing());
         return;
     }
     TableModel::FindOptions options;

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("Find bar"));
@@ -29,7 +31,8 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     result_->setAccessibleName(QStringLiteral("Find result"));
     result_->setTextFormat(Qt::PlainText);
 
-    // Two lines, so the bar fits the grid at its designed width.
+    // Two lines (three with the replace line), so the bar fits the grid at
+    // its designed width.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 2, 2);
     layout->setSpacing(2);
@@ -46,6 +49,34 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     second->addWidget(result_, 1);
     layout->addLayout(first);
     layout->addLayout(second);
+
+    replaceLine_ = new QWidget(this);
+    auto* replaceLabel = new QLabel(QStringLiteral("Replace with:"), replaceLine_);
+    replace_ = new QLineEdit(replaceLine_);
+    replace_->setAccessibleName(QStringLiteral("Replace with"));
+    replaceLabel->setBuddy(replace_);
+    replaceOne_ = new QPushButton(QStringLiteral("Replace"), replaceLine_);
+    replaceAll_ = new QPushButton(QStringLiteral("Replace All"), replaceLine_);
+    for (QPushButton* b : {replaceOne_, replaceAll_})
+        b->setAutoDefault(false);
+    auto* third = new QHBoxLayout(replaceLine_);
+    third->setContentsMargins(0, 0, 0, 0);
+    third->addWidget(replaceLabel);
+    third->addWidget(replace_, 1);
+    third->addWidget(replaceOne_);
+    third->addWidget(replaceAll_);
+    // Under the text to find, so the two boxes sit together above the options.
+    layout->insertWidget(1, replaceLine_);
+    replaceLine_->hide();
+    // Tab goes through the bar as it reads, line by line.
+    QWidget* order[] = {text_, previous_, next_, close_, replace_, replaceOne_, replaceAll_, matchCase_, wholeCell_,
+                        thisColumn_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    replace_->installEventFilter(this);
+    connect(replace_, &QLineEdit::returnPressed, this, &GridFindBar::replaceRequested);
+    connect(replaceOne_, &QPushButton::clicked, this, &GridFindBar::replaceRequested);
+    connect(replaceAll_, &QPushButton::clicked, this, &GridFindBar::replaceAllRequested);
 
     text_->installEventFilter(this);
     connect(text_, &QLineEdit::returnPressed, this, &GridFindBar::findNext);
@@ -66,8 +97,12 @@ bool GridFindBar::thisColumnOnly() const { return thisColumn_->isChecked(); }
 
 void GridFindBar::showResult(const QString& result) { result_->setText(result); }
 
-void GridFindBar::open()
+QString GridFindBar::replacement() const { return replace_->text(); }
+bool GridFindBar::replacing() const { return !replaceLine_->isHidden(); }
+
+void GridFindBar::open(bool withReplace)
 {
+    replaceLine_->setVisible(withReplace);
     show();
     text_->setFocus(Qt::ShortcutFocusReason);
     text_->selectAll();

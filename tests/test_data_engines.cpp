@@ -65,6 +65,7 @@ private slots:
     void pgOpenAndLogin();
     void pgErrorsCarryCodeAndMessage();
     void pgExecuteCountsAndTransactions();
+    void pgWriteAndReadInOneExchange();
     void pgPrimaryKey();
     void pgSessionSurvivesAnAbandonedRead();
 };
@@ -418,6 +419,59 @@ void TestDataEngines::pgExecuteCountsAndTransactions()
     QVERIFY_THROWS_EXCEPTION(DbError, s->execute("insert into " + table + " values (2, 'dup')"));
     QVERIFY_THROWS_EXCEPTION(DbError, s->commit());
     QCOMPARE(pgQuery("select count(*) from " + table)[0][0].value(), std::string("3"));
+    // BEGIN travels with a first statement that has parameters: that
+    // statement is inside the transaction, and a failing one leaves the
+    // session usable.
+    const std::vector<Param> one{{ValueKind::Text, "1"}};
+    s->begin();
+    QCOMPARE(s->execute("delete from " + table + " where id >= $1", one), 3LL);
+    s->rollback();
+    QCOMPARE(pgQuery("select count(*) from " + table)[0][0].value(), std::string("3"));
+    s->begin();
+    QVERIFY_THROWS_EXCEPTION(DbError, s->execute("insert into " + table + " values ($1, 'dup')", one));
+    s->rollback();
+    s->begin();
+    QCOMPARE(s->execute("update " + table + " set v = 'one' where id = $1", one), 1LL);
+    s->commit();
+    QCOMPARE(pgQuery("select v from " + table + " where id = 1")[0][0].value(), std::string("one"));
+}
+
+// A write and the read of its row sent together: the row comes back only
+// when exactly one row was written, both run inside the transaction, and a
+// write that fails reads nothing and leaves the session usable.
+void TestDataEngines::pgWriteAndReadInOneExchange()
+{
+    DERVANTA_REQUIRE_PG();
+    const std::string table = uniqueName("data_pair");
+    pgExec("create table " + table + " (id int primary key, v text)");
+    struct Cleanup {
+        std::string t;
+        ~Cleanup() { pgDropTables({t}); }
+    } cleanup{table};
+    const auto s = openPg();
+    s->execute("insert into " + table + " values (1, 'a'), (2, 'b')");
+    const std::string update = "update " + table + " set v = $1 where id >= $2";
+    const std::string select = "select v from " + table + " where id = $1";
+    const auto text = [](const char* v) { return std::vector<Param>{{ValueKind::Text, v}}; };
+    const auto pair = [](const char* a, const char* b) { return std::vector<Param>{{ValueKind::Text, a}, {ValueKind::Text, b}}; };
+
+    Snapshot row;
+    s->begin();
+    QCOMPARE(s->executeThenQuery(update, pair("x", "2"), select, text("2"), row), 1LL);
+    QCOMPARE(row.rowCount(), std::int64_t(1));
+    QCOMPARE(row.value(0, 0), std::string_view("x"));
+    s->rollback();
+    QCOMPARE(pgQuery("select v from " + table + " where id = 2")[0][0].value(), std::string("b"));
+
+    Snapshot none;
+    QCOMPARE(s->executeThenQuery(update, pair("y", "1"), select, text("1"), none), 2LL);
+    QCOMPARE(none.rowCount(), std::int64_t(0));
+    s->begin();
+    QVERIFY_THROWS_EXCEPTION(DbError, s->executeThenQuery("insert into " + table + " values ($1, 'dup')", text("1"),
+                                                          select, text("1"), none));
+    s->rollback();
+    QCOMPARE(none.rowCount(), std::int64_t(0));
+    QCOMPARE(read(*s, "select count(*) from " + table).value(0, 0), std::string_view("2"));
 }
 
 void TestDataEngines::pgPrimaryKey()

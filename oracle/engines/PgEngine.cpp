@@ -22,11 +22,14 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -98,6 +101,41 @@ std::string_view withoutTerminator(std::string_view sql)
     return sql;
 }
 
+// A statement with its parameters as libpq takes them: text, with the type
+// left to the server (or the column's own), bytes for bytea.
+struct Bound {
+    Bound(std::string_view sql, std::span<const Param> params)
+        : text(sql), types(params.size()), values(params.size()), lengths(params.size()), formats(params.size())
+    {
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const Param& p = params[i];
+            values[i] = p.value.isNull() ? nullptr : p.value.bytes.c_str();
+            lengths[i] = static_cast<int>(p.value.bytes.size());
+            if (p.value.kind == ValueKind::Blob) {
+                types[i] = kBytea;
+                formats[i] = 1; // the bytes as they are
+            } else {
+                types[i] = static_cast<Oid>(p.nativeType > 0 ? p.nativeType : 0);
+            }
+        }
+    }
+    int count() const { return static_cast<int>(values.size()); }
+
+    std::string text;
+    std::vector<Oid> types;
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+};
+
+// The rows a statement affected, from its successful result.
+long long affectedRows(PGresult* result)
+{
+    const char* affected = PQcmdTuples(result);
+    long long n = 0;
+    std::from_chars(affected, affected + std::strlen(affected), n);
+    return n;
+}
+
 class PgSession final : public Session {
 public:
     explicit PgSession(ConnPtr conn)
@@ -126,6 +164,7 @@ public:
             queryByResult(sql, params, sink);
             return;
         }
+        sendPendingBegin();
         // The describe also refuses a text of several statements.
         const std::string text(withoutTerminator(sql));
         ResultPtr prepared(PQprepare(conn(), "", text.c_str(), 0, nullptr));
@@ -141,24 +180,39 @@ public:
         ResultPtr result;
         if (params.empty()) {
             // The simple protocol: a text of several statements runs as a whole.
+            sendPendingBegin();
             const std::string text(sql);
             result.reset(PQexec(conn(), text.c_str()));
         } else {
             result = execParams(sql, params);
         }
-        const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            throw resultError(conn(), result.get());
-        const char* affected = PQcmdTuples(result.get());
-        long long n = 0;
-        std::from_chars(affected, affected + std::strlen(affected), n);
-        return n;
+        checkDone(result.get());
+        return affectedRows(result.get());
     }
 
-    void begin() override { execute("begin", {}); }
+    long long executeThenQuery(std::string_view sql, std::span<const Param> params, std::string_view then,
+                               std::span<const Param> thenParams, RowSink& sink) override
+    {
+        const Bound statement(sql, params), query(then, thenParams);
+        std::vector<ResultPtr> results = pipelined({&statement, &query});
+        checkDone(results[0].get());
+        const long long affected = affectedRows(results[0].get());
+        if (affected == 1) {
+            check(results[1].get(), PGRES_TUPLES_OK);
+            emitRows(results[1].get(), sink);
+        }
+        return affected;
+    }
+
+    // BEGIN waits to go out with the transaction's first statement, in the
+    // same round trip: a row written is then two round trips, BEGIN, UPDATE
+    // and the row read again, then COMMIT.
+    void begin() override { beginPending_ = true; }
 
     void commit() override
     {
+        if (std::exchange(beginPending_, false))
+            return; // nothing ran: nothing to commit
         ResultPtr result(PQexec(conn(), "commit"));
         check(result.get(), PGRES_COMMAND_OK);
         // COMMIT of a transaction that a failed statement aborted rolls back
@@ -167,7 +221,12 @@ public:
             throw DbError(DbError::kGeneric, "the transaction was rolled back because a statement in it failed");
     }
 
-    void rollback() override { execute("rollback", {}); }
+    void rollback() override
+    {
+        if (std::exchange(beginPending_, false))
+            return;
+        execute("rollback", {});
+    }
 
     std::vector<std::string> primaryKey(std::string_view table) override
     {
@@ -223,26 +282,81 @@ private:
             throw resultError(conn(), result);
     }
 
-    ResultPtr execParams(std::string_view sql, std::span<const Param> params) const
+    // A statement's result that is no error.
+    void checkDone(const PGresult* result) const
     {
-        const std::string text(sql);
-        const auto n = params.size();
-        std::vector<Oid> types(n);
-        std::vector<const char*> values(n);
-        std::vector<int> lengths(n), formats(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const Param& p = params[i];
-            values[i] = p.value.isNull() ? nullptr : p.value.bytes.c_str();
-            lengths[i] = static_cast<int>(p.value.bytes.size());
-            if (p.value.kind == ValueKind::Blob) {
-                types[i] = kBytea;
-                formats[i] = 1; // the bytes as they are
-            } else {
-                types[i] = static_cast<Oid>(p.nativeType > 0 ? p.nativeType : 0);
+        const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            throw resultError(conn(), result);
+    }
+
+    void sendPendingBegin()
+    {
+        if (!std::exchange(beginPending_, false))
+            return;
+        ResultPtr result(PQexec(conn(), "begin"));
+        check(result.get(), PGRES_COMMAND_OK);
+    }
+
+    ResultPtr execParams(std::string_view sql, std::span<const Param> params)
+    {
+        const Bound b(sql, params);
+        if (beginPending_)
+            return std::move(pipelined({&b}).front());
+        return ResultPtr(PQexecParams(conn(), b.text.c_str(), b.count(), b.types.data(), b.values.data(),
+                                      b.lengths.data(), b.formats.data(), 0));
+    }
+
+    // The statements sent at once, after a pending BEGIN (libpq's pipeline
+    // mode), and their results in order. A BEGIN that failed throws; after
+    // a statement that failed the server skips the rest (their results say
+    // so).
+    std::vector<ResultPtr> pipelined(std::initializer_list<const Bound*> statements)
+    {
+        PGconn* c = conn();
+        const bool withBegin = std::exchange(beginPending_, false);
+        if (PQenterPipelineMode(c) != 1)
+            throw DbError(DbError::kGeneric, trimmed(PQerrorMessage(c)));
+        bool sent = !withBegin || PQsendQueryParams(c, "begin", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+        for (const Bound* b : statements) {
+            if (!sent)
+                break;
+            sent = PQsendQueryParams(c, b->text.c_str(), b->count(), b->types.data(), b->values.data(),
+                                     b->lengths.data(), b->formats.data(), 0) == 1;
+        }
+        // One sync for all: the server answers them in one go.
+        sent = sent && PQpipelineSync(c) == 1;
+        ResultPtr began;
+        std::vector<ResultPtr> results;
+        if (sent) {
+            if (withBegin)
+                began = nextResult();
+            for (std::size_t i = 0; i < statements.size(); ++i)
+                results.push_back(nextResult());
+            // The sync's own result ends the pipeline.
+            while (ResultPtr r{PQgetResult(c)}) {
+                if (PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC)
+                    break;
             }
         }
-        return ResultPtr(PQexecParams(conn(), text.c_str(), static_cast<int>(n), types.data(), values.data(),
-                                      lengths.data(), formats.data(), 0));
+        const std::string failure = trimmed(PQerrorMessage(c));
+        // Fails only with results left unread, after a link that broke.
+        const bool left = PQexitPipelineMode(c) == 1;
+        if (!sent || !left)
+            throw DbError(DbError::kGeneric, failure);
+        if (withBegin)
+            check(began.get(), PGRES_COMMAND_OK);
+        return results;
+    }
+
+    // One statement's result in a pipeline, and the end of its results.
+    ResultPtr nextResult()
+    {
+        ResultPtr result(PQgetResult(conn()));
+        if (result)
+            while (ResultPtr more{PQgetResult(conn())}) {
+            }
+        return result;
     }
 
     std::vector<ColumnInfo> describe(const PGresult* result)
@@ -312,7 +426,11 @@ private:
     {
         ResultPtr result = execParams(sql, params);
         check(result.get(), PGRES_TUPLES_OK);
-        PGresult* r = result.get();
+        emitRows(result.get(), sink);
+    }
+
+    void emitRows(const PGresult* r, RowSink& sink)
+    {
         const std::vector<ColumnInfo> columns = describe(r);
         sink.begin(columns);
         std::string bytes;
@@ -440,6 +558,7 @@ private:
     std::unique_ptr<PGcancel, decltype(&PQfreeCancel)> cancel_{nullptr, &PQfreeCancel};
     std::unique_ptr<Dialect> dialect_;
     std::map<std::pair<Oid, int>, std::string> typeNames_;
+    bool beginPending_ = false;
 };
 
 // Percent-decoding of one part of the address.

@@ -1,0 +1,90 @@
+#pragma once
+
+// The edit history of the table open in the grid's model: kept from what
+// the model reports (rows written, rows deleted, typing in the pending row)
+// and taken back or done again through the model, by the rule every write
+// follows. A child of the model, so a table opened, or read again, starts a
+// new history.
+//
+// Undo of a written row writes the values before back, the values just
+// written standing as the row's values read: when another user changed the
+// row since, the write is refused and nothing is overwritten. Undo of a new
+// row deletes it, undo of a deletion inserts the row again; redo does the
+// reverse. A step of several rows is taken back row by row, last row first,
+// and stops at the first refusal (that row goes back to what it holds, so
+// no row is left pending); what was done of it can be done again.
+
+#include "oracle/EditHistory.h"
+#include "oracle/RowBatch.h"
+
+#include <QObject>
+#include <QString>
+
+class TableModel;
+
+class TableHistory : public QObject {
+    Q_OBJECT
+public:
+    explicit TableHistory(TableModel* model);
+
+    // What is written until EndGroup is one step (a paste, a Replace All).
+    // Typing meanwhile is no typing to take back: a row left pending at
+    // the end counts as typed at once.
+    void BeginGroup(EditHistory::Action action);
+    void EndGroup();
+
+    bool CanUndo() const { return UndoIsTyping() || history_.canUndo(); }
+    bool CanRedo() const { return RedoIsTyping() || history_.canRedo(); }
+    // Whether the next undo (redo) is of typing in the pending row: nothing
+    // is written then.
+    bool UndoIsTyping() const;
+    bool RedoIsTyping() const;
+    // What the next undo (redo) takes back, as a menu names it: "Change to
+    // Row 12", "Paste of 10 Rows", "Typing in Row 3"; empty when nothing.
+    QString UndoName() const;
+    QString RedoName() const;
+    // How many rows the next undo (redo) of a step writes.
+    int UndoRows() const;
+    int RedoRows() const;
+
+    // Typing taken back (done again) one cell at a time; the model's row.
+    int UndoTyping();
+    int RedoTyping();
+    // The next step taken back (done again). No row may be pending.
+    BatchResult Undo(const BatchProgress& progress = {});
+    BatchResult Redo(const BatchProgress& progress = {});
+    // The model's row the last undo or redo wrote, or -1.
+    int LastRow() const { return lastRow_; }
+
+    const EditHistory& history() const { return history_; }
+
+private:
+    struct Refused {
+        int row = -1;
+        QString reason;
+    };
+    void observeTyping();
+    void rowWritten(qint64 row, const std::vector<Value>& before, const std::vector<int>& typedColumns);
+    void rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
+    BatchResult replay(bool undo, const BatchProgress& progress);
+    std::optional<Refused> apply(EditHistory::RowChange& change, bool undo);
+    std::optional<Refused> rewrite(EditHistory::RowId id, const std::vector<int>& columns,
+                                   const std::vector<Value>& expected, const std::vector<Value>& target,
+                                   std::vector<Value>& nowHeld);
+    std::optional<Refused> remove(EditHistory::RowId id, const std::vector<Value>& expected);
+    std::optional<Refused> insert(EditHistory::RowId id, std::vector<Value>& values);
+    // Finds the row shown for an id; the reason when there is none.
+    std::optional<Refused> locate(EditHistory::RowId id, std::int64_t* row, int* shown) const;
+    EditHistory::Typed typedState(std::int64_t row) const;
+    void applyTyped(std::int64_t row, const EditHistory::Typed& target);
+    QString rowName(EditHistory::RowId id) const;
+    QString stepName(const EditHistory::Step& step) const;
+
+    TableModel* model_;
+    EditHistory history_;
+    bool replaying_ = false; // writes of an undo or redo are not recorded
+    bool grouping_ = false;
+    std::int64_t typedRow_ = -1; // the pending row whose typing is followed
+    EditHistory::Typed typed_;   // and its typed cells as last seen
+    int lastRow_ = -1;
+};

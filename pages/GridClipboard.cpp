@@ -1,0 +1,548 @@
+#include "pages/GridClipboard.h"
+
+#include "oracle/ClipboardText.h"
+#include "oracle/TableHistory.h"
+#include "oracle/TableModel.h"
+#include "pages/DataGrid.h"
+#include "pages/GridFindBar.h"
+#include "pages/GridStatusLine.h"
+#include "pages/Messages.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <set>
+
+namespace {
+
+auto busyPointer()
+{
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    return qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+}
+
+QString sentenceEnd(const QString& reason)
+{
+    const QString text = reason.trimmed();
+    if (text.endsWith(u'.') || text.endsWith(u'!') || text.endsWith(u'?'))
+        return text;
+    return text + u'.';
+}
+
+// What the text forms carry for a cell: its text, or for bytes what the grid shows.
+std::string shownText(const TableModel& model, const QModelIndex& index, const EditableRowset::CellView& cell)
+{
+    if (cell.kind == ValueKind::Null)
+        return {};
+    const ColumnInfo& column = model.rowset().columns()[static_cast<std::size_t>(index.column())];
+    if (cell.kind == ValueKind::Blob || column.type == ColumnType::Binary)
+        return model.data(index, Qt::DisplayRole).toString().toStdString();
+    return std::string(cell.data);
+}
+
+QString replacedText(const QString& cell, const TableModel::FindOptions& options, const QString& with)
+{
+    if (options.wholeCell)
+        return with;
+    QString out = cell;
+    return out.replace(options.text, with, options.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+}
+
+} // namespace
+
+GridClipboard::GridClipboard(DataGrid* grid) : QObject(grid), grid_(grid)
+{
+    const auto make = [this](const QString& text, const QList<QKeySequence>& keys, auto slot) {
+        auto* action = new QAction(text, grid_);
+        action->setShortcuts(keys);
+        // Also from the find bar and the filter row, whose boxes keep their own.
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        grid_->addAction(action);
+        return action;
+    };
+    copy_ = make(QStringLiteral("Copy"), {QKeySequence(Qt::CTRL | Qt::Key_C)}, [this] { Copy(false); });
+    copyWithNames_ = make(QStringLiteral("Copy with Column Names"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+                          [this] { Copy(true); });
+    paste_ = make(QStringLiteral("Paste"), {QKeySequence(Qt::CTRL | Qt::Key_V)}, [this] { Paste(); });
+    replace_ = make(QStringLiteral("Replace\u2026"), {QKeySequence(Qt::CTRL | Qt::Key_H)}, [this] { OpenReplace(); });
+    undo_ = make(QStringLiteral("Undo"), {QKeySequence(Qt::CTRL | Qt::Key_Z)}, [this] { Undo(); });
+    redo_ = make(QStringLiteral("Redo"),
+                 {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+                 [this] { Redo(); });
+
+    GridFindBar* bar = grid_->FindBar();
+    connect(bar, &GridFindBar::replaceRequested, this, &GridClipboard::Replace);
+    connect(bar, &GridFindBar::replaceAllRequested, this, &GridClipboard::ReplaceAll);
+}
+
+void GridClipboard::Attach(TableModel* model)
+{
+    model_ = model;
+    history_ = model ? new TableHistory(model) : nullptr;
+}
+
+std::vector<int> GridClipboard::shownColumns(int fromColumn) const
+{
+    const QHeaderView* header = grid_->horizontalHeader();
+    std::vector<int> columns;
+    const int first = fromColumn >= 0 ? header->visualIndex(fromColumn) : 0;
+    for (int visual = std::max(first, 0); visual < header->count(); ++visual) {
+        const int c = header->logicalIndex(visual);
+        if (!grid_->isColumnHidden(c))
+            columns.push_back(c);
+    }
+    return columns;
+}
+
+// ---- copying ---------------------------------------------------------------------------
+
+void GridClipboard::Copy(bool withColumnNames)
+{
+    if (!model_)
+        return;
+    QItemSelection selection = grid_->selectionModel()->selection();
+    const QModelIndex current = grid_->currentIndex();
+    if (selection.isEmpty()) {
+        if (!current.isValid())
+            return;
+        selection.select(current, current);
+    }
+    // The smallest rectangle holding every selected cell, as the cells are shown.
+    const QHeaderView* header = grid_->horizontalHeader();
+    int top = INT_MAX, bottom = -1, left = INT_MAX, right = -1;
+    for (const QItemSelectionRange& range : selection) {
+        top = std::min(top, range.top());
+        bottom = std::max(bottom, range.bottom());
+        for (int c = range.left(); c <= range.right(); ++c) {
+            if (grid_->isColumnHidden(c))
+                continue;
+            left = std::min(left, header->visualIndex(c));
+            right = std::max(right, header->visualIndex(c));
+        }
+    }
+    // The new-row placeholder holds nothing to copy.
+    if (bottom >= 0 && model_->IsNewRowPlaceholder(bottom))
+        --bottom;
+    if (top > bottom || left > right)
+        return;
+    std::vector<int> columns;
+    for (int visual = left; visual <= right; ++visual)
+        if (const int c = header->logicalIndex(visual); !grid_->isColumnHidden(c))
+            columns.push_back(c);
+
+    const auto busy = busyPointer();
+    const bool everyCell = selection.size() == 1;
+    CellBlock block;
+    block.rows = bottom - top + 1;
+    block.columns = static_cast<int>(columns.size());
+    block.cells.reserve(static_cast<std::size_t>(block.rows) * columns.size());
+    TextRows texts;
+    texts.reserve(static_cast<std::size_t>(block.rows) + 1);
+    if (withColumnNames) {
+        std::vector<std::string>& names = texts.emplace_back();
+        for (int c : columns)
+            names.push_back(model_->rowset().columns()[static_cast<std::size_t>(c)].name);
+    }
+    QItemSelectionModel* selected = grid_->selectionModel();
+    for (int r = top; r <= bottom; ++r) {
+        const std::int64_t row = model_->RowsetRow(r);
+        std::vector<std::string>& line = texts.emplace_back();
+        line.reserve(columns.size());
+        for (int c : columns) {
+            const QModelIndex index = model_->index(r, c);
+            if (!everyCell && !selected->isSelected(index)) {
+                block.cells.emplace_back();
+                line.emplace_back();
+                continue;
+            }
+            const EditableRowset::CellView cell = model_->rowset().cell(row, c);
+            block.cells.emplace_back(Value{cell.kind, std::string(cell.data)});
+            line.push_back(shownText(*model_, index, cell));
+        }
+    }
+    auto* mime = new QMimeData;
+    mime->setText(QString::fromStdString(ToPlainText(texts)));
+    mime->setHtml(QString::fromStdString(ToHtml(texts, withColumnNames)));
+    mime->setData(QString::fromLatin1(kCellsMimeType), QByteArray::fromStdString(EncodeCells(block)));
+    QGuiApplication::clipboard()->setMimeData(mime);
+}
+
+// ---- writing many rows --------------------------------------------------------------------
+
+bool GridClipboard::readyToWrite(const QString& readingNote)
+{
+    if (!model_)
+        return false;
+    if (model_->Reading()) {
+        grid_->StatusLine()->showNote(readingNote);
+        return false;
+    }
+    bool reverted = false;
+    bool written = false;
+    const auto watchWrite = connect(model_, &TableModel::RowWritten, this, [&written] { written = true; });
+    const auto watchRevert = connect(model_, &TableModel::PendingRowChanged, this, [&](int row) {
+        if (row < 0 && !written)
+            reverted = true;
+    });
+    const bool left = grid_->FinishEditing();
+    disconnect(watchWrite);
+    disconnect(watchRevert);
+    return left && !reverted;
+}
+
+BatchResult GridClipboard::runBatch(int rows, const QString& doing,
+                                    const std::function<BatchResult(const BatchProgress&)>& work)
+{
+    if (rows <= kManyRows) {
+        const auto busy = busyPointer();
+        return work({});
+    }
+    QProgressDialog dialog(doing, QStringLiteral("Stop"), 0, rows, grid_->window());
+    dialog.setWindowTitle(QStringLiteral("Dervanta"));
+    dialog.setAccessibleName(doing);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+    const QString of = QStringLiteral("%1\n%2 of %3 rows written").arg(doing);
+    return work([&dialog, &of](int written, int total) {
+        dialog.setLabelText(of.arg(GridStatusLine::number(written), GridStatusLine::number(total)));
+        // The dialog lets the Stop button be pressed here, between rows.
+        dialog.setValue(written);
+        return !dialog.wasCanceled();
+    });
+}
+
+void GridClipboard::showRow(int row)
+{
+    if (!model_ || row < 0 || row >= model_->rowCount())
+        return;
+    grid_->setCurrentIndex(model_->index(row, std::max(grid_->currentIndex().column(), 0)));
+    grid_->scrollTo(grid_->currentIndex());
+}
+
+void GridClipboard::reportStopped(const BatchResult& result, int column)
+{
+    QString text = result.summary();
+    if (result.refused && result.refusedRow >= 0 && model_->IsRowPending(result.refusedRow)) {
+        grid_->setCurrentIndex(model_->index(result.refusedRow, std::max(column, 0)));
+        grid_->scrollTo(grid_->currentIndex());
+        text += QStringLiteral("\n\nRow %1 keeps the values put into it. Correct them and leave the row again, or "
+                               "press Esc to restore the values read.")
+                    .arg(result.refusedRow + 1);
+    }
+    ShowMessage(grid_->window(), text);
+    grid_->setFocus();
+}
+
+// ---- pasting -----------------------------------------------------------------------------
+
+void GridClipboard::Paste()
+{
+    if (!model_)
+        return;
+    const QString readingNote = QStringLiteral("Rows can be pasted once they are all read (or after Stop).");
+    if (model_->Reading()) {
+        grid_->StatusLine()->showNote(readingNote);
+        return;
+    }
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    if (!mime)
+        return;
+    std::optional<CellBlock> exact;
+    TextRows texts;
+    if (mime->hasFormat(QString::fromLatin1(kCellsMimeType)))
+        exact = DecodeCells(mime->data(QString::fromLatin1(kCellsMimeType)).toStdString());
+    if (!exact && mime->hasText())
+        texts = ParsePlainText(mime->text().toStdString());
+    int rows = exact ? exact->rows : static_cast<int>(texts.size());
+    int width = exact ? exact->columns : 0;
+    for (const auto& fields : texts)
+        width = std::max(width, static_cast<int>(fields.size()));
+    if (rows == 0 || width == 0) {
+        grid_->StatusLine()->showNote(QStringLiteral("The clipboard holds no cells to paste."));
+        return;
+    }
+
+    QModelIndex current = grid_->currentIndex();
+    if (!current.isValid())
+        current = model_->index(0, shownColumns().empty() ? 0 : shownColumns().front());
+    // One value over several selected cells fills each of them.
+    qint64 selectedCells = 0;
+    std::set<int> fillRows;
+    for (const QItemSelectionRange& range : grid_->selectionModel()->selection()) {
+        selectedCells += static_cast<qint64>(range.width()) * range.height();
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            if (!model_->IsNewRowPlaceholder(r))
+                fillRows.insert(r);
+    }
+    const bool fill = rows == 1 && width == 1 && selectedCells > 1;
+    if (fill && exact && !exact->at(0, 0))
+        return; // a cell that was not copied
+    std::vector<int> columns;
+    if (fill) {
+        rows = static_cast<int>(fillRows.size());
+    } else {
+        columns = shownColumns(current.column());
+        if (width > static_cast<int>(columns.size())) {
+            ShowMessage(grid_->window(),
+                        QStringLiteral("The cells to paste are %1 columns wide, but only %2 columns are shown from "
+                                       "the current cell to the right.\n\nNothing was pasted.")
+                            .arg(width)
+                            .arg(columns.size()));
+            return;
+        }
+    }
+    if (rows > kManyRows
+        && !AskQuestion(grid_->window(), QStringLiteral("Paste %1 rows? Each row is written to the table as it is "
+                                                        "pasted.")
+                                             .arg(GridStatusLine::number(rows))))
+        return;
+    if (!readyToWrite(readingNote))
+        return;
+
+    // Built once the row being edited is written: a new row moves the placeholder.
+    std::vector<RowInput> inputs;
+    int top = current.row();
+    if (fill) {
+        std::map<int, std::vector<int>> cellsByRow;
+        for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
+            if (!model_->IsNewRowPlaceholder(index.row()))
+                cellsByRow[index.row()].push_back(index.column());
+        const QHeaderView* header = grid_->horizontalHeader();
+        const CellInput value = exact ? CellInput{true, *exact->at(0, 0)} : CellInput{false, Value{ValueKind::Text, texts[0][0]}};
+        for (auto& [row, cells] : cellsByRow) {
+            std::sort(cells.begin(), cells.end(),
+                      [header](int a, int b) { return header->visualIndex(a) < header->visualIndex(b); });
+            RowInput& input = inputs.emplace_back();
+            input.row = row;
+            for (int c : cells)
+                input.cells.emplace_back(c, value);
+        }
+        top = cellsByRow.empty() ? top : cellsByRow.begin()->first;
+    } else {
+        inputs = exact ? PasteRows(*model_, *exact, current.row(), columns) : PasteRows(*model_, texts, current.row(), columns);
+    }
+    if (inputs.empty())
+        return;
+
+    history_->BeginGroup(EditHistory::Action::Paste);
+    const BatchResult result = runBatch(static_cast<int>(inputs.size()), QStringLiteral("Pasting rows\u2026"),
+                                        [this, &inputs](const BatchProgress& progress) {
+                                            return WriteRows(*model_, inputs, progress);
+                                        });
+    history_->EndGroup();
+    if (!result.complete()) {
+        reportStopped(result, fill ? current.column() : columns.front());
+        return;
+    }
+    grid_->StatusLine()->showNote(result.summary());
+    if (!fill) {
+        // The cells pasted stay selected.
+        const int bottom = std::min(top + rows - 1, model_->rowCount() - 1);
+        QItemSelection pasted;
+        for (int c = 0; c < width; ++c)
+            pasted.select(model_->index(top, columns[static_cast<std::size_t>(c)]),
+                          model_->index(bottom, columns[static_cast<std::size_t>(c)]));
+        grid_->selectionModel()->setCurrentIndex(model_->index(top, columns.front()), QItemSelectionModel::NoUpdate);
+        grid_->selectionModel()->select(pasted, QItemSelectionModel::ClearAndSelect);
+    }
+}
+
+// ---- replacing ---------------------------------------------------------------------------
+
+void GridClipboard::OpenReplace() { grid_->OpenFind(true); }
+
+namespace {
+
+TableModel::FindOptions findOptions(const GridFindBar& bar)
+{
+    TableModel::FindOptions options;
+    options.text = bar.text();
+    options.matchCase = bar.matchCase();
+    options.wholeCell = bar.wholeCell();
+    return options;
+}
+
+} // namespace
+
+void GridClipboard::Replace()
+{
+    GridFindBar& bar = *grid_->FindBar();
+    if (!model_)
+        return;
+    if (model_->Reading()) {
+        grid_->StatusLine()->showNote(QStringLiteral("Cells can be replaced once all rows are read (or after Stop)."));
+        return;
+    }
+    const TableModel::FindOptions options = findOptions(bar);
+    const QModelIndex at = grid_->currentIndex();
+    if (!options.text.isEmpty() && at.isValid() && model_->Matches(at, options)) {
+        const QString now = at.data(Qt::EditRole).toString();
+        const QString next = replacedText(now, options, bar.replacement());
+        if (next != now) {
+            if (const std::optional<QString> why = model_->Store(at, next)) {
+                ShowMessage(grid_->window(), *why);
+                return;
+            }
+        }
+    }
+    // Leaving the row for the next match writes it, as leaving it always does.
+    grid_->FindNext(false);
+}
+
+void GridClipboard::ReplaceAll()
+{
+    GridFindBar& bar = *grid_->FindBar();
+    if (!model_)
+        return;
+    const TableModel::FindOptions options = findOptions(bar);
+    if (options.text.isEmpty()) {
+        grid_->FindNext(false);
+        return;
+    }
+    if (!readyToWrite(QStringLiteral("Cells can be replaced once all rows are read (or after Stop).")))
+        return;
+    const QModelIndex current = grid_->currentIndex();
+    const std::vector<int> scope =
+        bar.thisColumnOnly() && current.isValid() ? std::vector<int>{current.column()} : shownColumns();
+    QList<int> columns(scope.begin(), scope.end());
+
+    // Every match first, so that a replacement that matches again is not replaced again.
+    std::vector<RowInput> rows;
+    int cells = 0;
+    {
+        const auto busy = busyPointer();
+        QModelIndex from;
+        while (const std::optional<TableModel::Found> found = model_->Find(from, options, columns)) {
+            if (found->wrapped)
+                break;
+            const QModelIndex index = found->index;
+            if (rows.empty() || rows.back().row != index.row())
+                rows.emplace_back().row = index.row();
+            const QByteArray text = replacedText(index.data(Qt::EditRole).toString(), options, bar.replacement()).toUtf8();
+            rows.back().cells.emplace_back(index.column(), CellInput{false, Value{ValueKind::Text, text.toStdString()}});
+            ++cells;
+            from = index;
+        }
+    }
+    if (rows.empty()) {
+        bar.showResult(QStringLiteral("No match"));
+        return;
+    }
+    history_->BeginGroup(EditHistory::Action::ReplaceAll);
+    const BatchResult result = runBatch(static_cast<int>(rows.size()), QStringLiteral("Replacing\u2026"),
+                                        [this, &rows](const BatchProgress& progress) {
+                                            return WriteRows(*model_, rows, progress);
+                                        });
+    history_->EndGroup();
+    if (!result.complete()) {
+        bar.showResult(QString());
+        reportStopped(result, current.column());
+        return;
+    }
+    bar.showResult(cells == 1 ? QStringLiteral("1 cell replaced")
+                              : rows.size() == 1 ? QStringLiteral("%1 cells replaced in 1 row").arg(cells)
+                                                 : QStringLiteral("%1 cells replaced in %2 rows").arg(cells).arg(rows.size()));
+}
+
+// ---- undo and redo -------------------------------------------------------------------------
+
+void GridClipboard::Undo()
+{
+    if (!model_ || !history_ || model_->Reading())
+        return;
+    if (history_->UndoIsTyping()) {
+        showRow(history_->UndoTyping());
+        return;
+    }
+    if (model_->PendingRow() >= 0 && !readyToWrite({}))
+        return;
+    if (!history_->CanUndo()) {
+        grid_->StatusLine()->showNote(QStringLiteral("There is nothing to undo."));
+        return;
+    }
+    const QString name = history_->UndoName();
+    const int rows = history_->UndoRows();
+    const BatchResult result = runBatch(rows, QStringLiteral("Undoing %1\u2026").arg(name),
+                                        [this](const BatchProgress& progress) { return history_->Undo(progress); });
+    showRow(history_->LastRow());
+    if (result.complete())
+        return;
+    if (rows == 1)
+        ShowMessage(grid_->window(), QStringLiteral("%1 could not be undone: %2\n\nNothing was written.")
+                                         .arg(name, sentenceEnd(result.reason)));
+    else
+        ShowMessage(grid_->window(), QStringLiteral("Undo of %1 stopped: %2").arg(name, result.summary()));
+    grid_->setFocus();
+}
+
+void GridClipboard::Redo()
+{
+    if (!model_ || !history_ || model_->Reading())
+        return;
+    if (history_->RedoIsTyping()) {
+        showRow(history_->RedoTyping());
+        return;
+    }
+    if (!history_->CanRedo()) {
+        grid_->StatusLine()->showNote(QStringLiteral("There is nothing to redo."));
+        return;
+    }
+    if (model_->PendingRow() >= 0 && !readyToWrite({}))
+        return;
+    const QString name = history_->RedoName();
+    const int rows = history_->RedoRows();
+    const BatchResult result = runBatch(rows, QStringLiteral("Redoing %1\u2026").arg(name),
+                                        [this](const BatchProgress& progress) { return history_->Redo(progress); });
+    showRow(history_->LastRow());
+    if (result.complete())
+        return;
+    if (rows == 1)
+        ShowMessage(grid_->window(), QStringLiteral("%1 could not be done again: %2\n\nNothing was written.")
+                                         .arg(name, sentenceEnd(result.reason)));
+    else
+        ShowMessage(grid_->window(), QStringLiteral("Redo of %1 stopped: %2").arg(name, result.summary()));
+    grid_->setFocus();
+}
+
+// ---- the right-click menu --------------------------------------------------------------------
+
+void GridClipboard::AddMenuActions(QMenu& menu)
+{
+    const bool idle = model_ && !model_->Reading();
+    const QString undoName = history_ ? history_->UndoName() : QString();
+    const QString redoName = history_ ? history_->RedoName() : QString();
+    undo_->setText(undoName.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo %1").arg(undoName));
+    redo_->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo %1").arg(redoName));
+    undo_->setEnabled(idle && !undoName.isEmpty());
+    redo_->setEnabled(idle && !redoName.isEmpty());
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    paste_->setEnabled(idle && mime && (mime->hasText() || mime->hasFormat(QString::fromLatin1(kCellsMimeType))));
+    menu.addAction(undo_);
+    menu.addAction(redo_);
+    menu.addSeparator();
+    menu.addAction(copy_);
+    menu.addAction(copyWithNames_);
+    menu.addAction(paste_);
+}
+
+void GridClipboard::MenuClosed()
+{
+    // The keys work whatever the menu said.
+    for (QAction* a : {undo_, redo_, paste_})
+        a->setEnabled(true);
+    undo_->setText(QStringLiteral("Undo"));
+    redo_->setText(QStringLiteral("Redo"));
+}

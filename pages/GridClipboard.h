@@ -1,0 +1,77 @@
+#pragma once
+
+// The grid's clipboard, replacing and undo. Ctrl+C copies the selected cells
+// (Ctrl+Shift+C with the column names first) as tab-separated text, as an
+// HTML table and in the program's own exact form; Ctrl+V pastes a block at
+// the current cell (one value fills every selected cell); Ctrl+H opens the
+// find bar with its replace line; Ctrl+Z takes back and Ctrl+Y (or
+// Ctrl+Shift+Z) does again. All of them are in the grid's right-click menu
+// too. Rows are written one at a time, each as if typed and left; a batch
+// of more than 1,000 rows shows its progress with a Stop button.
+
+#include "oracle/RowBatch.h"
+#include "oracle/TableHistory.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class DataGrid;
+class QAction;
+class QMenu;
+class TableModel;
+
+class GridClipboard : public QObject {
+    Q_OBJECT
+public:
+    // Rows above which a paste asks first and a batch shows its progress.
+    static constexpr int kManyRows = 1000;
+
+    explicit GridClipboard(DataGrid* grid);
+
+    // The grid shows another table (or the same one read again): the
+    // history starts anew.
+    void Attach(TableModel* model);
+
+    void Copy(bool withColumnNames);
+    void Paste();
+    void OpenReplace();
+    // Replaces the match in the current cell and goes on to the next match.
+    void Replace();
+    void ReplaceAll();
+    void Undo();
+    void Redo();
+
+    // Adds Undo, Redo, Copy, Copy with Column Names and Paste to the grid's
+    // right-click menu, named for what they would do now; MenuClosed once
+    // the menu is gone. Replace goes beside the grid's Find.
+    void AddMenuActions(QMenu& menu);
+    void MenuClosed();
+    QAction* ReplaceAction() const { return replace_; }
+
+    TableHistory* History() const { return history_; }
+
+private:
+    // Before writing many rows: nothing being read, and the row being
+    // edited written first (the user may go back to it or discard it
+    // instead; either way nothing more happens). False: do nothing.
+    bool readyToWrite(const QString& readingNote);
+    BatchResult runBatch(int rows, const QString& doing, const std::function<BatchResult(const BatchProgress&)>& work);
+    // After a paste or Replace All that did not write every row.
+    void reportStopped(const BatchResult& result, int column);
+    void showRow(int row);
+    // The columns shown, in their order on the screen, from `column` on
+    // (all of them for -1).
+    std::vector<int> shownColumns(int fromColumn = -1) const;
+
+    DataGrid* grid_;
+    TableModel* model_ = nullptr;
+    QPointer<TableHistory> history_;
+    QAction* copy_ = nullptr;
+    QAction* copyWithNames_ = nullptr;
+    QAction* paste_ = nullptr;
+    QAction* replace_ = nullptr;
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
+};

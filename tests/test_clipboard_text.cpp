@@ -1,0 +1,105 @@
+// The clipboard's text forms: tab-separated text as spreadsheets write and
+// read it, the HTML table, and the program's own exact form.
+
+#include "oracle/ClipboardText.h"
+
+#include <QTest>
+
+namespace {
+
+Value text(std::string s) { return {ValueKind::Text, std::move(s)}; }
+
+} // namespace
+
+class TestClipboardText : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Fields with tabs, line breaks and quotes come back as they went.
+    void plainTextRoundTrip()
+    {
+        const TextRows rows{{"plain", "tab\there", "two\nlines"},
+                            {"say \"hi\"", "", "\"quoted\""},
+                            {"crlf\r\nend", "trailing\n", "5\" pipe"}};
+        const std::string written = ToPlainText(rows);
+        QCOMPARE(QByteArray::fromStdString(written).count('\n'), 2 + 3); // two between rows, three inside quotes
+        QVERIFY(written.find("\"say \"\"hi\"\"\"") != std::string::npos);
+        QVERIFY(written.rfind("plain\t", 0) == 0); // a field needing nothing stays bare
+        QCOMPARE(ParsePlainText(written), rows);
+    }
+
+    // A last row that is one empty field is not taken for a final line break.
+    void emptyLastRowsSurvive()
+    {
+        const TextRows one{{""}};
+        QCOMPARE(ParsePlainText(ToPlainText(one)), one);
+        const TextRows two{{"a"}, {""}};
+        QCOMPARE(ParsePlainText(ToPlainText(two)), two);
+        const TextRows wide{{"a", "b"}, {"", ""}};
+        QCOMPARE(ParsePlainText(ToPlainText(wide)), wide);
+        QVERIFY(ParsePlainText("").empty());
+    }
+
+    // As spreadsheets and editors hand it over.
+    void parsesWhatOthersWrite()
+    {
+        // CRLF lines with a final line break: two rows, not three.
+        QCOMPARE(ParsePlainText("a\tb\r\nc\td\r\n"), (TextRows{{"a", "b"}, {"c", "d"}}));
+        // LF lines, a ragged row, an empty field at the end of a line.
+        QCOMPARE(ParsePlainText("1\t2\t\n3\n"), (TextRows{{"1", "2", ""}, {"3"}}));
+        // A quoted field spanning lines, with a tab and doubled quotes.
+        QCOMPARE(ParsePlainText("\"x\ny\tz \"\"q\"\"\"\tnext\n"), (TextRows{{"x\ny\tz \"q\"", "next"}}));
+        // A quote that never closes is an ordinary character.
+        QCOMPARE(ParsePlainText("\"open\tfield\nrow"), (TextRows{{"\"open", "field"}, {"row"}}));
+        // A lone carriage return is part of the text.
+        QCOMPARE(ParsePlainText("a\rb"), (TextRows{{"a\rb"}}));
+    }
+
+    void htmlEscapesAndHeads()
+    {
+        const std::string html = ToHtml({{"id", "<name>"}, {"1", "Tom & \"Jerry\"\nline"}}, true);
+        QVERIFY(html.find("<th>id</th><th>&lt;name&gt;</th>") != std::string::npos);
+        QVERIFY(html.find("<td>Tom &amp; &quot;Jerry&quot;<br>line</td>") != std::string::npos);
+        QVERIFY(ToHtml({{"1"}}, false).find("<th>") == std::string::npos);
+    }
+
+    // NULL apart from an empty text, bytes exactly, cells left out kept out.
+    void ownFormIsExact()
+    {
+        CellBlock block;
+        block.rows = 2;
+        block.columns = 3;
+        block.cells = {Value{}, text(""), Value{ValueKind::Blob, std::string("\0\xff\n", 3)},
+                       Value{ValueKind::Integer, "12345678901234567890123456789012345678"}, std::nullopt,
+                       Value{ValueKind::Real, "0.30000000000000004"}};
+        const std::optional<CellBlock> back = DecodeCells(EncodeCells(block));
+        QVERIFY(back);
+        QCOMPARE(back->rows, 2);
+        QCOMPARE(back->columns, 3);
+        for (std::size_t i = 0; i < block.cells.size(); ++i) {
+            QCOMPARE(back->cells[i].has_value(), block.cells[i].has_value());
+            if (block.cells[i]) {
+                QCOMPARE(back->cells[i]->kind, block.cells[i]->kind);
+                QCOMPARE(back->cells[i]->bytes, block.cells[i]->bytes);
+            }
+        }
+        // Anything else is no block: cut short, a byte too many, a bad kind, a size past the end.
+        const std::string bytes = EncodeCells(block);
+        QVERIFY(!DecodeCells(bytes.substr(0, bytes.size() - 1)));
+        QVERIFY(!DecodeCells(bytes + "x"));
+        QVERIFY(!DecodeCells("plain text"));
+        std::string badKind = bytes;
+        badKind[12] = 9;
+        QVERIFY(!DecodeCells(badKind));
+        std::string huge = EncodeCells(CellBlock{1, 1, {text("abc")}});
+        huge[13 + 7] = '\x7f';
+        QVERIFY(!DecodeCells(huge));
+        std::string manyRows = EncodeCells(CellBlock{1, 1, {Value{}}});
+        manyRows[4] = '\xff';
+        manyRows[7] = '\x7f';
+        QVERIFY(!DecodeCells(manyRows));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestClipboardText)
+#include "test_clipboard_text.moc"
