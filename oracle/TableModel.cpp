@@ -153,9 +153,10 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
             if (role == Qt::EditRole)
                 return {};
             const auto size = static_cast<qint64>(cell.data.size());
+            const QString bytes = size == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(size);
             return cell.kind == ValueKind::Blob || column.type == ColumnType::Binary
-                       ? QStringLiteral("(binary, %1 bytes)").arg(size)
-                       : QStringLiteral("(text, %1 bytes)").arg(size);
+                       ? QStringLiteral("(binary, %1)").arg(bytes)
+                       : QStringLiteral("(text, %1)").arg(bytes);
         }
         return QString::fromUtf8(cell.data.data(), static_cast<qsizetype>(cell.data.size()));
     }
