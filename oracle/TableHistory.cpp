@@ -231,26 +231,14 @@ void TableHistory::applyTyped(std::int64_t row, const EditHistory::Typed& target
     }
 }
 
-int TableHistory::UndoTyping()
-{
-    if (!UndoIsTyping())
-        return -1;
-    const std::int64_t row = history_.typingRow();
-    const EditHistory::Typed target = history_.undoTyping(typedState(row));
-    replaying_ = true;
-    applyTyped(row, target);
-    replaying_ = false;
-    typedRow_ = model_->rowset().pendingRow();
-    typed_ = typedRow_ >= 0 ? typedState(typedRow_) : EditHistory::Typed{};
-    return lastRow_ = model_->ViewRow(row);
-}
+int TableHistory::UndoTyping() { return UndoIsTyping() ? replayTyping(false) : -1; }
 
-int TableHistory::RedoTyping()
+int TableHistory::RedoTyping() { return RedoIsTyping() ? replayTyping(true) : -1; }
+
+int TableHistory::replayTyping(bool redo)
 {
-    if (!RedoIsTyping())
-        return -1;
     const std::int64_t row = history_.typingRow();
-    const EditHistory::Typed target = history_.redoTyping(typedState(row));
+    const EditHistory::Typed target = redo ? history_.redoTyping(typedState(row)) : history_.undoTyping(typedState(row));
     replaying_ = true;
     applyTyped(row, target);
     replaying_ = false;

@@ -77,6 +77,8 @@ private:
     std::optional<Refused> locate(EditHistory::RowId id, std::int64_t* row, int* shown) const;
     EditHistory::Typed typedState(std::int64_t row) const;
     void applyTyped(std::int64_t row, const EditHistory::Typed& target);
+    // Puts the typing of the pending row one step back (or forward again).
+    int replayTyping(bool redo);
     QString rowName(EditHistory::RowId id) const;
     QString stepName(const EditHistory::Step& step) const;
 
