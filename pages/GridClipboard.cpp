@@ -473,19 +473,7 @@ void GridClipboard::Undo()
         grid_->StatusLine()->showNote(QStringLiteral("There is nothing to undo."));
         return;
     }
-    const QString name = history_->UndoName();
-    const int rows = history_->UndoRows();
-    const BatchResult result = runBatch(rows, QStringLiteral("Undoing %1\u2026").arg(name),
-                                        [this](const BatchProgress& progress) { return history_->Undo(progress); });
-    showRow(history_->LastRow());
-    if (result.complete())
-        return;
-    if (rows == 1)
-        ShowMessage(grid_->window(), QStringLiteral("%1 could not be undone: %2\n\nNothing was written.")
-                                         .arg(name, sentenceEnd(result.reason)));
-    else
-        ShowMessage(grid_->window(), QStringLiteral("Undo of %1 stopped: %2").arg(name, result.summary()));
-    grid_->setFocus();
+    replayStep(false);
 }
 
 void GridClipboard::Redo()
@@ -502,18 +490,30 @@ void GridClipboard::Redo()
     }
     if (model_->PendingRow() >= 0 && !readyToWrite({}))
         return;
-    const QString name = history_->RedoName();
-    const int rows = history_->RedoRows();
-    const BatchResult result = runBatch(rows, QStringLiteral("Redoing %1\u2026").arg(name),
-                                        [this](const BatchProgress& progress) { return history_->Redo(progress); });
+    replayStep(true);
+}
+
+void GridClipboard::replayStep(bool redo)
+{
+    const QString name = redo ? history_->RedoName() : history_->UndoName();
+    const int rows = redo ? history_->RedoRows() : history_->UndoRows();
+    const BatchResult result =
+        runBatch(rows, (redo ? QStringLiteral("Redoing %1\u2026") : QStringLiteral("Undoing %1\u2026")).arg(name),
+                 [this, redo](const BatchProgress& progress) {
+                     return redo ? history_->Redo(progress) : history_->Undo(progress);
+                 });
     showRow(history_->LastRow());
     if (result.complete())
         return;
     if (rows == 1)
-        ShowMessage(grid_->window(), QStringLiteral("%1 could not be done again: %2\n\nNothing was written.")
-                                         .arg(name, sentenceEnd(result.reason)));
+        ShowMessage(grid_->window(),
+                    (redo ? QStringLiteral("%1 could not be done again: %2\n\nNothing was written.")
+                          : QStringLiteral("%1 could not be undone: %2\n\nNothing was written."))
+                        .arg(name, sentenceEnd(result.reason)));
     else
-        ShowMessage(grid_->window(), QStringLiteral("Redo of %1 stopped: %2").arg(name, result.summary()));
+        ShowMessage(grid_->window(), (redo ? QStringLiteral("Redo of %1 stopped: %2")
+                                           : QStringLiteral("Undo of %1 stopped: %2"))
+                                         .arg(name, result.summary()));
     grid_->setFocus();
 }
 

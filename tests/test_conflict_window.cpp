@@ -22,52 +22,14 @@ using namespace RowWindowsSupport;
 namespace {
 
 // A table of three people on one engine, and another user's line to it.
-class People {
+class People : public EngineTable {
 public:
-    explicit People(const QString& engine)
+    explicit People(const QString& engine) : EngineTable(engine, "people")
     {
-        if (engine == QLatin1String("sqlite")) {
-            lite_ = std::make_unique<TestSupport::ScratchSqlite>();
-            name_ = "people";
-        } else {
-            pg_ = std::make_unique<TestSupport::ScratchPgRole>();
-            name_ = TestSupport::uniqueName("people");
-        }
-        exec("create table " + name_ + " (id integer primary key, name text, score integer, note text);"
-             "insert into " + name_ + " values (1, 'Ann', 10, 'a'), (2, 'Bob', 20, 'b'), (3, 'Cid', 30, 'c')");
+        exec("create table " + name() + " (id integer primary key, name text, score integer, note text);"
+             "insert into " + name() + " values (1, 'Ann', 10, 'a'), (2, 'Bob', 20, 'b'), (3, 'Cid', 30, 'c')");
     }
-
-    // Runs SQL as another user would: on a line of its own.
-    void exec(const std::string& sql) const { lite_ ? lite_->exec(sql) : pg_->exec(sql); }
-    // The first cell of a query, "<NULL>" for NULL, "<no row>" without one.
-    std::string value(const std::string& sql) const
-    {
-        const TestSupport::Rows rows = lite_ ? lite_->query(sql) : TestSupport::pgQuery(sql, TestSupport::PgRole::Superuser);
-        return rows.empty() ? "<no row>" : rows[0][0].value_or("<NULL>");
-    }
-    const std::string& name() const { return name_; }
-
-    DataGrid& open() const
-    {
-        if (lite_)
-            return *startAndOpen(lite_->dataSource(), QString::fromStdString(name_)).DataGrid1;
-        return *startAndOpen(TestSupport::pgDataSource(), QString::fromStdString(name_),
-                             QString::fromStdString(pg_->name()), QString::fromStdString(pg_->password()))
-                    .DataGrid1;
-    }
-
-private:
-    std::unique_ptr<TestSupport::ScratchSqlite> lite_;
-    std::unique_ptr<TestSupport::ScratchPgRole> pg_;
-    std::string name_;
 };
-
-void addEngines()
-{
-    QTest::addColumn<QString>("engine");
-    QTest::newRow("sqlite") << QStringLiteral("sqlite");
-    QTest::newRow("postgresql") << QStringLiteral("postgresql");
-}
 
 #define PEOPLE(db)                                                                                 \
     QFETCH(QString, engine);                                                                       \

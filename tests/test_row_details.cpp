@@ -95,48 +95,7 @@ QByteArray someBytes(int size)
     return bytes;
 }
 
-// A table on SQLite or PostgreSQL, set up and read through the engines' own clients.
-class Table {
-public:
-    Table(const QString& engine, const std::string& base)
-    {
-        if (engine == QLatin1String("sqlite")) {
-            lite_ = std::make_unique<ScratchSqlite>();
-            name_ = base;
-        } else {
-            pg_ = std::make_unique<TestSupport::ScratchPgRole>();
-            name_ = TestSupport::uniqueName(base);
-        }
-    }
-    bool pg() const { return pg_ != nullptr; }
-    void exec(const std::string& sql) const { lite_ ? lite_->exec(sql) : pg_->exec(sql); }
-    std::string value(const std::string& sql) const
-    {
-        const TestSupport::Rows rows = lite_ ? lite_->query(sql) : TestSupport::pgQuery(sql, TestSupport::PgRole::Superuser);
-        return rows.empty() ? "<no row>" : rows[0][0].value_or("<NULL>");
-    }
-    const std::string& name() const { return name_; }
-    DataGrid& open() const
-    {
-        if (lite_)
-            return *startAndOpen(lite_->dataSource(), QString::fromStdString(name_)).DataGrid1;
-        return *startAndOpen(TestSupport::pgDataSource(), QString::fromStdString(name_),
-                             QString::fromStdString(pg_->name()), QString::fromStdString(pg_->password()))
-                    .DataGrid1;
-    }
-
-private:
-    std::unique_ptr<ScratchSqlite> lite_;
-    std::unique_ptr<TestSupport::ScratchPgRole> pg_;
-    std::string name_;
-};
-
-void addEngines()
-{
-    QTest::addColumn<QString>("engine");
-    QTest::newRow("sqlite") << QStringLiteral("sqlite");
-    QTest::newRow("postgresql") << QStringLiteral("postgresql");
-}
+using Table = EngineTable;
 
 #define ENGINE_TABLE(db, base)                                                                     \
     QFETCH(QString, engine);                                                                       \

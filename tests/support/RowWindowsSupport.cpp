@@ -1,7 +1,10 @@
 #include "support/RowWindowsSupport.h"
 
 #include "pages/ConflictWindow.h"
+#include "pages/DataGrid.h"
+#include "pages/Form3.h"
 #include "support/PageSupport.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +18,44 @@
 #include <QtTest/QtTest>
 
 namespace RowWindowsSupport {
+
+EngineTable::EngineTable(const QString& engine, const std::string& base)
+{
+    if (engine == QLatin1String("sqlite")) {
+        lite_ = std::make_unique<TestSupport::ScratchSqlite>();
+        name_ = base;
+    } else {
+        pg_ = std::make_unique<TestSupport::ScratchPgRole>();
+        name_ = TestSupport::uniqueName(base);
+    }
+}
+
+EngineTable::~EngineTable() = default;
+
+void EngineTable::exec(const std::string& sql) const { lite_ ? lite_->exec(sql) : pg_->exec(sql); }
+
+std::string EngineTable::value(const std::string& sql) const
+{
+    const TestSupport::Rows rows = lite_ ? lite_->query(sql) : TestSupport::pgQuery(sql, TestSupport::PgRole::Superuser);
+    return rows.empty() ? "<no row>" : rows[0][0].value_or("<NULL>");
+}
+
+DataGrid& EngineTable::open() const
+{
+    using PageSupport::startAndOpen;
+    if (lite_)
+        return *startAndOpen(lite_->dataSource(), QString::fromStdString(name_)).DataGrid1;
+    return *startAndOpen(TestSupport::pgDataSource(), QString::fromStdString(name_), QString::fromStdString(pg_->name()),
+                         QString::fromStdString(pg_->password()))
+                .DataGrid1;
+}
+
+void addEngines()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::newRow("sqlite") << QStringLiteral("sqlite");
+    QTest::newRow("postgresql") << QStringLiteral("postgresql");
+}
 
 const ConflictLine* SeenConflict::line(const QString& column) const
 {

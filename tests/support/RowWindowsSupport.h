@@ -12,11 +12,42 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <string>
 
 class ConflictWindow;
+class DataGrid;
 class QFileDialog;
 
+namespace TestSupport {
+class ScratchSqlite;
+class ScratchPgRole;
+}
+
 namespace RowWindowsSupport {
+
+// A table on SQLite or PostgreSQL (the engine a test row names), set up and
+// read as another user would, through the engines' own clients.
+class EngineTable {
+public:
+    EngineTable(const QString& engine, const std::string& base);
+    ~EngineTable();
+    bool pg() const { return pg_ != nullptr; }
+    void exec(const std::string& sql) const;
+    // The first cell of a query, "<NULL>" for NULL, "<no row>" without one.
+    std::string value(const std::string& sql) const;
+    const std::string& name() const { return name_; }
+    // The editor page opened on the table through the real window.
+    DataGrid& open() const;
+
+private:
+    std::unique_ptr<TestSupport::ScratchSqlite> lite_;
+    std::unique_ptr<TestSupport::ScratchPgRole> pg_;
+    std::string name_;
+};
+
+// The test rows "sqlite" and "postgresql" of an engine column.
+void addEngines();
 
 // One line of a conflict window as it showed it.
 struct ConflictLine {
