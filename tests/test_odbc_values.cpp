@@ -150,12 +150,15 @@ void TestOdbcValues::pgValuesAreExact()
              " (3, -9223372036854775808, -99999999999999999999999999999999999999, -0.0000000001, -1e-300, -0.5,"
              "  '', '', '', '1970-01-01', '1999-12-31 00:00:00', '00:00:00', '', false, null),"
              " (4, 0, 0, 0, 1e300, 3.4e38, 'Ωμέγα 日本 🚀', '🚀', 'x', '0999-01-01', '2000-01-01 00:00:00.5', "
-             "  '23:59:59.5', null, null, '2024-01-01 00:00:00-08')");
+             "  '23:59:59.5', null, null, '2024-01-01 00:00:00-08'),"
+             " (5, null, null, null, 'Infinity', '-Infinity', null, null, null, null, null, null, null, null, null),"
+             " (6, null, null, null, 'NaN', 'NaN', null, null, null, null, null, null, null, null, null),"
+             " (7, null, null, null, 1e6, 1e6, null, null, null, null, null, null, null, null, null)");
     auto s = openPg();
     QCOMPARE(s->dialect().kind(), DialectKind::PostgreSQL);
     QCOMPARE(s->dbmsName(), std::string("PostgreSQL"));
     const Snapshot v = read(*s, "select * from " + t.name + " order by id");
-    QCOMPARE(v.rowCount(), std::int64_t{4});
+    QCOMPARE(v.rowCount(), std::int64_t{7});
 
     const auto at = [&](int row, const char* name) { return text(v, row, column(v, name)); };
     QCOMPARE(at(0, "i"), std::string("9223372036854775807"));
@@ -178,6 +181,12 @@ void TestOdbcValues::pgValuesAreExact()
     QCOMPARE(at(3, "r"), std::string("1e+300"));
     QCOMPARE(at(3, "dt"), std::string("0999-01-01"));
     QCOMPARE(at(3, "ts"), std::string("2000-01-01 00:00:00.5"));
+    // Doubles as the server prints them (as the PostgreSQL engine reads them).
+    QCOMPARE(at(4, "r"), std::string("Infinity"));
+    QCOMPARE(at(5, "r"), std::string("NaN"));
+    QCOMPARE(at(6, "r"), std::string("1000000"));
+    QCOMPARE(at(4, "f"), std::string("-Infinity"));
+    QCOMPARE(at(6, "f"), std::string("1e+06"));
 
     // NULL is not the empty text, for text and bytes alike.
     for (int c = 1; c < v.columnCount(); ++c)

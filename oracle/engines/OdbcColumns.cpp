@@ -53,7 +53,10 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
         p.fetch = Fetch::Chars;
     } else if (isRealType(sqlType)) {
         info.type = ColumnType::Real;
-        p.fetch = Fetch::Double;
+        // PostgreSQL prints its reals exactly (extra_float_digits, set when
+        // the session opens): take the text as it is, as its own engine does,
+        // instead of having the driver parse it and writing it out again.
+        p.fetch = dialect == DialectKind::PostgreSQL ? Fetch::Chars : Fetch::Double;
         p.kind = ValueKind::Real;
         // SQLite's ODBC driver passes reals through 15-digit text both ways,
         // so a value read need not match the one stored: never look a row up by it.

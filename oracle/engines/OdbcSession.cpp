@@ -72,6 +72,10 @@ OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const Odbc
         } catch (const DbError&) {
             // Not fatal: the session works, only with its own separator.
         }
+    } else if (dialect_->kind() == DialectKind::PostgreSQL) {
+        // Doubles are read as the server's text (see classify): make sure
+        // it prints them exactly, whatever the driver or the role set.
+        execute("SET extra_float_digits = 3", {});
     }
 }
 
