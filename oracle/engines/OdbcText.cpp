@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstring>
@@ -28,6 +29,33 @@ char* putDigits(char* out, long value, int width)
     while (n)
         *out++ = tmp[--n];
     return out;
+}
+
+// Two digits at a time: the dates and times of a large table are written out
+// millions of times while it is read.
+constexpr auto kPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+char* putPair(char* out, unsigned value)
+{
+    std::memcpy(out, &kPairs[2 * value], 2);
+    return out + 2;
+}
+
+// A field of two or four digits; any other value the long way.
+char* putField(char* out, long value, int width)
+{
+    if (width == 2 && value >= 0 && value < 100)
+        return putPair(out, static_cast<unsigned>(value));
+    if (width == 4 && value >= 0 && value < 10000)
+        return putPair(putPair(out, static_cast<unsigned>(value / 100)), static_cast<unsigned>(value % 100));
+    return putDigits(out, value, width);
 }
 
 bool readNumber(std::string_view& s, std::size_t digits, int& value)
@@ -86,11 +114,11 @@ std::string lower(std::string_view s)
 
 std::size_t formatDate(const SQL_DATE_STRUCT& d, char* out)
 {
-    char* p = putDigits(out, d.year, 4);
+    char* p = putField(out, d.year, 4);
     *p++ = '-';
-    p = putDigits(p, d.month, 2);
+    p = putField(p, d.month, 2);
     *p++ = '-';
-    p = putDigits(p, d.day, 2);
+    p = putField(p, d.day, 2);
     return static_cast<std::size_t>(p - out);
 }
 
@@ -99,17 +127,19 @@ std::size_t formatTimestamp(const SQL_TIMESTAMP_STRUCT& t, char* out)
 {
     char* p = out + formatDate(SQL_DATE_STRUCT{t.year, t.month, t.day}, out);
     *p++ = ' ';
-    p = putDigits(p, t.hour, 2);
+    p = putField(p, t.hour, 2);
     *p++ = ':';
-    p = putDigits(p, t.minute, 2);
+    p = putField(p, t.minute, 2);
     *p++ = ':';
-    p = putDigits(p, t.second, 2);
+    p = putField(p, t.second, 2);
     if (t.fraction) {
         char digits[9];
-        SQLUINTEGER f = t.fraction % 1000000000u;
-        for (int k = 8; k >= 0; --k) {
-            digits[k] = static_cast<char>('0' + f % 10);
-            f /= 10;
+        const SQLUINTEGER f = t.fraction % 1000000000u;
+        digits[0] = static_cast<char>('0' + f / 100000000u);
+        SQLUINTEGER rest = f % 100000000u;
+        for (int k = 7; k >= 1; k -= 2) {
+            putPair(&digits[k], rest % 100);
+            rest /= 100;
         }
         int used = 9;
         while (used > 0 && digits[used - 1] == '0')
