@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <unordered_set>
 
 void Snapshot::begin(const std::vector<ColumnInfo>& columns)
 {
@@ -21,30 +22,90 @@ void Snapshot::begin(const std::vector<ColumnInfo>& columns)
 void Snapshot::cell(ValueKind kind, const char* data, std::size_t size)
 {
     Column& c = data_[static_cast<std::size_t>(nextColumn_++)];
-    if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_) {
-        // A new block starts about as large as the one before it, so that it
-        // rarely grows by copying and ends with little spare room.
-        auto block = std::make_unique_for_overwrite<Block>(); // every slot is written before it is read
-        if (!c.blocks.empty()) {
-            const std::size_t previous = c.blocks.back()->bytes.size();
-            block->bytes.reserve(previous + previous / 16 + 16);
-        }
-        c.blocks.push_back(std::move(block));
-    }
-    Block& b = *c.blocks.back();
+    if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_)
+        startBlock(c);
+    else if (!c.open)
+        reopenBlock(c); // a row added after the fill: its block fills again
     auto stored = static_cast<std::uint8_t>(kind);
-    if (kind != ValueKind::Null) {
-        if (size >= kApart) {
-            const auto index = static_cast<std::uint32_t>(c.apart.size());
-            c.apart.emplace_back(data, size);
-            b.bytes.append(reinterpret_cast<const char*>(&index), sizeof index);
-            stored |= kApartFlag;
-        } else if (size) {
-            b.bytes.append(data, size);
-        }
+    std::uint32_t index = 0;
+    if (kind == ValueKind::Null) {
+        size = 0;
+    } else if (size >= kApart) {
+        index = static_cast<std::uint32_t>(c.apart.size());
+        c.apart.emplace_back(data, size);
+        data = reinterpret_cast<const char*>(&index);
+        size = sizeof index;
+        stored |= kApartFlag;
     }
-    b.ends[slot_] = static_cast<std::uint32_t>(b.bytes.size());
-    b.kinds[slot_] = stored;
+    Block* b = fillingRoom(c, size);
+    if (size) {
+        std::memcpy(b->bytes() + b->size, data, size);
+        b->size += static_cast<std::uint32_t>(size);
+    }
+    b->ends[slot_] = b->size;
+    b->kinds[slot_] = stored;
+}
+
+// The filling block, with room for `bytes` more.
+Snapshot::Block* Snapshot::fillingRoom(Column& c, std::size_t bytes)
+{
+    auto* b = c.blocks.back().block;
+    const std::size_t needed = sizeof(Block) + b->size + bytes;
+    if (needed <= c.fillingCapacity)
+        return b;
+    const std::size_t capacity = std::max(needed, c.fillingCapacity * 2);
+    auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(larger.get(), b, sizeof(Block) + b->size);
+    c.filling = std::move(larger);
+    c.fillingCapacity = capacity;
+    b = reinterpret_cast<Block*>(c.filling.get());
+    c.blocks.back().block = b;
+    return b;
+}
+
+void Snapshot::startBlock(Column& c)
+{
+    constexpr std::size_t kFirstCapacity = sizeof(Block) + 16 * 1024;
+    if (c.fillingCapacity < kFirstCapacity) {
+        c.filling = std::make_unique_for_overwrite<char[]>(kFirstCapacity);
+        c.fillingCapacity = kFirstCapacity;
+    }
+    auto* b = new (c.filling.get()) Block; // every slot is written before it is read
+    b->size = 0;
+    c.blocks.push_back({b, nullptr});
+    c.open = true;
+}
+
+void Snapshot::reopenBlock(Column& c)
+{
+    const Block* from = c.blocks.back().block;
+    const std::size_t size = sizeof(Block) + from->size;
+    if (c.fillingCapacity < size + 1024) {
+        c.filling = std::make_unique_for_overwrite<char[]>(size + 1024);
+        c.fillingCapacity = size + 1024;
+    }
+    std::memcpy(c.filling.get(), from, size);
+    c.blocks.back() = {reinterpret_cast<Block*>(c.filling.get()), nullptr};
+    c.open = true;
+}
+
+// The filling block goes into the block memory, exactly as large as it is.
+void Snapshot::closeBlock(Column& c)
+{
+    if (!c.open)
+        return;
+    const Block* b = c.blocks.back().block;
+    const std::size_t size = sizeof(Block) + b->size;
+    BlockMemory::Place place = memory_.allocate(size);
+    std::memcpy(place.at, b, size);
+    c.blocks.back() = {reinterpret_cast<Block*>(place.at), std::move(place.piece)};
+    c.open = false;
+}
+
+void Snapshot::closeBlocks()
+{
+    for (Column& c : data_)
+        closeBlock(c);
 }
 
 void Snapshot::endRow()
@@ -60,17 +121,13 @@ void Snapshot::endRow()
     }
 }
 
-void Snapshot::end() { closeBlocks(); }
-
-// Gives back a full block's spare room when it is large.
-void Snapshot::closeBlocks()
+void Snapshot::end()
 {
+    closeBlocks();
+    memory_.trim();
     for (Column& c : data_) {
-        if (c.blocks.empty())
-            continue;
-        std::string& bytes = c.blocks.back()->bytes;
-        if (bytes.capacity() - bytes.size() > bytes.size() / 4 + 64)
-            bytes.shrink_to_fit();
+        c.filling.reset();
+        c.fillingCapacity = 0;
     }
 }
 
@@ -104,10 +161,10 @@ std::string_view Snapshot::value(std::int64_t row, int column) const
     const std::uint32_t begin = at.slot == 0 ? 0 : b.ends[at.slot - 1];
     if (b.kinds[at.slot] & kApartFlag) {
         std::uint32_t index = 0;
-        std::memcpy(&index, b.bytes.data() + begin, sizeof index);
+        std::memcpy(&index, b.bytes() + begin, sizeof index);
         return c.apart[index];
     }
-    return std::string_view(b.bytes.data() + begin, b.ends[at.slot] - begin);
+    return std::string_view(b.bytes() + begin, b.ends[at.slot] - begin);
 }
 
 std::vector<Value> Snapshot::row(std::int64_t row) const
@@ -145,6 +202,8 @@ Snapshot Snapshot::takeWholeBlocks(bool all)
     const auto wholeBlocks = static_cast<std::size_t>((whole + kBlockRows - 1) / kBlockRows);
     if (whole == 0)
         return part;
+    if (all)
+        closeBlocks(); // blocks leave only from the block memory
     for (std::size_t c = 0; c < data_.size(); ++c) {
         Column& from = data_[c];
         Column& to = part.data_[c];
@@ -156,16 +215,16 @@ Snapshot Snapshot::takeWholeBlocks(bool all)
         to.apart = std::move(from.apart);
         from.apart.clear();
         if (!from.blocks.empty()) {
-            Block& filling = *from.blocks.front();
+            Block& filling = *from.blocks.front().block;
             for (std::size_t slot = 0; slot < slot_; ++slot) {
                 if (!(filling.kinds[slot] & kApartFlag))
                     continue;
                 const std::uint32_t begin = slot == 0 ? 0 : filling.ends[slot - 1];
                 std::uint32_t index = 0;
-                std::memcpy(&index, filling.bytes.data() + begin, sizeof index);
+                std::memcpy(&index, filling.bytes() + begin, sizeof index);
                 const auto renumbered = static_cast<std::uint32_t>(from.apart.size());
                 from.apart.push_back(std::move(to.apart[index]));
-                std::memcpy(filling.bytes.data() + begin, &renumbered, sizeof renumbered);
+                std::memcpy(filling.bytes() + begin, &renumbered, sizeof renumbered);
             }
         }
     }
@@ -184,6 +243,7 @@ void Snapshot::adopt(Snapshot&& part)
         columns_ = part.columns_;
         data_.resize(columns_.size());
     }
+    closeBlocks();
     for (std::size_t c = 0; c < data_.size() && c < part.data_.size(); ++c) {
         Column& to = data_[c];
         Column& from = part.data_[c];
@@ -191,7 +251,7 @@ void Snapshot::adopt(Snapshot&& part)
         if (base && !from.apart.empty()) {
             // Indices of cells kept apart follow those already here.
             for (std::size_t b = 0; b < from.blocks.size(); ++b) {
-                Block* block = from.blocks[b].get();
+                Block* block = from.blocks[b].block;
                 const std::int64_t first = static_cast<std::int64_t>(b) * kBlockRows;
                 const auto slots = static_cast<std::size_t>(std::min(kBlockRows, part.physicalRows_ - first));
                 for (std::size_t slot = 0; slot < slots; ++slot) {
@@ -199,9 +259,9 @@ void Snapshot::adopt(Snapshot&& part)
                         continue;
                     const std::uint32_t begin = slot == 0 ? 0 : block->ends[slot - 1];
                     std::uint32_t index = 0;
-                    std::memcpy(&index, block->bytes.data() + begin, sizeof index);
+                    std::memcpy(&index, block->bytes() + begin, sizeof index);
                     index += base;
-                    std::memcpy(block->bytes.data() + begin, &index, sizeof index);
+                    std::memcpy(block->bytes() + begin, &index, sizeof index);
                 }
             }
         }
@@ -209,6 +269,7 @@ void Snapshot::adopt(Snapshot&& part)
             to.apart.push_back(std::move(s));
         for (auto& block : from.blocks)
             to.blocks.push_back(std::move(block));
+        to.open = false;
     }
     if (mapped_)
         for (std::int64_t r = 0; r < part.physicalRows_; ++r)
@@ -234,10 +295,13 @@ std::size_t Snapshot::memoryBytes() const
 {
     std::size_t total = sizeof(*this) + rowMap_.capacity() * sizeof(std::int64_t)
                         + data_.capacity() * sizeof(Column) + columns_.capacity() * sizeof(ColumnInfo);
+    // Each piece of block memory once, however many blocks it holds.
+    std::unordered_set<const MemoryPiece*> pieces;
     for (const Column& c : data_) {
-        total += c.blocks.capacity() * sizeof(std::unique_ptr<Block>);
-        for (const auto& b : c.blocks)
-            total += sizeof(Block) + b->bytes.capacity();
+        total += c.blocks.capacity() * sizeof(BlockRef) + c.fillingCapacity;
+        for (const BlockRef& b : c.blocks)
+            if (b.piece && pieces.insert(b.piece.get()).second)
+                total += b.piece->size();
         total += c.apart.capacity() * sizeof(std::string);
         for (const std::string& s : c.apart)
             total += s.capacity();

@@ -1,17 +1,19 @@
 #pragma once
 
 // A client-side copy of a result. Per column, rows are stored in blocks of
-// 1024: the exact values back to back in one byte string, a 32-bit end offset
-// and a one-byte kind per cell (five bytes of overhead a cell, no heap object
-// per cell). A cell of a megabyte or more is kept apart, so that a block's
-// offsets never overflow. Rows rewritten after a save live in a small side
-// table; a removed row only leaves the row map. The row count is exact once
-// the fill has ended.
+// 1024: a 32-bit end offset and a one-byte kind per cell, then the exact
+// values back to back (five bytes of overhead a cell, no heap object per
+// cell). A block is filled in a buffer of its column's own and, once full,
+// copied whole into the snapshot's block memory (BlockMemory.h). A cell of a
+// megabyte or more is kept apart, so that a block's offsets never overflow.
+// Rows rewritten after a save live in a small side table; a removed row only
+// leaves the row map. The row count is exact once the fill has ended.
 //
 // A table read on another thread is filled into a snapshot of its own there,
 // and handed over in whole blocks: takeWholeBlocks() on the reading thread,
 // adopt() on the thread that owns the table's snapshot. Nothing is shared.
 
+#include "oracle/BlockMemory.h"
 #include "oracle/Engine.h"
 
 #include <algorithm>
@@ -73,14 +75,24 @@ private:
     static constexpr std::size_t kApart = std::size_t{1} << 20; // cells this large are kept apart
     static constexpr std::uint8_t kApartFlag = 0x80;            // in a kind: the bytes are an index into `apart`
 
+    // The cells' bytes follow the block, back to back.
     struct Block {
-        std::string bytes;                 // the cells' bytes, back to back
-        std::uint32_t ends[kBlockRows];    // where each cell's bytes end
-        std::uint8_t kinds[kBlockRows];    // ValueKind, with kApartFlag
+        std::uint32_t ends[kBlockRows]; // where each cell's bytes end
+        std::uint8_t kinds[kBlockRows]; // ValueKind, with kApartFlag
+        std::uint32_t size;             // the bytes in use
+        char* bytes() { return reinterpret_cast<char*>(this + 1); }
+        const char* bytes() const { return reinterpret_cast<const char*>(this + 1); }
+    };
+    struct BlockRef {
+        Block* block;
+        std::shared_ptr<MemoryPiece> piece; // none while the block fills in its column's buffer
     };
     struct Column {
-        std::vector<std::unique_ptr<Block>> blocks;
+        std::vector<BlockRef> blocks;
         std::vector<std::string> apart;
+        std::unique_ptr<char[]> filling; // the last block while it fills
+        std::size_t fillingCapacity = 0;
+        bool open = false; // the last block is the one in `filling`
     };
     struct Located {
         const Block* block;
@@ -93,14 +105,19 @@ private:
     }
     Located locate(const Column& c, std::int64_t physicalRow) const
     {
-        return {c.blocks[static_cast<std::size_t>(physicalRow / kBlockRows)].get(),
+        return {c.blocks[static_cast<std::size_t>(physicalRow / kBlockRows)].block,
                 static_cast<std::size_t>(physicalRow % kBlockRows)};
     }
     const Value* replaced(std::int64_t physicalRow, int column) const;
+    Block* fillingRoom(Column& c, std::size_t bytes);
+    void startBlock(Column& c);
+    void reopenBlock(Column& c);
+    void closeBlock(Column& c);
     void closeBlocks();
 
     std::vector<ColumnInfo> columns_;
     std::vector<Column> data_;
+    BlockMemory memory_;
     // (scanColumn reads the blocks directly)
     std::unordered_map<std::int64_t, std::vector<Value>> replaced_; // by physical row
     std::vector<std::int64_t> rowMap_; // visible row -> physical row, once a row was removed
@@ -124,13 +141,13 @@ std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t e
     }
     const Column& c = data_[static_cast<std::size_t>(column)];
     for (std::int64_t r = std::max<std::int64_t>(first, 0); r < end;) {
-        const Block& b = *c.blocks[static_cast<std::size_t>(r / kBlockRows)];
+        const Block& b = *c.blocks[static_cast<std::size_t>(r / kBlockRows)].block;
         const std::int64_t blockEnd = std::min(end, (r / kBlockRows + 1) * kBlockRows);
         for (; r < blockEnd; ++r) {
             const auto slot = static_cast<std::size_t>(r % kBlockRows);
             const std::uint8_t stored = b.kinds[slot];
             const std::uint32_t begin = slot == 0 ? 0 : b.ends[slot - 1];
-            std::string_view v(b.bytes.data() + begin, b.ends[slot] - begin);
+            std::string_view v(b.bytes() + begin, b.ends[slot] - begin);
             if (stored & kApartFlag) {
                 std::uint32_t index = 0;
                 std::memcpy(&index, v.data(), sizeof index);

@@ -1,6 +1,7 @@
 // The snapshot's storage: values exact across block boundaries, cells large
-// enough to be kept apart, rows replaced, appended and removed, and the
-// layout staying compact.
+// enough to be kept apart, rows replaced, appended and removed, blocks handed
+// to another snapshot while the first goes on filling, and the layout
+// staying compact.
 
 #include "oracle/Snapshot.h"
 
@@ -114,6 +115,34 @@ private slots:
         s.appendRow({{ValueKind::Text, "last"}});
         QCOMPARE(s.value(2099, 0), std::string_view("last"));
         expectRow(s, 2097, 2099);
+    }
+
+    // A reader hands whole blocks over while it goes on filling (large cells
+    // included); rows are then added to the last block it handed over.
+    void handedOverInBlocks()
+    {
+        const auto big = [](int r) { return std::string((std::size_t{1} << 20) + r, char('a' + r % 26)); };
+        const auto valueAt = [&](int r) { return r % 700 == 0 ? big(r) : valueOf(r, 0); };
+        Snapshot reader;
+        reader.begin({col("v", ColumnType::Text)});
+        Snapshot shown;
+        for (int r = 0; r < 3000; ++r) {
+            const std::string v = valueAt(r);
+            reader.cell(ValueKind::Text, v.data(), v.size());
+            reader.endRow();
+            if (r == 1500 || r == 2100)
+                shown.adopt(reader.takeWholeBlocks(false));
+        }
+        QCOMPARE(shown.rowCount(), 2048);
+        QCOMPARE(reader.rowCount(), 3000 - 2048);
+        reader.end();
+        shown.adopt(reader.takeWholeBlocks(true));
+        QCOMPARE(reader.rowCount(), 0);
+        for (int r = 3000; r < 3100; ++r)
+            shown.appendRow({{ValueKind::Text, valueAt(r)}});
+        QCOMPARE(shown.rowCount(), 3100);
+        for (int r = 0; r < 3100; ++r)
+            QVERIFY2(shown.value(r, 0) == valueAt(r), qPrintable(QString::number(r)));
     }
 
     // Five bytes a cell beyond the values themselves, and little spare room.
