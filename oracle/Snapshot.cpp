@@ -22,22 +22,22 @@ void Snapshot::begin(const std::vector<ColumnInfo>& columns)
 void Snapshot::cell(ValueKind kind, const char* data, std::size_t size)
 {
     Column& c = data_[static_cast<std::size_t>(nextColumn_++)];
-    if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_)
-        startBlock(c);
-    else if (!c.open)
-        reopenBlock(c); // a row added after the fill: its block fills again
-    auto stored = static_cast<std::uint8_t>(kind);
-    std::uint32_t index = 0;
-    if (kind == ValueKind::Null) {
-        size = 0;
-    } else if (size >= kApart) {
-        index = static_cast<std::uint32_t>(c.apart.size());
-        c.apart.emplace_back(data, size);
-        data = reinterpret_cast<const char*>(&index);
-        size = sizeof index;
-        stored |= kApartFlag;
-    }
-    Block* b = fillingRoom(c, size);
+    if (!c.open) [[unlikely]]
+        openBlock(c);
+    if (kind == ValueKind::Null)
+        put(c, static_cast<std::uint8_t>(kind), nullptr, 0);
+    else if (size >= kApart) [[unlikely]]
+        putApart(c, kind, data, size);
+    else
+        put(c, static_cast<std::uint8_t>(kind), data, size);
+}
+
+// Once a million times a column: kept short.
+inline void Snapshot::put(Column& c, std::uint8_t stored, const char* data, std::size_t size)
+{
+    Block* b = c.blocks.back().block;
+    if (sizeof(Block) + b->size + size > c.fillingCapacity) [[unlikely]]
+        b = growFilling(c, size);
     if (size) {
         std::memcpy(b->bytes() + b->size, data, size);
         b->size += static_cast<std::uint32_t>(size);
@@ -46,21 +46,34 @@ void Snapshot::cell(ValueKind kind, const char* data, std::size_t size)
     b->kinds[slot_] = stored;
 }
 
-// The filling block, with room for `bytes` more.
-Snapshot::Block* Snapshot::fillingRoom(Column& c, std::size_t bytes)
+// The block holds the cell's index among those kept apart.
+void Snapshot::putApart(Column& c, ValueKind kind, const char* data, std::size_t size)
 {
-    auto* b = c.blocks.back().block;
-    const std::size_t needed = sizeof(Block) + b->size + bytes;
-    if (needed <= c.fillingCapacity)
-        return b;
-    const std::size_t capacity = std::max(needed, c.fillingCapacity * 2);
+    const auto index = static_cast<std::uint32_t>(c.apart.size());
+    c.apart.emplace_back(data, size);
+    put(c, static_cast<std::uint8_t>(kind) | kApartFlag, reinterpret_cast<const char*>(&index), sizeof index);
+}
+
+void Snapshot::openBlock(Column& c)
+{
+    if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_)
+        startBlock(c);
+    else
+        reopenBlock(c); // a row added after the fill: its block fills again
+}
+
+// The filling buffer, made larger for `bytes` more.
+Snapshot::Block* Snapshot::growFilling(Column& c, std::size_t bytes)
+{
+    const Block* b = c.blocks.back().block;
+    const std::size_t capacity = std::max(sizeof(Block) + b->size + bytes, c.fillingCapacity * 2);
     auto larger = std::make_unique_for_overwrite<char[]>(capacity);
     std::memcpy(larger.get(), b, sizeof(Block) + b->size);
     c.filling = std::move(larger);
     c.fillingCapacity = capacity;
-    b = reinterpret_cast<Block*>(c.filling.get());
-    c.blocks.back().block = b;
-    return b;
+    auto* moved = reinterpret_cast<Block*>(c.filling.get());
+    c.blocks.back().block = moved;
+    return moved;
 }
 
 void Snapshot::startBlock(Column& c)

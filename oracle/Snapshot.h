@@ -109,7 +109,10 @@ private:
                 static_cast<std::size_t>(physicalRow % kBlockRows)};
     }
     const Value* replaced(std::int64_t physicalRow, int column) const;
-    Block* fillingRoom(Column& c, std::size_t bytes);
+    void put(Column& c, std::uint8_t stored, const char* data, std::size_t size);
+    void putApart(Column& c, ValueKind kind, const char* data, std::size_t size);
+    Block* growFilling(Column& c, std::size_t bytes);
+    void openBlock(Column& c);
     void startBlock(Column& c);
     void reopenBlock(Column& c);
     void closeBlock(Column& c);

@@ -47,7 +47,16 @@ public:
         const auto room = static_cast<std::size_t>(encoder_.requiredSpace(in.size()));
         if (buffer_.size() < room)
             buffer_.resize(room);
-        const char* end = encoder_.appendToBuffer(buffer_.data(), in);
+        // Plain ASCII, most of most tables, is copied; the encoder takes
+        // the rest from the first other character on.
+        std::size_t ascii = 0;
+        while (ascii < n && s[ascii] < 0x80) {
+            buffer_[ascii] = static_cast<char>(s[ascii]);
+            ++ascii;
+        }
+        if (ascii == n)
+            return {buffer_.data(), n};
+        const char* end = encoder_.appendToBuffer(buffer_.data() + ascii, in.sliced(static_cast<qsizetype>(ascii)));
         return {buffer_.data(), static_cast<std::size_t>(end - buffer_.data())};
     }
 
