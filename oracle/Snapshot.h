@@ -11,7 +11,9 @@
 //
 // A table read on another thread is filled into a snapshot of its own there,
 // and handed over in whole blocks: takeWholeBlocks() on the reading thread,
-// adopt() on the thread that owns the table's snapshot. Nothing is shared.
+// adopt() on the thread that owns the table's snapshot. Only the pieces of
+// block memory are shared, and the reading thread never touches a block again
+// once it has handed it over.
 
 #include "oracle/BlockMemory.h"
 #include "oracle/Engine.h"
