@@ -1,5 +1,7 @@
 #include "oracle/ValueKeys.h"
 
+#include "oracle/TextReading.h"
+
 #include <QLocale>
 
 #include <unicode/ucol.h>
@@ -13,6 +15,9 @@
 #include <limits>
 
 namespace {
+
+using text::readDigits;
+using text::take;
 
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
@@ -105,29 +110,6 @@ long long daysFromCivil(long long y, unsigned m, unsigned d)
     const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-bool readDigits(std::string_view& s, std::size_t n, int& value)
-{
-    if (s.size() < n)
-        return false;
-    int v = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (!std::isdigit(static_cast<unsigned char>(s[k])))
-            return false;
-        v = v * 10 + (s[k] - '0');
-    }
-    value = v;
-    s.remove_prefix(n);
-    return true;
-}
-
-bool take(std::string_view& s, char c)
-{
-    if (s.empty() || s.front() != c)
-        return false;
-    s.remove_prefix(1);
-    return true;
 }
 
 // HH:MM[:SS[.fffffffff]]: seconds and nanoseconds.

@@ -1,5 +1,7 @@
 #include "oracle/engines/OdbcText.h"
 
+#include "oracle/TextReading.h"
+
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -11,6 +13,9 @@
 namespace odbc {
 
 namespace {
+
+using text::readDigits;
+using text::take;
 
 char* putDigits(char* out, long value, int width)
 {
@@ -56,29 +61,6 @@ char* putField(char* out, long value, int width)
     if (width == 4 && value >= 0 && value < 10000)
         return putPair(putPair(out, static_cast<unsigned>(value / 100)), static_cast<unsigned>(value % 100));
     return putDigits(out, value, width);
-}
-
-bool readNumber(std::string_view& s, std::size_t digits, int& value)
-{
-    if (s.size() < digits)
-        return false;
-    int v = 0;
-    for (std::size_t k = 0; k < digits; ++k) {
-        if (!std::isdigit(static_cast<unsigned char>(s[k])))
-            return false;
-        v = v * 10 + (s[k] - '0');
-    }
-    value = v;
-    s.remove_prefix(digits);
-    return true;
-}
-
-bool readChar(std::string_view& s, char c)
-{
-    if (s.empty() || s.front() != c)
-        return false;
-    s.remove_prefix(1);
-    return true;
 }
 
 } // namespace
@@ -160,8 +142,8 @@ std::size_t formatDouble(double v, char* out, std::size_t room)
 std::optional<SQL_TIMESTAMP_STRUCT> parseTimestamp(std::string_view s, int* fractionDigits)
 {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!readNumber(s, 4, year) || !readChar(s, '-') || !readNumber(s, 2, month) || !readChar(s, '-')
-        || !readNumber(s, 2, day))
+    if (!readDigits(s, 4, year) || !take(s, '-') || !readDigits(s, 2, month) || !take(s, '-')
+        || !readDigits(s, 2, day))
         return std::nullopt;
     SQLUINTEGER fraction = 0;
     int used = 0;
@@ -169,10 +151,10 @@ std::optional<SQL_TIMESTAMP_STRUCT> parseTimestamp(std::string_view s, int* frac
         if (s.front() != ' ' && s.front() != 'T')
             return std::nullopt;
         s.remove_prefix(1);
-        if (!readNumber(s, 2, hour) || !readChar(s, ':') || !readNumber(s, 2, minute) || !readChar(s, ':')
-            || !readNumber(s, 2, second))
+        if (!readDigits(s, 2, hour) || !take(s, ':') || !readDigits(s, 2, minute) || !take(s, ':')
+            || !readDigits(s, 2, second))
             return std::nullopt;
-        if (readChar(s, '.')) {
+        if (take(s, '.')) {
             if (s.empty() || s.size() > 9)
                 return std::nullopt;
             for (char c : s) {
