@@ -37,7 +37,7 @@ inline void Snapshot::put(Column& c, std::uint8_t stored, const char* data, std:
 {
     Block* b = c.blocks.back().block;
     if (sizeof(Block) + b->size + size > c.fillingCapacity) [[unlikely]]
-        b = growFilling(c, size);
+        b = refill(c, std::max(sizeof(Block) + b->size + size, c.fillingCapacity * 2));
     if (size) {
         std::memcpy(b->bytes() + b->size, data, size);
         b->size += static_cast<std::uint32_t>(size);
@@ -58,21 +58,22 @@ void Snapshot::openBlock(Column& c)
 {
     if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_)
         startBlock(c);
-    else
-        reopenBlock(c); // a row added after the fill: its block fills again
+    else // a row added after the fill: its block fills again
+        refill(c, sizeof(Block) + c.blocks.back().block->size + 1024);
 }
 
-// The filling buffer, made larger for `bytes` more.
-Snapshot::Block* Snapshot::growFilling(Column& c, std::size_t bytes)
+// The last block, copied into a new filling buffer of `capacity` bytes: to
+// grow, or to fill again a block already in the block memory.
+Snapshot::Block* Snapshot::refill(Column& c, std::size_t capacity)
 {
     const Block* b = c.blocks.back().block;
-    const std::size_t capacity = std::max(sizeof(Block) + b->size + bytes, c.fillingCapacity * 2);
-    auto larger = std::make_unique_for_overwrite<char[]>(capacity);
-    std::memcpy(larger.get(), b, sizeof(Block) + b->size);
-    c.filling = std::move(larger);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(buffer.get(), b, sizeof(Block) + b->size);
+    c.filling = std::move(buffer);
     c.fillingCapacity = capacity;
     auto* moved = reinterpret_cast<Block*>(c.filling.get());
-    c.blocks.back().block = moved;
+    c.blocks.back() = {moved, nullptr};
+    c.open = true;
     return moved;
 }
 
@@ -86,19 +87,6 @@ void Snapshot::startBlock(Column& c)
     auto* b = new (c.filling.get()) Block; // every slot is written before it is read
     b->size = 0;
     c.blocks.push_back({b, nullptr});
-    c.open = true;
-}
-
-void Snapshot::reopenBlock(Column& c)
-{
-    const Block* from = c.blocks.back().block;
-    const std::size_t size = sizeof(Block) + from->size;
-    if (c.fillingCapacity < size + 1024) {
-        c.filling = std::make_unique_for_overwrite<char[]>(size + 1024);
-        c.fillingCapacity = size + 1024;
-    }
-    std::memcpy(c.filling.get(), from, size);
-    c.blocks.back() = {reinterpret_cast<Block*>(c.filling.get()), nullptr};
     c.open = true;
 }
 

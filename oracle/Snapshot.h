@@ -113,10 +113,9 @@ private:
     const Value* replaced(std::int64_t physicalRow, int column) const;
     void put(Column& c, std::uint8_t stored, const char* data, std::size_t size);
     void putApart(Column& c, ValueKind kind, const char* data, std::size_t size);
-    Block* growFilling(Column& c, std::size_t bytes);
+    Block* refill(Column& c, std::size_t capacity);
     void openBlock(Column& c);
     void startBlock(Column& c);
-    void reopenBlock(Column& c);
     void closeBlock(Column& c);
     void closeBlocks();
 
