@@ -172,10 +172,12 @@ TextRows ParsePlainText(std::string_view text)
     std::vector<std::string> row;
     std::size_t i = 0;
     const auto lineEnd = [&text](std::size_t at) -> std::size_t { // its length, 0 when none
-        if (at < text.size() && text[at] == '\n')
+        if (at >= text.size())
+            return 0;
+        if (text[at] == '\n')
             return 1;
-        if (at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n')
-            return 2;
+        if (text[at] == '\r')
+            return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
         return 0;
     };
     while (true) {

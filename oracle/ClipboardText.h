@@ -47,6 +47,7 @@ std::optional<CellBlock> DecodeCells(std::string_view bytes);
 
 // Reads tab-separated text as spreadsheets write it: fields between double
 // quotes may hold tabs and line breaks ("" is one quote), lines end with
-// "\r\n" or "\n", and a line break at the very end makes no extra row. Rows
-// keep the number of fields they have.
+// "\r\n", "\n" or a lone "\r" (what older programs put on the clipboard),
+// and a line break at the very end makes no extra row. Rows keep the number
+// of fields they have.
 TextRows ParsePlainText(std::string_view text);

@@ -51,8 +51,13 @@ private slots:
         QCOMPARE(ParsePlainText("\"x\ny\tz \"\"q\"\"\"\tnext\n"), (TextRows{{"x\ny\tz \"q\"", "next"}}));
         // A quote that never closes is an ordinary character.
         QCOMPARE(ParsePlainText("\"open\tfield\nrow"), (TextRows{{"\"open", "field"}, {"row"}}));
-        // A lone carriage return is part of the text.
-        QCOMPARE(ParsePlainText("a\rb"), (TextRows{{"a\rb"}}));
+        // Lone carriage returns end lines as line feeds do, outside quotes only;
+        // a two-column block stays two columns wide.
+        QCOMPARE(ParsePlainText("x1\rx2\rx3\r"), (TextRows{{"x1"}, {"x2"}, {"x3"}}));
+        QCOMPARE(ParsePlainText("a\tb\rc\td\r"), (TextRows{{"a", "b"}, {"c", "d"}}));
+        QCOMPARE(ParsePlainText("\"in\rside\"\tz\r\nnext"), (TextRows{{"in\rside", "z"}, {"next"}}));
+        // Mixed endings in one text, and an empty line between two ends.
+        QCOMPARE(ParsePlainText("a\rb\nc\r\n\rd"), (TextRows{{"a"}, {"b"}, {"c"}, {""}, {"d"}}));
     }
 
     void htmlEscapesAndHeads()
