@@ -165,9 +165,10 @@ void TestOdbcDrivers::connectionStringsQuoteOnlyWhatNeedsIt()
              std::string("DRIVER={Oracle 21};DBQ=ORCL;UID=;PWD=;"));
 
     QCOMPARE(OdbcConnectionString("DRIVER=SQLite3;Database=/tmp/x.db", {}),
-             std::string("DRIVER=SQLite3;Database=/tmp/x.db;"));
-    QCOMPARE(OdbcConnectionString("DSN=pg;", LoginParts{"", "u", "p;w"}), std::string("DSN=pg;UID=u;PWD={p;w};"));
-    QCOMPARE(OdbcConnectionString("My Source", LoginParts{"", "u", ""}), std::string("DSN=My Source;UID=u;"));
+             std::string("NoCreat=1;DRIVER=SQLite3;Database=/tmp/x.db;"));
+    QCOMPARE(OdbcConnectionString("DSN=pg;", LoginParts{"", "u", "p;w"}),
+             std::string("NoCreat=1;DSN=pg;UID=u;PWD={p;w};"));
+    QCOMPARE(OdbcConnectionString("My Source", LoginParts{"", "u", ""}), std::string("NoCreat=1;DSN=My Source;UID=u;"));
 }
 
 void TestOdbcDrivers::odbcSourcesUseTheSameDriverList()
@@ -182,6 +183,15 @@ void TestOdbcDrivers::odbcSourcesUseTheSameDriverList()
 
     auto session = OpenOdbcSession(OdbcSupport::sqliteConnect(db.path()), {}, OdbcOptions{});
     QCOMPARE(session->dialect().kind(), DialectKind::SQLite);
+
+    // A file that is not there is an error, never a new empty database,
+    // even when the text asks for one.
+    const QString missing = db.dir() + QStringLiteral("/missing.db");
+    for (const QString& extra : {QString(), QStringLiteral(";NoCreat=0")}) {
+        TestSupport::setLoginFields(QStringLiteral("odbc:DRIVER=SQLite3;Database=") + missing + extra, QString(), QString());
+        QVERIFY(!TryConnect(&reason));
+        QVERIFY2(!QFile::exists(missing), qPrintable(extra));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOdbcDrivers)

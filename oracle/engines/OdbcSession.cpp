@@ -379,7 +379,10 @@ std::string OdbcConnectionString(const std::string& odbcConnect, const LoginPart
         out += "UID=" + OdbcQuote(login.user) + ';';
     if (!login.password.empty())
         out += "PWD=" + OdbcQuote(login.password) + ';';
-    return out;
+    // No empty database is ever made in place of a missing one: the SQLite
+    // driver creates a missing file unless told not to (other drivers pass
+    // the word by). First, so that it holds over one further on.
+    return "NoCreat=1;" + out;
 }
 
 std::unique_ptr<OdbcSession> OpenOdbcSession(const std::string& odbcConnect, const LoginParts& login,
