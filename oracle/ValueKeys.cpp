@@ -112,6 +112,14 @@ long long daysFromCivil(long long y, unsigned m, unsigned d)
     return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+// The days of a month in the proleptic Gregorian calendar (year 0 is 1 BC).
+unsigned daysInMonth(long long y, unsigned m)
+{
+    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return m == 2 && leap ? 29 : kDays[m - 1];
+}
+
 // HH:MM[:SS[.fffffffff]]: seconds and nanoseconds.
 bool readClock(std::string_view& s, long long& seconds, int& nanos)
 {
@@ -191,6 +199,9 @@ bool readTime(std::string_view s, ValueKey& key)
             || mo < 1 || mo > 12 || d < 1 || d > 31)
             return false;
         const long long year = bc ? 1 - y : y;
+        // A day the month does not have is no date (as the databases say).
+        if (static_cast<unsigned>(d) > daysInMonth(year, static_cast<unsigned>(mo)))
+            return false;
         seconds = daysFromCivil(year, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400;
         if (!s.empty() && (s.front() == ' ' || s.front() == 'T' || s.front() == 't')) {
             s.remove_prefix(1);
