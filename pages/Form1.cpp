@@ -249,9 +249,21 @@ void Form1::Check3_Click()
         return;
     if (!TryConnect())
         return;
-    GetForm2().show();
-    hide();
-    GetForm2().Form_Load();
+    // The chooser's load may still fail (the server refuses one session
+    // more, say): that is told here, and the user stays on this page with
+    // the login as typed, as at start-up.
+    const std::optional<Failure> failure = RunCaught([this] {
+        GetForm2().show();
+        hide();
+        GetForm2().Form_Load();
+    });
+    if (!failure)
+        return;
+    show();
+    if (Form2Loaded())
+        GetForm2().hide();
+    activateWindow();
+    ReportFailure(failure->number, failure->description, this);
 }
 
 void Form1::Check5_Click()

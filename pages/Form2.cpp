@@ -88,11 +88,12 @@ void Form2::Form_Load()
     LoadHandPointer(*this);
     setWindowTitle(QStringLiteral("Dervanta"));
 
-    // Opened for the length of the fill; nothing reads from it.
-    ConnectionPtr connection = OpenLoginConnection(adUseClient);
+    // The login is checked before the list is touched. Nothing reads from
+    // this connection, so it is closed before the fill opens its own: a
+    // server that allows a user few sessions must not be asked for two.
+    OpenLoginConnection(adUseClient)->Close();
 
     ReadList();
-    connection->Close();
 }
 
 void Form2::ReadList()
