@@ -1,5 +1,6 @@
 #include "oracle/RowBatch.h"
 
+#include "oracle/ExactText.h"
 #include "oracle/TableModel.h"
 
 #include <algorithm>
@@ -27,8 +28,7 @@ BatchResult WriteRows(TableModel& model, const std::vector<RowInput>& rows, cons
             const QModelIndex index = model.index(row, column);
             std::optional<QString> why =
                 cell.exact ? model.StoreValue(index, cell.value)
-                           : model.Store(index, QString::fromUtf8(cell.value.bytes.data(),
-                                                                  static_cast<qsizetype>(cell.value.bytes.size())));
+                           : model.Store(index, TextFromBytes(cell.value.bytes));
             // The row takes every value it can, and then stays as the user would see it typed.
             if (why && !refused)
                 refused = std::move(why);

@@ -1,6 +1,7 @@
 #include "pages/GridClipboard.h"
 
 #include "oracle/ClipboardText.h"
+#include "oracle/ExactText.h"
 #include "oracle/TableHistory.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
@@ -108,6 +109,11 @@ std::vector<int> GridClipboard::shownColumns(int fromColumn) const
 
 void GridClipboard::Copy(bool withColumnNames)
 {
+    RunShortOfMemory(grid_->window(), QStringLiteral("copy these cells"), [&] { copyCells(withColumnNames); });
+}
+
+void GridClipboard::copyCells(bool withColumnNames)
+{
     if (!model_)
         return;
     QItemSelection selection = grid_->selectionModel()->selection();
@@ -203,6 +209,28 @@ bool GridClipboard::readyToWrite(const QString& readingNote)
 BatchResult GridClipboard::runBatch(int rows, const QString& doing,
                                     const std::function<BatchResult(const BatchProgress&)>& work)
 {
+    // Memory running out ends the batch after the rows written, as a refusal does.
+    int written = 0;
+    try {
+        return runBatchSteps(rows, doing, [&work, &written](const BatchProgress& progress) {
+            return work([&progress, &written](int done, int total) {
+                written = done;
+                return !progress || progress(done, total);
+            });
+        });
+    } catch (const std::bad_alloc&) {
+        BatchResult result;
+        result.total = rows;
+        result.written = written;
+        result.refused = true;
+        result.reason = QStringLiteral("there is not enough memory to go on");
+        return result;
+    }
+}
+
+BatchResult GridClipboard::runBatchSteps(int rows, const QString& doing,
+                                         const std::function<BatchResult(const BatchProgress&)>& work)
+{
     if (rows <= kManyRows) {
         const auto busy = busyPointer();
         return work({});
@@ -249,6 +277,11 @@ void GridClipboard::reportStopped(const BatchResult& result, int column)
 // ---- pasting -----------------------------------------------------------------------------
 
 void GridClipboard::Paste()
+{
+    RunShortOfMemory(grid_->window(), QStringLiteral("paste these cells"), [this] { paste(); });
+}
+
+void GridClipboard::paste()
 {
     if (!model_)
         return;
@@ -404,6 +437,11 @@ void GridClipboard::Replace()
 
 void GridClipboard::ReplaceAll()
 {
+    RunShortOfMemory(grid_->window(), QStringLiteral("replace in every cell"), [this] { replaceAll(); });
+}
+
+void GridClipboard::replaceAll()
+{
     GridFindBar& bar = *grid_->FindBar();
     if (!model_)
         return;
@@ -431,8 +469,9 @@ void GridClipboard::ReplaceAll()
             const QModelIndex index = found->index;
             if (rows.empty() || rows.back().row != index.row())
                 rows.emplace_back().row = index.row();
-            const QByteArray text = replacedText(index.data(Qt::EditRole).toString(), options, bar.replacement()).toUtf8();
-            rows.back().cells.emplace_back(index.column(), CellInput{false, Value{ValueKind::Text, text.toStdString()}});
+            // Bytes that are no UTF-8 come back as they were (see ExactText).
+            std::string text = BytesFromText(replacedText(index.data(Qt::EditRole).toString(), options, bar.replacement()));
+            rows.back().cells.emplace_back(index.column(), CellInput{false, Value{ValueKind::Text, std::move(text)}});
             ++cells;
             from = index;
         }

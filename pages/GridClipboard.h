@@ -58,6 +58,11 @@ private:
     // instead; either way nothing more happens). False: do nothing.
     bool readyToWrite(const QString& readingNote);
     BatchResult runBatch(int rows, const QString& doing, const std::function<BatchResult(const BatchProgress&)>& work);
+    BatchResult runBatchSteps(int rows, const QString& doing,
+                              const std::function<BatchResult(const BatchProgress&)>& work);
+    void copyCells(bool withColumnNames);
+    void paste();
+    void replaceAll();
     // Takes the next step back (or again) row by row and says where it stopped.
     void replayStep(bool redo);
     // After a paste or Replace All that did not write every row.

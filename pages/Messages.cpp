@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QMessageBox>
 
+#include <new>
+
 namespace {
 
 const QString kTitle = QStringLiteral("Dervanta");
@@ -23,6 +25,20 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& details)
     if (!details.isEmpty())
         box.setDetailedText(details);
     box.exec();
+}
+
+bool RunShortOfMemory(QWidget* parent, const QString& what, const std::function<void()>& step)
+{
+    try {
+        step();
+        return true;
+    } catch (const std::bad_alloc&) {
+        // What the step took is given back as it unwinds: there is room to say so.
+    }
+    ShowMessage(parent, QStringLiteral("There is not enough memory to %1. Nothing was changed by it; the rows shown "
+                                       "stay as they are.")
+                            .arg(what));
+    return false;
 }
 
 bool AskQuestion(QWidget* parent, const QString& text)

@@ -1,5 +1,6 @@
 #include "pages/RowDetailsWindow.h"
 
+#include "oracle/ExactText.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
 #include "pages/ExactTextEdit.h"
@@ -266,7 +267,7 @@ void RowDetailsWindow::follow()
         f->loaded = false;
     refresh();
     if (typedHere && model_->IsRowPending(was) && was != now)
-        QTimer::singleShot(0, grid_, [grid = grid_] { grid->CommitPendingRow(); });
+        grid_->WhenIdle([grid = grid_] { grid->CommitPendingRow(); });
 }
 
 void RowDetailsWindow::refresh()
@@ -336,9 +337,10 @@ void RowDetailsWindow::showValue(Field& f, bool force)
             f.editor->clear();
             f.filled.clear();
         } else {
-            QString text = QString::fromUtf8(value.bytes.data(), static_cast<qsizetype>(value.bytes.size()));
-            // A json or jsonb column, or a text holding a JSON object or array.
-            if (ValueText::MayBeJson(value.bytes)) {
+            QString text = TextFromBytes(value.bytes);
+            // A json or jsonb column, or a text holding a JSON object or array
+            // (laid out anew only when every byte is text, so none is lost).
+            if (ValueText::MayBeJson(value.bytes) && IsValidUtf8(value.bytes)) {
                 const QString indented = ValueText::IndentedJson(text);
                 if (!indented.isEmpty())
                     text = indented;
@@ -392,8 +394,7 @@ bool RowDetailsWindow::commit(Field& f)
     if (f.mode == Field::Mode::Text && (model_->flags(index) & Qt::ItemIsEditable)) {
         why = model_->Store(index, text);
     } else {
-        const QByteArray utf8 = text.toUtf8();
-        why = model_->StoreValue(index, Value{ValueKind::Text, std::string(utf8.constData(), utf8.size())});
+        why = model_->StoreValue(index, Value{ValueKind::Text, BytesFromText(text)});
     }
     committing_ = nullptr;
     if (why) {

@@ -601,6 +601,45 @@ private slots:
         QCOMPARE(v(all), QStringLiteral("pear/Pear,plum/pear pie,pear/fig,pear/theirs"));
         QCOMPARE(boxes.count(), 1);
     }
+
+    // A value holding bytes that are no UTF-8 (SQLite keeps any): Replace,
+    // Replace All and the cell's own editor change the text they touch and
+    // keep every other byte as it was, a leading byte order mark too.
+    void bytesThatAreNoTextAreKept()
+    {
+        TestSupport::ScratchSqlite db(R"(
+            create table f (id integer primary key, a text);
+            insert into f values (1, cast(X'41FF42C320616263' as text)), (2, cast(X'EFBBBF616263FE' as text)),
+                                 (3, cast(X'C3FF' as text)), (4, 'plain abc');
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("f")).DataGrid1;
+        const auto hex = [&db](int id) {
+            return QString::fromStdString(db.query("select hex(a) from f where id = " + std::to_string(id)).at(0).at(0).value());
+        };
+        GridFindBar& bar = *grid.FindBar();
+        BoxCatcher boxes;
+        key(grid, Qt::Key_H);
+        QTest::keyClicks(bar.textBox(), QStringLiteral("abc"));
+        QTest::keyClicks(bar.replaceBox(), QStringLiteral("xyz"));
+        QTest::mouseClick(bar.replaceAllButton(), Qt::LeftButton);
+        QCOMPARE(bar.resultLabel()->text(), QStringLiteral("3 cells replaced in 3 rows"));
+        QCOMPARE(hex(1), QStringLiteral("41FF42C32078797A"));
+        QCOMPARE(hex(2), QStringLiteral("EFBBBF78797AFE"));
+        QCOMPARE(hex(4), QStringLiteral("706C61696E2078797A"));
+
+        // The editor, opened on a value with stray bytes, changed at its end.
+        grid.setFocus();
+        goTo(grid, 2, 1);
+        QTest::keyClick(&grid, Qt::Key_F2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_End);
+        QTest::keyClicks(editor, QStringLiteral("!"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        goTo(grid, 3, 1);
+        QCOMPARE(hex(3), QStringLiteral("C3FF21"));
+        QCOMPARE(boxes.count(), 0);
+    }
 };
 
 DERVANTA_PAGE_TEST_MAIN(TestGridClipboard)

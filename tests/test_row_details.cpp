@@ -341,6 +341,24 @@ private slots:
                  std::optional<std::string>(QByteArray("mac\runix\nwin\r\nwins").toHex().toUpper().toStdString()));
     }
 
+    // A text holding bytes that are no UTF-8: typing into the field writes
+    // the typed character and every byte that was there, unchanged.
+    void bytesThatAreNoTextAreKept()
+    {
+        ScratchSqlite db("create table t (id integer primary key, body text);"
+                         " insert into t values (1, cast(X'41FF42C320616263' as text)), (2, 'two')");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("t")).DataGrid1;
+        RowDetailsWindow* details = openDetails(grid);
+        QVERIFY(details);
+        auto* body = named<QPlainTextEdit>(*details, QStringLiteral("body"));
+        body->setFocus();
+        QTest::keyClick(body, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(body, QStringLiteral("!"));
+        click(named<QPushButton>(*details, QStringLiteral("Next Row")));
+        QCOMPARE(db.query("select hex(body) from t where id = 1").at(0).at(0),
+                 std::optional<std::string>("41FF42C32061626321"));
+    }
+
     // JSON (a json column, or a text holding an object or array) shows
     // indented, keys in their order and numbers as spelt. Shown, or typed
     // into and back, it is not written; edited, exactly the text typed is.
