@@ -1,10 +1,13 @@
 #include "oracle/BlockMemory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -45,6 +48,17 @@ public:
         pieces_.pop_back();
         return p;
     }
+    // Every piece waiting goes back to the system (memory ran short).
+    void release()
+    {
+        std::vector<char*> pieces;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            pieces.swap(pieces_);
+        }
+        for (char* p : pieces)
+            munmap(p, kHuge);
+    }
     bool keep(char* piece)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -62,6 +76,26 @@ private:
 
 } // namespace
 
+void ShareHeapsBetweenThreads() { mallopt(M_ARENA_MAX, 2); }
+
+std::optional<std::size_t> AddressSpaceLeft()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    // The first number of statm is the address space in use, in pages.
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm)
+        return std::nullopt;
+    unsigned long long pages = 0;
+    const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+    std::fclose(statm);
+    if (!read)
+        return std::nullopt;
+    const unsigned long long used = pages * pageSize();
+    return used >= limit.rlim_cur ? 0 : static_cast<std::size_t>(limit.rlim_cur - used);
+}
+
 MemoryPiece::MemoryPiece(std::size_t size)
 {
     const bool huge = size >= kHuge;
@@ -76,6 +110,11 @@ MemoryPiece::MemoryPiece(std::size_t size)
     // A huge page must start on its own boundary: take more, give back the ends.
     const std::size_t taken = huge ? length + kHuge : length;
     void* p = mmap(nullptr, taken, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        // The pieces kept for later are the first to go when memory is short.
+        SparePieces::instance().release();
+        p = mmap(nullptr, taken, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
     if (p == MAP_FAILED)
         throw std::bad_alloc();
     char* start = static_cast<char*>(p);

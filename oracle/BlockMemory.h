@@ -13,6 +13,18 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <optional>
+
+// Call first in main: threads share two heaps instead of one each. A heap of
+// its own reserves 64 MB of address space for every thread that allocates;
+// under an address-space limit that would leave the window no room to start
+// the threads it paints with once a table fills the rest.
+void ShareHeapsBetweenThreads();
+
+// How much more address space the process may take before its limit
+// (RLIMIT_AS, what a small machine or a container sets); nothing when no
+// limit is set.
+std::optional<std::size_t> AddressSpaceLeft();
 
 class MemoryPiece final {
 public:

@@ -199,12 +199,20 @@ Snapshot Snapshot::takeWholeBlocks(bool all)
     Snapshot part;
     part.columns_ = columns_;
     part.data_.resize(data_.size());
-    const std::int64_t whole = all ? physicalRows_ : physicalRows_ / kBlockRows * kBlockRows;
-    const auto wholeBlocks = static_cast<std::size_t>((whole + kBlockRows - 1) / kBlockRows);
-    if (whole == 0)
-        return part;
+    std::int64_t whole = all ? physicalRows_ : physicalRows_ / kBlockRows * kBlockRows;
+    auto wholeBlocks = static_cast<std::size_t>((whole + kBlockRows - 1) / kBlockRows);
     if (all)
         closeBlocks(); // blocks leave only from the block memory
+    // Blocks leave only from the block memory: a last whole block that could
+    // not be closed (memory ran out) stays behind with its rows.
+    while (wholeBlocks > 0 && std::any_of(data_.begin(), data_.end(), [wholeBlocks](const Column& c) {
+               return !c.blocks[wholeBlocks - 1].piece;
+           })) {
+        --wholeBlocks;
+        whole = static_cast<std::int64_t>(wholeBlocks) * kBlockRows;
+    }
+    if (whole == 0)
+        return part;
     for (std::size_t c = 0; c < data_.size(); ++c) {
         Column& from = data_[c];
         Column& to = part.data_[c];
@@ -240,10 +248,19 @@ void Snapshot::adopt(Snapshot&& part)
 {
     if (part.physicalRows_ == 0)
         return;
+    // Everything that can fail for want of memory comes first, so that a
+    // failure leaves this snapshot as it was.
     if (data_.empty() && columns_.empty()) {
+        std::vector<Column> data(part.columns_.size());
         columns_ = part.columns_;
-        data_.resize(columns_.size());
+        data_ = std::move(data);
     }
+    for (std::size_t c = 0; c < data_.size() && c < part.data_.size(); ++c) {
+        data_[c].blocks.reserve(data_[c].blocks.size() + part.data_[c].blocks.size());
+        data_[c].apart.reserve(data_[c].apart.size() + part.data_[c].apart.size());
+    }
+    if (mapped_)
+        rowMap_.reserve(rowMap_.size() + static_cast<std::size_t>(part.physicalRows_));
     closeBlocks();
     for (std::size_t c = 0; c < data_.size() && c < part.data_.size(); ++c) {
         Column& to = data_[c];

@@ -1,5 +1,6 @@
 #include "oracle/TableReader.h"
 
+#include "oracle/BlockMemory.h"
 #include "oracle/Blocking.h"
 
 #include <QEventLoop>
@@ -28,6 +29,7 @@ struct TableReader::Shared {
     std::optional<long long> estimatedRows;
     bool ended = false;
     bool stopped = false;
+    bool outOfMemory = false;
     std::optional<DbError> failure;
     std::shared_ptr<Session> session;      // the worker's until ended
     std::atomic<bool> stop{false};
@@ -56,7 +58,20 @@ namespace {
 // Fills the worker's own snapshot and hands over whole blocks as they fill.
 class ReadSink final : public RowSink {
 public:
-    explicit ReadSink(std::shared_ptr<TableReader::Shared> shared) : shared_(std::move(shared)) {}
+    explicit ReadSink(std::shared_ptr<TableReader::Shared> shared)
+        : shared_(std::move(shared)), reserve_(new (std::nothrow) char[kReserve])
+    {
+    }
+
+    // Room kept for handing over what was read once memory has run out.
+    void releaseReserve() { reserve_.reset(); }
+
+    static bool shortOfAddressSpace()
+    {
+        constexpr std::size_t kHeadroom = std::size_t{96} << 20;
+        const std::optional<std::size_t> left = AddressSpaceLeft();
+        return left && *left < kHeadroom;
+    }
 
     void begin(const std::vector<ColumnInfo>& columns) override
     {
@@ -76,6 +91,10 @@ public:
             throw ReadStopped{};
         if (++rows_ % 1024 != 0)
             return;
+        // Under an address-space limit the read stops while the window still
+        // has room to paint and to start its threads, not at the last byte.
+        if (limited_ && shortOfAddressSpace())
+            throw std::bad_alloc();
         // The first block goes at once, so the grid shows rows early.
         if (!first_ && Clock::now() - last_ < kBatchInterval)
             return;
@@ -99,23 +118,48 @@ public:
     }
 
     // The last rows and the end, in one step: whoever takes the rows also
-    // learns that there are no more.
-    void handOverLast(bool stopped, std::optional<DbError> failure)
+    // learns that there are no more. Never throws: short of memory, the
+    // rows of whole blocks go, or none, but the end is always told.
+    void handOverLast(bool stopped, std::optional<DbError> failure, bool outOfMemory)
     {
-        Snapshot rest = part_.takeWholeBlocks(true);
+        Snapshot rest;
+        try {
+            rest = part_.takeWholeBlocks(true);
+        } catch (const std::bad_alloc&) {
+            releaseReserve();
+            outOfMemory = true;
+            try {
+                rest = part_.takeWholeBlocks(false);
+            } catch (const std::bad_alloc&) {
+                rest = Snapshot();
+            }
+        }
         {
             const std::lock_guard<std::mutex> lock(shared_->mutex);
-            if (rest.rowCount() > 0)
-                shared_->parts.push_back(std::move(rest));
+            try {
+                if (rest.rowCount() > 0)
+                    shared_->parts.push_back(std::move(rest));
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
+            }
             shared_->ended = true;
-            shared_->stopped = stopped;
+            shared_->stopped = stopped || outOfMemory;
+            shared_->outOfMemory = outOfMemory;
             shared_->failure = std::move(failure);
         }
-        post(shared_);
+        try {
+            post(shared_);
+        } catch (const std::bad_alloc&) {
+            // The user-interface thread finds the end at its next look.
+        }
     }
 
 private:
+    static constexpr std::size_t kReserve = std::size_t{16} << 20;
+
     std::shared_ptr<TableReader::Shared> shared_;
+    std::unique_ptr<char[]> reserve_;
+    const bool limited_ = AddressSpaceLeft().has_value(); // looked at once a block only then
     Snapshot part_;
     long long rows_ = 0;
     bool first_ = true;
@@ -127,6 +171,7 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     Session& session = *shared->session;
     ReadSink sink(shared);
     bool stopped = false;
+    bool outOfMemory = false;
     std::optional<DbError> failure;
     try {
         std::vector<std::string> key = session.primaryKey(shared->table);
@@ -139,12 +184,16 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
         session.query(shared->sql, {}, sink);
     } catch (const ReadStopped&) {
         stopped = true;
+    } catch (const std::bad_alloc&) {
+        // The rows read so far stay; the read ends as if stopped.
+        sink.releaseReserve();
+        outOfMemory = true;
     } catch (const DbError& e) {
         failure = e;
     } catch (const std::exception& e) {
         failure = DbError(DbError::kGeneric, e.what());
     }
-    sink.handOverLast(stopped, std::move(failure));
+    sink.handOverLast(stopped, std::move(failure), outOfMemory);
 }
 
 } // namespace
@@ -187,11 +236,25 @@ bool TableReader::take(Snapshot& into)
             ended = true;
             state_ = shared_->failure ? State::Failed : shared_->stopped ? State::Stopped : State::Done;
             failure_ = shared_->failure;
+            outOfMemory_ = outOfMemory_ || shared_->outOfMemory;
             session_ = std::move(shared_->session);
         }
     }
-    for (Snapshot& part : parts)
-        into.adopt(std::move(part));
+    for (Snapshot& part : parts) {
+        // After a part that could not be taken in, none may follow it.
+        if (dropping_)
+            break;
+        try {
+            into.adopt(std::move(part));
+        } catch (const std::bad_alloc&) {
+            // The rows taken in so far stay whole (adopt changes nothing when
+            // it fails); the rest are let go and the read stops.
+            dropping_ = outOfMemory_ = true;
+            shared_->stop = true;
+        }
+    }
+    if (outOfMemory_ && state_ == State::Done)
+        state_ = State::Stopped;
     return !parts.empty() || ended;
 }
 

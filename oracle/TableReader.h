@@ -8,6 +8,8 @@
 // as one block is full (or the table ended), then about every 100 ms. take()
 // on the user-interface thread moves what has arrived into the table's
 // snapshot; nothing is shared between the threads but the hand-over itself.
+// When memory runs out (on either side) the read stops as if the user had
+// stopped it: every row handed over stays, and outOfMemory() says why.
 // arrived() is emitted on the user-interface thread when there is something
 // to take.
 
@@ -40,6 +42,9 @@ public:
     const std::vector<std::string>& primaryKey() const { return primaryKey_; }
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
     const std::optional<DbError>& failure() const { return failure_; }
+    // The read stopped because memory ran out (state Stopped): on the worker,
+    // or while the rows were taken in here.
+    bool outOfMemory() const { return outOfMemory_; }
 
     // Asks the worker to stop after the row it is reading; it then hands over
     // every row read and gives the session back.
@@ -66,5 +71,7 @@ private:
     std::vector<std::string> primaryKey_;
     std::optional<long long> estimatedRows_;
     std::optional<DbError> failure_;
+    bool outOfMemory_ = false;
+    bool dropping_ = false; // a part could not be taken in: the rest are let go
     std::shared_ptr<Session> session_;
 };

@@ -44,11 +44,12 @@ void GridStatusLine::showReading(qint64 rows, std::optional<qint64> estimate)
     refresh();
 }
 
-void GridStatusLine::showStopped(qint64 rows)
+void GridStatusLine::showStopped(qint64 rows, bool outOfMemory)
 {
     note_.clear();
     noteTimer_.stop();
-    state_ = QStringLiteral("%1 rows shown; reading was stopped.").arg(number(rows));
+    state_ = outOfMemory ? QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(number(rows))
+                         : QStringLiteral("%1 rows shown; reading was stopped.").arg(number(rows));
     stop_->hide();
     refresh();
 }

@@ -20,7 +20,7 @@ public:
 
     void showReading(qint64 rows, std::optional<qint64> estimate);
     // The read ended early: these stay until the table is opened again.
-    void showStopped(qint64 rows);
+    void showStopped(qint64 rows, bool outOfMemory = false);
     void showFailed(qint64 rows);
     // While a filter is in force: "12 of 1,000,000 rows"; nothing otherwise.
     void showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal);

@@ -1,5 +1,6 @@
 #include "support/PageSupport.h"
 
+#include "oracle/BlockMemory.h"
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
@@ -31,6 +32,8 @@ const QString kSection = QStringLiteral("Dervanta");
 
 void prepareEnvironment()
 {
+    // As the program does.
+    ShareHeapsBetweenThreads();
     // Lives until the process ends; the tests never see the user's own store.
     static QTemporaryDir configHome;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));

@@ -1,0 +1,122 @@
+// A table larger than the memory the program may take: the read stops where
+// memory ran out instead of ending the program, the rows read stay and can
+// be edited, and the status line says why the read stopped.
+
+#include "oracle/TableModel.h"
+#include "oracle/RowOrder.h"
+#include "pages/DataGrid.h"
+#include "pages/Form3.h"
+#include "pages/GridStatusLine.h"
+#include "support/PageSupport.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+
+#include <sys/resource.h>
+
+using namespace PageSupport;
+
+namespace {
+
+// The process's address space now, in bytes.
+qint64 addressSpace()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+// Limits the address space (as a small machine or a container does) while
+// it lives; the soft limit only, so it can be lifted again.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(qint64 bytes)
+    {
+        getrlimit(RLIMIT_AS, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = static_cast<rlim_t>(bytes);
+        ok_ = setrlimit(RLIMIT_AS, &limit) == 0;
+    }
+    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &saved_); }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit saved_{};
+    bool ok_ = false;
+};
+
+} // namespace
+
+class TestMemoryLimits : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { resetPages(); }
+    void cleanupTestCase() { resetPages(); }
+
+    void runningOutOfMemoryStopsTheReadOnly()
+    {
+        // About 300 MB of text, against 160 MB of room.
+        constexpr int kRows = 200000;
+        TestSupport::ScratchSqlite db("create table big (id integer primary key, v text);"
+                                      " insert into big with recursive n(i) as (select 1 union all select i + 1"
+                                      " from n where i < " + std::to_string(kRows) + ") select i, printf('%01500d', i) from n;");
+        Form3* form3 = nullptr;
+        {
+            const AddressSpaceLimit limit(addressSpace() + (qint64{160} << 20));
+            QVERIFY(limit.ok());
+            form3 = &startAndOpen(db.dataSource(), QStringLiteral("big"));
+            QTRY_VERIFY_WITH_TIMEOUT(!form3->DataGrid1->Model()->Reading(), 60000);
+        }
+        DataGrid& grid = *form3->DataGrid1;
+        QVERIFY(programEnds().isEmpty());
+        const qint64 kept = grid.Model()->TotalRows();
+        QVERIFY2(kept > 0 && kept < kRows, qPrintable(QString::number(kept)));
+        QCOMPARE(grid.StatusLine()->text(),
+                 QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(GridStatusLine::number(kept)));
+        // Exactly the rows read, in order, and they can be edited.
+        QCOMPARE(cellText(grid, static_cast<int>(kept) - 1, 0), QString::number(kept));
+        activate(*form3);
+        typeIntoCell(grid, 0, 1, QStringLiteral("edited"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(db.query("select v from big where id = 1").at(0).at(0), std::optional<std::string>("edited"));
+    }
+
+    // A sort that needs more memory than is left is told it could not be
+    // done; the rows stay in the order they were, and the window goes on.
+    void aSortShortOfMemoryLeavesTheViewAsItWas()
+    {
+        constexpr int kRows = 4000000;
+        TestSupport::ScratchSqlite db("create table n (id integer primary key, v text);"
+                                      " insert into n with recursive r(i) as (select 1 union all select i + 1"
+                                      " from r where i < " + std::to_string(kRows) + ") select i, printf('%03d', (i * 7919) % 1000) from r;");
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("n"));
+        DataGrid& grid = *form3.DataGrid1;
+        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->Reading(), 60000);
+        QCOMPARE(grid.Model()->TotalRows(), kRows);
+        {
+            BoxCatcher boxes;
+            // Room for the window, not for the sort's keys of four million texts.
+            const AddressSpaceLimit limit(addressSpace() + (qint64{12} << 20));
+            QVERIFY(limit.ok());
+            grid.SortBy(1, true);
+            QCOMPARE(boxes.count(), 1);
+            QVERIFY2(boxes.lastText().startsWith(QStringLiteral("There is not enough memory to sort the rows.")),
+                     qPrintable(boxes.lastText()));
+        }
+        QCOMPARE(grid.Model()->Sort().column, -1);
+        QCOMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
+        // With the room back, it sorts.
+        grid.SortBy(1, true);
+        QCOMPARE(grid.Model()->Sort().column, 1);
+        QCOMPARE(cellText(grid, 0, 1), QStringLiteral("999"));
+        QVERIFY(programEnds().isEmpty());
+    }
+};
+
+DERVANTA_PAGE_TEST_MAIN(TestMemoryLimits)
+#include "test_memory_limits.moc"
