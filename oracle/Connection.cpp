@@ -17,6 +17,13 @@ std::shared_ptr<Session> logIn(const LoginParts& login)
 
 Connection::~Connection() = default;
 
+Connection::RunningCall::RunningCall(Connection& c) : connection_(c)
+{
+    if (c.running_)
+        throw DbError(DbError::kBusy, "the database is still busy with the previous request on this connection");
+    c.running_ = true;
+}
+
 void Connection::Open(const QString& connectionString, const QString& userId, const QString& password, long)
 {
     if (IsOpen())
@@ -50,11 +57,17 @@ std::shared_ptr<Session> Connection::ready()
     if (!opened_)
         throw DbError(DbError::kGeneric, "the connection is closed");
     if (!session_)
-        Reconnect();
+        logInAgain();
     return session_;
 }
 
 void Connection::Reconnect()
+{
+    const RunningCall running(*this);
+    logInAgain();
+}
+
+void Connection::logInAgain()
 {
     if (!opened_)
         throw DbError(DbError::kGeneric, "the connection is closed");
@@ -68,6 +81,8 @@ bool Connection::Broken() const { return session_ && session_->broken(); }
 
 std::shared_ptr<Session> Connection::Lend()
 {
+    if (running_)
+        throw DbError(DbError::kBusy, "the database is still busy with the previous request on this connection");
     std::shared_ptr<Session> session = ready();
     session_.reset();
     lent_ = true;

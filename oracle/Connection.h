@@ -46,8 +46,13 @@ public:
     // the user stops waiting, the session stays with that worker and this
     // connection logs in again at its next use. A connection whose session
     // was given up, or broke, logs in again with the same login first.
+    // One call at a time: a call made while one runs (from a timer that
+    // fired during the wait, say) is refused with DbError::kBusy, so two
+    // threads never use the session at once.
     template <typename Work>
     auto Run(Work work);
+    // Whether a call is running now.
+    bool Running() const { return running_; }
 
     // Logs in again with the login the connection was opened with, in place
     // of a session that broke or was given up.
@@ -65,11 +70,25 @@ public:
 private:
     Connection() = default;
     std::shared_ptr<Session> ready();
+    void logInAgain();
+
+    // Marks a call as running for as long as it lives.
+    class RunningCall {
+    public:
+        explicit RunningCall(Connection& c);
+        ~RunningCall() { connection_.running_ = false; }
+        RunningCall(const RunningCall&) = delete;
+        RunningCall& operator=(const RunningCall&) = delete;
+
+    private:
+        Connection& connection_;
+    };
 
     std::shared_ptr<Session> session_;
     LoginParts login_;
     bool opened_ = false;
     bool lent_ = false;
+    bool running_ = false;
 };
 
 using ConnectionPtr = std::shared_ptr<Connection>;
@@ -80,6 +99,7 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 template <typename Work>
 auto Connection::Run(Work work)
 {
+    const RunningCall running(*this);
     std::shared_ptr<Session> session = ready();
     try {
         return RunBlocking([session, work = std::move(work)](const StopToken& stop) mutable { return work(*session, stop); },

@@ -20,6 +20,15 @@ bool sameRow(const std::vector<Value>& a, const std::vector<Value>& b)
            });
 }
 
+// Whether `row` holds every value set in `values`.
+bool holds(const std::vector<Value>& row, const RowStatements::Values& values)
+{
+    for (std::size_t c = 0; c < values.size() && c < row.size(); ++c)
+        if (values[c] && !SameValue(row[c], *values[c]))
+            return false;
+    return true;
+}
+
 // Takes the rows of a RETURNING or re-reading query; keeps at most two of
 // them (a write that touched more is refused anyway), counts all.
 class RowCollector final : public RowSink {
@@ -66,6 +75,9 @@ struct WritePlan {
     enum class Kind { Insert, Update, Delete } kind = Kind::Update;
     RowStatements::Values edits;  // typed values (insert, update)
     std::vector<Value> original;  // the row as read (update, delete)
+    // An insert whose earlier commit may have landed unseen: look for the
+    // row before inserting it again.
+    bool checkFirst = false;
     std::shared_ptr<std::atomic<Phase>> phase = std::make_shared<std::atomic<Phase>>(Phase::Statement);
 };
 
@@ -73,6 +85,11 @@ struct WriteOutcome {
     std::optional<RowRefusal> refusal;
     std::vector<Value> stored; // what the database holds after a write
     Lost lost = Lost::No;
+    bool missingColumn = false; // the statement named a column the table no longer has
+    // Statements without the columns gone from the table, once a write found
+    // some gone: the rowset writes with them from then on.
+    std::shared_ptr<const RowStatements> statements;
+    std::optional<EditableRowset::WriteNote> note; // something to tell about a write that went through
 };
 
 // Opens a transaction and rolls it back on every way out unless committed;
@@ -201,6 +218,7 @@ WriteOutcome failed(Session& s, const DbError& e, Phase phase)
     WriteOutcome out;
     if (s.broken())
         out.lost = phase == Phase::Committing ? Lost::AtCommit : Lost::BeforeCommit;
+    out.missingColumn = e.isMissingColumn();
     out.refusal = refused(RowRefusal::Why::Failed, e.description());
     return out;
 }
@@ -222,6 +240,13 @@ WriteOutcome insertRow(Session& s, const RowStatements& st, const WritePlan& pla
     const RowStatements::Statement insert = st.insert(values, returning);
 
     WriteOutcome out;
+    if (plan.checkFirst) {
+        if (std::optional<std::vector<Value>> there = reread(s, st, values, values.size()); there && holds(*there, values)) {
+            out.stored = std::move(*there);
+            out.note = EditableRowset::WriteNote{false, EditableRowset::kAlreadyStored};
+            return out;
+        }
+    }
     std::optional<std::vector<Value>> again;
     {
         WriteTransaction transaction(s, *plan.phase);
@@ -276,7 +301,16 @@ WriteOutcome updateRow(Session& s, const RowStatements& st, const WritePlan& pla
         const long long affected = writeAndReread(s, st, *update, written, again);
         if (affected != 1) {
             transaction.rollback();
-            out.refusal = explainMiss(s, st, plan.original, affected);
+            RowRefusal refusal = explainMiss(s, st, plan.original, affected);
+            // The row already holds every value typed (an earlier write the
+            // user stopped waiting for went through after all, say): what
+            // was asked for is done, and nobody's change is lost.
+            if (refusal.current && affected == 0 && holds(*refusal.current, plan.edits)) {
+                out.stored = std::move(*refusal.current);
+                out.note = EditableRowset::WriteNote{false, EditableRowset::kAlreadyStored};
+                return out;
+            }
+            out.refusal = std::move(refusal);
             return out;
         }
         if (stop.stopRequested())
@@ -304,7 +338,14 @@ WriteOutcome deleteRow(Session& s, const RowStatements& st, const WritePlan& pla
     const long long affected = s.execute(remove->sql, remove->params);
     if (affected != 1) {
         transaction.rollback();
-        out.refusal = explainMiss(s, st, plan.original, affected);
+        RowRefusal refusal = explainMiss(s, st, plan.original, affected);
+        // Gone already, as the user wants it: done (an earlier delete the user
+        // stopped waiting for may have gone through after all).
+        if (refusal.why == RowRefusal::Why::DeletedByOther) {
+            out.note = EditableRowset::WriteNote{false, EditableRowset::kAlreadyDeleted};
+            return out;
+        }
+        out.refusal = std::move(refusal);
         return out;
     }
     if (stop.stopRequested())
@@ -313,27 +354,103 @@ WriteOutcome deleteRow(Session& s, const RowStatements& st, const WritePlan& pla
     return out;
 }
 
-WriteOutcome perform(Session& s, const RowStatements& st, const WritePlan& plan, const StopToken& stop)
+WriteOutcome performWith(Session& s, const RowStatements& st, const WritePlan& plan, const StopToken& stop)
 {
     try {
+        WriteOutcome out;
         switch (plan.kind) {
-        case WritePlan::Kind::Insert: return insertRow(s, st, plan, stop);
-        case WritePlan::Kind::Update: return updateRow(s, st, plan, stop);
-        case WritePlan::Kind::Delete: return deleteRow(s, st, plan, stop);
+        case WritePlan::Kind::Insert: out = insertRow(s, st, plan, stop); break;
+        case WritePlan::Kind::Update: out = updateRow(s, st, plan, stop); break;
+        case WritePlan::Kind::Delete: out = deleteRow(s, st, plan, stop); break;
         }
+        // A column left out reads as NULL: the row keeps what it showed there.
+        if (!out.stored.empty())
+            for (std::size_t c = 0; c < out.stored.size(); ++c)
+                if (st.isAbsent(static_cast<int>(c)))
+                    out.stored[c] = plan.kind == WritePlan::Kind::Update ? plan.original[c] : Value{};
+        return out;
     } catch (const DbError& e) {
         return failed(s, e, plan.phase->load());
     }
-    return {};
 }
 
-// Whether `row` holds every value set in `values`.
-bool holds(const std::vector<Value>& row, const RowStatements::Values& values)
+// A write typed into a column gone from the table cannot be made.
+std::optional<RowRefusal> typedIntoGone(const RowStatements& st, const WritePlan& plan)
 {
-    for (std::size_t c = 0; c < values.size() && c < row.size(); ++c)
-        if (values[c] && !SameValue(row[c], *values[c]))
-            return false;
-    return true;
+    for (std::size_t c = 0; c < plan.edits.size(); ++c)
+        if (plan.edits[c] && st.isAbsent(static_cast<int>(c)))
+            return refused(RowRefusal::Why::Failed, "the column \"" + st.columns()[c].name
+                                                        + "\" is no longer in the table (another user dropped or "
+                                                          "renamed it); press F5 to read the table again");
+    return std::nullopt;
+}
+
+// The rowset's columns no longer in the table, by what the table has now.
+std::vector<int> goneColumns(Session& s, const RowStatements& st, const std::vector<ColumnInfo>& columns)
+{
+    class Names final : public RowSink {
+    public:
+        void begin(const std::vector<ColumnInfo>& now) override
+        {
+            for (const ColumnInfo& c : now)
+                names.push_back(c.name);
+        }
+        void cell(ValueKind, const char*, std::size_t) override {}
+        void endRow() override {}
+        std::vector<std::string> names;
+    } now;
+    const RowStatements::Statement probe = st.columnsNow();
+    s.query(probe.sql, probe.params, now);
+    std::vector<int> gone;
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        if (!st.isAbsent(static_cast<int>(c))
+            && std::find(now.names.begin(), now.names.end(), columns[c].name) == now.names.end())
+            gone.push_back(static_cast<int>(c));
+    return gone;
+}
+
+// A write, and when it named a column someone else has dropped or renamed
+// since the table was read, the write again without that column: it must
+// not depend on columns it does not touch. A column typed into that is gone
+// refuses the write.
+WriteOutcome perform(Session& s, const std::shared_ptr<const RowStatements>& st, const WritePlan& plan,
+                     const StopToken& stop)
+{
+    const std::vector<ColumnInfo>& columns = st->columns();
+    if (std::optional<RowRefusal> refusal = typedIntoGone(*st, plan)) {
+        WriteOutcome out;
+        out.refusal = std::move(refusal);
+        return out;
+    }
+    WriteOutcome out = performWith(s, *st, plan, stop);
+    if (!out.missingColumn || s.broken() || stop.stopRequested())
+        return out;
+    std::vector<int> gone;
+    try {
+        gone = goneColumns(s, *st, columns);
+    } catch (const DbError&) {
+        return out; // the first failure says more
+    }
+    if (gone.empty())
+        return out;
+    std::string names;
+    for (int c : gone)
+        names += (names.empty() ? "\"" : ", \"") + columns[static_cast<std::size_t>(c)].name + "\"";
+    std::shared_ptr<const RowStatements> without = st->withoutColumns(gone);
+    if (std::optional<RowRefusal> refusal = typedIntoGone(*without, plan)) {
+        out.refusal = std::move(refusal);
+        out.statements = std::move(without);
+        return out;
+    }
+    out = performWith(s, *without, plan, stop);
+    out.statements = std::move(without);
+    const std::string text = "Another user changed the columns of this table: " + names
+                             + (gone.size() == 1 ? " is" : " are")
+                             + " no longer there. Your changes are written to the other columns; press F5 to "
+                               "read the table again and show its columns as they are now.";
+    if (!out.refusal)
+        out.note = EditableRowset::WriteNote{true, text};
+    return out;
 }
 
 // After a commit was cut off: the row read again on a new link tells whether
@@ -379,8 +496,10 @@ WriteOutcome checkCutOffCommit(Session& s, const RowStatements& st, const WriteP
 WriteOutcome runWrite(Connection& connection, const std::shared_ptr<const RowStatements>& st, const WritePlan& plan)
 {
     const auto attempt = [&connection, &st](const WritePlan& p) {
-        return connection.Run([st, p](Session& s, const StopToken& stop) { return perform(s, *st, p, stop); });
+        return connection.Run([st, p](Session& s, const StopToken& stop) { return perform(s, st, p, stop); });
     };
+    // The phase of the attempt running now: the one a stop is judged by.
+    std::shared_ptr<std::atomic<Phase>> phase = plan.phase;
     WriteOutcome out;
     try {
         out = attempt(plan);
@@ -390,7 +509,7 @@ WriteOutcome runWrite(Connection& connection, const std::shared_ptr<const RowSta
         connection.Reconnect();
         if (lost == Lost::BeforeCommit) {
             WritePlan again = plan;
-            again.phase = std::make_shared<std::atomic<Phase>>(Phase::Statement);
+            again.phase = phase = std::make_shared<std::atomic<Phase>>(Phase::Statement);
             out = attempt(again);
             out.lost = Lost::No;
             return out;
@@ -398,7 +517,7 @@ WriteOutcome runWrite(Connection& connection, const std::shared_ptr<const RowSta
         return connection.Run([st, plan](Session& s, const StopToken&) { return checkCutOffCommit(s, *st, plan); });
     } catch (const DbError& e) {
         WriteOutcome failure;
-        if (e.number() == DbError::kStoppedWaiting && plan.phase->load() == Phase::Committing)
+        if (e.number() == DbError::kStoppedWaiting && phase->load() == Phase::Committing)
             failure.refusal = refused(RowRefusal::Why::Unknown,
                                       "you stopped waiting while the database was committing the change, so whether "
                                       "it was stored is not known: the row is checked when it is written again");
@@ -422,6 +541,7 @@ std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, c
     // Read before the session leaves for the reader: they never change.
     r.dialectKind_ = session->dialect().kind();
     r.placeholders_ = session->placeholders();
+    r.textKeepsNul_ = session->textKeepsNul();
     r.reader_.reset(new TableReader(std::move(session), EditorQuery(table), table));
     r.reader_->waitForFirstRows();
     r.pump();
@@ -457,6 +577,7 @@ void EditableRowset::endRead()
 {
     readState_ = reader_->state();
     readFailure_ = reader_->failure();
+    readOutOfMemory_ = reader_->outOfMemory();
     connection_->GiveBack(reader_->takeSession());
     reader_.reset();
     if (!statements_) {
@@ -556,10 +677,21 @@ EditableRowset::EditResult EditableRowset::setExactValue(std::int64_t row, int c
     return store(row, column, statements_->dialect().stored(std::move(value)));
 }
 
+std::optional<std::string> EditableRowset::valueRefusal(int column, const Value& value) const
+{
+    // Refused here, before anything is sent, rather than cut short unseen.
+    if (!textKeepsNul_ && value.kind != ValueKind::Blob && value.bytes.find('\0') != std::string::npos)
+        return "the column \"" + snapshot_.columns()[static_cast<std::size_t>(column)].name
+               + "\" cannot take a text holding the character NUL (a zero byte): this database does not store it";
+    return std::nullopt;
+}
+
 EditableRowset::EditResult EditableRowset::store(std::int64_t row, int column, Value value)
 {
     const auto c = static_cast<std::size_t>(column);
     const auto columns = static_cast<std::size_t>(columnCount());
+    if (std::optional<std::string> why = valueRefusal(column, value))
+        return {EditOutcome::Refused, std::move(*why)};
     if (row == placeholderRow()) {
         pending_ = Pending{row, true, std::vector<std::optional<Value>>(columns)};
         pending_->edits[c] = std::move(value);
@@ -616,6 +748,41 @@ std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
     return pending_->row;
 }
 
+EditableRowset::RowNow EditableRowset::readRowAgain(std::int64_t row)
+{
+    RowNow now;
+    if (reader_ || row < 0 || row >= snapshot_.rowCount() || !statements_->canFindRows())
+        return now;
+    const RowStatements::Values by = identifying(*statements_, snapshot_.row(row));
+    const std::size_t columns = static_cast<std::size_t>(columnCount());
+    try {
+        now = connection_->Run([st = statements_, by, columns](Session& s, const StopToken&) {
+            RowNow found;
+            const std::optional<RowStatements::Statement> select = st->reselect(by);
+            if (!select)
+                return found;
+            RowCollector rows;
+            s.query(select->sql, select->params, rows);
+            if (std::optional<std::vector<Value>> one = onlyRow(rows, columns)) {
+                found.state = RowNow::State::Found;
+                found.values = std::move(*one);
+            } else if (rows.rows() == 0 && st->byKey()) {
+                found.state = RowNow::State::Gone;
+            }
+            return found;
+        });
+    } catch (const DbError&) {
+        // Not told: the caller goes on with what it knew.
+    }
+    // A column gone from the table keeps what it showed.
+    if (now.state == RowNow::State::Found)
+        for (std::size_t c = 0; c < columns; ++c)
+            if (statements_->isAbsent(static_cast<int>(c)))
+                now.values[c] = Value{snapshot_.kind(row, static_cast<int>(c)),
+                                      std::string(snapshot_.value(row, static_cast<int>(c)))};
+    return now;
+}
+
 std::optional<Value> EditableRowset::typedCell(std::int64_t row, int column) const
 {
     if (!pending_ || pending_->row != row)
@@ -631,6 +798,7 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     plan.edits = pending_->edits;
     if (pending_->isNew) {
         plan.kind = WritePlan::Kind::Insert;
+        plan.checkFirst = pending_->unsure;
     } else {
         if (!statements_->canFindRows())
             return refused(RowRefusal::Why::CannotFind, kCannotFind);
@@ -643,8 +811,14 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     }
 
     WriteOutcome out = runWrite(*connection_, statements_, plan);
-    if (out.refusal)
+    if (out.statements)
+        statements_ = std::move(out.statements);
+    if (out.refusal) {
+        if (out.refusal->why == RowRefusal::Why::Unknown)
+            pending_->unsure = true;
         return std::move(out.refusal);
+    }
+    note_ = std::move(out.note);
     const bool isNew = pending_->isNew;
     pending_.reset();
     if (out.stored.empty())
@@ -675,7 +849,11 @@ std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
     WritePlan plan;
     plan.kind = WritePlan::Kind::Delete;
     plan.original = snapshot_.row(row);
-    return runWrite(*connection_, statements_, plan).refusal;
+    WriteOutcome out = runWrite(*connection_, statements_, plan);
+    if (out.statements)
+        statements_ = std::move(out.statements);
+    note_ = std::move(out.note);
+    return std::move(out.refusal);
 }
 
 void EditableRowset::forgetRow(std::int64_t row)

@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Why a row was not written (or deleted), and what the database holds now
@@ -68,6 +69,8 @@ public:
     // What became of the read once it ended: Done, Stopped or Failed.
     TableReader::State readState() const { return readState_; }
     const std::optional<DbError>& readFailure() const { return readFailure_; }
+    // The read was stopped because memory ran out (readState() Stopped).
+    bool readOutOfMemory() const { return readOutOfMemory_; }
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
     // Takes the rows that arrived; the number of rows added. When the read
     // has ended, reading() is false afterwards and the connection has its
@@ -122,6 +125,11 @@ public:
     // large-object columns too (a pasted value, one loaded from a file, one
     // undone): no typing rules apply. Writes nothing.
     EditResult setExactValue(std::int64_t row, int column, Value value);
+    // Why this database cannot take `value` in the column (a text holding
+    // NUL where it would be cut); nothing when it can. Typing, pasting and
+    // setValue/setExactValue all check it.
+    std::optional<std::string> valueRefusal(int column, const Value& value) const;
+
     // The value typed into a cell of the pending row, if one was.
     std::optional<Value> typedCell(std::int64_t row, int column) const;
 
@@ -130,6 +138,15 @@ public:
     // changes). After a refusal, so the next write is checked against what
     // is there now, and restoring the row shows it.
     void takeCurrent(std::int64_t row, const std::vector<Value>& current);
+    // The row as the database holds it now, read again by what finds it
+    // (its key, or its values read): Gone when the table has a key and no
+    // row holds it any more; Unknown when it could not be told.
+    struct RowNow {
+        enum class State { Found, Gone, Unknown } state = State::Unknown;
+        std::vector<Value> values;
+    };
+    RowNow readRowAgain(std::int64_t row);
+
     // A row gone from the database becomes a new row holding its values (the
     // typed ones over those read), to be inserted when written; its number
     // is returned (the last row).
@@ -158,6 +175,19 @@ public:
     // Takes a deleted row (or the new row) out of the rowset.
     void forgetRow(std::int64_t row);
 
+    // Something to tell about the last write or delete that went through:
+    // that the database already held it, or (tellNow: at once, in a window)
+    // that the table's columns changed meanwhile. Taken once.
+    struct WriteNote {
+        bool tellNow = false;
+        std::string text;
+    };
+    std::optional<WriteNote> takeWriteNote() { return std::exchange(note_, std::nullopt); }
+
+    // Whether a write or delete is waiting for the database now (the window
+    // turns meanwhile: timers fire, and must leave the rows alone until it ends).
+    bool writing() const { return connection_->Running(); }
+
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
 
@@ -178,6 +208,9 @@ public:
         "the link to the database broke while the change was being committed, and the database does not hold it";
     static constexpr const char* kStillReading =
         "the table is still being read: its rows can be edited once they are all in, or after Stop";
+    static constexpr const char* kAlreadyStored =
+        "The database already held the values you typed, so nothing more was written.";
+    static constexpr const char* kAlreadyDeleted = "The row was no longer in the table.";
     static constexpr const char* kCommitUnknown =
         "the link to the database broke while the change was being committed, and the row could not be read again "
         "to see whether it was stored";
@@ -191,6 +224,7 @@ private:
         std::int64_t row = -1;
         bool isNew = false;
         std::vector<std::optional<Value>> edits; // per column, set when typed
+        bool unsure = false; // a write of it was given up while committing
     };
 
     ConnectionPtr connection_;
@@ -208,5 +242,8 @@ private:
     Placeholders placeholders_ = Placeholders::Question;
     TableReader::State readState_ = TableReader::State::Reading;
     std::optional<DbError> readFailure_;
+    bool readOutOfMemory_ = false;
     std::optional<long long> estimatedRows_;
+    bool textKeepsNul_ = false;
+    std::optional<WriteNote> note_;
 };

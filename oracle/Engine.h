@@ -110,6 +110,13 @@ public:
     // How this engine marks parameters in SQL text.
     virtual Placeholders placeholders() const { return Placeholders::Question; }
 
+    // Whether a text holding the character NUL (a zero byte) is stored whole.
+    // Where it is not (PostgreSQL cannot hold it; drivers may cut it there),
+    // the engine refuses such a text instead of sending it.
+    virtual bool textKeepsNul() const { return false; }
+    static constexpr const char* kNulInText =
+        "a text holding the character NUL (a zero byte) cannot be stored in this database";
+
     // Runs a query and streams every row into the sink.
     virtual void query(std::string_view sql, std::span<const Param> params, RowSink& sink) = 0;
 

@@ -3,10 +3,13 @@
 #include <algorithm>
 
 RowStatements::RowStatements(const Dialect& dialect, Placeholders placeholders, std::string table,
-                             std::vector<ColumnInfo> columns, const std::vector<std::string>& primaryKey)
-    : dialect_(MakeDialect(dialect.kind())), placeholders_(placeholders), quotedTable_(Dialect::quoteIdentifier(table)),
-      columns_(std::move(columns))
+                             std::vector<ColumnInfo> columns, std::vector<std::string> primaryKey,
+                             std::vector<bool> absent)
+    : dialect_(MakeDialect(dialect.kind())), placeholders_(placeholders), table_(std::move(table)),
+      quotedTable_(Dialect::quoteIdentifier(table_)), columns_(std::move(columns)), primaryKey_(std::move(primaryKey)),
+      absent_(std::move(absent))
 {
+    absent_.resize(columns_.size(), false);
     quotedColumns_.reserve(columns_.size());
     for (const ColumnInfo& c : columns_)
         quotedColumns_.push_back(Dialect::quoteIdentifier(c.name));
@@ -14,23 +17,39 @@ RowStatements::RowStatements(const Dialect& dialect, Placeholders placeholders, 
     // The key finds a row only when every key column is in the result and
     // compares exactly; otherwise fall back to every comparable column.
     std::vector<int> key;
-    for (const std::string& name : primaryKey) {
+    for (const std::string& name : primaryKey_) {
         const auto it = std::find_if(columns_.begin(), columns_.end(),
                                      [&name](const ColumnInfo& c) { return c.name == name; });
-        if (it == columns_.end() || !it->comparable) {
+        const int column = static_cast<int>(it - columns_.begin());
+        if (it == columns_.end() || !it->comparable || isAbsent(column)) {
             key.clear();
             break;
         }
-        key.push_back(static_cast<int>(it - columns_.begin()));
+        key.push_back(column);
     }
     byKey_ = !key.empty();
     if (byKey_) {
         identifying_ = std::move(key);
     } else {
         for (int c = 0; c < static_cast<int>(columns_.size()); ++c)
-            if (columns_[static_cast<std::size_t>(c)].comparable)
+            if (columns_[static_cast<std::size_t>(c)].comparable && !isAbsent(c))
                 identifying_.push_back(c);
     }
+}
+
+std::shared_ptr<const RowStatements> RowStatements::withoutColumns(const std::vector<int>& gone) const
+{
+    std::vector<bool> absent = absent_;
+    for (int c : gone)
+        if (c >= 0 && static_cast<std::size_t>(c) < absent.size())
+            absent[static_cast<std::size_t>(c)] = true;
+    return std::make_shared<const RowStatements>(*dialect_, placeholders_, table_, columns_, primaryKey_,
+                                                 std::move(absent));
+}
+
+RowStatements::Statement RowStatements::columnsNow() const
+{
+    return Statement{"SELECT * FROM " + quotedTable_ + " WHERE 1 = 0", {}};
 }
 
 Param RowStatements::param(int column, const Value& value) const
@@ -42,10 +61,11 @@ Param RowStatements::param(int column, const Value& value) const
 std::string RowStatements::columnList() const
 {
     std::string list;
-    for (const std::string& name : quotedColumns_) {
+    for (std::size_t c = 0; c < quotedColumns_.size(); ++c) {
         if (!list.empty())
             list += ", ";
-        list += name;
+        // A column gone from the table keeps its place in the row read.
+        list += absent_[c] ? "NULL" : quotedColumns_[c];
     }
     return list;
 }
@@ -103,7 +123,7 @@ std::optional<RowStatements::Statement> RowStatements::update(const std::vector<
     s.sql = "UPDATE " + quotedTable_ + " SET ";
     bool first = true;
     for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
-        if (!changes[c])
+        if (!changes[c] || absent_[c])
             continue;
         if (!first)
             s.sql += ", ";
@@ -128,7 +148,7 @@ std::optional<RowStatements::Statement> RowStatements::update(const std::vector<
         match(c, Dialect::Check::Equal);
     for (std::size_t c = 0; c < changes.size() && c < columns_.size(); ++c) {
         const int column = static_cast<int>(c);
-        if (changes[c] && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
+        if (changes[c] && !absent_[c] && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
             match(column, dialect_->changeCheck(columns_[c]));
     }
     return s;
@@ -141,7 +161,7 @@ RowStatements::Statement RowStatements::insert(const Values& values, bool return
     std::string names;
     std::string markers;
     for (std::size_t c = 0; c < values.size() && c < columns_.size(); ++c) {
-        if (!values[c])
+        if (!values[c] || absent_[c])
             continue;
         if (!names.empty()) {
             names += ", ";
@@ -186,7 +206,8 @@ std::optional<RowStatements::Statement> RowStatements::remove(const std::vector<
         match(c);
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         const int column = static_cast<int>(c);
-        if (columns_[c].comparable && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
+        if (columns_[c].comparable && !absent_[c]
+            && std::find(identifying_.begin(), identifying_.end(), column) == identifying_.end())
             match(column);
     }
     return s;
@@ -201,7 +222,7 @@ std::optional<RowStatements::Statement> RowStatements::reselect(const Values& va
         by = identifying_;
     } else {
         for (std::size_t c = 0; c < values.size() && c < columns_.size(); ++c)
-            if (values[c] && columns_[c].comparable)
+            if (values[c] && columns_[c].comparable && !absent_[c])
                 by.push_back(static_cast<int>(c));
     }
     if (by.empty() || columns_.empty())

@@ -8,6 +8,9 @@
 // hold the value read. NULL is matched with IS NULL. Every SELECT and
 // RETURNING names the columns that were read, in their order, so a row read
 // again lines up with the columns shown whatever the table's order is now.
+// A column another user dropped (or renamed) since the table was read can be
+// left out (withoutColumns): nothing then names it, a row read again holds
+// NULL in its place, and rows are found by the columns still there.
 // Pure text building: nothing here touches a database. Parameters are
 // marked the way the session's engine marks them.
 
@@ -34,9 +37,17 @@ public:
     // their own). placeholders: the session's. primaryKey: the key's column
     // names in key order (empty: no key).
     RowStatements(const Dialect& dialect, Placeholders placeholders, std::string table, std::vector<ColumnInfo> columns,
-                  const std::vector<std::string>& primaryKey);
+                  std::vector<std::string> primaryKey, std::vector<bool> absent = {});
+
+    // The same statements with these columns (by index) left out as well.
+    std::shared_ptr<const RowStatements> withoutColumns(const std::vector<int>& gone) const;
+    // Whether a column is left out.
+    bool isAbsent(int column) const { return absent_[static_cast<std::size_t>(column)]; }
+    // A query that reads no row, only the table's columns as they are now.
+    Statement columnsNow() const;
 
     const Dialect& dialect() const { return *dialect_; }
+    const std::vector<ColumnInfo>& columns() const { return columns_; }
 
     // True when rows are found by a primary key.
     bool byKey() const { return byKey_; }
@@ -81,8 +92,11 @@ private:
 
     std::unique_ptr<Dialect> dialect_;
     Placeholders placeholders_;
+    std::string table_;
     std::string quotedTable_;
     std::vector<ColumnInfo> columns_;
+    std::vector<std::string> primaryKey_;
+    std::vector<bool> absent_;
     std::vector<std::string> quotedColumns_;
     std::vector<int> identifying_;
     bool byKey_ = false;

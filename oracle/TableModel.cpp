@@ -1,5 +1,7 @@
 #include "oracle/TableModel.h"
 
+#include "oracle/ExactText.h"
+
 #include <algorithm>
 #include <climits>
 #include <numeric>
@@ -158,7 +160,7 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
                        ? QStringLiteral("(binary, %1)").arg(bytes)
                        : QStringLiteral("(text, %1)").arg(bytes);
         }
-        return QString::fromUtf8(cell.data.data(), static_cast<qsizetype>(cell.data.size()));
+        return TextFromBytes(cell.data);
     }
     case NullRole:
         return !placeholder && rowset_->cell(row, index.column()).kind == ValueKind::Null;
@@ -257,6 +259,9 @@ std::optional<QString> TableModel::StoreValue(const QModelIndex& index, Value va
         if (auto why = rowset_->refusal(RowsetRow(row), index.column());
             why && rowset_->pendingRow() >= 0)
             return QString::fromStdString(*why);
+        // Checked before the placeholder turns into a row: a refusal adds none.
+        if (auto why = rowset_->valueRefusal(index.column(), value))
+            return QString::fromStdString(*why);
         beginInsertRows({}, row + 1, row + 1);
     }
     const EditableRowset::EditResult result = rowset_->setExactValue(RowsetRow(row), index.column(), std::move(value));
@@ -308,15 +313,19 @@ std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull,
     const int row = index.row();
     const std::int64_t at = RowsetRow(row);
     const int before = PendingRow();
-    const QByteArray utf8 = text.toUtf8();
+    const std::string bytes = setNull ? std::string() : BytesFromText(text);
     const std::optional<std::string_view> value =
-        setNull ? std::nullopt : std::optional<std::string_view>(std::string_view(utf8.constData(), utf8.size()));
+        setNull ? std::nullopt : std::optional<std::string_view>(bytes);
 
     if (IsNewRowPlaceholder(row)) {
         if (!setNull && text.isEmpty())
             return std::nullopt; // an empty new row stays the placeholder
         if (auto why = rowset_->refusal(at, index.column()))
             return QString::fromStdString(*why);
+        // Checked before the placeholder turns into a row: a refusal adds none.
+        if (value)
+            if (auto why = rowset_->valueRefusal(index.column(), Value{ValueKind::Text, std::string(*value)}))
+                return QString::fromStdString(*why);
         // The placeholder becomes the new row; a fresh placeholder goes below.
         beginInsertRows({}, row + 1, row + 1);
         rowset_->setValue(at, index.column(), value);
@@ -375,6 +384,7 @@ std::optional<RowRefusal> TableModel::SubmitRow(int row)
     const std::vector<Value> before = wasNew ? std::vector<Value>{} : rowset_->snapshot().row(at);
     if (std::optional<RowRefusal> refusal = rowset_->writeRow(at))
         return refusal;
+    passOnWriteNote();
     emit RowWritten(wasNew ? rowset_->snapshot().rowCount() - 1 : at, before, typed);
     // A row added under a view stays at the bottom, where it was typed.
     if (wasNew && mapped_)
@@ -390,6 +400,12 @@ std::optional<RowRefusal> TableModel::SubmitPending()
 {
     const int row = PendingRow();
     return row < 0 ? std::nullopt : SubmitRow(row);
+}
+
+void TableModel::passOnWriteNote()
+{
+    if (std::optional<EditableRowset::WriteNote> note = rowset_->takeWriteNote())
+        emit WriteNoted(QString::fromStdString(note->text), note->tellNow);
 }
 
 void TableModel::RevertRow(int row)
@@ -457,6 +473,7 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
             failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
             continue;
         }
+        passOnWriteNote();
         deleted.emplace_back(at, rowset_->snapshot().row(at));
         dropRow(row);
     }

@@ -74,6 +74,8 @@ public:
     // After a refused write: the row's values read become what the database
     // holds now (typed values stay); the row as it is now in the database.
     void TakeCurrent(int row, const std::vector<Value>& current);
+    // The row as the database holds it now (see EditableRowset::readRowAgain).
+    EditableRowset::RowNow ReadRowAgain(int row) { return rowset_->readRowAgain(RowsetRow(row)); }
     // A row another user deleted becomes a new row holding its values,
     // moved to the bottom; the new row's place in the model.
     int ConvertToNewRow(int row);
@@ -137,6 +139,8 @@ public:
     void StopReading();
     // Whether rows are still coming.
     bool Reading() const { return rowset_->reading(); }
+    // Whether a write is waiting for the database now.
+    bool Writing() const { return rowset_->writing(); }
 
 signals:
     // The pending row changed (-1: no row is pending any more).
@@ -154,9 +158,13 @@ signals:
     void RowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
     // A row left the rowset without being deleted (it became the new row).
     void RowLeft(qint64 rowsetRow);
+    // Something to tell about a write or delete that went through (see
+    // EditableRowset::WriteNote); tellNow: worth a window of its own.
+    void WriteNoted(const QString& text, bool tellNow);
 
 private:
     void takeArrivedRows();
+    void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;
     bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;

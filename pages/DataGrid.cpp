@@ -269,12 +269,7 @@ void DataGrid::readEnded()
         return;
     const EditableRowset& rowset = model_->rowset();
     const qint64 rows = rowset.rowCount();
-    if (viewWaiting_ && carried_) {
-        // What was asked for while rows were coming applies to them all now.
-        viewWaiting_ = false;
-        const std::unique_ptr<Carried> carried = std::move(carried_);
-        restore(*carried);
-    }
+    applyWaitingView();
     switch (rowset.readState()) {
     case TableReader::State::Done:
     case TableReader::State::Reading:
@@ -282,7 +277,7 @@ void DataGrid::readEnded()
         showFilterCount();
         break;
     case TableReader::State::Stopped:
-        statusLine_->showStopped(rows);
+        statusLine_->showStopped(rows, rowset.readOutOfMemory());
         break;
     case TableReader::State::Failed:
         statusLine_->showFailed(rows);
@@ -295,6 +290,16 @@ void DataGrid::readEnded()
             });
         break;
     }
+}
+
+void DataGrid::applyWaitingView()
+{
+    if (!viewWaiting_ || !carried_)
+        return;
+    // What was asked for while rows were coming applies to them all now.
+    viewWaiting_ = false;
+    const std::unique_ptr<Carried> carried = std::move(carried_);
+    restore(*carried);
 }
 
 bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
@@ -332,7 +337,20 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     if (model_) {
         connect(model_, &TableModel::ReadProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::ReadEnded, this, &DataGrid::readEnded);
-        readProgress(model_->rowset().rowCount());
+        connect(model_, &TableModel::WriteNoted, this, [this](const QString& text, bool tellNow) {
+            if (!tellNow) {
+                statusLine_->showNote(text);
+                return;
+            }
+            // After the event that wrote the row has been handled, as a refusal is.
+            QTimer::singleShot(0, this, [this, text] { ShowMessage(window(), text); });
+        });
+        // A read that ended while the table was opening (a small table, or
+        // one that failed early) is told about as any other.
+        if (model_->Reading())
+            readProgress(model_->rowset().rowCount());
+        else
+            readEnded();
         connect(model_, &TableModel::PendingRowChanged, verticalHeader()->viewport(),
                 qOverload<>(&QWidget::update));
         resizeColumnsToContents();
@@ -386,6 +404,9 @@ void DataGrid::goBackToRow(int row)
 
 bool DataGrid::CommitPendingRow()
 {
+    // Never a second write while one waits for the database.
+    if (model_ && model_->Writing())
+        return false;
     RowRefusal refusal;
     const int row = submitPendingRow(&refusal);
     if (row < 0)
@@ -460,7 +481,7 @@ void DataGrid::returnToRow(int row, int column, const RowRefusal& refusal)
 {
     // Shown once the event that left the row has been handled completely, so
     // that a mouse press does not select the new row after the return.
-    QTimer::singleShot(0, this, [this, row, column, refusal] {
+    WhenIdle([this, row, column, refusal] {
         const int back = showRefusal(row, refusal);
         if (!model_ || back < 0 || !model_->IsRowPending(back))
             return;
@@ -469,6 +490,20 @@ void DataGrid::returnToRow(int row, int column, const RowRefusal& refusal)
                                           QItemSelectionModel::ClearAndSelect);
         returning_ = false;
         setFocus();
+    });
+}
+
+void DataGrid::WhenIdle(std::function<void()> work)
+{
+    // Once the event being handled is done; while a write waits for the
+    // database (timers fire then), only after it.
+    const int delay = model_ && model_->Writing() ? 50 : 0;
+    QTimer::singleShot(delay, this, [this, work = std::move(work)]() mutable {
+        if (model_ && model_->Writing()) {
+            WhenIdle(std::move(work));
+            return;
+        }
+        work();
     });
 }
 

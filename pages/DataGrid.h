@@ -20,6 +20,7 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class GridClipboard;
@@ -52,6 +53,10 @@ public:
     // deletion by another user is settled in the conflict window first:
     // true when nothing is left pending after it.
     bool CommitPendingRow();
+
+    // Runs `work` once the event being handled is done, and never while a
+    // write waits for the database (it then runs after that write).
+    void WhenIdle(std::function<void()> work);
 
     // The current row as a form in a window of its own (F4), following the
     // grid's current row; null until first shown.
@@ -120,6 +125,8 @@ private:
     bool ownsWidget(const QWidget* w) const;
     void readProgress(qint64 rows);
     void readEnded();
+    // Applies the view asked for while rows were coming (after Refresh).
+    void applyWaitingView();
     void layoutBars();
     // Writes the pending row before the view changes; false to leave the view as it is.
     bool readyForViewChange();

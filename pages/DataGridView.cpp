@@ -167,6 +167,11 @@ void DataGrid::applyFilters()
     filterTimer_->stop();
     if (!model_)
         return;
+    // Typed while a row is being written: the filter waits for the write.
+    if (model_->Writing()) {
+        filterTimer_->start();
+        return;
+    }
     if (model_->Reading()) {
         carried_ = std::make_unique<Carried>();
         carried_->sort = model_->Sort();
@@ -200,7 +205,10 @@ void DataGrid::applyView(int sortColumn, bool descending)
     // The current cell stays on its row when that row is still shown.
     const QModelIndex current = currentIndex();
     const std::int64_t currentRow = current.isValid() ? model_->RowsetRow(current.row()) : -1;
-    model_->ApplyView({sortColumn, descending}, std::move(filters));
+    // The view changes in one step, or not at all when memory runs short.
+    if (!RunShortOfMemory(window(), sortColumn >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows"),
+                          [&] { model_->ApplyView({sortColumn, descending}, std::move(filters)); }))
+        return;
 
     QHeaderView* header = horizontalHeader();
     header->setSortIndicatorShown(sortColumn >= 0);
@@ -325,8 +333,9 @@ void DataGrid::Refresh()
     }
     carried_ = std::move(carried);
     viewWaiting_ = true;
+    // A table read whole while opening was told about by SetDataSource.
     if (!model_->Reading())
-        readEnded();
+        applyWaitingView();
     if (page)
         page->SetMousePointer(PointerDefault);
 }

@@ -30,9 +30,19 @@ int DataGrid::settleConflict(int row, const RowRefusal& refusal, std::optional<R
     switch (choice) {
     case ConflictWindow::Choice::KeepEditing:
         break;
-    case ConflictWindow::Choice::UseTheirs:
+    case ConflictWindow::Choice::UseTheirs: {
+        // Theirs as they are now: the row may have changed again, or gone,
+        // while the window was up. A row gone is settled as one.
+        const EditableRowset::RowNow now = model_->ReadRowAgain(row);
+        if (now.state == EditableRowset::RowNow::State::Gone) {
+            *again = RowRefusal{RowRefusal::Why::DeletedByOther, EditableRowset::kDeletedByOtherUser, std::nullopt};
+            break;
+        }
+        if (now.state == EditableRowset::RowNow::State::Found)
+            model_->TakeCurrent(row, now.values);
         model_->RevertRow(row);
         break;
+    }
     case ConflictWindow::Choice::Overwrite:
         *again = model_->SubmitRow(row);
         break;

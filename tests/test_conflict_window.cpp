@@ -167,6 +167,47 @@ private slots:
         QCOMPARE(db.value("select name || ' ' || note from " + t + " where id = 1"), "Theirs a");
     }
 
+    // Use Theirs takes theirs as they are when it is chosen: a row changed
+    // again while the window was up shows its newest values, and a row
+    // deleted meanwhile is settled as a deleted row (Discard here), never
+    // left showing what is no longer there.
+    void useTheirsTakesTheirsAsTheyAreNow_data() { addEngines(); }
+    void useTheirsTakesTheirsAsTheyAreNow()
+    {
+        PEOPLE(db);
+        const std::string t = db.name();
+        DataGrid& grid = db.open();
+        typeIntoCell(grid, 0, 1, QStringLiteral("Mine"));
+        db.exec("update " + t + " set name = 'Theirs' where id = 1");
+        {
+            ConflictCatcher changed([&db, &t](ConflictWindow*) {
+                db.exec("update " + t + " set name = 'Newer', score = 15 where id = 1");
+                return QStringLiteral("Use Theirs");
+            });
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTRY_COMPARE(changed.count(), 1);
+            QTRY_COMPARE(rows(grid).value(0), QStringLiteral("1 Newer 15 a"));
+            QVERIFY(!grid.Model()->IsRowPending(0));
+        }
+
+        activate(GetForm3());
+        typeIntoCell(grid, 1, 1, QStringLiteral("Mine"));
+        db.exec("update " + t + " set name = 'Theirs' where id = 2");
+        QStringList answers{QStringLiteral("Use Theirs"), QStringLiteral("Discard")};
+        ConflictCatcher deleted([&db, &t, &answers](ConflictWindow*) {
+            if (answers.size() == 2)
+                db.exec("delete from " + t + " where id = 2");
+            return answers.takeFirst();
+        });
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QTRY_COMPARE(deleted.count(), 2);
+        QVERIFY2(deleted.seen[1].text.contains(QStringLiteral("deleted this row")), qPrintable(deleted.seen[1].text));
+        QCOMPARE(deleted.seen[1].buttons, (QStringList{"Keep Editing", "Insert as New Row", "Discard"}));
+        QTRY_COMPARE(rows(grid), (QStringList{"1 Newer 15 a", "3 Cid 30 c"}));
+        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(db.value("select count(*) from " + t), "2");
+    }
+
     // Overwrite writes the typed values over the other user's, and only
     // them; when the row changes once more while the window is up, that
     // write is refused too and the window shows the row anew.

@@ -175,7 +175,9 @@ void TestDataEngines::sqliteErrorsCarryCodeAndMessage()
         QFAIL("no error");
     } catch (const DbError& e) {
         QCOMPARE(e.number(), 1L);
-        QCOMPARE(e.sqlState(), std::string());
+        QCOMPARE(e.sqlState(), std::string("42S22"));
+        QVERIFY(e.isMissingColumn());
+        QVERIFY(!e.isMissingTable());
     }
     try {
         s->execute("insert into t values (1, NULL)");

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -165,6 +166,44 @@ private slots:
         QCOMPARE(TestSupport::pgQuery("select v from \"slow\" where id = 1", TestSupport::PgRole::Superuser)
                      .at(0).at(0).value_or(""),
                  std::string("after"));
+    }
+
+    // A read that fails before the table has even shown (a small table
+    // whose last page is damaged, or whose first is) is told as any other:
+    // its number and description, and the status line says how many rows
+    // show. Exactly the rows read before the damage stay.
+    void aReadThatFailsEarlyIsTold_data()
+    {
+        QTest::addColumn<int>("page"); // counted from the file's end; 0: the table's first page
+        QTest::addColumn<int>("rows");
+        QTest::newRow("last page damaged") << 1 << 592;
+        QTest::newRow("first page damaged") << 0 << 0;
+    }
+    void aReadThatFailsEarlyIsTold()
+    {
+        QFETCH(int, page);
+        QFETCH(int, rows);
+        ScratchSqlite db("pragma page_size = 4096; create table t (id integer primary key, v text);"
+                         " insert into t with recursive n(i) as (select 1 union all select i + 1 from n where i < 600)"
+                         " select i, printf('%0100d', i) from n;");
+        {
+            QFile file(db.path());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            // Page 2 is the table's root; the file's last page holds its last rows.
+            QVERIFY(file.seek(page == 0 ? 4096 : file.size() - 4096 * page));
+            file.write(QByteArray(16, '\xff'));
+        }
+        BoxCatcher boxes;
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("t"));
+        DataGrid& grid = *form3.DataGrid1;
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.lastText().contains(QStringLiteral("Error 11: database disk image is malformed")),
+                 qPrintable(boxes.lastText()));
+        QCOMPARE(grid.Model()->TotalRows(), rows);
+        if (rows > 0)
+            QCOMPARE(cellText(grid, rows - 1, 0), QString::number(rows));
+        QCOMPARE(grid.StatusLine()->text(), QStringLiteral("%1 rows shown; reading failed.").arg(rows));
+        QVERIFY(programEnds().isEmpty());
     }
 };
 

@@ -14,6 +14,8 @@
 #include "support/PageSupport.h"
 #include "support/TestSupport.h"
 
+#include "oracle/Engine.h"
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -255,6 +257,68 @@ private slots:
         QCOMPARE(grid.FilterRow()->text(1), QStringLiteral("o"));
         QCOMPARE(cellText(grid, grid.currentIndex().row(), 0), QStringLiteral("2"));
         QCOMPARE(grid.currentIndex().column(), 1);
+    }
+
+    // A date the calendar does not have is no date to compare with: the
+    // box says so and filters nothing (it is not read as the days after).
+    void filterDatesMustExist()
+    {
+        ScratchSqlite db(R"(
+            create table d (id integer primary key, day date);
+            insert into d values (1, '2024-02-29'), (2, '2024-03-01'), (3, '2026-03-02');
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("d")).DataGrid1;
+        grid.ToggleFilterRow();
+        QLineEdit* box = grid.FilterRow()->box(1);
+        for (const QString& never : {QStringLiteral(">2026-02-30"), QStringLiteral(">2023-02-29"),
+                                     QStringLiteral("=2024-04-31 10:00"), QStringLiteral("<1900-02-29")}) {
+            box->selectAll();
+            QTest::keyClicks(box, never);
+            QTRY_VERIFY2(box->toolTip().contains(QStringLiteral("is not a date")), qPrintable(never));
+            QCOMPARE(grid.Model()->ShownRows(), 3);
+        }
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral(">2024-02-29"));
+        QTRY_COMPARE(grid.Model()->ShownRows(), 2);
+        QVERIFY(box->toolTip().isEmpty());
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("<=2000-02-29"));
+        QTRY_COMPARE(grid.Model()->ShownRows(), 0);
+        QVERIFY(box->toolTip().isEmpty());
+    }
+
+    // A filter typed just before the row is left, whose moment comes while
+    // that row's write waits for a row locked by another session: the
+    // filter waits for the write (never a second call on the one session
+    // meanwhile), and applies once it is done.
+    void aFilterTypedDuringAWriteWaitsForIt()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        role.exec("create table w (id integer primary key, v text); insert into w values (1, 'a'), (2, 'b'), (3, 'c')");
+        const LoginParts login{TestSupport::pgDataSource().toStdString(), role.name(), role.password()};
+        DataGrid& grid = *startAndOpen(QString::fromStdString(login.dataSource), QStringLiteral("w"),
+                                       QString::fromStdString(role.name()), QString::fromStdString(role.password()))
+                              .DataGrid1;
+        const std::unique_ptr<Session> holder = OpenSession(login);
+        holder->begin();
+        holder->execute("select * from w where id = 1 for update");
+        BoxCatcher boxes;
+        typeIntoCell(grid, 0, 1, QStringLiteral("mine"));
+        grid.ToggleFilterRow();
+        QLineEdit* box = grid.FilterRow()->box(1);
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("mine"));
+        // The lock goes a while after the filter's moment has come.
+        QTimer::singleShot(800, [&holder] { holder->rollback(); });
+        grid.setCurrentIndex(grid.model()->index(1, 1));
+        QTRY_VERIFY(grid.Model()->PendingRow() < 0);
+        QCOMPARE(TestSupport::pgQuery("select v from w where id = 1", TestSupport::PgRole::Superuser).at(0).at(0),
+                 std::optional<std::string>("mine"));
+        QTRY_VERIFY(grid.Model()->Filtered());
+        QCOMPARE(grid.Model()->ShownRows(), 1);
+        QCOMPARE(cellText(grid, 0, 1), QStringLiteral("mine"));
+        QVERIFY2(boxes.count() == 0, qPrintable(boxes.lastText()));
     }
 };
 

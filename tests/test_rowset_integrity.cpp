@@ -5,6 +5,9 @@
 
 #include "support/RowsetSupport.h"
 
+#include "oracle/DbError.h"
+
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace RowsetSupport;
@@ -49,6 +52,126 @@ private slots:
         QCOMPARE(db->value("select b from " + t), "B2");
         QCOMPARE(open.text(0, 1), QStringLiteral("new A"));
         QCOMPARE(open.text(0, 2), QStringLiteral("B2"));
+    }
+
+    // Another session drops (or renames) a column after the table was read:
+    // writes of the other columns still go through, each to exactly its
+    // row, and the user is told once that F5 shows the table as it is now.
+    // Typing into the gone column is refused with the reason.
+    void aColumnGoneElsewhereBlocksNoOtherWrite_data()
+    {
+        QTest::addColumn<Engine>("engine");
+        QTest::addColumn<bool>("keyed");
+        QTest::addColumn<bool>("renamed");
+        for (const auto& [name, engine] : {std::pair{"sqlite", Engine::Sqlite}, std::pair{"postgresql", Engine::Postgres},
+                                           std::pair{"odbc", Engine::Odbc}}) {
+            QTest::addRow("%s, key, dropped", name) << engine << true << false;
+            QTest::addRow("%s, no key, dropped", name) << engine << false << false;
+            QTest::addRow("%s, key, renamed", name) << engine << true << true;
+        }
+    }
+    void aColumnGoneElsewhereBlocksNoOtherWrite()
+    {
+        ROWSET_TEST_DB(db);
+        QFETCH(bool, keyed);
+        QFETCH(bool, renamed);
+        const std::string name = db->tableName("gone");
+        const std::string t = quoted(name);
+        const std::string text = db->type(Type::Text);
+        db->exec("create table " + t + " (k " + db->type(Type::Int) + (keyed ? " primary key" : "") + ", a " + text
+                 + ", n " + text + ")");
+        db->exec("insert into " + t + " values (1, 'a1', 'n1'), (2, 'a2', 'n2'), (3, 'a1', 'n3')");
+        OpenTable open(*db, name);
+        QSignalSpy notes(open.model.get(), &TableModel::WriteNoted);
+        db->exec("alter table " + t + (renamed ? " rename column n to m" : " drop column n"));
+
+        QString error;
+        QVERIFY(open.edit(0, 1, "A1"));
+        QVERIFY2(open.submit(0, &error), qPrintable(error));
+        QCOMPARE(db->value("select a from " + t + " where k = 1"), "A1");
+        QCOMPARE(db->value("select a from " + t + " where k = 3"), "a1");
+        QCOMPARE(notes.size(), 1);
+        QVERIFY(notes.at(0).at(1).toBool());
+        const QString told = notes.at(0).at(0).toString();
+        QVERIFY2(told.contains(QStringLiteral("\"n\"")) && told.contains(QStringLiteral("F5")), qPrintable(told));
+        // The gone column keeps what it showed.
+        QCOMPARE(open.text(0, 2), QStringLiteral("n1"));
+
+        // Told once; the next writes, a delete and a new row go through too.
+        QVERIFY(open.edit(1, 1, "A2"));
+        QVERIFY2(open.submit(1, &error), qPrintable(error));
+        QCOMPARE(db->value("select a from " + t + " where k = 2"), "A2");
+        QVERIFY(open.deleteRows({2}, &error));
+        QCOMPARE(db->count(t), 2LL);
+        const int placeholder = open.model->rowCount() - 1;
+        QVERIFY(open.edit(placeholder, 0, "4"));
+        QVERIFY(open.edit(placeholder, 1, "a4"));
+        QVERIFY2(open.submit(placeholder, &error), qPrintable(error));
+        QCOMPARE(db->value("select a from " + t + " where k = 4"), "a4");
+        QCOMPARE(notes.size(), 1);
+
+        QVERIFY(open.edit(0, 2, "typed into the gone column"));
+        QVERIFY(!open.submit(0, &error));
+        QVERIFY2(error.contains(QStringLiteral("no longer in the table")), qPrintable(error));
+        QVERIFY(open.model->IsRowPending(0));
+    }
+
+    // A text holding the character NUL: SQLite stores it whole; PostgreSQL
+    // cannot hold it (and drivers would cut it), so it is refused before
+    // anything is sent, naming the column, and the row is left as it was.
+    void aTextHoldingNulIsKeptWholeOrRefused_data() { addEngineRows(); }
+    void aTextHoldingNulIsKeptWholeOrRefused()
+    {
+        ROWSET_TEST_DB(db);
+        const std::string name = db->tableName("nul");
+        const std::string t = quoted(name);
+        db->exec("create table " + t + " (k " + db->type(Type::Int) + " primary key, t " + db->type(Type::Text) + ")");
+        db->exec("insert into " + t + " values (1, 'before')");
+        OpenTable open(*db, name);
+        const std::string withNul("left\0right", 10);
+        // Pasted exactly into a row, and typed into the new row.
+        const std::optional<QString> exact =
+            open.model->StoreValue(open.model->index(0, 1), Value{ValueKind::Text, withNul});
+        QString error;
+        if (db->engine == Engine::Sqlite) {
+            QVERIFY(!exact);
+            QVERIFY2(open.submit(0, &error), qPrintable(error));
+            QCOMPARE(db->value("select hex(t) from " + t + " where k = 1"), "6C656674007269676874");
+        }
+        const int placeholder = open.model->rowCount() - 1;
+        QVERIFY(open.edit(placeholder, 0, "2"));
+        const std::optional<QString> typed =
+            open.model->Store(open.model->index(placeholder, 1), QString::fromStdString(withNul));
+        if (db->engine == Engine::Sqlite) {
+            QVERIFY(!typed);
+            QVERIFY2(open.submit(placeholder, &error), qPrintable(error));
+            QCOMPARE(db->value("select hex(t) from " + t + " where k = 2"), "6C656674007269676874");
+            return;
+        }
+        for (const std::optional<QString>& why : {exact, typed}) {
+            QVERIFY(why);
+            QVERIFY2(why->contains(QStringLiteral("\"t\"")) && why->contains(QStringLiteral("NUL")), qPrintable(*why));
+        }
+        QVERIFY(!open.model->IsRowPending(0));
+        // Nor as the first value of a new row: the placeholder stays one.
+        open.model->RevertRow(placeholder);
+        const int rows = open.model->rowCount();
+        QVERIFY(open.model->Store(open.model->index(placeholder, 1), QString::fromStdString(withNul)));
+        QCOMPARE(open.model->rowCount(), rows);
+        QVERIFY(open.model->PendingRow() < 0);
+        QCOMPARE(db->count(t), 1LL);
+        QCOMPARE(db->value("select t from " + t), "before");
+        // Nor can anything else send one unseen: the engine refuses it too.
+        const std::unique_ptr<Session> session = OpenSession(db->login);
+        const Param param{ValueKind::Text, withNul};
+        try {
+            session->execute("update " + t + " set t = " + Placeholder(session->placeholders(), 1),
+                             std::span<const Param>(&param, 1));
+            QFAIL("a text holding NUL was sent");
+        } catch (const DbError& e) {
+            QCOMPARE(e.description(), std::string(Session::kNulInText));
+        }
+        QCOMPARE(db->value("select t from " + t), "before");
     }
 
     // What AFTER triggers make of a row is what the grid shows, and the next

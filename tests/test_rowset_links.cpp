@@ -10,6 +10,7 @@
 #include "oracle/DbError.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -143,6 +144,60 @@ private slots:
         SetLongWaitHandler({});
         QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->value("select v from " + t), "mine");
+    }
+
+    // The user stops waiting while the commit is slow, and the commit then
+    // lands: leaving the row again finds the row already holding what was
+    // typed. That is a write done (and said so), not another user's change;
+    // a new row is not inserted twice.
+    void aCommitThatLandedAfterStopIsDoneNotAConflict_data()
+    {
+        QTest::addColumn<bool>("newRow");
+        QTest::newRow("update") << false;
+        QTest::newRow("insert") << true;
+    }
+    void aCommitThatLandedAfterStopIsDoneNotAConflict()
+    {
+        QFETCH(bool, newRow);
+        QString skip;
+        const std::unique_ptr<TestDb> db = TestDb::make(Engine::Postgres, &skip);
+        if (!db)
+            QSKIP(qPrintable(skip));
+        const std::string name = db->tableName("slowcommit");
+        const std::string t = quoted(name);
+        const std::string once = quoted(name + "_once");
+        const std::string fn = quoted(name + "_fn");
+        db->exec("create table " + t + " (k serial primary key, v text)");
+        db->exec("insert into " + t + " (v) values ('a')");
+        db->exec("create sequence " + once);
+        // Slow once, and deaf to the cancel that stopping sends: the commit lands.
+        db->exec("create function " + fn + "() returns trigger language plpgsql as $$ begin if nextval('" + once
+                 + "') = 1 then begin perform pg_sleep(1.5); exception when query_canceled then"
+                   " perform pg_sleep(0.5); end; end if; return null; end $$");
+        db->exec("create constraint trigger slow after insert or update on " + t + " deferrable initially deferred"
+                 " for each row execute function " + fn + "()");
+        OpenTable open(*db, name);
+        QSignalSpy notes(open.model.get(), &TableModel::WriteNoted);
+
+        SetWaitPatience(std::chrono::milliseconds(300));
+        SetLongWaitHandler([](WaitControl& control) { control.stopWaiting(); });
+        const int row = newRow ? 1 : 0;
+        QVERIFY(open.edit(row, 1, "mine"));
+        QString error;
+        QVERIFY(!open.submit(row, &error));
+        QVERIFY2(error.contains(QStringLiteral("stopped waiting while the database was committing")), qPrintable(error));
+        QVERIFY(open.model->IsRowPending(row));
+        SetLongWaitHandler({});
+        // The abandoned commit goes through on its own.
+        QTRY_COMPARE_WITH_TIMEOUT(db->count(t + " where v = 'mine'"), 1LL, 5000);
+
+        QVERIFY2(open.submit(row, &error), qPrintable(error));
+        QVERIFY(!open.model->IsRowPending(row));
+        QCOMPARE(db->count(t + " where v = 'mine'"), 1LL);
+        QCOMPARE(db->count(t), newRow ? 2LL : 1LL);
+        QCOMPARE(open.text(row, 1), QStringLiteral("mine"));
+        QCOMPARE(notes.size(), 1);
+        QCOMPARE(notes.at(0).at(0).toString(), QString::fromLatin1(EditableRowset::kAlreadyStored));
     }
 
     // A login to an address that takes the connection and never answers

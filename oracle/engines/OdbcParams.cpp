@@ -2,6 +2,8 @@
 
 #include "oracle/engines/OdbcColumns.h"
 
+#include "oracle/DbError.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -60,6 +62,9 @@ BoundParam makeParam(const Param& p, DialectKind dialect)
         return b;
     }
     const std::string_view text = p.value.bytes;
+    // Drivers end a text at a NUL (or fail on it) as they like: never sent.
+    if (text.find('\0') != std::string_view::npos)
+        throw DbError(DbError::kGeneric, Session::kNulInText);
     switch (dialect == DialectKind::SQLite && temporal ? ColumnType::Text : p.type) {
     case ColumnType::Real: {
         double v = 0;

@@ -115,6 +115,9 @@ struct Bound {
                 types[i] = kBytea;
                 formats[i] = 1; // the bytes as they are
             } else {
+                // Sent as a C string, the text would end at the NUL unseen.
+                if (!p.value.isNull() && p.value.bytes.find('\0') != std::string::npos)
+                    throw DbError(DbError::kGeneric, Session::kNulInText);
                 types[i] = static_cast<Oid>(p.nativeType > 0 ? p.nativeType : 0);
             }
         }

@@ -80,6 +80,8 @@ public:
     explicit SqliteSession(DbPtr db) : db_(std::move(db)), dialect_(MakeDialect(DialectKind::SQLite)) {}
 
     const Dialect& dialect() const override { return *dialect_; }
+    // Texts are bound with their length: a NUL inside one is kept.
+    bool textKeepsNul() const override { return true; }
 
     void query(std::string_view sql, std::span<const Param> params, RowSink& sink) override
     {
@@ -195,9 +197,13 @@ private:
     {
         const int code = sqlite3_extended_errcode(db_.get());
         const std::string message = sqlite3_errmsg(db_.get());
-        // SQLite has no SQLSTATE; a missing table is told apart by its message.
-        const bool missingTable = code == SQLITE_ERROR && message.rfind("no such table", 0) == 0;
-        throw DbError(code, message, missingTable ? "42S02" : "");
+        // SQLite has no SQLSTATE; a missing table or column is told apart by its message.
+        std::string state;
+        if (code == SQLITE_ERROR && message.rfind("no such table", 0) == 0)
+            state = "42S02";
+        else if (code == SQLITE_ERROR && message.rfind("no such column", 0) == 0)
+            state = "42S22";
+        throw DbError(code, message, state);
     }
 
     StmtPtr prepare(std::string_view sql, const char** tail) const
@@ -301,6 +307,10 @@ std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login)
     int foreignKeys = 0;
     if (sqlite3_db_config(db.get(), SQLITE_DBCONFIG_ENABLE_FKEY, 1, &foreignKeys) != SQLITE_OK || !foreignKeys)
         throw DbError(sqlite3_extended_errcode(db.get()), "foreign key checking could not be turned on: " + path);
+    // A name in double quotes is a name, never a text: otherwise a column
+    // dropped meanwhile would be read as its own name, and compared as one.
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
 
     // Opening is lazy; read the schema now so that a file that is no database
     // fails here rather than at the first query.
