@@ -294,6 +294,37 @@ private slots:
         QCOMPARE(grid.Model()->PendingRow(), -1);
     }
 
+    // A row another user deleted and the user discarded leaves the grid, and
+    // the rows below it move up one: an undo still writes the row it changed,
+    // never the one that took its place (here one holding the same value).
+    void undoFollowsItsRowPastADiscardedOne_data() { addEngines(); }
+    void undoFollowsItsRowPastADiscardedOne()
+    {
+        PEOPLE(db);
+        const std::string t = db.name();
+        DataGrid& grid = db.open();
+        typeIntoCell(grid, 1, 2, QStringLiteral("30"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        typeIntoCell(grid, 0, 1, QStringLiteral("Gone"));
+        db.exec("delete from " + t + " where id = 1");
+        {
+            ConflictCatcher discard([](ConflictWindow*) { return QStringLiteral("Discard"); });
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTRY_COMPARE(discard.count(), 1);
+        }
+        QTRY_COMPARE(rows(grid), (QStringList{"2 Bob 30 b", "3 Cid 30 c"}));
+        activate(GetForm3());
+        BoxCatcher boxes;
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(boxes.count(), 0);
+        const auto score = [&db, &t](int id) {
+            return QString::fromStdString(db.value("select score from " + t + " where id = " + std::to_string(id)));
+        };
+        QCOMPARE(score(2), QStringLiteral("20"));
+        QCOMPARE(score(3), QStringLiteral("30"));
+        QCOMPARE(rows(grid), (QStringList{"2 Bob 20 b", "3 Cid 30 c"}));
+    }
+
     // Choosing rows to delete leaves a pending row whose write another
     // user's deletion refused; settled while the question is up, it takes
     // a row out of the grid, and still the rows chosen are the rows deleted.
