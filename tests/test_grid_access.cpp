@@ -10,7 +10,6 @@
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
-#include "shell/CheckButton.h"
 #include "support/PageSupport.h"
 #include "support/TestSupport.h"
 
@@ -18,7 +17,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 // Qt tells update events to a handler only while accessibility is active,
 // which only a platform's screen reader bridge turns on.
