@@ -435,7 +435,11 @@ void TableModel::ForgetRow(int row)
         RevertRow(row);
         return;
     }
+    const std::int64_t at = RowsetRow(row);
     dropRow(row);
+    // The rows below move up one: the history must follow them, or an undo
+    // would write into the row that took this one's place.
+    emit RowLeft(at);
     pendingChanged(before);
 }
 

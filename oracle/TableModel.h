@@ -156,7 +156,8 @@ signals:
     // Rows were deleted and left the rowset, in this order, each numbered as
     // it was when it left, with the values it held.
     void RowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
-    // A row left the rowset without being deleted (it became the new row).
+    // A row left the rowset without being deleted (it became the new row,
+    // or it was forgotten), numbered as it was when it left.
     void RowLeft(qint64 rowsetRow);
     // Something to tell about a write or delete that went through (see
     // EditableRowset::WriteNote); tellNow: worth a window of its own.

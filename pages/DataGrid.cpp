@@ -273,7 +273,7 @@ void DataGrid::readEnded()
     switch (rowset.readState()) {
     case TableReader::State::Done:
     case TableReader::State::Reading:
-        statusLine_->clear();
+        statusLine_->showDone(rows);
         showFilterCount();
         break;
     case TableReader::State::Stopped:

@@ -3,6 +3,7 @@
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
 #include "pages/Forms.h"
+#include "pages/GridAccessibility.h"
 #include "shell/CheckButton.h"
 #include "shell/Main.h"
 #include "shell/ProgramEnd.h"
@@ -23,6 +24,8 @@ CheckButton* makeButton(Page* page, const QString& caption, int left, bool withP
 
 Form3::Form3()
 {
+    // Before anything here asks for the page's or the bars' accessibility.
+    InstallGridAccessibility();
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Form3"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint

@@ -1,5 +1,7 @@
 #include "pages/GridFindBar.h"
 
+#include "pages/GridAccessibility.h"
+
 #include <QCheckBox>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -27,8 +29,8 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     close_ = new QPushButton(QStringLiteral("Close"), this);
     for (QPushButton* b : {previous_, next_, close_})
         b->setAutoDefault(false);
+    // No name of its own: a screen reader reads what it says.
     result_ = new QLabel(this);
-    result_->setAccessibleName(QStringLiteral("Find result"));
     result_->setTextFormat(Qt::PlainText);
 
     // Two lines (three with the replace line), so the bar fits the grid at
@@ -95,7 +97,7 @@ bool GridFindBar::matchCase() const { return matchCase_->isChecked(); }
 bool GridFindBar::wholeCell() const { return wholeCell_->isChecked(); }
 bool GridFindBar::thisColumnOnly() const { return thisColumn_->isChecked(); }
 
-void GridFindBar::showResult(const QString& result) { result_->setText(result); }
+void GridFindBar::showResult(const QString& result) { SetTextAndAnnounce(result_, result); }
 
 QString GridFindBar::replacement() const { return replace_->text(); }
 bool GridFindBar::replacing() const { return !replaceLine_->isHidden(); }

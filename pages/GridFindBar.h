@@ -25,7 +25,8 @@ public:
     bool wholeCell() const;
     bool thisColumnOnly() const;
 
-    // What the last search found: nothing to say, wrapped, or no match.
+    // What the last search found: nothing to say, wrapped, or no match;
+    // told to a screen reader each time, the same result again too.
     void showResult(const QString& result);
     // Shows the bar with the text box focused, all of it selected; with the
     // replace line or without it.

@@ -1,5 +1,7 @@
 #include "pages/GridStatusLine.h"
 
+#include "pages/GridAccessibility.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -8,10 +10,10 @@
 GridStatusLine::GridStatusLine(QWidget* parent) : QWidget(parent)
 {
     setAutoFillBackground(true);
-    setAccessibleName(QStringLiteral("Status"));
+    // Neither the label nor the line has a fixed name: a screen reader reads
+    // what the line shows (see refresh).
     text_ = new QLabel(this);
     text_->setTextFormat(Qt::PlainText);
-    text_->setAccessibleName(QStringLiteral("Status"));
     stop_ = new QPushButton(QStringLiteral("Stop"), this);
     stop_->setAutoDefault(false);
     stop_->setFocusPolicy(Qt::TabFocus);
@@ -40,8 +42,26 @@ void GridStatusLine::showReading(qint64 rows, std::optional<qint64> estimate)
     state_ = QStringLiteral("Reading rows\u2026 %1").arg(number(rows));
     if (estimate && *estimate >= rows)
         state_ += QStringLiteral(" of about %1").arg(number(*estimate));
+    reading_ = true;
     stop_->show();
     refresh();
+}
+
+void GridStatusLine::showDone(qint64 rows)
+{
+    // A read the line was counting says that it is complete, for a while;
+    // one that ended before the table showed has nothing to say.
+    const bool counted = reading_;
+    state_.clear();
+    filtered_.clear();
+    note_.clear();
+    noteTimer_.stop();
+    reading_ = false;
+    if (counted) {
+        note_ = QStringLiteral("All rows read: %1.").arg(number(rows));
+        noteTimer_.start();
+    }
+    refresh(counted);
 }
 
 void GridStatusLine::showStopped(qint64 rows, bool outOfMemory)
@@ -50,30 +70,32 @@ void GridStatusLine::showStopped(qint64 rows, bool outOfMemory)
     noteTimer_.stop();
     state_ = outOfMemory ? QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(number(rows))
                          : QStringLiteral("%1 rows shown; reading was stopped.").arg(number(rows));
+    reading_ = false;
     stop_->hide();
-    refresh();
+    refresh(true);
 }
 
 void GridStatusLine::showFailed(qint64 rows)
 {
     note_.clear();
     state_ = QStringLiteral("%1 rows shown; reading failed.").arg(number(rows));
+    reading_ = false;
     stop_->hide();
-    refresh();
+    refresh(true);
 }
 
 void GridStatusLine::showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal)
 {
     filtered_ = shownOfTotal ? QStringLiteral("%1 of %2 rows").arg(number(shownOfTotal->first), number(shownOfTotal->second))
                              : QString();
-    refresh();
+    refresh(shownOfTotal.has_value());
 }
 
 void GridStatusLine::showNote(const QString& note)
 {
     note_ = note;
     noteTimer_.start();
-    refresh();
+    refresh(true);
 }
 
 void GridStatusLine::clear()
@@ -82,18 +104,24 @@ void GridStatusLine::clear()
     filtered_.clear();
     note_.clear();
     noteTimer_.stop();
+    reading_ = false;
     refresh();
 }
 
 QString GridStatusLine::text() const { return text_->text(); }
 
-void GridStatusLine::refresh()
+void GridStatusLine::refresh(bool announce)
 {
     QString shown = state_;
     for (const QString& part : {filtered_, note_})
         if (!part.isEmpty())
             shown += (shown.isEmpty() ? QString() : QStringLiteral("   ")) + part;
-    text_->setText(shown);
+    if (announce)
+        SetTextAndAnnounce(text_, shown);
+    else
+        text_->setText(shown);
+    // The line, a status bar to a screen reader, is named by what it says too.
+    setAccessibleName(shown);
     if (state_.isEmpty())
         stop_->hide();
     setShown(!shown.isEmpty());

@@ -4,6 +4,9 @@
 // the table goes ("Reading rows… 3,400,000 of about 10,000,000", with a Stop
 // button), how it ended when it did not end by itself, and short notes (why
 // a cell cannot be typed into yet). Hidden when there is nothing to say.
+// How a read ended, the filter's count and the notes are told to a screen
+// reader as they come (the line's label changes its name), also when the
+// text is the one shown already.
 
 #include <QTimer>
 #include <QWidget>
@@ -19,6 +22,9 @@ public:
     explicit GridStatusLine(QWidget* parent);
 
     void showReading(qint64 rows, std::optional<qint64> estimate);
+    // The read ended by itself: a line that was counting it says so for a
+    // while, then goes.
+    void showDone(qint64 rows);
     // The read ended early: these stay until the table is opened again.
     void showStopped(qint64 rows, bool outOfMemory = false);
     void showFailed(qint64 rows);
@@ -42,7 +48,7 @@ signals:
 
 private:
     void setShown(bool shown);
-    void refresh();
+    void refresh(bool announce = false);
 
     QLabel* text_ = nullptr;
     QPushButton* stop_ = nullptr;
@@ -50,4 +56,5 @@ private:
     QString filtered_;
     QString note_;
     QTimer noteTimer_;
+    bool reading_ = false; // the line counts the rows of a read
 };

@@ -56,6 +56,10 @@ public:
     // Sets the outer height, keeping the frame's share.
     void SetOuterHeightTwips(int height);
 
+    // Whether the page has seen the frame it is shown in (or given up
+    // waiting for one): FrameBecameKnown has run by then, if it was to run.
+    bool FrameSettled() const { return frameSettled_; }
+
 protected:
     // Called once, when a window manager's frame has become known after the
     // page was shown (before that the outer size was the client size),

@@ -278,6 +278,94 @@ private slots:
         QCOMPARE(db.value("select count(*) from " + t + " where name = 'Gone'"), "0");
     }
 
+    // Undo writes a row's values back only over the values it wrote: once
+    // the row holds another user's value, however the grid came to see it
+    // (only at the write, through the conflict window, or read again after
+    // a write of another column), the undo is refused and the value stays.
+    void undoIsRefusedOnceTheRowChanged_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("how");
+        for (const char* engine : {"sqlite", "postgresql"})
+            for (const char* how : {"written over", "use theirs", "keep editing, then Esc", "read again after a write"})
+                QTest::addRow("%s, %s", engine, how) << QString::fromLatin1(engine) << QString::fromLatin1(how);
+    }
+    void undoIsRefusedOnceTheRowChanged()
+    {
+        PEOPLE(db);
+        QFETCH(QString, how);
+        const std::string t = db.name();
+        DataGrid& grid = db.open();
+        typeIntoCell(grid, 0, 1, QStringLiteral("Mine"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(db.value("select name from " + t + " where id = 1"), "Mine");
+        db.exec("update " + t + " set name = 'Theirs' where id = 1");
+
+        if (how == QLatin1String("use theirs") || how == QLatin1String("keep editing, then Esc")) {
+            typeIntoCell(grid, 0, 1, QStringLiteral("Second"));
+            ConflictCatcher conflicts([&how](ConflictWindow*) {
+                return how == QLatin1String("use theirs") ? QStringLiteral("Use Theirs") : QString();
+            });
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTRY_COMPARE(conflicts.count(), 1);
+            activate(GetForm3());
+            if (how != QLatin1String("use theirs")) {
+                QTRY_VERIFY(grid.Model()->IsRowPending(0));
+                QTest::keyClick(&grid, Qt::Key_Escape);
+            }
+            QTRY_VERIFY(!grid.Model()->IsRowPending(0));
+        } else if (how == QLatin1String("read again after a write")) {
+            // Only the column typed is checked, so this write goes through and
+            // the row is read again with the other user's name.
+            typeIntoCell(grid, 0, 2, QStringLiteral("12"));
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QCOMPARE(db.value("select score from " + t + " where id = 1"), "12");
+            QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(db.value("select score from " + t + " where id = 1"), "10");
+        }
+        if (how != QLatin1String("written over"))
+            QCOMPARE(rows(grid).value(0), QStringLiteral("1 Theirs 10 a"));
+
+        BoxCatcher boxes;
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.lastText(), QStringLiteral("Change to Row 1 could not be undone: %1.\n\nNothing was written.")
+                                       .arg(QString::fromLatin1(EditableRowset::kChangedByOtherUser)));
+        QCOMPARE(db.value("select name || ' ' || score from " + t + " where id = 1"), "Theirs 10");
+        QCOMPARE(grid.Model()->PendingRow(), -1);
+    }
+
+    // A row another user deleted and the user discarded leaves the grid, and
+    // the rows below it move up one: an undo still writes the row it changed,
+    // never the one that took its place (here one holding the same value).
+    void undoFollowsItsRowPastADiscardedOne_data() { addEngines(); }
+    void undoFollowsItsRowPastADiscardedOne()
+    {
+        PEOPLE(db);
+        const std::string t = db.name();
+        DataGrid& grid = db.open();
+        typeIntoCell(grid, 1, 2, QStringLiteral("30"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        typeIntoCell(grid, 0, 1, QStringLiteral("Gone"));
+        db.exec("delete from " + t + " where id = 1");
+        {
+            ConflictCatcher discard([](ConflictWindow*) { return QStringLiteral("Discard"); });
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTRY_COMPARE(discard.count(), 1);
+        }
+        QTRY_COMPARE(rows(grid), (QStringList{"2 Bob 30 b", "3 Cid 30 c"}));
+        activate(GetForm3());
+        BoxCatcher boxes;
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(boxes.count(), 0);
+        const auto score = [&db, &t](int id) {
+            return QString::fromStdString(db.value("select score from " + t + " where id = " + std::to_string(id)));
+        };
+        QCOMPARE(score(2), QStringLiteral("20"));
+        QCOMPARE(score(3), QStringLiteral("30"));
+        QCOMPARE(rows(grid), (QStringList{"2 Bob 20 b", "3 Cid 30 c"}));
+    }
+
     // Choosing rows to delete leaves a pending row whose write another
     // user's deletion refused; settled while the question is up, it takes
     // a row out of the grid, and still the rows chosen are the rows deleted.

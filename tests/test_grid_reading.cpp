@@ -3,6 +3,7 @@
 // Esc) keeps the rows read and makes them editable, < Back returns at once,
 // and a read that fails part way keeps its rows and the program.
 
+#include "oracle/Engine.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
@@ -19,6 +20,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
+
+#include <unistd.h>
 
 using namespace PageSupport;
 using TestSupport::ScratchSqlite;
@@ -204,6 +208,96 @@ private slots:
             QCOMPARE(cellText(grid, rows - 1, 0), QString::number(rows));
         QCOMPARE(grid.StatusLine()->text(), QStringLiteral("%1 rows shown; reading failed.").arg(rows));
         QVERIFY(programEnds().isEmpty());
+    }
+
+    // Stop keeps every row read and no other. The server holds the read
+    // just after the first block (1,024 rows) has reached the grid; Stop
+    // asks while it waits, so the row it was reading, the 1,025th, is the
+    // last one kept.
+    void stopKeepsExactlyTheRowsRead()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        const std::string gate = std::to_string(700000 + getpid() % 100000);
+        // The notice sends the rows before the held one on their way.
+        role.exec("create table slow (id integer primary key, v text);"
+                  " insert into slow select n, 'row ' || n from generate_series(1, 3000) n;"
+                  " create function held(i integer) returns boolean language plpgsql volatile as $$ begin"
+                  " if i = 1025 then raise notice 'held'; perform pg_advisory_lock_shared(" + gate + ");"
+                  " perform pg_advisory_unlock_shared(" + gate + "); end if; return true; end $$;"
+                  " create policy held on slow using (held(id));"
+                  " alter table slow enable row level security; alter table slow force row level security");
+        std::unique_ptr<Session> holder =
+            OpenSession({TestSupport::pgDataSource().toStdString(), role.name(), role.password()});
+        holder->execute("select pg_advisory_lock(" + gate + ")");
+        Form3& form3 = startAndOpen(TestSupport::pgDataSource(), QStringLiteral("slow"),
+                                    QString::fromStdString(role.name()), QString::fromStdString(role.password()));
+        TableModel& model = *form3.DataGrid1->Model();
+        QVERIFY(model.Reading());
+        QCOMPARE(model.rowCount(), 1024);
+
+        // The held row goes on only once Stop waits for the read to end.
+        QTimer letGo;
+        connect(&letGo, &QTimer::timeout, [&holder, &letGo] {
+            if (QThread::currentThread()->loopLevel() > 0) {
+                holder.reset();
+                letGo.stop();
+            }
+        });
+        letGo.start(5);
+        QTest::mouseClick(form3.DataGrid1->StatusLine()->stopButton(), Qt::LeftButton);
+        QVERIFY(!holder);
+        QVERIFY(!model.Reading());
+        QCOMPARE(model.rowset().rowCount(), 1025);
+        QCOMPARE(model.rowCount(), 1025 + 1); // and the new-row placeholder
+        for (int row : {0, 1023, 1024})
+            QCOMPARE(cellText(*form3.DataGrid1, row, 1), QStringLiteral("row %1").arg(row + 1));
+        QCOMPARE(form3.DataGrid1->StatusLine()->text(), QStringLiteral("1,025 rows shown; reading was stopped."));
+    }
+
+    // A read that fails before its first block is full keeps the rows it
+    // read, all of them: the failure comes with the 700th row.
+    void aReadFailingInItsFirstBlockKeepsItsRows_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("sqlite") << false;
+        QTest::newRow("postgresql") << true;
+    }
+    void aReadFailingInItsFirstBlockKeepsItsRows()
+    {
+        QFETCH(bool, postgres);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        // SQLite computes the added column only as a row is read.
+        ScratchSqlite lite(postgres ? std::string()
+                                    : "create table bad (id integer primary key, v text);"
+                                      " insert into bad (id, v) with recursive r(n) as (select 1 union all"
+                                      " select n + 1 from r where n < 1000) select n, 'row ' || n from r;"
+                                      " alter table bad add column w text generated always as"
+                                      " (case when id = 700 then json('not json') end) virtual;");
+        std::unique_ptr<TestSupport::ScratchPgRole> role;
+        if (postgres) {
+            role = std::make_unique<TestSupport::ScratchPgRole>();
+            role->exec("create table bad (id integer primary key, v text);"
+                       " insert into bad select n, 'row ' || n from generate_series(1, 1000) n;"
+                       " create function readable(i integer) returns boolean language plpgsql volatile as $$ begin"
+                       " if i = 700 then raise exception 'row 700 cannot be read'; end if; return true; end $$;"
+                       " create policy readable on bad using (readable(id));"
+                       " alter table bad enable row level security; alter table bad force row level security");
+        }
+        // Whatever the page says about the failure is answered.
+        BoxCatcher boxes;
+        Form3& form3 = postgres ? startAndOpen(TestSupport::pgDataSource(), QStringLiteral("bad"),
+                                               QString::fromStdString(role->name()), QString::fromStdString(role->password()))
+                                : startAndOpen(lite.dataSource(), QStringLiteral("bad"));
+        QVERIFY(form3.isVisible());
+        TableModel& model = *form3.DataGrid1->Model();
+        QTRY_VERIFY(!model.Reading());
+        QCOMPARE(model.rowset().readState(), TableReader::State::Failed);
+        QCOMPARE(model.rowset().rowCount(), 699);
+        QCOMPARE(model.rowCount(), 699 + 1);
+        for (int row : {0, 698})
+            QCOMPARE(cellText(*form3.DataGrid1, row, 1), QStringLiteral("row %1").arg(row + 1));
     }
 };
 
