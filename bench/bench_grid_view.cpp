@@ -92,12 +92,12 @@ int main(int argc, char* argv[])
     connection->CursorLocation = adUseClient;
     connection->Open(BuildConnectionString(QStringLiteral("sqlite:") + path, {}, {}));
     TableModel model(EditableRowset::Open(connection, "t"), nullptr);
-    if (model.Reading()) {
+    if (model.reading()) {
         QEventLoop loop;
-        QObject::connect(&model, &TableModel::ReadEnded, &loop, &QEventLoop::quit);
+        QObject::connect(&model, &TableModel::readEnded, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    std::printf("%lld rows read\n", static_cast<long long>(model.TotalRows()));
+    std::printf("%lld rows read\n", static_cast<long long>(model.totalRows()));
 
     const auto report = [](const char* what, double ours, double theirs, double limit) {
         std::printf("%-34s ours %.3f s, sqlite3 %.3f s, ratio %.2f; limit %.2f s %s, ratio 0.5 %s\n", what, ours,
@@ -114,50 +114,50 @@ int main(int argc, char* argv[])
                  {"sort by a timestamp", 4, "ts", 0.25},
                  {"sort by a text (locale collation)", 5, "name", 0.8}};
     for (const auto& s : sorts) {
-        const double ours = best([&] { model.ApplyView({s.column, false}, {}); });
+        const double ours = best([&] { model.applyView({s.column, false}, {}); });
         report(s.label, ours, client(path, QStringLiteral("select * from t order by %1").arg(QLatin1String(s.name))),
                s.limit);
     }
 
-    const ColumnInfo name = model.rowset().columns()[5];
+    const ColumnInfo name = model.columns()[5];
     const double filter = best([&] {
         TableModel::Filters filters;
         filters.emplace_back(5, ColumnFilter(name, "b7"));
-        model.ApplyView({-1, false}, std::move(filters));
+        model.applyView({-1, false}, std::move(filters));
     });
-    std::printf("  (%lld rows contain \"b7\")\n", static_cast<long long>(model.ShownRows()));
+    std::printf("  (%lld rows contain \"b7\")\n", static_cast<long long>(model.shownRows()));
     report("filter one column by a text", filter, client(path, QStringLiteral("select * from t where name like '%b7%'")),
            0.15);
 
-    model.ApplyView({-1, false}, {});
+    model.applyView({-1, false}, {});
     TableModel::FindOptions find;
     find.text = QStringLiteral("needle");
     QList<int> columns;
     for (int c = 0; c < model.columnCount(); ++c)
         columns << c;
     std::optional<TableModel::Found> found;
-    const double finding = best([&] { found = model.Find(model.index(0, 0), find, columns); });
+    const double finding = best([&] { found = model.find(model.index(0, 0), find, columns); });
     std::printf("  (found in row %d)\n", found ? found->index.row() + 1 : -1);
     QString anyColumn;
-    for (const ColumnInfo& c : model.rowset().columns())
+    for (const ColumnInfo& c : model.columns())
         anyColumn += (anyColumn.isEmpty() ? QString() : QStringLiteral(" or "))
                      + QString::fromStdString(c.name) + QStringLiteral(" like '%needle%'");
     report("find, last row, every column", finding,
            client(path, QStringLiteral("select * from t where ") + anyColumn), 0.3);
-    const double oneColumn = best([&] { found = model.Find(model.index(0, 9), find, {9}); });
+    const double oneColumn = best([&] { found = model.find(model.index(0, 9), find, {9}); });
     report("find, last row, this column only", oneColumn,
            client(path, QStringLiteral("select * from t where s4 like '%needle%'")), 0.3);
 
     // What a sort and a filter keep, once their working memory is given back.
-    model.ApplyView({-1, false}, {});
+    model.applyView({-1, false}, {});
     malloc_trim(0);
     const std::size_t before = heapInUse();
-    model.ApplyView({5, false}, {});
+    model.applyView({5, false}, {});
     malloc_trim(0);
     const double sortKeeps = double(heapInUse() - before) / double(rows);
     TableModel::Filters filters;
-    filters.emplace_back(7, ColumnFilter(model.rowset().columns()[7], "a"));
-    model.ApplyView({5, false}, std::move(filters));
+    filters.emplace_back(7, ColumnFilter(model.columns()[7], "a"));
+    model.applyView({5, false}, std::move(filters));
     malloc_trim(0);
     const double bothKeep = double(heapInUse() - before) / double(rows);
     std::printf("memory kept: a sort %.1f bytes a row, a sort and a filter %.1f bytes a row (limit 8) %s\n", sortKeeps,

@@ -55,7 +55,7 @@ template <typename Model>
 bool stillReading(Model* model)
 {
     if constexpr (requires(Model& m) { m.Reading(); })
-        return model && model->Reading();
+        return model && model->reading();
     else
         return false;
 }

@@ -107,9 +107,9 @@ struct Engine {
 std::unique_ptr<TableModel> open(const ConnectionPtr& connection)
 {
     auto model = std::make_unique<TableModel>(EditableRowset::Open(connection, "t"), nullptr);
-    if (model->Reading()) {
+    if (model->reading()) {
         QEventLoop loop;
-        QObject::connect(model.get(), &TableModel::ReadEnded, &loop, &QEventLoop::quit);
+        QObject::connect(model.get(), &TableModel::readEnded, &loop, &QEventLoop::quit);
         loop.exec();
     }
     return model;

@@ -105,17 +105,17 @@ int main(int argc, char* argv[])
     TableModel model(EditableRowset::Open(connection, "t"), nullptr);
     std::printf("read %lld rows x 10 columns in %.2f s, snapshot %.1f MB\n", static_cast<long long>(rows),
                 static_cast<double>(timer.elapsed()) / 1e3,
-                static_cast<double>(model.rowset().snapshot().memoryBytes()) / 1e6);
+                static_cast<double>(model.memoryBytes()) / 1e6);
     measure("as read", model);
 
     // Rows written since the open live in a side table; a delete maps rows.
     for (std::int64_t r = 0; r < rows; r += rows / 1000) {
         const int row = static_cast<int>(r);
-        model.Store(model.index(row, 4), QStringLiteral("rewritten"));
-        model.SubmitRow(row);
+        model.store(model.index(row, 4), QStringLiteral("rewritten"));
+        model.submitRow(row);
     }
     measure("after 1000 rows were rewritten", model);
-    model.DeleteRows({static_cast<int>(rows / 2)});
+    model.deleteRows({static_cast<int>(rows / 2)});
     measure("after a row was deleted", model);
     return 0;
 }

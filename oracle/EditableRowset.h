@@ -19,7 +19,9 @@
 #include "oracle/Connection.h"
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
+#include "oracle/RowRefusal.h"
 #include "oracle/RowStatements.h"
+#include "oracle/RowWrite.h"
 #include "oracle/Snapshot.h"
 #include "oracle/TableReader.h"
 
@@ -30,27 +32,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-// Why a row was not written (or deleted), and what the database holds now
-// when the row could be read again.
-struct RowRefusal {
-    enum class Why {
-        Failed,         // the database refused the statement (its message)
-        ChangedByOther, // the row no longer holds the values read
-        DeletedByOther, // the row is gone
-        NotApplied,     // the row is as read, but a trigger or rule skipped the change
-        NotTellApart,   // more than one row matched
-        NoRowCount,     // the driver did not say how many rows the statement touched
-        CannotFind,     // no key and no comparable column
-        Unchecked,      // a changed column cannot be compared by this database
-        Unknown,        // the link broke while committing and the row could not be checked
-    };
-    Why why = Why::Failed;
-    std::string message;
-    // The row as the database holds it now, in the rowset's column order,
-    // when it could be read again after the refusal.
-    std::optional<std::vector<Value>> current;
-};
 
 // The query that reads the editor's table: SELECT * FROM "name", the name
 // between double quotes with any inner double quote doubled.
@@ -109,7 +90,7 @@ public:
     // that could never be found again to write it.
     bool isEditable(std::int64_t row, int column) const;
     // Why typing into a cell would be refused; nothing when it would not.
-    std::optional<std::string> refusal(std::int64_t row, int column) const;
+    std::optional<RowRefusal> refusal(std::int64_t row, int column) const;
 
     // Typing. A null `value` sets NULL; an empty text in a column that is not
     // text also means NULL. row == placeholderRow() starts a new row. Writes
@@ -118,7 +99,7 @@ public:
     enum class EditOutcome { Unchanged, Changed, StartedNewRow, Refused };
     struct EditResult {
         EditOutcome outcome = EditOutcome::Unchanged;
-        std::string reason; // for Refused
+        std::optional<RowRefusal> refusal; // for Refused
     };
     EditResult setValue(std::int64_t row, int column, std::optional<std::string_view> value);
     // An exact value (NULL, text, bytes) for any cell of the row, binary and
@@ -128,7 +109,7 @@ public:
     // Why this database cannot take `value` in the column (a text holding
     // NUL where it would be cut); nothing when it can. Typing, pasting and
     // setValue/setExactValue all check it.
-    std::optional<std::string> valueRefusal(int column, const Value& value) const;
+    std::optional<RowRefusal> valueRefusal(int column, const Value& value) const;
 
     // The value typed into a cell of the pending row, if one was.
     std::optional<Value> typedCell(std::int64_t row, int column) const;
@@ -138,13 +119,7 @@ public:
     // changes). After a refusal, so the next write is checked against what
     // is there now, and restoring the row shows it.
     void takeCurrent(std::int64_t row, const std::vector<Value>& current);
-    // The row as the database holds it now, read again by what finds it
-    // (its key, or its values read): Gone when the table has a key and no
-    // row holds it any more; Unknown when it could not be told.
-    struct RowNow {
-        enum class State { Found, Gone, Unknown } state = State::Unknown;
-        std::vector<Value> values;
-    };
+    // The row as the database holds it now (see readRowNow).
     RowNow readRowAgain(std::int64_t row);
 
     // A row gone from the database becomes a new row holding its values (the
@@ -175,13 +150,8 @@ public:
     // Takes a deleted row (or the new row) out of the rowset.
     void forgetRow(std::int64_t row);
 
-    // Something to tell about the last write or delete that went through:
-    // that the database already held it, or (tellNow: at once, in a window)
-    // that the table's columns changed meanwhile. Taken once.
-    struct WriteNote {
-        bool tellNow = false;
-        std::string text;
-    };
+    // Something to tell about the last write or delete that went through
+    // (see WriteNote). Taken once.
     std::optional<WriteNote> takeWriteNote() { return std::exchange(note_, std::nullopt); }
 
     // Whether a write or delete is waiting for the database now (the window
@@ -191,33 +161,12 @@ public:
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
 
-    // The messages of the exactly-one-row rule.
-    static constexpr const char* kChangedByOtherUser =
-        "the row was changed or deleted by another user since it was read";
-    static constexpr const char* kDeletedByOtherUser = "the row was deleted by another user since it was read";
-    static constexpr const char* kNotApplied =
-        "the database did not apply the change: the row still holds the values read (a trigger or rule of the "
-        "table skipped it)";
-    static constexpr const char* kNotTellApart =
-        "the row cannot be told apart from another row (the table has no key and duplicate rows)";
-    static constexpr const char* kNoRowCount =
-        "the database driver did not report how many rows the change touched, so it was undone";
-    static constexpr const char* kCannotFind =
-        "the row cannot be found again: the table has no key and no column that can be compared";
-    static constexpr const char* kCommitLost =
-        "the link to the database broke while the change was being committed, and the database does not hold it";
-    static constexpr const char* kStillReading =
-        "the table is still being read: its rows can be edited once they are all in, or after Stop";
-    static constexpr const char* kAlreadyStored =
-        "The database already held the values you typed, so nothing more was written.";
-    static constexpr const char* kAlreadyDeleted = "The row was no longer in the table.";
-    static constexpr const char* kCommitUnknown =
-        "the link to the database broke while the change was being committed, and the row could not be read again "
-        "to see whether it was stored";
-
 private:
     EditableRowset(ConnectionPtr connection, std::string table);
     void endRead();
+    // Why no cell of the row can take a value now (reading, no such cell,
+    // a row never found again, another row pending).
+    std::optional<RowRefusal> rowRefusal(std::int64_t row, int column) const;
     EditResult store(std::int64_t row, int column, Value value);
 
     struct Pending {

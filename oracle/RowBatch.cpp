@@ -7,9 +7,12 @@
 
 QString BatchResult::summary() const
 {
-    if (refused) {
+    if (refusal) {
         const QString row = refusedRow >= 0 ? QStringLiteral("row %1").arg(refusedRow + 1) : QStringLiteral("a row not shown");
-        return QStringLiteral("%1 of %2 rows written; %3: %4").arg(written).arg(total).arg(row, reason);
+        return QStringLiteral("%1 of %2 rows written; %3: %4")
+            .arg(written)
+            .arg(total)
+            .arg(row, QString::fromStdString(refusal->text));
     }
     if (stopped)
         return QStringLiteral("%1 of %2 rows written before Stop").arg(written).arg(total);
@@ -23,24 +26,21 @@ BatchResult WriteRows(TableModel& model, const std::vector<RowInput>& rows, cons
     for (const RowInput& input : rows) {
         // A new row goes where the placeholder is now: the last row.
         const int row = input.row >= 0 ? input.row : model.rowCount() - 1;
-        std::optional<QString> refused;
+        std::optional<RowRefusal> refused;
         for (const auto& [column, cell] : input.cells) {
             const QModelIndex index = model.index(row, column);
-            std::optional<QString> why =
-                cell.exact ? model.StoreValue(index, cell.value)
-                           : model.Store(index, TextFromBytes(cell.value.bytes));
+            std::optional<RowRefusal> why =
+                cell.exact ? model.storeValue(index, cell.value)
+                           : model.store(index, TextFromBytes(cell.value.bytes));
             // The row takes every value it can, and then stays as the user would see it typed.
             if (why && !refused)
                 refused = std::move(why);
         }
-        if (!refused) {
-            if (const std::optional<RowRefusal> refusal = model.SubmitRow(row))
-                refused = QString::fromStdString(refusal->message);
-        }
+        if (!refused)
+            refused = model.submitRow(row);
         if (refused) {
-            result.refused = true;
+            result.refusal = std::move(refused);
             result.refusedRow = row;
-            result.reason = *refused;
             return result;
         }
         ++result.written;

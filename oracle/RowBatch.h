@@ -10,6 +10,7 @@
 
 #include "oracle/ClipboardText.h"
 #include "oracle/Engine.h"
+#include "oracle/RowRefusal.h"
 
 #include <QString>
 
@@ -37,12 +38,12 @@ struct RowInput {
 struct BatchResult {
     int total = 0;        // rows in the batch
     int written = 0;      // rows done (written, or left unchanged)
-    bool refused = false; // a row was refused:
-    int refusedRow = -1;  //   the model's row (-1: a row the grid does not show)
-    QString reason;       //   and why
+    // A row was refused: why, and the model's row (-1: a row the grid does not show).
+    std::optional<RowRefusal> refusal;
+    int refusedRow = -1;
     bool stopped = false; // the user asked to stop
 
-    bool complete() const { return !refused && !stopped && written == total; }
+    bool complete() const { return !refusal && !stopped && written == total; }
     // "7 of 10 rows written; row 8: <reason>" (rows as the grid numbers them).
     QString summary() const;
 };

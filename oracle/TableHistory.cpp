@@ -26,10 +26,10 @@ bool nothingTyped(const EditHistory::Typed& typed)
 TableHistory::TableHistory(TableModel* model) : QObject(model), model_(model)
 {
     connect(model, &TableModel::dataChanged, this, &TableHistory::observeTyping);
-    connect(model, &TableModel::PendingRowChanged, this, &TableHistory::observeTyping);
-    connect(model, &TableModel::RowWritten, this, &TableHistory::rowWritten);
-    connect(model, &TableModel::RowsDeleted, this, &TableHistory::rowsDeleted);
-    connect(model, &TableModel::RowLeft, this, [this](qint64 row) { history_.rowRemoved(row); });
+    connect(model, &TableModel::pendingRowChanged, this, &TableHistory::observeTyping);
+    connect(model, &TableModel::rowWritten, this, &TableHistory::rowWritten);
+    connect(model, &TableModel::rowsDeleted, this, &TableHistory::rowsDeleted);
+    connect(model, &TableModel::rowLeft, this, [this](qint64 row) { history_.rowRemoved(row); });
     // Whatever is pending when the history starts was typed at once.
     observeTyping();
 }
@@ -136,7 +136,7 @@ bool TableHistory::RedoIsTyping() const { return history_.canRedoTyping(); }
 
 QString TableHistory::rowName(EditHistory::RowId id) const
 {
-    const int shown = model_->ViewRow(history_.rowOf(id));
+    const int shown = model_->viewRow(history_.rowOf(id));
     return shown >= 0 ? QStringLiteral("Row %1").arg(shown + 1) : QStringLiteral("a Row Not Shown");
 }
 
@@ -164,7 +164,7 @@ QString TableHistory::stepName(const EditHistory::Step& step) const
 QString TableHistory::UndoName() const
 {
     if (UndoIsTyping())
-        return QStringLiteral("Typing in Row %1").arg(model_->ViewRow(history_.typingRow()) + 1);
+        return QStringLiteral("Typing in Row %1").arg(model_->viewRow(history_.typingRow()) + 1);
     const EditHistory::Step* step = history_.nextUndo();
     return step ? stepName(*step) : QString();
 }
@@ -172,7 +172,7 @@ QString TableHistory::UndoName() const
 QString TableHistory::RedoName() const
 {
     if (RedoIsTyping())
-        return QStringLiteral("Typing in Row %1").arg(model_->ViewRow(history_.typingRow()) + 1);
+        return QStringLiteral("Typing in Row %1").arg(model_->viewRow(history_.typingRow()) + 1);
     const EditHistory::Step* step = history_.nextRedo();
     return step ? stepName(*step) : QString();
 }
@@ -194,10 +194,10 @@ int TableHistory::RedoRows() const
 void TableHistory::applyTyped(std::int64_t row, const EditHistory::Typed& target)
 {
     EditableRowset& rowset = model_->rowset();
-    int shown = model_->ViewRow(row);
+    int shown = model_->viewRow(row);
     if (nothingTyped(target)) {
         if (rowset.isPending(row))
-            model_->RevertRow(shown);
+            model_->revertRow(shown);
         return;
     }
     if (row < rowset.snapshot().rowCount()) {
@@ -207,14 +207,14 @@ void TableHistory::applyTyped(std::int64_t row, const EditHistory::Typed& target
             Value value = want ? *want : Value{rowset.snapshot().kind(row, c), std::string(rowset.snapshot().value(row, c))};
             const EditableRowset::CellView now = rowset.cell(row, c);
             if (!SameValue(now.kind, now.data, value.kind, value.bytes))
-                model_->StoreValue(model_->index(shown, c), std::move(value));
+                model_->storeValue(model_->index(shown, c), std::move(value));
         }
         return;
     }
     // A new row cannot take a cell back to "not typed": it is typed again
     // from the placeholder, a value first (a NULL does not start a row).
     if (rowset.isPending(row))
-        model_->RevertRow(shown);
+        model_->revertRow(shown);
     shown = model_->rowCount() - 1;
     std::vector<int> order;
     for (int c = 0; c < static_cast<int>(target.size()); ++c)
@@ -225,9 +225,9 @@ void TableHistory::applyTyped(std::int64_t row, const EditHistory::Typed& target
     for (int c : order) {
         const Value& value = *target[static_cast<std::size_t>(c)];
         if (value.isNull() && !rowset.pendingIsNew())
-            model_->SetNull(model_->index(shown, c));
+            model_->setNull(model_->index(shown, c));
         else
-            model_->StoreValue(model_->index(shown, c), value);
+            model_->storeValue(model_->index(shown, c), value);
     }
 }
 
@@ -244,7 +244,7 @@ int TableHistory::replayTyping(bool redo)
     replaying_ = false;
     typedRow_ = model_->rowset().pendingRow();
     typed_ = typedRow_ >= 0 ? typedState(typedRow_) : EditHistory::Typed{};
-    return lastRow_ = model_->ViewRow(row);
+    return lastRow_ = model_->viewRow(row);
 }
 
 // ---- steps taken back ----------------------------------------------------------------
@@ -258,7 +258,7 @@ BatchResult TableHistory::replay(bool undo, const BatchProgress& progress)
     BatchResult result;
     lastRow_ = -1;
     EditHistory::Step* step = undo ? history_.nextUndo() : history_.nextRedo();
-    if (!step || model_->Reading() || model_->PendingRow() >= 0)
+    if (!step || model_->reading() || model_->pendingRow() >= 0)
         return result;
     replaying_ = true;
     const auto done = qScopeGuard([this] { replaying_ = false; });
@@ -268,9 +268,8 @@ BatchResult TableHistory::replay(bool undo, const BatchProgress& progress)
         // Taken back last first; done again in the order first done.
         EditHistory::RowChange& change = step->changes[static_cast<std::size_t>(undo ? n - 1 - k : k)];
         if (std::optional<Refused> refused = apply(change, undo)) {
-            result.refused = true;
+            result.refusal = std::move(refused->refusal);
             result.refusedRow = refused->row;
-            result.reason = refused->reason;
             break;
         }
         ++result.written;
@@ -301,14 +300,28 @@ std::optional<TableHistory::Refused> TableHistory::apply(EditHistory::RowChange&
     return std::nullopt;
 }
 
+namespace {
+
+// An undo (or redo) finds the row holding other values than the step left:
+// someone changed it since, and nothing is written over that.
+RowRefusal changedSince(std::vector<Value> now)
+{
+    RowRefusal refusal = makeRefusal(RowRefusal::Why::ChangedByOther, RowRefusal::kChangedByOtherUser);
+    refusal.current = std::move(now);
+    return refusal;
+}
+
+} // namespace
+
 std::optional<TableHistory::Refused> TableHistory::locate(EditHistory::RowId id, std::int64_t* row, int* shown) const
 {
     *row = history_.rowOf(id);
     if (*row < 0 || *row >= model_->rowset().snapshot().rowCount())
-        return Refused{-1, QString::fromLatin1(EditableRowset::kDeletedByOtherUser)};
-    *shown = model_->ViewRow(*row);
+        return Refused{-1, makeRefusal(RowRefusal::Why::DeletedByOther, RowRefusal::kDeletedByOtherUser)};
+    *shown = model_->viewRow(*row);
     if (*shown < 0)
-        return Refused{-1, QStringLiteral("the row is not shown (a filter hides it): clear the filter first")};
+        return Refused{-1, makeRefusal(RowRefusal::Why::NoSuchCell,
+                                       "the row is not shown (a filter hides it): clear the filter first")};
     return std::nullopt;
 }
 
@@ -326,16 +339,16 @@ std::optional<TableHistory::Refused> TableHistory::rewrite(EditHistory::RowId id
     for (std::size_t i = 0; i < columns.size(); ++i)
         if (!SameValue(snapshot.kind(row, columns[i]), snapshot.value(row, columns[i]), expected[i].kind,
                        expected[i].bytes))
-            return Refused{shown, QString::fromLatin1(EditableRowset::kChangedByOtherUser)};
+            return Refused{shown, changedSince(snapshot.row(row))};
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (std::optional<QString> why = model_->StoreValue(model_->index(shown, columns[i]), target[i])) {
-            model_->RevertRow(shown);
-            return Refused{shown, *why};
+        if (std::optional<RowRefusal> why = model_->storeValue(model_->index(shown, columns[i]), target[i])) {
+            model_->revertRow(shown);
+            return Refused{shown, std::move(*why)};
         }
     }
-    if (std::optional<RowRefusal> refusal = model_->SubmitRow(shown)) {
-        model_->RevertRow(shown);
-        return Refused{shown, QString::fromStdString(refusal->message)};
+    if (std::optional<RowRefusal> refusal = model_->submitRow(shown)) {
+        model_->revertRow(shown);
+        return Refused{shown, std::move(*refusal)};
     }
     // What the database holds now is what the way back expects.
     for (std::size_t i = 0; i < columns.size(); ++i)
@@ -353,12 +366,9 @@ std::optional<TableHistory::Refused> TableHistory::remove(EditHistory::RowId id,
     const std::vector<Value> now = model_->rowset().snapshot().row(row);
     if (now.size() != expected.size()
         || !std::equal(now.begin(), now.end(), expected.begin(), [](const Value& a, const Value& b) { return SameValue(a, b); }))
-        return Refused{shown, QString::fromLatin1(EditableRowset::kChangedByOtherUser)};
-    if (const std::optional<QString> failures = model_->DeleteRows({shown})) {
-        // "Row N: why": the row is named by the summary.
-        const qsizetype colon = failures->indexOf(QStringLiteral(": "));
-        return Refused{shown, colon >= 0 ? failures->mid(colon + 2) : *failures};
-    }
+        return Refused{shown, changedSince(now)};
+    if (std::vector<TableModel::RowRefused> failures = model_->deleteRows({shown}); !failures.empty())
+        return Refused{shown, std::move(failures.front().refusal)};
     lastRow_ = -1;
     return std::nullopt;
 }
@@ -372,26 +382,24 @@ std::optional<TableHistory::Refused> TableHistory::insert(EditHistory::RowId id,
     for (std::size_t c = 0; c < values.size(); ++c)
         order[c] = static_cast<int>(c);
     std::stable_partition(order.begin(), order.end(), [&values](int c) { return !values[static_cast<std::size_t>(c)].isNull(); });
-    std::optional<QString> why;
+    std::optional<RowRefusal> why;
     for (int c : order) {
         const QModelIndex index = model_->index(placeholder, c);
         const Value& value = values[static_cast<std::size_t>(c)];
-        why = value.isNull() && !rowset.pendingIsNew() ? model_->SetNull(index) : model_->StoreValue(index, value);
+        why = value.isNull() && !rowset.pendingIsNew() ? model_->setNull(index) : model_->storeValue(index, value);
         if (why)
             break;
     }
-    if (!why) {
-        if (std::optional<RowRefusal> refusal = model_->SubmitRow(placeholder))
-            why = QString::fromStdString(refusal->message);
-    }
+    if (!why)
+        why = model_->submitRow(placeholder);
     if (why) {
         if (rowset.pendingIsNew())
-            model_->RevertRow(placeholder);
-        return Refused{placeholder, *why};
+            model_->revertRow(placeholder);
+        return Refused{placeholder, std::move(*why)};
     }
     const std::int64_t row = rowset.snapshot().rowCount() - 1;
     history_.placeRow(id, row);
     values = rowset.snapshot().row(row);
-    lastRow_ = model_->ViewRow(row);
+    lastRow_ = model_->viewRow(row);
     return std::nullopt;
 }

@@ -61,7 +61,7 @@ public:
 private:
     struct Refused {
         int row = -1;
-        QString reason;
+        RowRefusal refusal;
     };
     void observeTyping();
     void rowWritten(qint64 row, const std::vector<Value>& before, const std::vector<int>& typedColumns);

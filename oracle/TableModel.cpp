@@ -46,16 +46,18 @@ void TableModel::takeArrivedRows()
         beginInsertRows({}, before, after - 1);
         endInsertRows();
     }
-    emit ReadProgress(rowset_->rowCount());
+    emit readProgress(rowset_->rowCount());
     if (ended) {
         emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
-        emit ReadEnded();
+        emit readEnded();
     }
 }
 
-void TableModel::StopReading()
+void TableModel::stopReading(bool waitForEnd)
 {
     rowset_->stopReading();
+    if (!waitForEnd)
+        return;
     rowset_->waitForReadEnd();
     takeArrivedRows();
 }
@@ -67,11 +69,11 @@ std::int64_t TableModel::mappedRows() const
     return mapped_ ? static_cast<std::int64_t>(view_.size()) : rowset_->snapshot().rowCount();
 }
 
-qint64 TableModel::ShownRows() const { return mappedRows() + (rowset_->pendingIsNew() ? 1 : 0); }
+qint64 TableModel::shownRows() const { return mappedRows() + (rowset_->pendingIsNew() ? 1 : 0); }
 
-qint64 TableModel::TotalRows() const { return rowset_->rowCount(); }
+qint64 TableModel::totalRows() const { return rowset_->rowCount(); }
 
-std::int64_t TableModel::RowsetRow(int row) const
+std::int64_t TableModel::rowsetRow(int row) const
 {
     const std::int64_t mapped = mappedRows();
     if (row < 0)
@@ -82,16 +84,16 @@ std::int64_t TableModel::RowsetRow(int row) const
     return rowset_->snapshot().rowCount() + (row - mapped);
 }
 
-int TableModel::ViewRow(std::int64_t rowsetRow) const
+int TableModel::viewRow(std::int64_t at) const
 {
     const std::int64_t read = rowset_->snapshot().rowCount();
-    if (rowsetRow < 0)
+    if (at < 0)
         return -1;
-    if (rowsetRow >= read)
-        return clampToInt(mappedRows() + (rowsetRow - read));
+    if (at >= read)
+        return clampToInt(mappedRows() + (at - read));
     if (!mapped_)
-        return clampToInt(rowsetRow);
-    const auto it = std::find(view_.begin(), view_.end(), static_cast<std::int32_t>(rowsetRow));
+        return clampToInt(at);
+    const auto it = std::find(view_.begin(), view_.end(), static_cast<std::int32_t>(at));
     return it == view_.end() ? -1 : static_cast<int>(it - view_.begin());
 }
 
@@ -99,7 +101,7 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return clampToInt(ShownRows() + (rowset_->reading() ? 0 : 1));
+    return clampToInt(shownRows() + (rowset_->reading() ? 0 : 1));
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -107,12 +109,12 @@ int TableModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : rowset_->columnCount();
 }
 
-bool TableModel::IsNewRowPlaceholder(int row) const
+bool TableModel::isNewRowPlaceholder(int row) const
 {
-    return !rowset_->reading() && row == ShownRows();
+    return !rowset_->reading() && row == shownRows();
 }
 
-void TableModel::ApplyView(SortOrder sort, Filters filters)
+void TableModel::applyView(SortOrder sort, Filters filters)
 {
     std::vector<std::int32_t> rows;
     const bool mapped = sort.column >= 0 || !filters.empty();
@@ -139,8 +141,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= rowset_->columnCount())
         return {};
-    const bool placeholder = IsNewRowPlaceholder(index.row());
-    const std::int64_t row = RowsetRow(index.row());
+    const bool placeholder = isNewRowPlaceholder(index.row());
+    const std::int64_t row = rowsetRow(index.row());
     const ColumnInfo& column = rowset_->columns()[static_cast<std::size_t>(index.column())];
 
     switch (role) {
@@ -171,8 +173,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
         // A cell that cannot be edited says why.
         if (!rowset_->isEditable(row, index.column()))
-            if (const auto why = rowset_->refusal(row, index.column()))
-                return QString::fromStdString(*why);
+            if (const std::optional<RowRefusal> why = rowset_->refusal(row, index.column()))
+                return QString::fromStdString(why->text);
         return {};
     case Qt::TextAlignmentRole:
         if (isNumeric(column.type))
@@ -199,15 +201,15 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return IsNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(section + 1);
+        return isNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(section + 1);
     case PendingRole:
-        return IsRowPending(section);
+        return isRowPending(section);
     case PlaceholderRole:
-        return IsNewRowPlaceholder(section);
+        return isNewRowPlaceholder(section);
     case Qt::ToolTipRole:
-        if (IsRowPending(section))
+        if (isRowPending(section))
             return QStringLiteral("Not saved yet");
-        if (IsNewRowPlaceholder(section))
+        if (isNewRowPlaceholder(section))
             return QStringLiteral("Type here to add a row");
         return {};
     default:
@@ -220,7 +222,7 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-    if (rowset_->isEditable(RowsetRow(index.row()), index.column()))
+    if (rowset_->isEditable(rowsetRow(index.row()), index.column()))
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -229,66 +231,79 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    return role == Qt::EditRole && index.isValid() && !store(index, false, value.toString());
+    return role == Qt::EditRole && index.isValid() && !storeTyped(index, false, value.toString());
 }
 
-std::optional<QString> TableModel::Store(const QModelIndex& index, const QString& text)
+namespace {
+
+RowRefusal noSuchCell() { return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such cell"); }
+
+} // namespace
+
+std::optional<RowRefusal> TableModel::store(const QModelIndex& index, const QString& text)
 {
     if (!index.isValid())
-        return QStringLiteral("there is no such cell");
-    return store(index, false, text);
+        return noSuchCell();
+    return storeTyped(index, false, text);
 }
 
-std::optional<QString> TableModel::SetNull(const QModelIndex& index)
+std::optional<RowRefusal> TableModel::setNull(const QModelIndex& index)
 {
     if (!index.isValid())
-        return QStringLiteral("there is no such cell");
-    return store(index, true, {});
+        return noSuchCell();
+    return storeTyped(index, true, {});
 }
 
-std::optional<QString> TableModel::StoreValue(const QModelIndex& index, Value value)
+std::optional<RowRefusal> TableModel::refusal(const QModelIndex& index) const
 {
     if (!index.isValid())
-        return QStringLiteral("there is no such cell");
+        return noSuchCell();
+    return rowset_->refusal(rowsetRow(index.row()), index.column());
+}
+
+std::optional<RowRefusal> TableModel::storeValue(const QModelIndex& index, Value value)
+{
+    if (!index.isValid())
+        return noSuchCell();
     const int row = index.row();
-    const int before = PendingRow();
-    const bool placeholder = IsNewRowPlaceholder(row);
+    const int before = pendingRow();
+    const bool placeholder = isNewRowPlaceholder(row);
     if (placeholder) {
         if (value.isNull())
             return std::nullopt;
-        if (auto why = rowset_->refusal(RowsetRow(row), index.column());
+        if (std::optional<RowRefusal> why = rowset_->refusal(rowsetRow(row), index.column());
             why && rowset_->pendingRow() >= 0)
-            return QString::fromStdString(*why);
+            return why;
         // Checked before the placeholder turns into a row: a refusal adds none.
-        if (auto why = rowset_->valueRefusal(index.column(), value))
-            return QString::fromStdString(*why);
+        if (std::optional<RowRefusal> why = rowset_->valueRefusal(index.column(), value))
+            return why;
         beginInsertRows({}, row + 1, row + 1);
     }
-    const EditableRowset::EditResult result = rowset_->setExactValue(RowsetRow(row), index.column(), std::move(value));
+    const EditableRowset::EditResult result = rowset_->setExactValue(rowsetRow(row), index.column(), std::move(value));
     if (placeholder)
         endInsertRows();
     if (result.outcome == EditableRowset::EditOutcome::Refused)
-        return QString::fromStdString(result.reason);
+        return result.refusal;
     emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
-    if (before != PendingRow()) {
+    if (before != pendingRow()) {
         emit headerDataChanged(Qt::Vertical, row, std::min(row + 1, rowCount() - 1));
         pendingChanged(before);
     }
     return std::nullopt;
 }
 
-void TableModel::TakeCurrent(int row, const std::vector<Value>& current)
+void TableModel::takeCurrent(int row, const std::vector<Value>& current)
 {
-    const int before = PendingRow();
-    rowset_->takeCurrent(RowsetRow(row), current);
+    const int before = pendingRow();
+    rowset_->takeCurrent(rowsetRow(row), current);
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
     pendingChanged(before);
 }
 
-int TableModel::ConvertToNewRow(int row)
+int TableModel::convertToNewRow(int row)
 {
-    const std::int64_t at = RowsetRow(row);
+    const std::int64_t at = rowsetRow(row);
     if (at < 0 || at >= rowset_->snapshot().rowCount())
         return -1;
     // Rare enough for the view to start over: the row leaves its place and
@@ -302,30 +317,31 @@ int TableModel::ConvertToNewRow(int row)
                 --r;
     }
     endResetModel();
-    emit RowLeft(at);
+    emit rowLeft(at);
     const int now = clampToInt(mappedRows());
-    emit PendingRowChanged(now);
+    emit pendingRowChanged(now);
     return now;
 }
 
-std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull, const QString& text)
+std::optional<RowRefusal> TableModel::storeTyped(const QModelIndex& index, bool setNull, const QString& text)
 {
     const int row = index.row();
-    const std::int64_t at = RowsetRow(row);
-    const int before = PendingRow();
+    const std::int64_t at = rowsetRow(row);
+    const int before = pendingRow();
     const std::string bytes = setNull ? std::string() : BytesFromText(text);
     const std::optional<std::string_view> value =
         setNull ? std::nullopt : std::optional<std::string_view>(bytes);
 
-    if (IsNewRowPlaceholder(row)) {
+    if (isNewRowPlaceholder(row)) {
         if (!setNull && text.isEmpty())
             return std::nullopt; // an empty new row stays the placeholder
-        if (auto why = rowset_->refusal(at, index.column()))
-            return QString::fromStdString(*why);
+        if (std::optional<RowRefusal> why = rowset_->refusal(at, index.column()))
+            return why;
         // Checked before the placeholder turns into a row: a refusal adds none.
         if (value)
-            if (auto why = rowset_->valueRefusal(index.column(), Value{ValueKind::Text, std::string(*value)}))
-                return QString::fromStdString(*why);
+            if (std::optional<RowRefusal> why =
+                    rowset_->valueRefusal(index.column(), Value{ValueKind::Text, std::string(*value)}))
+                return why;
         // The placeholder becomes the new row; a fresh placeholder goes below.
         beginInsertRows({}, row + 1, row + 1);
         rowset_->setValue(at, index.column(), value);
@@ -339,7 +355,7 @@ std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull,
     const EditableRowset::EditResult result = rowset_->setValue(at, index.column(), value);
     switch (result.outcome) {
     case EditableRowset::EditOutcome::Refused:
-        return QString::fromStdString(result.reason);
+        return result.refusal;
     case EditableRowset::EditOutcome::Unchanged:
         return std::nullopt;
     case EditableRowset::EditOutcome::Changed:
@@ -347,7 +363,7 @@ std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull,
         break;
     }
     emit dataChanged(index, index);
-    if (before != PendingRow()) {
+    if (before != pendingRow()) {
         emit headerDataChanged(Qt::Vertical, row, row);
         pendingChanged(before);
     }
@@ -356,24 +372,48 @@ std::optional<QString> TableModel::store(const QModelIndex& index, bool setNull,
 
 void TableModel::pendingChanged(int before)
 {
-    const int now = PendingRow();
+    const int now = pendingRow();
     if (now != before)
-        emit PendingRowChanged(now);
+        emit pendingRowChanged(now);
 }
 
-bool TableModel::IsRowPending(int row) const { return rowset_->isPending(RowsetRow(row)); }
+std::vector<Value> TableModel::valuesRead(int row) const
+{
+    const std::int64_t at = rowsetRow(row);
+    if (at < 0 || at >= rowset_->snapshot().rowCount())
+        return {};
+    return rowset_->snapshot().row(at);
+}
 
-int TableModel::PendingRow() const
+int TableModel::rowWithKey(const std::vector<Value>& key) const
+{
+    const std::vector<int> columns = rowset_->keyColumns();
+    if (columns.empty() || columns.size() != key.size())
+        return -1;
+    const Snapshot& snapshot = rowset_->snapshot();
+    for (std::int64_t r = 0; r < snapshot.rowCount(); ++r) {
+        bool same = true;
+        for (std::size_t k = 0; k < columns.size() && same; ++k)
+            same = SameValue(snapshot.kind(r, columns[k]), snapshot.value(r, columns[k]), key[k].kind, key[k].bytes);
+        if (same)
+            return viewRow(r);
+    }
+    return -1;
+}
+
+bool TableModel::isRowPending(int row) const { return rowset_->isPending(rowsetRow(row)); }
+
+int TableModel::pendingRow() const
 {
     const std::int64_t pending = rowset_->pendingRow();
-    return pending < 0 ? -1 : ViewRow(pending);
+    return pending < 0 ? -1 : viewRow(pending);
 }
 
 // ---- writing -----------------------------------------------------------------------
 
-std::optional<RowRefusal> TableModel::SubmitRow(int row)
+std::optional<RowRefusal> TableModel::submitRow(int row)
 {
-    const std::int64_t at = RowsetRow(row);
+    const std::int64_t at = rowsetRow(row);
     if (!rowset_->isPending(at))
         return std::nullopt;
     const bool wasNew = rowset_->pendingIsNew();
@@ -385,32 +425,26 @@ std::optional<RowRefusal> TableModel::SubmitRow(int row)
     if (std::optional<RowRefusal> refusal = rowset_->writeRow(at))
         return refusal;
     passOnWriteNote();
-    emit RowWritten(wasNew ? rowset_->snapshot().rowCount() - 1 : at, before, typed);
+    emit rowWritten(wasNew ? rowset_->snapshot().rowCount() - 1 : at, before, typed);
     // A row added under a view stays at the bottom, where it was typed.
     if (wasNew && mapped_)
         view_.push_back(static_cast<std::int32_t>(rowset_->snapshot().rowCount() - 1));
     // What the database stored may differ from what was typed anywhere in the row.
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
-    emit PendingRowChanged(-1);
+    emit pendingRowChanged(-1);
     return std::nullopt;
-}
-
-std::optional<RowRefusal> TableModel::SubmitPending()
-{
-    const int row = PendingRow();
-    return row < 0 ? std::nullopt : SubmitRow(row);
 }
 
 void TableModel::passOnWriteNote()
 {
-    if (std::optional<EditableRowset::WriteNote> note = rowset_->takeWriteNote())
-        emit WriteNoted(QString::fromStdString(note->text), note->tellNow);
+    if (std::optional<WriteNote> note = rowset_->takeWriteNote())
+        emit writeNoted(QString::fromStdString(note->text), note->tellNow);
 }
 
-void TableModel::RevertRow(int row)
+void TableModel::revertRow(int row)
 {
-    const std::int64_t at = RowsetRow(row);
+    const std::int64_t at = rowsetRow(row);
     if (!rowset_->isPending(at))
         return;
     if (rowset_->pendingIsNew()) {
@@ -423,29 +457,29 @@ void TableModel::RevertRow(int row)
     }
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
-    emit PendingRowChanged(-1);
+    emit pendingRowChanged(-1);
 }
 
-void TableModel::ForgetRow(int row)
+void TableModel::forgetRow(int row)
 {
-    if (row < 0 || row >= rowCount() || IsNewRowPlaceholder(row))
+    if (row < 0 || row >= rowCount() || isNewRowPlaceholder(row))
         return;
-    const int before = PendingRow();
+    const int before = pendingRow();
     if (rowset_->pendingIsNew() && row == before) {
-        RevertRow(row);
+        revertRow(row);
         return;
     }
-    const std::int64_t at = RowsetRow(row);
+    const std::int64_t at = rowsetRow(row);
     dropRow(row);
     // The rows below move up one: the history must follow them, or an undo
     // would write into the row that took this one's place.
-    emit RowLeft(at);
+    emit rowLeft(at);
     pendingChanged(before);
 }
 
 void TableModel::dropRow(int row)
 {
-    const std::int64_t at = RowsetRow(row);
+    const std::int64_t at = rowsetRow(row);
     beginRemoveRows({}, row, row);
     rowset_->forgetRow(at);
     if (mapped_) {
@@ -458,23 +492,24 @@ void TableModel::dropRow(int row)
     endRemoveRows();
 }
 
-std::optional<QString> TableModel::DeleteRows(QList<int> rows)
+std::vector<TableModel::RowRefused> TableModel::deleteRows(QList<int> rows)
 {
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    const int before = PendingRow();
-    QStringList failures;
+    const int before = pendingRow();
+    std::vector<RowRefused> failures;
     std::vector<std::pair<std::int64_t, std::vector<Value>>> deleted;
     for (int row : rows) {
-        if (row < 0 || row >= rowCount() || IsNewRowPlaceholder(row))
+        if (row < 0 || row >= rowCount() || isNewRowPlaceholder(row))
             continue;
-        if (rowset_->pendingIsNew() && row == PendingRow()) {
-            RevertRow(row);
+        if (rowset_->pendingIsNew() && row == pendingRow()) {
+            revertRow(row);
             continue;
         }
-        const std::int64_t at = RowsetRow(row);
-        if (const std::optional<RowRefusal> refusal = rowset_->deleteFromDatabase(at)) {
-            failures.prepend(QStringLiteral("Row %1: %2").arg(row + 1).arg(QString::fromStdString(refusal->message)));
+        const std::int64_t at = rowsetRow(row);
+        if (std::optional<RowRefusal> refusal = rowset_->deleteFromDatabase(at)) {
+            // From the last row up: the first in the list is the topmost.
+            failures.insert(failures.begin(), RowRefused{row, std::move(*refusal)});
             continue;
         }
         passOnWriteNote();
@@ -482,11 +517,9 @@ std::optional<QString> TableModel::DeleteRows(QList<int> rows)
         dropRow(row);
     }
     if (!deleted.empty())
-        emit RowsDeleted(deleted);
+        emit rowsDeleted(deleted);
     pendingChanged(before);
-    if (failures.isEmpty())
-        return std::nullopt;
-    return failures.join(QLatin1Char('\n'));
+    return failures;
 }
 
 // ---- finding -----------------------------------------------------------------------
@@ -536,17 +569,17 @@ bool TableModel::matchesCell(std::int64_t rowsetRow, int column, const FindOptio
     return CellMatcher(options)(cell.data);
 }
 
-bool TableModel::Matches(const QModelIndex& index, const FindOptions& options) const
+bool TableModel::matches(const QModelIndex& index, const FindOptions& options) const
 {
-    if (!index.isValid() || IsNewRowPlaceholder(index.row()) || options.text.isEmpty())
+    if (!index.isValid() || isNewRowPlaceholder(index.row()) || options.text.isEmpty())
         return false;
-    return matchesCell(RowsetRow(index.row()), index.column(), options, {});
+    return matchesCell(rowsetRow(index.row()), index.column(), options, {});
 }
 
-std::optional<TableModel::Found> TableModel::Find(const QModelIndex& from, const FindOptions& options,
+std::optional<TableModel::Found> TableModel::find(const QModelIndex& from, const FindOptions& options,
                                                   const QList<int>& columns) const
 {
-    const int rows = clampToInt(ShownRows());
+    const int rows = clampToInt(shownRows());
     if (options.text.isEmpty() || columns.isEmpty() || rows == 0)
         return std::nullopt;
     const auto width = static_cast<std::int64_t>(columns.size());
@@ -600,7 +633,7 @@ std::optional<TableModel::Found> TableModel::Find(const QModelIndex& from, const
         cell = ((cell % cells) + cells) % cells;
         const int row = static_cast<int>(cell / width);
         const int column = columns[static_cast<qsizetype>(cell % width)];
-        if (matchesCell(RowsetRow(row), column, options, needle))
+        if (matchesCell(rowsetRow(row), column, options, needle))
             return Found{index(row, column), wrapped};
     }
     return std::nullopt;

@@ -6,12 +6,12 @@
 //
 // Contract for the grid (all calls from the UI thread only):
 // - While the table is still being read, rows are added in batches
-//   (rowsInserted) as they arrive, nothing is editable, and ReadProgress
-//   tells how far the read is; ReadEnded comes once at its end.
+//   (rowsInserted) as they arrive, nothing is editable, and readProgress
+//   tells how far the read is; readEnded comes once at its end.
 // - rowCount() is the rowset's rows plus, once all are read, one empty
 //   placeholder row at the bottom. Typing into the placeholder starts a new row: the placeholder
 //   becomes that (pending) row and a fresh placeholder is inserted below it
-//   (rowsInserted). RevertRow on a new row removes it again.
+//   (rowsInserted). revertRow on a new row removes it again.
 // - Horizontal headers are the field names (tool tip: the type name).
 //   Vertical headers are row numbers, "*" on the placeholder; PendingRole
 //   on a vertical header tells the row is not saved yet.
@@ -20,19 +20,22 @@
 //   Binary and large-object cells show their size, e.g. "(binary, 1234 bytes)",
 //   and have no ItemIsEditable flag; a cell that cannot be edited says why
 //   in its tool tip. EditRole: the value, an empty text for NULL.
-// - Store() only puts the typed value into the row's overlay and marks the
+// - store() only puts the typed value into the row's overlay and marks the
 //   row pending; it never writes. An empty text in a column that is not text
 //   means NULL; a value equal to the one shown changes nothing. One row at a
-//   time may be pending: Store on another row is refused until the pending
-//   row is submitted or reverted. setData is Store for Qt's generic callers.
-// - SubmitRow(row) is what the grid calls when the user leaves a row: it
+//   time may be pending: store on another row is refused until the pending
+//   row is submitted or reverted. setData is store for Qt's generic callers.
+// - submitRow(row) is what the grid calls when the user leaves a row: it
 //   writes the row if it is pending. On a refusal the database is unchanged,
 //   the typed values stay and the row stays pending.
 // - The view: rows may be sorted by one column and filtered by columns
-//   (ApplyView). The model's rows are then the rows shown, in the order
+//   (applyView). The model's rows are then the rows shown, in the order
 //   shown; a row written, or added at the bottom, stays where it is until
 //   the view is applied again. Every edit goes to the row shown.
-// - Every refusal comes back as the return value; the model shows nothing.
+// - Every refusal comes back as the return value, a RowRefusal; the model
+//   shows nothing.
+// - Pages reach the rows only through the functions here, by the model's
+//   rows (rows as shown).
 
 #include "oracle/EditableRowset.h"
 #include "oracle/RowOrder.h"
@@ -65,41 +68,59 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
     // Typing a value into a cell (see above); the reason when refused.
-    std::optional<QString> Store(const QModelIndex& index, const QString& text);
+    std::optional<RowRefusal> store(const QModelIndex& index, const QString& text);
     // Sets the cell to NULL (in the overlay, like typing).
-    std::optional<QString> SetNull(const QModelIndex& index);
+    std::optional<RowRefusal> setNull(const QModelIndex& index);
     // Puts an exact value into a cell (binary and large-object ones too).
-    std::optional<QString> StoreValue(const QModelIndex& index, Value value);
+    std::optional<RowRefusal> storeValue(const QModelIndex& index, Value value);
+    // Why typing into a cell would be refused; nothing when it would not.
+    std::optional<RowRefusal> refusal(const QModelIndex& index) const;
 
     // After a refused write: the row's values read become what the database
     // holds now (typed values stay); the row as it is now in the database.
-    void TakeCurrent(int row, const std::vector<Value>& current);
-    // The row as the database holds it now (see EditableRowset::readRowAgain).
-    EditableRowset::RowNow ReadRowAgain(int row) { return rowset_->readRowAgain(RowsetRow(row)); }
+    void takeCurrent(int row, const std::vector<Value>& current);
+    // The row as the database holds it now (see readRowNow).
+    RowNow readRowAgain(int row) { return rowset_->readRowAgain(rowsetRow(row)); }
     // A row another user deleted becomes a new row holding its values,
     // moved to the bottom; the new row's place in the model.
-    int ConvertToNewRow(int row);
+    int convertToNewRow(int row);
 
     // Writes the row if it is pending (UPDATE of the changed columns, or
     // INSERT of a new row), then shows what the database stored. Nothing
     // when nothing was pending there or the write succeeded.
-    std::optional<RowRefusal> SubmitRow(int row);
-    // Writes whatever row is pending (before leaving the page or quitting).
-    std::optional<RowRefusal> SubmitPending();
+    std::optional<RowRefusal> submitRow(int row);
     // Restores the values read; a pending new row disappears.
-    void RevertRow(int row);
+    void revertRow(int row);
     // Drops the row's typed values and takes it out of the grid, leaving the
     // database alone (a row another user deleted).
-    void ForgetRow(int row);
-    bool IsRowPending(int row) const;
-    int PendingRow() const; // -1 when none
+    void forgetRow(int row);
+    bool isRowPending(int row) const;
+    int pendingRow() const; // -1 when none
+    // Whether the pending row is a new one.
+    bool pendingIsNew() const { return rowset_->pendingIsNew(); }
     // Deletes whole rows, each on its own by the exactly-one-row rule; the
     // placeholder is ignored, a pending new row is dropped. Rows deleted
-    // leave the model; the rows that failed are named in the result.
-    std::optional<QString> DeleteRows(QList<int> rows);
-    bool IsNewRowPlaceholder(int row) const;
+    // leave the model; the rows refused stay, each with its refusal (rows
+    // as they were numbered when the delete began).
+    struct RowRefused {
+        int row = -1;
+        RowRefusal refusal;
+    };
+    std::vector<RowRefused> deleteRows(QList<int> rows);
+    bool isNewRowPlaceholder(int row) const;
 
-    EditableRowset& rowset() const { return *rowset_; }
+    // The table and its rows, by the model's rows.
+    const std::string& table() const { return rowset_->table(); }
+    const std::vector<ColumnInfo>& columns() const { return rowset_->columns(); }
+    // A cell as shown: the typed value where there is one, else the value read.
+    EditableRowset::CellView cell(int row, int column) const { return rowset_->cell(rowsetRow(row), column); }
+    // The row's values as read (without what is typed); the values typed.
+    std::vector<Value> valuesRead(int row) const;
+    std::optional<Value> typedCell(int row, int column) const { return rowset_->typedCell(rowsetRow(row), column); }
+    // The primary key's columns in key order; empty without a usable key.
+    std::vector<int> keyColumns() const { return rowset_->keyColumns(); }
+    // The row of the model that shows the row whose key holds `key`; -1 when none.
+    int rowWithKey(const std::vector<Value>& key) const;
 
     // Sorting and filtering. A column of -1 is the table's order.
     struct SortOrder {
@@ -107,16 +128,16 @@ public:
         bool descending = false;
     };
     using Filters = std::vector<std::pair<int, ColumnFilter>>;
-    void ApplyView(SortOrder sort, Filters filters);
-    SortOrder Sort() const { return sort_; }
-    bool Filtered() const { return !filters_.empty(); }
+    void applyView(SortOrder sort, Filters filters);
+    SortOrder sortOrder() const { return sort_; }
+    bool isFiltered() const { return !filters_.empty(); }
     // Rows shown and rows in all (neither counts the new-row placeholder).
-    qint64 ShownRows() const;
-    qint64 TotalRows() const;
+    qint64 shownRows() const;
+    qint64 totalRows() const;
     // The rowset's row at a row of the model; the row of the model that
     // shows a row of the rowset (-1 when it is not shown).
-    std::int64_t RowsetRow(int row) const;
-    int ViewRow(std::int64_t rowsetRow) const;
+    std::int64_t rowsetRow(int row) const;
+    int viewRow(std::int64_t at) const;
 
     // Finding a cell by its text, from the cell after `from` in the order
     // shown (rows, then columns in `columns`, the columns' order on the
@@ -131,45 +152,56 @@ public:
         QModelIndex index;
         bool wrapped = false;
     };
-    std::optional<Found> Find(const QModelIndex& from, const FindOptions& options, const QList<int>& columns) const;
+    std::optional<Found> find(const QModelIndex& from, const FindOptions& options, const QList<int>& columns) const;
     // Whether a cell's shown value matches.
-    bool Matches(const QModelIndex& index, const FindOptions& options) const;
+    bool matches(const QModelIndex& index, const FindOptions& options) const;
 
-    // Stops reading the table: the rows read so far stay and become editable.
-    void StopReading();
-    // Whether rows are still coming.
-    bool Reading() const { return rowset_->reading(); }
+    // Stops reading the table: the rows read so far stay and become
+    // editable. Without waiting, the rows still on their way arrive later.
+    void stopReading(bool waitForEnd = true);
+    // Whether rows are still coming, and how the read ended (see EditableRowset).
+    bool reading() const { return rowset_->reading(); }
+    TableReader::State readState() const { return rowset_->readState(); }
+    const std::optional<DbError>& readFailure() const { return rowset_->readFailure(); }
+    bool readOutOfMemory() const { return rowset_->readOutOfMemory(); }
+    std::optional<long long> estimatedRows() const { return rowset_->estimatedRows(); }
+    // The memory the rows read take.
+    std::size_t memoryBytes() const { return rowset_->snapshot().memoryBytes(); }
     // Whether a write is waiting for the database now.
-    bool Writing() const { return rowset_->writing(); }
+    bool writing() const { return rowset_->writing(); }
 
 signals:
     // The pending row changed (-1: no row is pending any more).
-    void PendingRowChanged(int row);
+    void pendingRowChanged(int row);
     // Rows arrived while the table is read: how many are in now.
-    void ReadProgress(qint64 rows);
+    void readProgress(qint64 rows);
     // The read ended (done, stopped, or failed: see the rowset).
-    void ReadEnded();
+    void readEnded();
     // For the history of edits, with rows numbered as the rowset numbers them:
     // A row was written: its values before (none for a new row) and the
     // columns typed; its values now are the rowset's.
-    void RowWritten(qint64 rowsetRow, const std::vector<Value>& before, const std::vector<int>& typedColumns);
+    void rowWritten(qint64 rowsetRow, const std::vector<Value>& before, const std::vector<int>& typedColumns);
     // Rows were deleted and left the rowset, in this order, each numbered as
     // it was when it left, with the values it held.
-    void RowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
+    void rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
     // A row left the rowset without being deleted (it became the new row,
     // or it was forgotten), numbered as it was when it left.
-    void RowLeft(qint64 rowsetRow);
+    void rowLeft(qint64 rowsetRow);
     // Something to tell about a write or delete that went through (see
-    // EditableRowset::WriteNote); tellNow: worth a window of its own.
-    void WriteNoted(const QString& text, bool tellNow);
+    // WriteNote); tellNow: worth a window of its own.
+    void writeNoted(const QString& text, bool tellNow);
 
 private:
+    // The edit history keeps rows as the rowset numbers them.
+    friend class TableHistory;
+    EditableRowset& rowset() const { return *rowset_; }
+
     void takeArrivedRows();
     void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;
     bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;
-    std::optional<QString> store(const QModelIndex& index, bool setNull, const QString& text);
+    std::optional<RowRefusal> storeTyped(const QModelIndex& index, bool setNull, const QString& text);
     void pendingChanged(int before);
     // Takes a row of the model out of the rowset and the view.
     void dropRow(int row);

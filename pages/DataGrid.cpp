@@ -72,8 +72,8 @@ public:
         const QVariant shown = editor->property(kShownText);
         if (shown.isValid() && shown == text)
             return;
-        if (const std::optional<QString> why = table->Store(index, text.toString()))
-            refused_(*why);
+        if (const std::optional<RowRefusal> why = table->store(index, text.toString()))
+            refused_(QString::fromStdString(why->text));
     }
 
 protected:
@@ -249,40 +249,36 @@ void DataGrid::layoutBars()
 
 void DataGrid::StopReading(bool waitForEnd)
 {
-    if (!model_ || !model_->Reading())
+    if (!model_ || !model_->reading())
         return;
-    if (waitForEnd)
-        model_->StopReading();
-    else
-        model_->rowset().stopReading();
+    model_->stopReading(waitForEnd);
 }
 
 void DataGrid::readProgress(qint64 rows)
 {
-    if (model_ && model_->Reading())
-        statusLine_->showReading(rows, model_->rowset().estimatedRows());
+    if (model_ && model_->reading())
+        statusLine_->showReading(rows, model_->estimatedRows());
 }
 
 void DataGrid::readEnded()
 {
     if (!model_)
         return;
-    const EditableRowset& rowset = model_->rowset();
-    const qint64 rows = rowset.rowCount();
+    const qint64 rows = model_->totalRows();
     applyWaitingView();
-    switch (rowset.readState()) {
+    switch (model_->readState()) {
     case TableReader::State::Done:
     case TableReader::State::Reading:
         statusLine_->showDone(rows);
         showFilterCount();
         break;
     case TableReader::State::Stopped:
-        statusLine_->showStopped(rows, rowset.readOutOfMemory());
+        statusLine_->showStopped(rows, model_->readOutOfMemory());
         break;
     case TableReader::State::Failed:
         statusLine_->showFailed(rows);
         // Reported, and the program goes on with the rows read so far.
-        if (const auto& failure = rowset.readFailure())
+        if (const std::optional<DbError>& failure = model_->readFailure())
             QTimer::singleShot(0, this, [this, number = failure->number(),
                                           text = QString::fromStdString(failure->description())] {
                 ShowMessage(window(), QStringLiteral("Not every row could be read.\n\nError %1: %2")
@@ -306,7 +302,7 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
 {
     const bool byUser = trigger != QAbstractItemView::NoEditTriggers && trigger != QAbstractItemView::CurrentChanged
                         && (editTriggers() & trigger);
-    if (byUser && model_ && model_->Reading() && index.isValid()) {
+    if (byUser && model_ && model_->reading() && index.isValid()) {
         statusLine_->showNote(QStringLiteral("Rows can be edited once they are all read (or after Stop)."));
         return false;
     }
@@ -335,9 +331,9 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     layoutBars();
     clipboard_->Attach(model_);
     if (model_) {
-        connect(model_, &TableModel::ReadProgress, this, &DataGrid::readProgress);
-        connect(model_, &TableModel::ReadEnded, this, &DataGrid::readEnded);
-        connect(model_, &TableModel::WriteNoted, this, [this](const QString& text, bool tellNow) {
+        connect(model_, &TableModel::readProgress, this, &DataGrid::readProgress);
+        connect(model_, &TableModel::readEnded, this, &DataGrid::readEnded);
+        connect(model_, &TableModel::writeNoted, this, [this](const QString& text, bool tellNow) {
             if (!tellNow) {
                 statusLine_->showNote(text);
                 return;
@@ -347,11 +343,11 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
         });
         // A read that ended while the table was opening (a small table, or
         // one that failed early) is told about as any other.
-        if (model_->Reading())
-            readProgress(model_->rowset().rowCount());
+        if (model_->reading())
+            readProgress(model_->totalRows());
         else
             readEnded();
-        connect(model_, &TableModel::PendingRowChanged, verticalHeader()->viewport(),
+        connect(model_, &TableModel::pendingRowChanged, verticalHeader()->viewport(),
                 qOverload<>(&QWidget::update));
         resizeColumnsToContents();
         // Very long texts must not make a column wider than the grid.
@@ -386,10 +382,10 @@ int DataGrid::submitPendingRow(RowRefusal* refusal)
     if (!model_)
         return -1;
     commitOpenEditor();
-    const int row = model_->PendingRow();
+    const int row = model_->pendingRow();
     if (row < 0)
         return -1;
-    std::optional<RowRefusal> refused = model_->SubmitRow(row);
+    std::optional<RowRefusal> refused = model_->submitRow(row);
     if (!refused)
         return -1;
     *refusal = std::move(*refused);
@@ -405,34 +401,55 @@ void DataGrid::goBackToRow(int row)
 bool DataGrid::CommitPendingRow()
 {
     // Never a second write while one waits for the database.
-    if (model_ && model_->Writing())
+    if (model_ && model_->writing())
         return false;
     RowRefusal refusal;
     const int row = submitPendingRow(&refusal);
     if (row < 0)
         return true;
-    const int back = showRefusal(row, std::move(refusal));
+    const int back = showRefusal(row, std::move(refusal), Leaving::Row);
     if (back < 0)
         return true;
     goBackToRow(back);
     return false;
 }
 
-int DataGrid::showRefusal(int row, RowRefusal refusal)
+int DataGrid::showRefusal(int row, RowRefusal refusal, Leaving leaving)
 {
-    for (;;) {
-        const bool conflict = (refusal.why == RowRefusal::Why::ChangedByOther && refusal.current)
-                              || refusal.why == RowRefusal::Why::DeletedByOther;
-        if (!conflict || !model_)
-            break;
+    // Another user's change or deletion is settled in the conflict window,
+    // again for as long as the write it asks for meets one.
+    while (model_ && refusal.isConflict() && model_->isRowPending(row)) {
         std::optional<RowRefusal> again;
         row = settleConflict(row, refusal, &again);
         if (!again)
             return row;
         refusal = std::move(*again);
     }
-    ShowMessage(window(), savingFailedText(QString::fromStdString(refusal.message)));
-    return model_ && model_->IsRowPending(row) ? row : -1;
+    if (!model_ || !model_->isRowPending(row)) {
+        ShowMessage(window(), savingFailedText(QString::fromStdString(refusal.text)));
+        return -1;
+    }
+    if (leaving == Leaving::Row) {
+        ShowMessage(window(), savingFailedText(QString::fromStdString(refusal.text)));
+        return row;
+    }
+    // The view or the page is being left: go back to the row, or let it go.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Dervanta"),
+                    QStringLiteral("The row you changed could not be saved: %1\n\nGo back to the row to correct "
+                                   "it, or discard your changes to it?")
+                        .arg(sentenceEnd(QString::fromStdString(refusal.text))),
+                    QMessageBox::NoButton, window());
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* back = box.addButton(QStringLiteral("Go Back to the Row"), QMessageBox::RejectRole);
+    QPushButton* discard = box.addButton(QStringLiteral("Discard Changes"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(back);
+    box.setEscapeButton(back);
+    box.exec();
+    if (box.clickedButton() == discard) {
+        model_->revertRow(row);
+        return -1;
+    }
+    return row;
 }
 
 bool DataGrid::FinishEditing()
@@ -443,24 +460,10 @@ bool DataGrid::FinishEditing()
     const int row = submitPendingRow(&refusal);
     if (row < 0)
         return true;
-    const QString error = QString::fromStdString(refusal.message);
-
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Dervanta"),
-                    QStringLiteral("The row you changed could not be saved: %1\n\nGo back to the row to correct "
-                                   "it, or discard your changes to it?")
-                        .arg(sentenceEnd(error)),
-                    QMessageBox::NoButton, window());
-    box.setTextFormat(Qt::PlainText);
-    QPushButton* back = box.addButton(QStringLiteral("Go Back to the Row"), QMessageBox::RejectRole);
-    QPushButton* discard = box.addButton(QStringLiteral("Discard Changes"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(back);
-    box.setEscapeButton(back);
-    box.exec();
-    if (box.clickedButton() == discard) {
-        model_->RevertRow(row);
+    const int back = showRefusal(row, std::move(refusal), Leaving::View);
+    if (back < 0)
         return true;
-    }
-    goBackToRow(row);
+    goBackToRow(back);
     return false;
 }
 
@@ -471,9 +474,9 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
     if (!model_ || returning_ || !previous.isValid() || current.row() == previous.row())
         return;
     const int row = previous.row();
-    if (!model_->IsRowPending(row))
+    if (!model_->isRowPending(row))
         return;
-    if (const std::optional<RowRefusal> refusal = model_->SubmitRow(row))
+    if (const std::optional<RowRefusal> refusal = model_->submitRow(row))
         returnToRow(row, previous.column(), *refusal);
 }
 
@@ -482,8 +485,8 @@ void DataGrid::returnToRow(int row, int column, const RowRefusal& refusal)
     // Shown once the event that left the row has been handled completely, so
     // that a mouse press does not select the new row after the return.
     WhenIdle([this, row, column, refusal] {
-        const int back = showRefusal(row, refusal);
-        if (!model_ || back < 0 || !model_->IsRowPending(back))
+        const int back = showRefusal(row, refusal, Leaving::Row);
+        if (!model_ || back < 0 || !model_->isRowPending(back))
             return;
         returning_ = true;
         selectionModel()->setCurrentIndex(model_->index(back, std::max(0, column)),
@@ -497,9 +500,9 @@ void DataGrid::WhenIdle(std::function<void()> work)
 {
     // Once the event being handled is done; while a write waits for the
     // database (timers fire then), only after it.
-    const int delay = model_ && model_->Writing() ? 50 : 0;
+    const int delay = model_ && model_->writing() ? 50 : 0;
     QTimer::singleShot(delay, this, [this, work = std::move(work)]() mutable {
-        if (model_ && model_->Writing()) {
+        if (model_ && model_->writing()) {
             WhenIdle(std::move(work));
             return;
         }
@@ -513,10 +516,10 @@ void DataGrid::onFocusChanged(QWidget* old, QWidget* now)
     // A message box or a menu is another window: the row is not left then.
     if (!model_ || !old || !now || !ownsWidget(old) || ownsWidget(now) || now->window() != window())
         return;
-    const int row = model_->PendingRow();
+    const int row = model_->pendingRow();
     if (row < 0)
         return;
-    if (const std::optional<RowRefusal> refusal = model_->SubmitRow(row))
+    if (const std::optional<RowRefusal> refusal = model_->submitRow(row))
         returnToRow(row, currentIndex().column(), *refusal);
 }
 
@@ -524,7 +527,7 @@ bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncest
 
 void DataGrid::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->Reading()) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->reading()) {
         StopReading();
         event->accept();
         return;
@@ -532,8 +535,8 @@ void DataGrid::keyPressEvent(QKeyEvent* event)
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_
         && state() != QAbstractItemView::EditingState) {
         const int row = currentIndex().row();
-        if (model_->IsRowPending(row)) {
-            model_->RevertRow(row);
+        if (model_->isRowPending(row)) {
+            model_->revertRow(row);
             event->accept();
             return;
         }
@@ -547,8 +550,8 @@ void DataGrid::setCurrentToNull()
     if (!model_ || !index.isValid())
         return;
     discardOpenEditor();
-    if (const std::optional<QString> why = model_->SetNull(index))
-        ShowMessage(window(), *why);
+    if (const std::optional<RowRefusal> why = model_->setNull(index))
+        ShowMessage(window(), QString::fromStdString(why->text));
 }
 
 void DataGrid::deleteSelectedRows()
@@ -559,7 +562,7 @@ void DataGrid::deleteSelectedRows()
     // question is up (or just before the delete) may take a row out or move it.
     QList<QPersistentModelIndex> chosen;
     for (const QModelIndex& index : selectionModel()->selectedRows())
-        if (!model_->IsNewRowPlaceholder(index.row()))
+        if (!model_->isNewRowPlaceholder(index.row()))
             chosen.append(index);
     if (chosen.isEmpty())
         return;
@@ -576,10 +579,10 @@ void DataGrid::deleteSelectedRows()
         return rows;
     };
     commitOpenEditor();
-    const int pending = model_->PendingRow();
+    const int pending = model_->pendingRow();
     if (pending >= 0) {
         if (chosenRows().contains(pending))
-            model_->RevertRow(pending);
+            model_->revertRow(pending);
         else if (!CommitPendingRow())
             return;
     }
@@ -587,8 +590,13 @@ void DataGrid::deleteSelectedRows()
     // The model started over meanwhile: the rows chosen are not known any more.
     if (rows.size() != chosen.size())
         return;
-    if (const std::optional<QString> failures = model_->DeleteRows(rows))
-        ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(*failures));
+    const std::vector<TableModel::RowRefused> failures = model_->deleteRows(rows);
+    if (failures.empty())
+        return;
+    QStringList lines;
+    for (const TableModel::RowRefused& failure : failures)
+        lines << QStringLiteral("Row %1: %2").arg(failure.row + 1).arg(QString::fromStdString(failure.refusal.text));
+    ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(lines.join(QLatin1Char('\n'))));
 }
 
 void DataGrid::contextMenuEvent(QContextMenuEvent* event)
@@ -599,7 +607,7 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     setNullAction_->setEnabled(index.isValid() && (model_->flags(index) & Qt::ItemIsEditable));
     bool wholeRows = false;
     for (const QModelIndex& row : selectionModel()->selectedRows())
-        wholeRows = wholeRows || !model_->IsNewRowPlaceholder(row.row());
+        wholeRows = wholeRows || !model_->isNewRowPlaceholder(row.row());
     deleteRowsAction_->setEnabled(wholeRows);
     QMenu menu(this);
     // What changes rows first (Set to NULL stays on top, where it always

@@ -107,10 +107,13 @@ protected:
 private:
     // Writes the pending row; the row that could not be written, or -1.
     int submitPendingRow(RowRefusal* refusal);
-    // Tells why a row was not written: a change or deletion by another user
-    // is settled in the conflict window, anything else is a message. The
-    // row that still holds typed values afterwards, or -1.
-    int showRefusal(int row, RowRefusal refusal);
+    // The one way a refused write is told: a change or deletion by another
+    // user is settled in the conflict window, anything else is a message;
+    // leaving the view or the page, a row still refused offers to go back to
+    // it or to discard its changes. The row that still holds typed values
+    // afterwards, or -1.
+    enum class Leaving { Row, View };
+    int showRefusal(int row, RowRefusal refusal, Leaving leaving);
     // One round of the conflict window and the write it asks for (in
     // DataGridWindows.cpp): the row still pending afterwards, or -1; a
     // refusal of that write in *again.

@@ -84,7 +84,7 @@ bool DataGrid::readyForViewChange()
     if (!model_)
         return false;
     commitOpenEditor();
-    if (model_->PendingRow() < 0)
+    if (model_->pendingRow() < 0)
         return true;
     return FinishEditing();
 }
@@ -96,7 +96,7 @@ void DataGrid::headerClicked(int column)
     if (!model_)
         return;
     // Ascending, then descending, then back to the table's order.
-    const TableModel::SortOrder now = model_->Sort();
+    const TableModel::SortOrder now = model_->sortOrder();
     if (now.column != column)
         SortBy(column, false);
     else if (!now.descending)
@@ -127,7 +127,7 @@ void DataGrid::SortBy(int column, bool descending)
 {
     if (!model_ || column >= model_->columnCount())
         return;
-    if (model_->Reading()) {
+    if (model_->reading()) {
         // Sorting works on the rows read: it waits for the rest.
         carried_ = std::make_unique<Carried>();
         carried_->sort = {column, descending};
@@ -168,13 +168,13 @@ void DataGrid::applyFilters()
     if (!model_)
         return;
     // Typed while a row is being written: the filter waits for the write.
-    if (model_->Writing()) {
+    if (model_->writing()) {
         filterTimer_->start();
         return;
     }
-    if (model_->Reading()) {
+    if (model_->reading()) {
         carried_ = std::make_unique<Carried>();
-        carried_->sort = model_->Sort();
+        carried_->sort = model_->sortOrder();
         carried_->filters = filterRow_->texts();
         carried_->filterRowShown = !filterRow_->isHidden();
         viewWaiting_ = true;
@@ -184,7 +184,7 @@ void DataGrid::applyFilters()
     QWidget* typing = QApplication::focusWidget();
     if (!readyForViewChange())
         return;
-    const TableModel::SortOrder sort = model_->Sort();
+    const TableModel::SortOrder sort = model_->sortOrder();
     applyView(sort.column, sort.descending);
     // The user goes on typing where they were.
     if (typing && filterRow_->isAncestorOf(typing))
@@ -197,24 +197,24 @@ void DataGrid::applyView(int sortColumn, bool descending)
     TableModel::Filters filters;
     for (int c = 0; c < model_->columnCount(); ++c) {
         const QString typed = filterRow_->isHidden() ? QString() : filterRow_->text(c);
-        ColumnFilter filter(model_->rowset().columns()[static_cast<std::size_t>(c)], typed.toStdString());
+        ColumnFilter filter(model_->columns()[static_cast<std::size_t>(c)], typed.toStdString());
         filterRow_->setProblem(c, filter.problem() ? QString::fromStdString(*filter.problem()) : QString());
         if (!filter.empty())
             filters.emplace_back(c, std::move(filter));
     }
     // The current cell stays on its row when that row is still shown.
     const QModelIndex current = currentIndex();
-    const std::int64_t currentRow = current.isValid() ? model_->RowsetRow(current.row()) : -1;
+    const std::int64_t currentRow = current.isValid() ? model_->rowsetRow(current.row()) : -1;
     // The view changes in one step, or not at all when memory runs short.
     if (!RunShortOfMemory(window(), sortColumn >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows"),
-                          [&] { model_->ApplyView({sortColumn, descending}, std::move(filters)); }))
+                          [&] { model_->applyView({sortColumn, descending}, std::move(filters)); }))
         return;
 
     QHeaderView* header = horizontalHeader();
     header->setSortIndicatorShown(sortColumn >= 0);
     if (sortColumn >= 0)
         header->setSortIndicator(sortColumn, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
-    const int row = currentRow >= 0 ? model_->ViewRow(currentRow) : -1;
+    const int row = currentRow >= 0 ? model_->viewRow(currentRow) : -1;
     setCurrentIndex(model_->index(std::max(row, 0), std::max(current.column(), 0)));
     if (row >= 0)
         scrollTo(currentIndex());
@@ -223,8 +223,8 @@ void DataGrid::applyView(int sortColumn, bool descending)
 
 void DataGrid::showFilterCount()
 {
-    if (model_ && model_->Filtered())
-        statusLine_->showFiltered(std::make_pair(model_->ShownRows(), model_->TotalRows()));
+    if (model_ && model_->isFiltered())
+        statusLine_->showFiltered(std::make_pair(model_->shownRows(), model_->totalRows()));
     else
         statusLine_->showFiltered(std::nullopt);
 }
@@ -264,7 +264,7 @@ void DataGrid::FindNext(bool backwards)
     std::optional<TableModel::Found> found;
     {
         const auto busy = busyPointer();
-        found = model_->Find(from, options, columns);
+        found = model_->find(from, options, columns);
     }
     if (!found) {
         findBar_->showResult(QStringLiteral("No match"));
@@ -287,7 +287,7 @@ void DataGrid::Refresh()
     if (!FinishEditing())
         return;
     auto carried = std::make_unique<Carried>();
-    carried->sort = model_->Sort();
+    carried->sort = model_->sortOrder();
     carried->filters = filterRow_->texts();
     carried->filterRowShown = !filterRow_->isHidden();
     for (int c = 0; c < model_->columnCount(); ++c)
@@ -295,12 +295,11 @@ void DataGrid::Refresh()
     const QModelIndex current = currentIndex();
     if (current.isValid()) {
         carried->currentColumn = model_->headerData(current.column(), Qt::Horizontal).toString();
-        const std::int64_t row = model_->RowsetRow(current.row());
-        const std::vector<int> key = model_->rowset().keyColumns();
-        if (!key.empty() && row < model_->rowset().snapshot().rowCount())
+        const std::vector<int> key = model_->keyColumns();
+        const std::vector<Value> read = model_->valuesRead(current.row());
+        if (!key.empty() && !read.empty())
             for (int c : key)
-                carried->currentKey.push_back({model_->rowset().snapshot().kind(row, c),
-                                               std::string(model_->rowset().snapshot().value(row, c))});
+                carried->currentKey.push_back(read[static_cast<std::size_t>(c)]);
         else
             carried->currentRow = current.row();
     }
@@ -310,7 +309,7 @@ void DataGrid::Refresh()
         page->SetMousePointer(PointerBusy);
     std::unique_ptr<EditableRowset> rowset;
     try {
-        rowset = EditableRowset::Open(OpenLoginConnection(adUseClient), model_->rowset().table());
+        rowset = EditableRowset::Open(OpenLoginConnection(adUseClient), model_->table());
     } catch (const DbError& e) {
         if (page)
             page->SetMousePointer(PointerDefault);
@@ -334,7 +333,7 @@ void DataGrid::Refresh()
     carried_ = std::move(carried);
     viewWaiting_ = true;
     // A table read whole while opening was told about by SetDataSource.
-    if (!model_->Reading())
+    if (!model_->reading())
         applyWaitingView();
     if (page)
         page->SetMousePointer(PointerDefault);
@@ -355,18 +354,9 @@ void DataGrid::restore(const Carried& carried)
         if (model_->headerData(c, Qt::Horizontal).toString() == carried.currentColumn)
             column = c;
     int row = -1;
-    const std::vector<int> key = model_->rowset().keyColumns();
-    if (!carried.currentKey.empty() && key.size() == carried.currentKey.size()) {
+    if (!carried.currentKey.empty()) {
         // The row with the same key, wherever it is now.
-        const Snapshot& snapshot = model_->rowset().snapshot();
-        for (std::int64_t r = 0; r < snapshot.rowCount() && row < 0; ++r) {
-            bool same = true;
-            for (std::size_t k = 0; k < key.size() && same; ++k)
-                same = SameValue(snapshot.kind(r, key[k]), snapshot.value(r, key[k]), carried.currentKey[k].kind,
-                                 carried.currentKey[k].bytes);
-            if (same)
-                row = model_->ViewRow(r);
-        }
+        row = model_->rowWithKey(carried.currentKey);
     } else if (carried.currentRow >= 0) {
         row = std::min(carried.currentRow, model_->rowCount() - 1);
     }

@@ -10,48 +10,47 @@
 
 int DataGrid::settleConflict(int row, const RowRefusal& refusal, std::optional<RowRefusal>* again)
 {
-    if (!model_ || !model_->IsRowPending(row))
+    if (!model_ || !model_->isRowPending(row))
         return -1;
-    const EditableRowset& rowset = model_->rowset();
-    const std::int64_t at = model_->RowsetRow(row);
-    std::vector<std::optional<Value>> typed;
-    for (int c = 0; c < rowset.columnCount(); ++c)
-        typed.push_back(rowset.typedCell(at, c));
-    const std::vector<Value> read = at < rowset.snapshot().rowCount() ? rowset.snapshot().row(at) : std::vector<Value>{};
-    ConflictWindow ask(rowset.columns(), read, typed, refusal.current, window());
+    // The three versions of the row, as the refusal brought them.
+    ConflictWindow ask(model_->columns(), refusal.read, refusal.typed, refusal.current, window());
     const ConflictWindow::Choice choice = ask.Ask();
-    if (!model_ || !model_->IsRowPending(row))
+    if (!model_ || !model_->isRowPending(row))
         return -1;
 
     // Whatever is chosen, the row is checked from now on against what the
     // database holds now, and Esc restores that.
     if (refusal.current)
-        model_->TakeCurrent(row, *refusal.current);
+        model_->takeCurrent(row, *refusal.current);
     switch (choice) {
     case ConflictWindow::Choice::KeepEditing:
         break;
     case ConflictWindow::Choice::UseTheirs: {
         // Theirs as they are now: the row may have changed again, or gone,
         // while the window was up. A row gone is settled as one.
-        const EditableRowset::RowNow now = model_->ReadRowAgain(row);
-        if (now.state == EditableRowset::RowNow::State::Gone) {
-            *again = RowRefusal{RowRefusal::Why::DeletedByOther, EditableRowset::kDeletedByOtherUser, std::nullopt};
+        const RowNow now = model_->readRowAgain(row);
+        if (now.state == RowNow::State::Gone) {
+            RowRefusal gone = makeRefusal(RowRefusal::Why::DeletedByOther, RowRefusal::kDeletedByOtherUser);
+            gone.read = model_->valuesRead(row);
+            for (int c = 0; c < model_->columnCount(); ++c)
+                gone.typed.push_back(model_->typedCell(row, c));
+            *again = std::move(gone);
             break;
         }
-        if (now.state == EditableRowset::RowNow::State::Found)
-            model_->TakeCurrent(row, now.values);
-        model_->RevertRow(row);
+        if (now.state == RowNow::State::Found)
+            model_->takeCurrent(row, now.values);
+        model_->revertRow(row);
         break;
     }
     case ConflictWindow::Choice::Overwrite:
-        *again = model_->SubmitRow(row);
+        *again = model_->submitRow(row);
         break;
     case ConflictWindow::Choice::InsertAsNewRow: {
         const int column = std::max(0, currentIndex().column());
-        row = model_->ConvertToNewRow(row);
+        row = model_->convertToNewRow(row);
         if (row < 0)
             return -1;
-        *again = model_->SubmitRow(row);
+        *again = model_->submitRow(row);
         // The model started over: the current cell goes to the row inserted.
         returning_ = true;
         setCurrentIndex(model_->index(row, column));
@@ -60,10 +59,10 @@ int DataGrid::settleConflict(int row, const RowRefusal& refusal, std::optional<R
         break;
     }
     case ConflictWindow::Choice::Discard:
-        model_->ForgetRow(row);
+        model_->forgetRow(row);
         return -1;
     }
-    return model_->IsRowPending(row) ? row : -1;
+    return model_->isRowPending(row) ? row : -1;
 }
 
 DataGrid::~DataGrid()

@@ -44,7 +44,7 @@ std::string shownText(const TableModel& model, const QModelIndex& index, const E
 {
     if (cell.kind == ValueKind::Null)
         return {};
-    const ColumnInfo& column = model.rowset().columns()[static_cast<std::size_t>(index.column())];
+    const ColumnInfo& column = model.columns()[static_cast<std::size_t>(index.column())];
     if (cell.kind == ValueKind::Blob || column.type == ColumnType::Binary)
         return model.data(index, Qt::DisplayRole).toString().toStdString();
     return std::string(cell.data);
@@ -137,7 +137,7 @@ void GridClipboard::copyCells(bool withColumnNames)
         }
     }
     // The new-row placeholder holds nothing to copy.
-    if (bottom >= 0 && model_->IsNewRowPlaceholder(bottom))
+    if (bottom >= 0 && model_->isNewRowPlaceholder(bottom))
         --bottom;
     if (top > bottom || left > right)
         return;
@@ -157,11 +157,10 @@ void GridClipboard::copyCells(bool withColumnNames)
     if (withColumnNames) {
         std::vector<std::string>& names = texts.emplace_back();
         for (int c : columns)
-            names.push_back(model_->rowset().columns()[static_cast<std::size_t>(c)].name);
+            names.push_back(model_->columns()[static_cast<std::size_t>(c)].name);
     }
     QItemSelectionModel* selected = grid_->selectionModel();
     for (int r = top; r <= bottom; ++r) {
-        const std::int64_t row = model_->RowsetRow(r);
         std::vector<std::string>& line = texts.emplace_back();
         line.reserve(columns.size());
         for (int c : columns) {
@@ -171,7 +170,7 @@ void GridClipboard::copyCells(bool withColumnNames)
                 line.emplace_back();
                 continue;
             }
-            const EditableRowset::CellView cell = model_->rowset().cell(row, c);
+            const EditableRowset::CellView cell = model_->cell(r, c);
             block.cells.emplace_back(Value{cell.kind, std::string(cell.data)});
             line.push_back(shownText(*model_, index, cell));
         }
@@ -189,14 +188,14 @@ bool GridClipboard::readyToWrite(const QString& readingNote)
 {
     if (!model_)
         return false;
-    if (model_->Reading()) {
+    if (model_->reading()) {
         grid_->StatusLine()->showNote(readingNote);
         return false;
     }
     bool reverted = false;
     bool written = false;
-    const auto watchWrite = connect(model_, &TableModel::RowWritten, this, [&written] { written = true; });
-    const auto watchRevert = connect(model_, &TableModel::PendingRowChanged, this, [&](int row) {
+    const auto watchWrite = connect(model_, &TableModel::rowWritten, this, [&written] { written = true; });
+    const auto watchRevert = connect(model_, &TableModel::pendingRowChanged, this, [&](int row) {
         if (row < 0 && !written)
             reverted = true;
     });
@@ -222,8 +221,7 @@ BatchResult GridClipboard::runBatch(int rows, const QString& doing,
         BatchResult result;
         result.total = rows;
         result.written = written;
-        result.refused = true;
-        result.reason = QStringLiteral("there is not enough memory to go on");
+        result.refusal = makeRefusal(RowRefusal::Why::OutOfMemory, "there is not enough memory to go on");
         return result;
     }
 }
@@ -263,7 +261,7 @@ void GridClipboard::showRow(int row)
 void GridClipboard::reportStopped(const BatchResult& result, int column)
 {
     QString text = result.summary();
-    if (result.refused && result.refusedRow >= 0 && model_->IsRowPending(result.refusedRow)) {
+    if (result.refusal && result.refusedRow >= 0 && model_->isRowPending(result.refusedRow)) {
         grid_->setCurrentIndex(model_->index(result.refusedRow, std::max(column, 0)));
         grid_->scrollTo(grid_->currentIndex());
         text += QStringLiteral("\n\nRow %1 keeps the values put into it. Correct them and leave the row again, or "
@@ -286,7 +284,7 @@ void GridClipboard::paste()
     if (!model_)
         return;
     const QString readingNote = QStringLiteral("Rows can be pasted once they are all read (or after Stop).");
-    if (model_->Reading()) {
+    if (model_->reading()) {
         grid_->StatusLine()->showNote(readingNote);
         return;
     }
@@ -317,7 +315,7 @@ void GridClipboard::paste()
     for (const QItemSelectionRange& range : grid_->selectionModel()->selection()) {
         selectedCells += static_cast<qint64>(range.width()) * range.height();
         for (int r = range.top(); r <= range.bottom(); ++r)
-            if (!model_->IsNewRowPlaceholder(r))
+            if (!model_->isNewRowPlaceholder(r))
                 fillRows.insert(r);
     }
     const bool fill = rows == 1 && width == 1 && selectedCells > 1;
@@ -351,7 +349,7 @@ void GridClipboard::paste()
     if (fill) {
         std::map<int, std::vector<int>> cellsByRow;
         for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
-            if (!model_->IsNewRowPlaceholder(index.row()))
+            if (!model_->isNewRowPlaceholder(index.row()))
                 cellsByRow[index.row()].push_back(index.column());
         const QHeaderView* header = grid_->horizontalHeader();
         const CellInput value = exact ? CellInput{true, *exact->at(0, 0)} : CellInput{false, Value{ValueKind::Text, texts[0][0]}};
@@ -415,18 +413,18 @@ void GridClipboard::Replace()
     GridFindBar& bar = *grid_->FindBar();
     if (!model_)
         return;
-    if (model_->Reading()) {
+    if (model_->reading()) {
         grid_->StatusLine()->showNote(QStringLiteral("Cells can be replaced once all rows are read (or after Stop)."));
         return;
     }
     const TableModel::FindOptions options = findOptions(bar);
     const QModelIndex at = grid_->currentIndex();
-    if (!options.text.isEmpty() && at.isValid() && model_->Matches(at, options)) {
+    if (!options.text.isEmpty() && at.isValid() && model_->matches(at, options)) {
         const QString now = at.data(Qt::EditRole).toString();
         const QString next = replacedText(now, options, bar.replacement());
         if (next != now) {
-            if (const std::optional<QString> why = model_->Store(at, next)) {
-                ShowMessage(grid_->window(), *why);
+            if (const std::optional<RowRefusal> why = model_->store(at, next)) {
+                ShowMessage(grid_->window(), QString::fromStdString(why->text));
                 return;
             }
         }
@@ -463,7 +461,7 @@ void GridClipboard::replaceAll()
     {
         const auto busy = busyPointer();
         QModelIndex from;
-        while (const std::optional<TableModel::Found> found = model_->Find(from, options, columns)) {
+        while (const std::optional<TableModel::Found> found = model_->find(from, options, columns)) {
             if (found->wrapped)
                 break;
             const QModelIndex index = found->index;
@@ -500,13 +498,13 @@ void GridClipboard::replaceAll()
 
 void GridClipboard::Undo()
 {
-    if (!model_ || !history_ || model_->Reading())
+    if (!model_ || !history_ || model_->reading())
         return;
     if (history_->UndoIsTyping()) {
         showRow(history_->UndoTyping());
         return;
     }
-    if (model_->PendingRow() >= 0 && !readyToWrite({}))
+    if (model_->pendingRow() >= 0 && !readyToWrite({}))
         return;
     if (!history_->CanUndo()) {
         grid_->StatusLine()->showNote(QStringLiteral("There is nothing to undo."));
@@ -517,7 +515,7 @@ void GridClipboard::Undo()
 
 void GridClipboard::Redo()
 {
-    if (!model_ || !history_ || model_->Reading())
+    if (!model_ || !history_ || model_->reading())
         return;
     if (history_->RedoIsTyping()) {
         showRow(history_->RedoTyping());
@@ -527,7 +525,7 @@ void GridClipboard::Redo()
         grid_->StatusLine()->showNote(QStringLiteral("There is nothing to redo."));
         return;
     }
-    if (model_->PendingRow() >= 0 && !readyToWrite({}))
+    if (model_->pendingRow() >= 0 && !readyToWrite({}))
         return;
     replayStep(true);
 }
@@ -548,7 +546,8 @@ void GridClipboard::replayStep(bool redo)
         ShowMessage(grid_->window(),
                     (redo ? QStringLiteral("%1 could not be done again: %2\n\nNothing was written.")
                           : QStringLiteral("%1 could not be undone: %2\n\nNothing was written."))
-                        .arg(name, sentenceEnd(result.reason)));
+                        .arg(name, sentenceEnd(result.refusal ? QString::fromStdString(result.refusal->text)
+                                                              : result.summary())));
     else
         ShowMessage(grid_->window(), (redo ? QStringLiteral("Redo of %1 stopped: %2")
                                            : QStringLiteral("Undo of %1 stopped: %2"))
@@ -560,7 +559,7 @@ void GridClipboard::replayStep(bool redo)
 
 void GridClipboard::AddMenuActions(QMenu& menu)
 {
-    const bool idle = model_ && !model_->Reading();
+    const bool idle = model_ && !model_->reading();
     const QString undoName = history_ ? history_->UndoName() : QString();
     const QString redoName = history_ ? history_->RedoName() : QString();
     undo_->setText(undoName.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo %1").arg(undoName));

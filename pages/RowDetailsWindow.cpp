@@ -137,8 +137,8 @@ void RowDetailsWindow::bind()
                                     if (row_ >= from.row() && row_ <= to.row())
                                         refresh();
                                 });
-        connections_ << connect(model_, &TableModel::PendingRowChanged, this, [this] { refresh(); });
-        connections_ << connect(model_, &TableModel::ReadEnded, this, [this] { refresh(); });
+        connections_ << connect(model_, &TableModel::pendingRowChanged, this, [this] { refresh(); });
+        connections_ << connect(model_, &TableModel::readEnded, this, [this] { refresh(); });
         connections_ << connect(model_, &TableModel::modelReset, this, structural);
         connections_ << connect(model_, &TableModel::rowsRemoved, this, structural);
         connections_ << connect(model_, &TableModel::rowsInserted, this, structural);
@@ -167,7 +167,7 @@ void RowDetailsWindow::build()
             setTabOrder(last, w);
         last = w;
     };
-    const std::vector<ColumnInfo>& columns = model_->rowset().columns();
+    const std::vector<ColumnInfo>& columns = model_->columns();
     for (std::size_t c = 0; c < columns.size(); ++c) {
         auto field = std::make_unique<Field>();
         Field& f = *field;
@@ -266,7 +266,7 @@ void RowDetailsWindow::follow()
     for (const std::unique_ptr<Field>& f : fieldList_)
         f->loaded = false;
     refresh();
-    if (typedHere && model_->IsRowPending(was) && was != now)
+    if (typedHere && model_->isRowPending(was) && was != now)
         grid_->WhenIdle([grid = grid_] { grid->CommitPendingRow(); });
 }
 
@@ -279,13 +279,13 @@ void RowDetailsWindow::refresh()
         heading = QStringLiteral("No table is open.");
     else if (row_ < 0)
         heading = QStringLiteral("No row is chosen.");
-    else if (model_->IsNewRowPlaceholder(row_))
+    else if (model_->isNewRowPlaceholder(row_))
         heading = QStringLiteral("New row: type into a field to add it.");
-    else if (model_->rowset().pendingIsNew() && model_->IsRowPending(row_))
+    else if (model_->pendingIsNew() && model_->isRowPending(row_))
         heading = QStringLiteral("New row, not saved yet");
     else
-        heading = QStringLiteral("Row %1 of %2").arg(row_ + 1).arg(model_->ShownRows())
-                  + (model_->IsRowPending(row_) ? QStringLiteral(", not saved yet") : QString());
+        heading = QStringLiteral("Row %1 of %2").arg(row_ + 1).arg(model_->shownRows())
+                  + (model_->isRowPending(row_) ? QStringLiteral(", not saved yet") : QString());
     heading_->setText(heading);
     previous_->setEnabled(row_ > 0);
     next_->setEnabled(model_ && row_ >= 0 && row_ + 1 < model_->rowCount());
@@ -297,9 +297,9 @@ void RowDetailsWindow::showValue(Field& f, bool force)
 {
     Value value;
     bool edited = false;
-    const bool placeholder = !model_ || row_ < 0 || model_->IsNewRowPlaceholder(row_);
+    const bool placeholder = !model_ || row_ < 0 || model_->isNewRowPlaceholder(row_);
     if (!placeholder) {
-        const EditableRowset::CellView cell = model_->rowset().cell(model_->RowsetRow(row_), f.column);
+        const EditableRowset::CellView cell = model_->cell(row_, f.column);
         value = Value{cell.kind, std::string(cell.data)};
         edited = cell.edited;
     }
@@ -312,10 +312,10 @@ void RowDetailsWindow::showValue(Field& f, bool force)
     }
 
     // Whether the row can take an edit at all.
-    bool changeable = model_ && row_ >= 0 && !model_->Reading();
+    bool changeable = model_ && row_ >= 0 && !model_->reading();
     if (changeable && !placeholder) {
-        const auto why = model_->rowset().refusal(model_->RowsetRow(row_), f.column);
-        changeable = !why || *why != EditableRowset::kCannotFind;
+        const std::optional<RowRefusal> why = model_->refusal(model_->index(row_, f.column));
+        changeable = !why || why->why != RowRefusal::Why::CannotFind;
     }
     const bool byType = f.info.type == ColumnType::Binary || f.info.type == ColumnType::LargeText;
     changeable = changeable && (!f.info.readOnly || byType);
@@ -389,18 +389,18 @@ bool RowDetailsWindow::commit(Field& f)
     if (text == f.filled)
         return true;
     const QModelIndex index = model_->index(row_, f.column);
-    std::optional<QString> why;
+    std::optional<RowRefusal> why;
     committing_ = &f;
     if (f.mode == Field::Mode::Text && (model_->flags(index) & Qt::ItemIsEditable)) {
-        why = model_->Store(index, text);
+        why = model_->store(index, text);
     } else {
-        why = model_->StoreValue(index, Value{ValueKind::Text, BytesFromText(text)});
+        why = model_->storeValue(index, Value{ValueKind::Text, BytesFromText(text)});
     }
     committing_ = nullptr;
     if (why) {
         // The box shows the row again; the reason comes once the focus has settled.
         showValue(f, true);
-        QTimer::singleShot(0, this, [this, reason = *why] { ShowMessage(this, reason); });
+        QTimer::singleShot(0, this, [this, reason = QString::fromStdString(why->text)] { ShowMessage(this, reason); });
         return false;
     }
     f.filled = text;
@@ -425,7 +425,7 @@ void RowDetailsWindow::step(int by)
     if (!target.isValid())
         return;
     // Leaving the row from here writes it as leaving it in the grid does.
-    if (model_->PendingRow() >= 0 && !grid_->CommitPendingRow())
+    if (model_->pendingRow() >= 0 && !grid_->CommitPendingRow())
         return;
     if (target.isValid())
         grid_->setCurrentIndex(target);
@@ -436,16 +436,16 @@ void RowDetailsWindow::setNull(Field& f, bool null)
     if (!model_ || row_ < 0)
         return;
     const QModelIndex index = model_->index(row_, f.column);
-    std::optional<QString> why;
+    std::optional<RowRefusal> why;
     if (null)
-        why = model_->SetNull(index);
+        why = model_->setNull(index);
     else if (f.mode == Field::Mode::Bytes)
-        why = model_->StoreValue(index, Value{ValueKind::Blob, {}});
+        why = model_->storeValue(index, Value{ValueKind::Blob, {}});
     else if (f.mode == Field::Mode::LargeText || textual(f.info.type))
-        why = model_->StoreValue(index, Value{ValueKind::Text, {}});
+        why = model_->storeValue(index, Value{ValueKind::Text, {}});
     // A column that is not text stays NULL until something is typed into it.
     if (why)
-        ShowMessage(this, *why);
+        ShowMessage(this, QString::fromStdString(why->text));
     refresh();
     if (!null && !why && f.editor->isVisible())
         f.editor->setFocus();
@@ -472,9 +472,9 @@ void RowDetailsWindow::loadFromFile(Field& f)
     // The field may have gone with its row while the dialog was up.
     if (!bytes || !model_ || row_ != row)
         return;
-    if (const std::optional<QString> why = model_->StoreValue(
+    if (const std::optional<RowRefusal> why = model_->storeValue(
             model_->index(row, column), Value{kind, std::string(bytes->constData(), static_cast<std::size_t>(bytes->size()))}))
-        ShowMessage(this, *why);
+        ShowMessage(this, QString::fromStdString(why->text));
     refresh();
 }
 

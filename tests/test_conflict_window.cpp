@@ -42,7 +42,7 @@ QStringList rows(const DataGrid& grid)
 {
     QStringList out;
     for (int r = 0; r < grid.model()->rowCount(); ++r) {
-        if (grid.Model()->IsNewRowPlaceholder(r))
+        if (grid.Model()->isNewRowPlaceholder(r))
             continue;
         QStringList cells;
         for (int c = 0; c < grid.model()->columnCount(); ++c)
@@ -114,13 +114,13 @@ private slots:
         QVERIFY(!note->nowBold);
 
         QTRY_COMPARE(grid.currentIndex().row(), 0);
-        QVERIFY(grid.Model()->IsRowPending(0));
+        QVERIFY(grid.Model()->isRowPending(0));
         QCOMPARE(rows(grid).value(0), QStringLiteral("1 Mine 11 a"));
         QCOMPARE(db.value("select name from " + t + " where id = 1"), "Theirs");
         activate(GetForm3());
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(db.value("select name || ' ' || score from " + t + " where id = 1"), "Mine 11");
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
         QCOMPARE(conflicts.count(), 1);
 
         // Esc after a conflict: the values now in the database, not the stale ones read.
@@ -131,7 +131,7 @@ private slots:
         QTRY_COMPARE(grid.currentIndex().row(), 1);
         activate(GetForm3());
         QTest::keyClick(&grid, Qt::Key_Escape);
-        QVERIFY(!grid.Model()->IsRowPending(1));
+        QVERIFY(!grid.Model()->isRowPending(1));
         QCOMPARE(rows(grid).value(1), QStringLiteral("2 Theirs too 20 b"));
         // Typed again, the row writes: it is checked against those values.
         typeIntoCell(grid, 1, 3, QStringLiteral("noted"));
@@ -161,7 +161,7 @@ private slots:
         });
         QTest::keyClick(&grid, Qt::Key_Down);
         QTRY_COMPARE(conflicts.count(), 1);
-        QTRY_VERIFY(!grid.Model()->IsRowPending(0));
+        QTRY_VERIFY(!grid.Model()->isRowPending(0));
         QCOMPARE(rows(grid).value(0), QStringLiteral("1 Theirs 10 a"));
         QCOMPARE(grid.currentIndex().row(), 1);
         QCOMPARE(db.value("select name || ' ' || note from " + t + " where id = 1"), "Theirs a");
@@ -187,7 +187,7 @@ private slots:
             QTest::keyClick(&grid, Qt::Key_Down);
             QTRY_COMPARE(changed.count(), 1);
             QTRY_COMPARE(rows(grid).value(0), QStringLiteral("1 Newer 15 a"));
-            QVERIFY(!grid.Model()->IsRowPending(0));
+            QVERIFY(!grid.Model()->isRowPending(0));
         }
 
         activate(GetForm3());
@@ -204,7 +204,7 @@ private slots:
         QVERIFY2(deleted.seen[1].text.contains(QStringLiteral("deleted this row")), qPrintable(deleted.seen[1].text));
         QCOMPARE(deleted.seen[1].buttons, (QStringList{"Keep Editing", "Insert as New Row", "Discard"}));
         QTRY_COMPARE(rows(grid), (QStringList{"1 Newer 15 a", "3 Cid 30 c"}));
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(db.value("select count(*) from " + t), "2");
     }
 
@@ -226,7 +226,7 @@ private slots:
         });
         QTest::keyClick(&grid, Qt::Key_Down);
         QTRY_COMPARE(conflicts.count(), 2);
-        QTRY_VERIFY(!grid.Model()->IsRowPending(0));
+        QTRY_VERIFY(!grid.Model()->isRowPending(0));
         const ConflictLine* again = conflicts.seen[1].line(QStringLiteral("name"));
         QCOMPARE(again->read, QStringLiteral("Theirs"));
         QCOMPARE(again->typed, QStringLiteral("Mine"));
@@ -262,7 +262,7 @@ private slots:
             QCOMPARE(seen.line(QStringLiteral("name"))->typed, QStringLiteral("Mine"));
         }
         QTRY_COMPARE(db.value("select name || ' ' || score || ' ' || note from " + t + " where id = 2"), "Mine 20 b");
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(rows(grid), (QStringList{"1 Ann 10 a", "3 Cid 30 c", "2 Mine 20 b"}));
         QCOMPARE(grid.currentIndex().row(), 2);
 
@@ -273,7 +273,7 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_Down);
         QTRY_COMPARE(discard.count(), 1);
         QTRY_COMPARE(rows(grid), (QStringList{"3 Cid 30 c", "2 Mine 20 b"}));
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(db.value("select count(*) from " + t), "2");
         QCOMPARE(db.value("select count(*) from " + t + " where name = 'Gone'"), "0");
     }
@@ -310,10 +310,10 @@ private slots:
             QTRY_COMPARE(conflicts.count(), 1);
             activate(GetForm3());
             if (how != QLatin1String("use theirs")) {
-                QTRY_VERIFY(grid.Model()->IsRowPending(0));
+                QTRY_VERIFY(grid.Model()->isRowPending(0));
                 QTest::keyClick(&grid, Qt::Key_Escape);
             }
-            QTRY_VERIFY(!grid.Model()->IsRowPending(0));
+            QTRY_VERIFY(!grid.Model()->isRowPending(0));
         } else if (how == QLatin1String("read again after a write")) {
             // Only the column typed is checked, so this write goes through and
             // the row is read again with the other user's name.
@@ -330,9 +330,9 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.lastText(), QStringLiteral("Change to Row 1 could not be undone: %1.\n\nNothing was written.")
-                                       .arg(QString::fromLatin1(EditableRowset::kChangedByOtherUser)));
+                                       .arg(QString::fromLatin1(RowRefusal::kChangedByOtherUser)));
         QCOMPARE(db.value("select name || ' ' || score from " + t + " where id = 1"), "Theirs 10");
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
     }
 
     // A row another user deleted and the user discarded leaves the grid, and

@@ -4,6 +4,7 @@
 
 #include "oracle/Globals.h"
 #include "oracle/TableModel.h"
+#include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
@@ -186,11 +187,11 @@ private slots:
         ScratchSqlite db(kPeople);
         DataGrid& grid = *startAndOpen(db, QStringLiteral("people")).DataGrid1;
         typeIntoCell(grid, 0, 1, QStringLiteral("Anna"));
-        QVERIFY(grid.Model()->IsRowPending(0));
+        QVERIFY(grid.Model()->isRowPending(0));
         QCOMPARE(value(db, "select name from people where id = 1"), std::string("Ann"));
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(value(db, "select name from people where id = 1"), std::string("Anna"));
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
 
         // Leaving the grid for a button leaves the row too.
         typeIntoCell(grid, 1, 1, QStringLiteral("Bobby"));
@@ -230,7 +231,7 @@ private slots:
         // Esc restores the values read.
         typeIntoCell(grid, 2, 1, QStringLiteral("never saved"));
         QTest::keyClick(&grid, Qt::Key_Escape);
-        QVERIFY(!grid.Model()->IsRowPending(2));
+        QVERIFY(!grid.Model()->isRowPending(2));
         QCOMPARE(cellText(grid, 2, 1), QString());
         QTest::keyClick(&grid, Qt::Key_Up);
         QCOMPARE(value(db, "select name from people where id = 3"), std::string(""));
@@ -241,7 +242,7 @@ private slots:
         ScratchSqlite db(kPeople);
         DataGrid& grid = *startAndOpen(db, QStringLiteral("people")).DataGrid1;
         const int placeholder = grid.model()->rowCount() - 1;
-        QVERIFY(grid.Model()->IsNewRowPlaceholder(placeholder));
+        QVERIFY(grid.Model()->isNewRowPlaceholder(placeholder));
         typeIntoCell(grid, placeholder, 1, QStringLiteral("Dora"));
         QTest::keyClick(&grid, Qt::Key_Up);
         QCOMPARE(value(db, "select count(*) from people where name = 'Dora'"), std::string("1"));
@@ -280,11 +281,11 @@ private slots:
         QVERIFY2(boxes.seen[0].text.contains(QStringLiteral("UNIQUE")), qPrintable(boxes.seen[0].text));
         QTRY_COMPARE(grid.currentIndex().row(), 0);
         QCOMPARE(cellText(grid, 0, 0), QStringLiteral("2"));
-        QVERIFY(grid.Model()->IsRowPending(0));
+        QVERIFY(grid.Model()->isRowPending(0));
         QCOMPARE(value(db, "select count(*) from people where id = 1"), std::string("1"));
 
         QTest::keyClick(&grid, Qt::Key_Escape);
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
         QCOMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
 
         // Another user's change is shown in the conflict window instead
@@ -300,12 +301,12 @@ private slots:
         QCOMPARE(boxes.count(), 1);
         QTRY_COMPARE(grid.currentIndex().row(), 0);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("Mine"));
-        QVERIFY(grid.Model()->IsRowPending(0));
+        QVERIFY(grid.Model()->isRowPending(0));
         QCOMPARE(value(db, "select name from people where id = 1"), std::string("Theirs"));
 
         activate(GetForm3());
         QTest::keyClick(&grid, Qt::Key_Escape);
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("Theirs"));
     }
 
@@ -335,7 +336,7 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
             QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
             QTest::keyClick(&grid, Qt::Key_Down);
-            QVERIFY(!grid.Model()->IsRowPending(row));
+            QVERIFY(!grid.Model()->isRowPending(row));
             QVERIFY(unchanged());
 
             const QRect cell = grid.visualRect(grid.model()->index(row, 1));
@@ -346,7 +347,7 @@ private slots:
             QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier,
                               grid.visualRect(grid.model()->index(2, 1)).center());
             QTRY_VERIFY(!grid.indexWidget(grid.model()->index(row, 1)));
-            QVERIFY(!grid.Model()->IsRowPending(row));
+            QVERIFY(!grid.Model()->isRowPending(row));
             QVERIFY(unchanged());
         }
         QCOMPARE(boxes.count(), 0);
@@ -385,7 +386,7 @@ private slots:
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY2(boxes.lastText().contains(QStringLiteral("already exists.")), qPrintable(boxes.lastText()));
         QVERIFY2(!boxes.lastText().contains(QStringLiteral("..")), qPrintable(boxes.lastText()));
-        grid.Model()->RevertRow(1);
+        grid.Model()->revertRow(1);
     }
 
     void aPendingRowIsWrittenBeforeThePageIsLeft()
@@ -414,9 +415,10 @@ private slots:
     void aRefusedWriteOnQuitLetsTheUserChoose()
     {
         ScratchSqlite db(kPeople);
+        db.exec("create trigger no_mine before update on people when new.name = 'Mine'"
+                " begin select raise(abort, 'not Mine'); end");
         Form3& form3 = startAndOpen(db, QStringLiteral("people"));
         typeIntoCell(*form3.DataGrid1, 1, 1, QStringLiteral("Mine"));
-        db.exec("delete from people where id = 2");
 
         {
             BoxCatcher goBack([](QMessageBox*) { return QStringLiteral("Go Back to the Row"); });
@@ -434,11 +436,33 @@ private slots:
             QVERIFY(form3.isVisible());
         }
 
-        BoxCatcher discard([](QMessageBox*) { return QStringLiteral("Discard Changes"); });
+        {
+            BoxCatcher discard([](QMessageBox*) { return QStringLiteral("Discard Changes"); });
+            QTest::mouseClick(form3.Check3, Qt::LeftButton);
+            QCOMPARE(discard.count(), 1);
+            QCOMPARE(programEnds(), QList<int>{0});
+            QCOMPARE(value(db, "select name from people where id = 2"), std::string("Bob"));
+        }
+
+        // A row another user deleted meanwhile is settled in the conflict
+        // window as when the row is left: keeping on editing stays here.
+        programEnds().clear();
+        form3.show();
+        activate(form3);
+        typeIntoCell(*form3.DataGrid1, 2, 1, QStringLiteral("Gone"));
+        db.exec("delete from people where id = 3");
+        {
+            RowWindowsSupport::ConflictCatcher keep([](ConflictWindow*) { return QStringLiteral("Keep Editing"); });
+            QTest::mouseClick(form3.Check3, Qt::LeftButton);
+            QCOMPARE(keep.count(), 1);
+            QVERIFY(programEnds().isEmpty());
+            QCOMPARE(form3.DataGrid1->currentIndex().row(), 2);
+        }
+        RowWindowsSupport::ConflictCatcher discard([](ConflictWindow*) { return QStringLiteral("Discard"); });
         QTest::mouseClick(form3.Check3, Qt::LeftButton);
         QCOMPARE(discard.count(), 1);
         QCOMPARE(programEnds(), QList<int>{0});
-        QCOMPARE(value(db, "select count(*) from people where id = 2"), std::string("0"));
+        QCOMPARE(value(db, "select count(*) from people where id = 3"), std::string("0"));
     }
 
     void aTableDroppedSinceListedIsReportedAndTheListReadAgain()

@@ -259,14 +259,14 @@ private slots:
     {
         ScratchSqlite db(kSlow);
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("slow")).DataGrid1;
-        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.Model()->reading());
         QLabel* line = grid.StatusLine()->findChild<QLabel*>();
-        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->Reading(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->reading(), 60000);
         QCOMPARE(announced(line).last(), QStringLiteral("All rows read: 8,000."));
         QCOMPARE(accessible(grid.StatusLine())->text(QAccessible::Name), QStringLiteral("All rows read: 8,000."));
 
         QTest::keyClick(&grid, Qt::Key_F5);
-        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.Model()->reading());
         QTest::keyClick(&grid, Qt::Key_Escape);
         const int kept = grid.model()->rowCount() - 1;
         QCOMPARE(announced(line).last(),

@@ -8,6 +8,7 @@
 #include "oracle/EditableRowset.h"
 #include "oracle/TableHistory.h"
 #include "oracle/TableModel.h"
+#include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
 #include "pages/Forms.h"
@@ -15,6 +16,7 @@
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
 #include "support/PageSupport.h"
+#include "support/RowWindowsSupport.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -34,7 +36,7 @@ using TestSupport::Rows;
 
 namespace {
 
-const QString kChanged = QString::fromLatin1(EditableRowset::kChangedByOtherUser);
+const QString kChanged = QString::fromLatin1(RowRefusal::kChangedByOtherUser);
 
 // A scratch SQLite file or a role of its own on the PostgreSQL test server.
 struct Db {
@@ -209,7 +211,7 @@ private slots:
         key(grid, Qt::Key_C);
         goTo(grid, 0, 0);
         key(grid, Qt::Key_V);
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(db.query(dump), before); // on PostgreSQL xmin too: no row was written
         QVERIFY(!grid.Clipboard()->History()->CanUndo());
 
@@ -258,7 +260,7 @@ private slots:
         }
         // Not even the row being edited was written.
         QCOMPARE(db.query("select count(*) || '/' || sum(note in ('x', 'y')) from s").at(0).at(0), std::optional<std::string>("2/2"));
-        QCOMPARE(grid.Model()->PendingRow(), 0);
+        QCOMPARE(grid.Model()->pendingRow(), 0);
         QCOMPARE(cellText(grid, 0, 3), QStringLiteral("typed"));
 
         activate(GetForm3());
@@ -270,7 +272,7 @@ private slots:
         QCOMPARE(rows[1], (std::vector<std::optional<std::string>>{"2", "B2", "20", "'two\nlines'"}));
         QCOMPARE(rows[2], (std::vector<std::optional<std::string>>{"3", "C", "NULL", "'say \"hi\"'"}));
         QCOMPARE(grid.StatusLine()->text(), QStringLiteral("3 rows written"));
-        QVERIFY(grid.Model()->IsNewRowPlaceholder(3));
+        QVERIFY(grid.Model()->isNewRowPlaceholder(3));
     }
 
     // Another user changed row 8: rows 1-7 are written, row 8 keeps the
@@ -304,7 +306,7 @@ private slots:
         QCOMPARE(db.value("select v || w from p where id = 9"), QStringLiteral("v99"));
         QCOMPARE(db.value("select v || w from p where id = 10"), QStringLiteral("v1010"));
         QCOMPARE(grid.currentIndex().row(), 7);
-        QVERIFY(grid.Model()->IsRowPending(7));
+        QVERIFY(grid.Model()->isRowPending(7));
         QCOMPARE(cellText(grid, 7, 1), QStringLiteral("new8"));
         QCOMPARE(cellText(grid, 7, 2), QStringLiteral("108"));
         QCOMPARE(cellText(grid, 8, 1), QStringLiteral("v9"));
@@ -317,17 +319,18 @@ private slots:
         QCOMPARE(db.value("select count(*) from p where v = 'v' || id and w = id"), QStringLiteral("8"));
         QCOMPARE(db.value("select v || w from p where id = 1"), QStringLiteral("v155")); // written before the paste
 
-        // A row being edited whose write is refused: back to it, nothing pasted.
+        // A row being edited whose write is refused: back to it, nothing
+        // pasted (another user's change is settled in the conflict window).
         typeIntoCell(grid, 8, 1, QStringLiteral("mine"));
         db.exec("update p set v = 'theirs too' where id = 9");
         {
-            BoxCatcher back([](QMessageBox*) { return QStringLiteral("Go Back to the Row"); });
+            RowWindowsSupport::ConflictCatcher keep([](ConflictWindow*) { return QStringLiteral("Keep Editing"); });
             grid.setCurrentIndex(grid.model()->index(8, 1));
             key(grid, Qt::Key_V);
-            QCOMPARE(back.count(), 1);
+            QCOMPARE(keep.count(), 1);
         }
         QCOMPARE(db.value("select count(*) from p where v like 'new%'"), QStringLiteral("0"));
-        QVERIFY(grid.Model()->IsRowPending(8));
+        QVERIFY(grid.Model()->isRowPending(8));
     }
 
     // More than 1,000 rows: asked first; progress with Stop, which ends the
@@ -340,7 +343,7 @@ private slots:
         )");
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("m")).DataGrid1;
         // 1,500 rows are more than the first block read: the rest may still be coming.
-        QTRY_VERIFY(!grid.Model()->Reading());
+        QTRY_VERIFY(!grid.Model()->reading());
         QStringList block;
         for (int i = 1; i <= 1500; ++i)
             block << QStringLiteral("p%1").arg(i);
@@ -378,7 +381,7 @@ private slots:
         QVERIFY(written >= 20 && written < 1500);
         QCOMPARE(QString::fromStdString(*db.query("select count(*) from m where v = 'p' || id").at(0).at(0)), QString::number(written));
         QCOMPARE(QString::fromStdString(*db.query("select count(*) from m where v like 'p%'").at(0).at(0)), QString::number(written));
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
     }
 
     // While the rest of the table is read, a paste only says why it waits.
@@ -392,13 +395,13 @@ private slots:
                 select n, 'row ' || n from r;
         )");
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("slow")).DataGrid1;
-        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.Model()->reading());
         putText(QStringLiteral("pasted"));
         goTo(grid, 0, 1);
         key(grid, Qt::Key_V);
         QVERIFY2(grid.StatusLine()->text().contains(QStringLiteral("Rows can be pasted once they are all read")),
                  qPrintable(grid.StatusLine()->text()));
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("row 1"));
         grid.StopReading();
     }
@@ -424,10 +427,10 @@ private slots:
         QCOMPARE(cellText(grid, 1, 2), QStringLiteral("2"));
         QCOMPARE(cellText(grid, 1, 1), QStringLiteral("B"));
         key(grid, Qt::Key_Z);
-        QVERIFY(!grid.Model()->IsRowPending(1));
+        QVERIFY(!grid.Model()->isRowPending(1));
         key(grid, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(cellText(grid, 1, 1), QStringLiteral("B"));
-        QVERIFY(grid.Model()->IsRowPending(1));
+        QVERIFY(grid.Model()->isRowPending(1));
         key(grid, Qt::Key_Down, Qt::NoModifier);
         QCOMPARE(v("select name || n from u where id = 2"), QStringLiteral("B2"));
 
@@ -469,7 +472,7 @@ private slots:
         QCOMPARE(v("select count(*) from u where id in (1, 2)"), QStringLiteral("0"));
 
         QTest::keyClick(&grid, Qt::Key_F5);
-        QTRY_VERIFY(!grid.Model()->Reading());
+        QTRY_VERIFY(!grid.Model()->reading());
         QCOMPARE(contextMenu(grid).filter(QStringLiteral("Undo")), QStringList{QStringLiteral("Undo")});
         QVERIFY(!grid.Clipboard()->History()->CanUndo());
         QCOMPARE(boxes.count(), 1);
@@ -508,7 +511,7 @@ private slots:
         QCOMPARE(contextMenu(grid).filter(QStringLiteral("Undo ")), QStringList{QStringLiteral("Undo New Row 3")});
         key(grid, Qt::Key_Z);
         QCOMPARE(db.query(dump), before);
-        QVERIFY(grid.Model()->IsNewRowPlaceholder(2));
+        QVERIFY(grid.Model()->isNewRowPlaceholder(2));
         QCOMPARE(boxes.count(), 1);
     }
 
@@ -527,7 +530,7 @@ private slots:
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.lastText(), QStringLiteral("Change to Row 1 could not be undone: %1.\n\nNothing was written.").arg(kChanged));
         QCOMPARE(db.value("select v from o where id = 1"), QStringLiteral("theirs"));
-        QCOMPARE(grid.Model()->PendingRow(), -1);
+        QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("mine"));
     }
 
@@ -579,7 +582,7 @@ private slots:
         QVERIFY2(boxes.lastText().startsWith(QStringLiteral("1 of 2 rows written; row 4: ") + kChanged), qPrintable(boxes.lastText()));
         QCOMPARE(v("select a from f where id = 3"), QStringLiteral("pear"));
         QCOMPARE(v("select a || '/' || b from f where id = 4"), QStringLiteral("crab apple/theirs"));
-        QVERIFY(grid.Model()->IsRowPending(3));
+        QVERIFY(grid.Model()->isRowPending(3));
         QCOMPARE(cellText(grid, 3, 1), QStringLiteral("crab pear"));
         QTest::keyClick(&grid, Qt::Key_Escape, Qt::NoModifier);
 

@@ -62,7 +62,7 @@ private slots:
         Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("slow"));
         DataGrid& grid = *form3.DataGrid1;
         TableModel& model = *grid.Model();
-        QVERIFY(model.Reading());
+        QVERIFY(model.reading());
         QVERIFY(model.rowCount() > 0 && model.rowCount() < kSlowRows);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("row 1"));
         QVERIFY(grid.StatusLine()->isVisible());
@@ -79,7 +79,7 @@ private slots:
         grid.setCurrentIndex(grid.model()->index(0, 1));
         QTest::keyClick(&grid, Qt::Key_X);
         QVERIFY(!grid.indexWidget(grid.currentIndex()));
-        QCOMPARE(model.PendingRow(), -1);
+        QCOMPARE(model.pendingRow(), -1);
         QVERIFY2(grid.StatusLine()->text().contains(QStringLiteral("once they are all read")),
                  qPrintable(grid.StatusLine()->text()));
 
@@ -89,10 +89,10 @@ private slots:
 
         // Esc stops: the rows read stay, become editable, and say so.
         QTest::keyClick(&grid, Qt::Key_Escape);
-        QVERIFY(!model.Reading());
+        QVERIFY(!model.reading());
         const int kept = model.rowCount() - 1; // without the new-row placeholder
         QVERIFY(kept < kSlowRows);
-        QVERIFY(model.IsNewRowPlaceholder(kept));
+        QVERIFY(model.isNewRowPlaceholder(kept));
         QCOMPARE(grid.StatusLine()->text(),
                  QStringLiteral("%1 rows shown; reading was stopped.").arg(GridStatusLine::number(kept)));
         QCOMPARE(grid.geometry(), gridBefore);
@@ -111,14 +111,14 @@ private slots:
         ScratchSqlite db(kSlow);
         Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("slow"));
         DataGrid& grid = *form3.DataGrid1;
-        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.Model()->reading());
         QTest::mouseClick(grid.StatusLine()->stopButton(), Qt::LeftButton);
-        QVERIFY(!grid.Model()->Reading());
+        QVERIFY(!grid.Model()->reading());
         QVERIFY(grid.StatusLine()->text().endsWith(QStringLiteral("reading was stopped.")));
 
         QTest::mouseClick(form3.Check1, Qt::LeftButton);
         chooseAndOpen(QStringLiteral("slow"));
-        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.Model()->reading());
         QVERIFY(grid.StatusLine()->text().startsWith(QStringLiteral("Reading rows")));
         QElapsedTimer back;
         back.start();
@@ -150,12 +150,12 @@ private slots:
         Form3& form3 = startAndOpen(TestSupport::pgDataSource(), QStringLiteral("slow"),
                                     QString::fromStdString(role.name()), QString::fromStdString(role.password()));
         DataGrid& grid = *form3.DataGrid1;
-        QVERIFY(grid.Model()->Reading());
+        QVERIFY(grid.Model()->reading());
         BoxCatcher boxes;
         TestSupport::pgExec("select pg_terminate_backend(pid) from pg_stat_activity where usename = '" + role.name()
                                 + "' and query like 'copy (%'",
                             TestSupport::PgRole::Superuser);
-        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->Reading(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->reading(), 15000);
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY2(boxes.lastText().contains(QStringLiteral("terminating connection")), qPrintable(boxes.lastText()));
         const int kept = grid.model()->rowCount() - 1;
@@ -203,7 +203,7 @@ private slots:
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY2(boxes.lastText().contains(QStringLiteral("Error 11: database disk image is malformed")),
                  qPrintable(boxes.lastText()));
-        QCOMPARE(grid.Model()->TotalRows(), rows);
+        QCOMPARE(grid.Model()->totalRows(), rows);
         if (rows > 0)
             QCOMPARE(cellText(grid, rows - 1, 0), QString::number(rows));
         QCOMPARE(grid.StatusLine()->text(), QStringLiteral("%1 rows shown; reading failed.").arg(rows));
@@ -233,7 +233,7 @@ private slots:
         Form3& form3 = startAndOpen(TestSupport::pgDataSource(), QStringLiteral("slow"),
                                     QString::fromStdString(role.name()), QString::fromStdString(role.password()));
         TableModel& model = *form3.DataGrid1->Model();
-        QVERIFY(model.Reading());
+        QVERIFY(model.reading());
         QCOMPARE(model.rowCount(), 1024);
 
         // The held row goes on only once Stop waits for the read to end.
@@ -247,8 +247,8 @@ private slots:
         letGo.start(5);
         QTest::mouseClick(form3.DataGrid1->StatusLine()->stopButton(), Qt::LeftButton);
         QVERIFY(!holder);
-        QVERIFY(!model.Reading());
-        QCOMPARE(model.rowset().rowCount(), 1025);
+        QVERIFY(!model.reading());
+        QCOMPARE(model.totalRows(), 1025);
         QCOMPARE(model.rowCount(), 1025 + 1); // and the new-row placeholder
         for (int row : {0, 1023, 1024})
             QCOMPARE(cellText(*form3.DataGrid1, row, 1), QStringLiteral("row %1").arg(row + 1));
@@ -292,9 +292,9 @@ private slots:
                                 : startAndOpen(lite.dataSource(), QStringLiteral("bad"));
         QVERIFY(form3.isVisible());
         TableModel& model = *form3.DataGrid1->Model();
-        QTRY_VERIFY(!model.Reading());
-        QCOMPARE(model.rowset().readState(), TableReader::State::Failed);
-        QCOMPARE(model.rowset().rowCount(), 699);
+        QTRY_VERIFY(!model.reading());
+        QCOMPARE(model.readState(), TableReader::State::Failed);
+        QCOMPARE(model.totalRows(), 699);
         QCOMPARE(model.rowCount(), 699 + 1);
         for (int row : {0, 698})
             QCOMPARE(cellText(*form3.DataGrid1, row, 1), QStringLiteral("row %1").arg(row + 1));

@@ -11,7 +11,9 @@
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
+#include "pages/ConflictWindow.h"
 #include "support/PageSupport.h"
+#include "support/RowWindowsSupport.h"
 #include "support/TestSupport.h"
 
 #include "oracle/Engine.h"
@@ -22,6 +24,7 @@
 #include <QLineEdit>
 
 using namespace PageSupport;
+using RowWindowsSupport::ConflictCatcher;
 using TestSupport::ScratchSqlite;
 
 namespace {
@@ -30,7 +33,7 @@ QStringList column(const DataGrid& grid, int c)
 {
     QStringList values;
     for (int r = 0; r < grid.model()->rowCount(); ++r)
-        if (!grid.Model()->IsNewRowPlaceholder(r))
+        if (!grid.Model()->isNewRowPlaceholder(r))
             values << cellText(grid, r, c);
     return values;
 }
@@ -133,11 +136,12 @@ private slots:
     }
 
     // An edit in a sorted, filtered view writes the row it shows; a refused
-    // write holds the view still and offers to go back or discard.
+    // write holds the view still: another user's change is settled in the
+    // conflict window, any other refusal offers to go back or discard.
     void editsReachTheRowShown()
     {
         ScratchSqlite db(R"(
-            create table p (id integer primary key, name text, score integer);
+            create table p (id integer primary key, name text check (name <> 'Bad'), score integer);
             insert into p values (1, 'Ann', 30), (2, 'Bob', 10), (3, 'Cid', 20), (4, 'Dee', 40), (5, 'Eve', 25);
         )");
         Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("p"));
@@ -158,26 +162,39 @@ private slots:
         QCOMPARE(sqliteValue(db, "select group_concat(name, ',') from (select name from p order by id)"),
                  QStringLiteral("Ann,Bob,Cid,Dee,Eva"));
 
-        // Another user changes the row; the write is refused, and so is the view change.
+        // Another user changes the row; the write is refused, and so is the
+        // view change while the user keeps on editing.
         typeIntoCell(grid, 0, 1, QStringLiteral("Anna"));
         db.exec("update p set name = 'Theirs' where id = 1");
+        {
+            ConflictCatcher keep([](ConflictWindow*) { return QStringLiteral("Keep Editing"); });
+            grid.SortBy(1, false);
+            QCOMPARE(keep.count(), 1);
+            QCOMPARE(keep.seen[0].line(QStringLiteral("name"))->now, QStringLiteral("Theirs"));
+        }
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
+        QCOMPARE(column(grid, 1).first(), QStringLiteral("Anna"));
+        QVERIFY(grid.Model()->isRowPending(0));
+        // A value the database refuses holds the view still as well.
+        activate(form3);
+        typeIntoCell(grid, 0, 1, QStringLiteral("Bad"));
         {
             BoxCatcher back([](QMessageBox*) { return QStringLiteral("Go Back to the Row"); });
             grid.SortBy(1, false);
             QCOMPARE(back.count(), 1);
-            QVERIFY2(back.lastText().contains(QStringLiteral("changed")), qPrintable(back.lastText()));
+            QVERIFY2(back.lastText().contains(QStringLiteral("CHECK constraint")), qPrintable(back.lastText()));
         }
         QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
-        QCOMPARE(column(grid, 1).first(), QStringLiteral("Anna"));
-        QVERIFY(grid.Model()->IsRowPending(0));
+        QCOMPARE(column(grid, 1).first(), QStringLiteral("Bad"));
+        QVERIFY(grid.Model()->isRowPending(0));
         {
             BoxCatcher discard([](QMessageBox*) { return QStringLiteral("Discard Changes"); });
             clickHeading(grid, 1);
             QCOMPARE(discard.count(), 1);
         }
         activate(form3); // after the message boxes
-        // Discarding gives back the values read; the database keeps the other user's.
-        QCOMPARE(column(grid, 1), (QStringList{"Ann", "Bob", "Cid", "Eva"}));
+        // Discarding gives back the values the row holds now: the other user's.
+        QCOMPARE(column(grid, 1), (QStringList{"Bob", "Cid", "Eva", "Theirs"}));
         QCOMPARE(sqliteValue(db, "select name from p where id = 1"), QStringLiteral("Theirs"));
 
         // A value the column's type cannot read turns the box red and filters nothing.
@@ -188,7 +205,7 @@ private slots:
         typeFilter(grid, 2, QStringLiteral("is not null"));
         QCOMPARE(grid.model()->rowCount(), 6);
         typeFilter(grid, 1, QStringLiteral("E"));
-        QCOMPARE(column(grid, 1), (QStringList{"Dee", "Eva"}));
+        QCOMPARE(column(grid, 1), (QStringList{"Dee", "Eva", "Theirs"}));
         // Esc in the row clears it; Ctrl+Shift+F hides it.
         QTest::keyClick(grid.FilterRow()->box(1), Qt::Key_Escape);
         QTRY_COMPARE(grid.model()->rowCount(), 6);
@@ -252,7 +269,7 @@ private slots:
         db.exec("update r set name = 'TWO', n = 5 where id = 2; insert into r values (5, 'on top', 9)");
 
         QTest::keyClick(&grid, Qt::Key_F5);
-        QTRY_VERIFY(!grid.Model()->Reading());
+        QTRY_VERIFY(!grid.Model()->reading());
         QCOMPARE(column(grid, 1), (QStringList{"on top", "TWO", "four", "one"}));
         QCOMPARE(grid.columnWidth(1), 177);
         QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
@@ -277,15 +294,15 @@ private slots:
             box->selectAll();
             QTest::keyClicks(box, never);
             QTRY_VERIFY2(box->toolTip().contains(QStringLiteral("is not a date")), qPrintable(never));
-            QCOMPARE(grid.Model()->ShownRows(), 3);
+            QCOMPARE(grid.Model()->shownRows(), 3);
         }
         box->selectAll();
         QTest::keyClicks(box, QStringLiteral(">2024-02-29"));
-        QTRY_COMPARE(grid.Model()->ShownRows(), 2);
+        QTRY_COMPARE(grid.Model()->shownRows(), 2);
         QVERIFY(box->toolTip().isEmpty());
         box->selectAll();
         QTest::keyClicks(box, QStringLiteral("<=2000-02-29"));
-        QTRY_COMPARE(grid.Model()->ShownRows(), 0);
+        QTRY_COMPARE(grid.Model()->shownRows(), 0);
         QVERIFY(box->toolTip().isEmpty());
     }
 
@@ -314,11 +331,11 @@ private slots:
         // The lock goes a while after the filter's moment has come.
         QTimer::singleShot(800, [&holder] { holder->rollback(); });
         grid.setCurrentIndex(grid.model()->index(1, 1));
-        QTRY_VERIFY(grid.Model()->PendingRow() < 0);
+        QTRY_VERIFY(grid.Model()->pendingRow() < 0);
         QCOMPARE(TestSupport::pgQuery("select v from w where id = 1", TestSupport::PgRole::Superuser).at(0).at(0),
                  std::optional<std::string>("mine"));
-        QTRY_VERIFY(grid.Model()->Filtered());
-        QCOMPARE(grid.Model()->ShownRows(), 1);
+        QTRY_VERIFY(grid.Model()->isFiltered());
+        QCOMPARE(grid.Model()->shownRows(), 1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("mine"));
         QVERIFY2(boxes.count() == 0, qPrintable(boxes.lastText()));
     }

@@ -70,11 +70,11 @@ private slots:
             const AddressSpaceLimit limit(addressSpace() + (qint64{160} << 20));
             QVERIFY(limit.ok());
             form3 = &startAndOpen(db.dataSource(), QStringLiteral("big"));
-            QTRY_VERIFY_WITH_TIMEOUT(!form3->DataGrid1->Model()->Reading(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!form3->DataGrid1->Model()->reading(), 60000);
         }
         DataGrid& grid = *form3->DataGrid1;
         QVERIFY(programEnds().isEmpty());
-        const qint64 kept = grid.Model()->TotalRows();
+        const qint64 kept = grid.Model()->totalRows();
         QVERIFY2(kept > 0 && kept < kRows, qPrintable(QString::number(kept)));
         QCOMPARE(grid.StatusLine()->text(),
                  QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(GridStatusLine::number(kept)));
@@ -96,8 +96,8 @@ private slots:
                                       " from r where i < " + std::to_string(kRows) + ") select i, printf('%03d', (i * 7919) % 1000) from r;");
         Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("n"));
         DataGrid& grid = *form3.DataGrid1;
-        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->Reading(), 60000);
-        QCOMPARE(grid.Model()->TotalRows(), kRows);
+        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->reading(), 60000);
+        QCOMPARE(grid.Model()->totalRows(), kRows);
         {
             BoxCatcher boxes;
             // Room for the window, not for the sort's keys of four million texts.
@@ -108,11 +108,11 @@ private slots:
             QVERIFY2(boxes.lastText().startsWith(QStringLiteral("There is not enough memory to sort the rows.")),
                      qPrintable(boxes.lastText()));
         }
-        QCOMPARE(grid.Model()->Sort().column, -1);
+        QCOMPARE(grid.Model()->sortOrder().column, -1);
         QCOMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
         // With the room back, it sorts.
         grid.SortBy(1, true);
-        QCOMPARE(grid.Model()->Sort().column, 1);
+        QCOMPARE(grid.Model()->sortOrder().column, 1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("999"));
         QVERIFY(programEnds().isEmpty());
     }

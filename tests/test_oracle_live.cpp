@@ -294,8 +294,8 @@ void TestOracleLive::editingThroughTheGridsModel()
         return model->setData(model->index(row, column), value);
     };
     const auto submit = [model](int row, QString* error) {
-        const std::optional<RowRefusal> refusal = model->SubmitRow(row);
-        *error = refusal ? QString::fromStdString(refusal->message) : QString();
+        const std::optional<RowRefusal> refusal = model->submitRow(row);
+        *error = refusal ? QString::fromStdString(refusal->text) : QString();
         return !refusal;
     };
     QCOMPARE(text(0, 1), QStringLiteral("12345678901234567890123456789012345678"));
@@ -321,20 +321,20 @@ void TestOracleLive::editingThroughTheGridsModel()
     QCOMPARE(other->execute("update " + t + " set v = 'theirs' where id = 1"), 1LL);
     QVERIFY(edit(0, 4, QStringLiteral("mine")));
     QVERIFY(!submit(0, &error));
-    QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
-    QVERIFY(model->IsRowPending(0));
+    QCOMPARE(error, QString::fromLatin1(RowRefusal::kChangedByOtherUser));
+    QVERIFY(model->isRowPending(0));
     QCOMPARE(text(0, 4), QStringLiteral("mine"));
     QCOMPARE(count("id = 1 and v = 'theirs' and w = 'later'"), std::string("1"));
-    model->RevertRow(0);
+    model->revertRow(0);
 
     // A new row, then deleted.
-    QVERIFY(model->IsNewRowPlaceholder(1));
+    QVERIFY(model->isNewRowPlaceholder(1));
     QVERIFY(edit(1, 0, QStringLiteral("2")));
     QVERIFY(edit(1, 3, QStringLiteral("new")));
     QVERIFY2(submit(1, &error), qPrintable(error));
     QCOMPARE(count("id = 2 and v = 'new' and n is null and w is null"), std::string("1"));
     QCOMPARE(text(1, 3), QStringLiteral("new"));
-    QVERIFY2(!model->DeleteRows({1}), "the delete was refused");
+    QVERIFY2(model->deleteRows({1}).empty(), "the delete was refused");
     QCOMPARE(count("id = 2"), std::string("0"));
     QCOMPARE(count("id = 1"), std::string("1"));
 }

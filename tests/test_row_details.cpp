@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(cellText(grid, 1, 2), QStringLiteral("20"));
         QTest::keyClick(score, Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(cellText(grid, 1, 2), QStringLiteral("77"));
-        QCOMPARE(grid.Model()->PendingRow(), 1);
+        QCOMPARE(grid.Model()->pendingRow(), 1);
         QCOMPARE(db.query("select name || score from p where id = 2").at(0).at(0), std::optional<std::string>("Bob20"));
         click(named<QPushButton>(details, QStringLiteral("Next Row")));
         QCOMPARE(db.query("select name || score from p where id = 2").at(0).at(0), std::optional<std::string>("Bobby77"));
@@ -211,7 +211,7 @@ private slots:
         QVERIFY(nameNull->isChecked());
         QTest::mouseClick(nameNull, Qt::LeftButton);
         QVERIFY(!nameNull->isChecked());
-        QCOMPARE(grid.Model()->PendingRow(), 1);
+        QCOMPARE(grid.Model()->pendingRow(), 1);
         click(named<QPushButton>(details, QStringLiteral("Next Row")));
         QCOMPARE(db.query("select quote(name) from p where id = 2").at(0).at(0), std::optional<std::string>("''"));
 
@@ -317,7 +317,7 @@ private slots:
         QTest::keyClicks(body, QStringLiteral("!"));
         QTest::keyClick(body, Qt::Key_Home, Qt::ControlModifier);
         typeText(body, QStringLiteral("\u00BF"));
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
         click(named<QPushButton>(*details, QStringLiteral("Next Row")));
         QCOMPARE(db.query("select body from t where id = 1").at(0).at(0), std::optional<std::string>("\xC2\xBF" + text + "!"));
 
@@ -391,7 +391,7 @@ private slots:
         QTest::keyClicks(doc, QStringLiteral("x"));
         QTest::keyClick(doc, Qt::Key_Backspace);
         QTest::keyClick(doc, Qt::Key_Tab);
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
         click(named<QPushButton>(*details, QStringLiteral("Next Row")));
         click(named<QPushButton>(*details, QStringLiteral("Previous Row")));
         QCOMPARE(db.value("select doc from " + t + " where id = 1"), compact);
@@ -456,7 +456,7 @@ private slots:
                 labels << l->text();
         QVERIFY2(labels.contains(QStringLiteral("70000 bytes")), qPrintable(labels.join(u',')));
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("(binary, 70000 bytes)"));
-        QVERIFY(grid.Model()->IsRowPending(0));
+        QVERIFY(grid.Model()->isRowPending(0));
         maybeScreenshot(QStringLiteral("row-details-binary"));
         click(named<QPushButton>(*details, QStringLiteral("Next Row")));
         QCOMPARE(QString::fromStdString(db.value("select " + hex + " from " + t + " where id = 1")),
@@ -471,7 +471,7 @@ private slots:
         click(named<QPushButton>(*details, QStringLiteral("Save data to a file")));
         QVERIFY(save.answered());
         QCOMPARE(fileBytes(out), bytes);
-        QVERIFY(!grid.Model()->IsRowPending(0));
+        QVERIFY(!grid.Model()->isRowPending(0));
     }
 
     // SQLite's ODBC driver calls TEXT a long varchar: a large text the grid
@@ -485,7 +485,7 @@ private slots:
             *startAndOpen(QStringLiteral("odbc:DRIVER=SQLite3;Database=") + db.path(), QStringLiteral("c")).DataGrid1;
         if (!grid.Model())
             QSKIP("SQLite's ODBC driver is not installed");
-        QCOMPARE(grid.Model()->rowset().columns()[1].type, ColumnType::LargeText);
+        QCOMPARE(grid.Model()->columns()[1].type, ColumnType::LargeText);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("(text, 17 bytes)"));
         QVERIFY(!(grid.model()->flags(grid.model()->index(0, 1)) & Qt::ItemIsEditable));
 
@@ -513,7 +513,7 @@ private slots:
         FileDialogAnswer load(in);
         click(named<QPushButton>(*details, QStringLiteral("Load body from a file")));
         QVERIFY(load.answered());
-        QCOMPARE(grid.Model()->PendingRow(), 1);
+        QCOMPARE(grid.Model()->pendingRow(), 1);
         click(named<QPushButton>(*details, QStringLiteral("Previous Row")));
         QCOMPARE(db.query("select hex(body) from c where id = 2").at(0).at(0),
                  std::optional<std::string>(large.toHex().toUpper().toStdString()));

@@ -29,9 +29,9 @@ private slots:
         OpenTable open(*db, name);
         QCOMPARE(open.model->rowCount(), 3);
 
-        QSignalSpy pending(open.model.get(), &TableModel::PendingRowChanged);
+        QSignalSpy pending(open.model.get(), &TableModel::pendingRowChanged);
         QVERIFY(open.edit(0, 1, "mine"));
-        QCOMPARE(open.model->PendingRow(), 0);
+        QCOMPARE(open.model->pendingRow(), 0);
         QCOMPARE(pending.count(), 1);
         QVERIFY(open.model->data(open.model->index(0, 1), TableModel::PendingRole).toBool());
         QVERIFY(open.model->headerData(0, Qt::Vertical, TableModel::PendingRole).toBool());
@@ -41,23 +41,23 @@ private slots:
         db->exec("update " + t + " set v = 'theirs' where k = 1");
         QString error;
         QVERIFY(!open.submit(0, &error));
-        QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
+        QCOMPARE(error, QString::fromLatin1(RowRefusal::kChangedByOtherUser));
         QCOMPARE(db->value("select v from " + t + " where k = 1"), "theirs");
         QCOMPARE(open.text(0, 1), QStringLiteral("mine"));
-        QVERIFY(open.model->IsRowPending(0));
+        QVERIFY(open.model->isRowPending(0));
 
         // One pending row at a time: another row refuses typing meanwhile.
         QVERIFY(!open.edit(1, 1, "x"));
         QVERIFY(open.refusal.contains(QStringLiteral("row 1")));
         QCOMPARE(open.text(1, 1), QStringLiteral("b"));
 
-        open.model->RevertRow(0);
-        QCOMPARE(open.model->PendingRow(), -1);
+        open.model->revertRow(0);
+        QCOMPARE(open.model->pendingRow(), -1);
         QCOMPARE(open.text(0, 1), QStringLiteral("a"));
 
         // Deleting the row the other user changed is refused the same way.
         QVERIFY(!open.deleteRows({0}, &error));
-        QVERIFY(error.contains(QString::fromLatin1(EditableRowset::kChangedByOtherUser)));
+        QVERIFY(error.contains(QString::fromLatin1(RowRefusal::kChangedByOtherUser)));
         QCOMPARE(db->count(t), 2);
         QCOMPARE(open.model->rowCount(), 3);
 
@@ -66,7 +66,7 @@ private slots:
         QVERIFY2(open.submit(1, &error), qPrintable(error));
         QCOMPARE(db->value("select v from " + t + " where k = 2"), "b2");
         QCOMPARE(open.text(1, 1), QStringLiteral("b2"));
-        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(open.model->pendingRow(), -1);
         QCOMPARE(db->value("select v from " + t + " where k = 1"), "theirs");
     }
 
@@ -87,15 +87,15 @@ private slots:
         QVERIFY(open.edit(dup, 1, "z"));
         QString error;
         QVERIFY(!open.submit(dup, &error));
-        QCOMPARE(error, QString::fromLatin1(EditableRowset::kNotTellApart));
+        QCOMPARE(error, QString::fromLatin1(RowRefusal::kNotTellApart));
         QCOMPARE(db->count(t + " where a = 1 and b = 'x'"), 2);
         QCOMPARE(db->count(t + " where b = 'z'"), 0);
         QCOMPARE(open.text(dup, 1), QStringLiteral("z"));
-        QVERIFY(open.model->IsRowPending(dup));
-        open.model->RevertRow(dup);
+        QVERIFY(open.model->isRowPending(dup));
+        open.model->revertRow(dup);
 
         QVERIFY(!open.deleteRows({dup}, &error));
-        QVERIFY(error.contains(QString::fromLatin1(EditableRowset::kNotTellApart)));
+        QVERIFY(error.contains(QString::fromLatin1(RowRefusal::kNotTellApart)));
         QCOMPARE(db->count(t), 3);
 
         // A row that differs from every other one is found by all its values.
@@ -166,7 +166,7 @@ private slots:
                 OpenTable empty(*db, name); // an empty table shows its headings
                 QCOMPARE(empty.model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Key Col"));
                 QCOMPARE(empty.model->rowCount(), 1);
-                QVERIFY(empty.model->IsNewRowPlaceholder(0));
+                QVERIFY(empty.model->isNewRowPlaceholder(0));
             }
             db->exec("insert into " + t + " values (1, 'one')");
             OpenTable open(*db, name);
@@ -203,14 +203,14 @@ private slots:
         QVERIFY(open.edit(0, 0, "7"));
         QCOMPARE(inserted.count(), 1);
         QCOMPARE(open.model->rowCount(), 2);
-        QCOMPARE(open.model->PendingRow(), 0);
-        QVERIFY(open.model->IsNewRowPlaceholder(1));
+        QCOMPARE(open.model->pendingRow(), 0);
+        QVERIFY(open.model->isNewRowPlaceholder(1));
         QVERIFY(!open.edit(1, 0, "8")); // the new row is still pending
         QVERIFY(open.edit(0, 1, "seven"));
 
         QString error;
         QVERIFY2(open.submit(0, &error), qPrintable(error));
-        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(open.model->pendingRow(), -1);
         QCOMPARE(open.text(0, 2), QStringLiteral("dflt")); // the default, as re-read
         QCOMPARE(db->count(t + " where k = 7 and v = 'seven' and d = 'dflt'"), 1);
 
@@ -218,15 +218,15 @@ private slots:
         QVERIFY(open.edit(1, 0, "7"));
         QVERIFY(!open.submit(1, &error));
         QVERIFY(!error.isEmpty());
-        QVERIFY(open.model->IsRowPending(1));
+        QVERIFY(open.model->isRowPending(1));
         QCOMPARE(open.text(1, 0), QStringLiteral("7"));
         QCOMPARE(db->count(t), 1);
 
         // Reverting the new row turns it back into the placeholder.
-        open.model->RevertRow(1);
+        open.model->revertRow(1);
         QCOMPARE(open.model->rowCount(), 2);
-        QCOMPARE(open.model->PendingRow(), -1);
-        QVERIFY(open.model->IsNewRowPlaceholder(1));
+        QCOMPARE(open.model->pendingRow(), -1);
+        QVERIFY(open.model->isNewRowPlaceholder(1));
 
         // Deleting a typed new row only drops it.
         QVERIFY(open.edit(1, 0, "9"));
@@ -256,7 +256,7 @@ private slots:
 
         // An editor confirmed empty over a NULL leaves it NULL.
         QVERIFY(open.edit(0, 1, ""));
-        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(open.model->pendingRow(), -1);
 
         // An empty text is a value of its own.
         QVERIFY(open.edit(0, 1, "a"));
@@ -270,7 +270,7 @@ private slots:
         // Typing the value read back undoes the change.
         QVERIFY(open.edit(0, 1, "b"));
         QVERIFY(open.edit(0, 1, ""));
-        QCOMPARE(open.model->PendingRow(), -1);
+        QCOMPARE(open.model->pendingRow(), -1);
     }
 
     // An unbounded text longer than any bound buffer, in a keyless table: it
@@ -306,7 +306,7 @@ private slots:
         db->exec("update " + t + " set body = body || 'x' where a = 2");
         QVERIFY(open.edit(second, 0, "20"));
         QVERIFY(!open.submit(second, &error));
-        QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
+        QCOMPARE(error, QString::fromLatin1(RowRefusal::kChangedByOtherUser));
         QCOMPARE(db->count(t + " where a = 2"), 1);
     }
 };

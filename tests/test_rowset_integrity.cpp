@@ -82,7 +82,7 @@ private slots:
                  + ", n " + text + ")");
         db->exec("insert into " + t + " values (1, 'a1', 'n1'), (2, 'a2', 'n2'), (3, 'a1', 'n3')");
         OpenTable open(*db, name);
-        QSignalSpy notes(open.model.get(), &TableModel::WriteNoted);
+        QSignalSpy notes(open.model.get(), &TableModel::writeNoted);
         db->exec("alter table " + t + (renamed ? " rename column n to m" : " drop column n"));
 
         QString error;
@@ -113,7 +113,7 @@ private slots:
         QVERIFY(open.edit(0, 2, "typed into the gone column"));
         QVERIFY(!open.submit(0, &error));
         QVERIFY2(error.contains(QStringLiteral("no longer in the table")), qPrintable(error));
-        QVERIFY(open.model->IsRowPending(0));
+        QVERIFY(open.model->isRowPending(0));
     }
 
     // A text holding the character NUL: SQLite stores it whole; PostgreSQL
@@ -130,8 +130,8 @@ private slots:
         OpenTable open(*db, name);
         const std::string withNul("left\0right", 10);
         // Pasted exactly into a row, and typed into the new row.
-        const std::optional<QString> exact =
-            open.model->StoreValue(open.model->index(0, 1), Value{ValueKind::Text, withNul});
+        const std::optional<RowRefusal> exact =
+            open.model->storeValue(open.model->index(0, 1), Value{ValueKind::Text, withNul});
         QString error;
         if (db->engine == Engine::Sqlite) {
             QVERIFY(!exact);
@@ -140,25 +140,27 @@ private slots:
         }
         const int placeholder = open.model->rowCount() - 1;
         QVERIFY(open.edit(placeholder, 0, "2"));
-        const std::optional<QString> typed =
-            open.model->Store(open.model->index(placeholder, 1), QString::fromStdString(withNul));
+        const std::optional<RowRefusal> typed =
+            open.model->store(open.model->index(placeholder, 1), QString::fromStdString(withNul));
         if (db->engine == Engine::Sqlite) {
             QVERIFY(!typed);
             QVERIFY2(open.submit(placeholder, &error), qPrintable(error));
             QCOMPARE(db->value("select hex(t) from " + t + " where k = 2"), "6C656674007269676874");
             return;
         }
-        for (const std::optional<QString>& why : {exact, typed}) {
+        for (const std::optional<RowRefusal>& why : {exact, typed}) {
             QVERIFY(why);
-            QVERIFY2(why->contains(QStringLiteral("\"t\"")) && why->contains(QStringLiteral("NUL")), qPrintable(*why));
+            QCOMPARE(why->why, RowRefusal::Why::NotStorable);
+            const QString text = QString::fromStdString(why->text);
+            QVERIFY2(text.contains(QStringLiteral("\"t\"")) && text.contains(QStringLiteral("NUL")), qPrintable(text));
         }
-        QVERIFY(!open.model->IsRowPending(0));
+        QVERIFY(!open.model->isRowPending(0));
         // Nor as the first value of a new row: the placeholder stays one.
-        open.model->RevertRow(placeholder);
+        open.model->revertRow(placeholder);
         const int rows = open.model->rowCount();
-        QVERIFY(open.model->Store(open.model->index(placeholder, 1), QString::fromStdString(withNul)));
+        QVERIFY(open.model->store(open.model->index(placeholder, 1), QString::fromStdString(withNul)));
         QCOMPARE(open.model->rowCount(), rows);
-        QVERIFY(open.model->PendingRow() < 0);
+        QVERIFY(open.model->pendingRow() < 0);
         QCOMPARE(db->count(t), 1LL);
         QCOMPARE(db->value("select t from " + t), "before");
         // Nor can anything else send one unseen: the engine refuses it too.
@@ -283,8 +285,8 @@ private slots:
             const int c = columnOf(open, column);
             QVERIFY(open.edit(0, c, column == QLatin1String("j") ? "{\"a\": 2}" : column == QLatin1String("x") ? "<m/>" : "(5,5)"));
             QVERIFY2(!open.submit(0, &error), qPrintable(column));
-            QCOMPARE(error, QString::fromLatin1(EditableRowset::kChangedByOtherUser));
-            open.model->RevertRow(0);
+            QCOMPARE(error, QString::fromLatin1(RowRefusal::kChangedByOtherUser));
+            open.model->revertRow(0);
         }
         QCOMPARE(db->value("select j::text || x::text || p::text from " + t + " where k = 1"), "{\"a\": 9}<z/>(9,9)");
 
@@ -311,7 +313,7 @@ private slots:
         QVERIFY(!open.submit(0, &error));
         QVERIFY2(error.contains(QStringLiteral("foreign key"), Qt::CaseInsensitive), qPrintable(error));
         QCOMPARE(db->value("select parent_id from " + child), "1");
-        QVERIFY(open.model->IsRowPending(0));
+        QVERIFY(open.model->isRowPending(0));
     }
 
     // Nothing matched: the row read again tells why.
@@ -332,14 +334,14 @@ private slots:
         QString error;
         QVERIFY(open.edit(0, 1, "x"));
         QVERIFY(!open.submit(0, &error));
-        QCOMPARE(error, QString::fromLatin1(EditableRowset::kNotApplied));
+        QCOMPARE(error, QString::fromLatin1(RowRefusal::kNotApplied));
         QCOMPARE(open.text(0, 1), QStringLiteral("x"));
-        open.model->RevertRow(0);
+        open.model->revertRow(0);
 
         db->exec("delete from " + t + " where k = 2");
         QVERIFY(open.edit(1, 1, "y"));
         QVERIFY(!open.submit(1, &error));
-        QCOMPARE(error, QString::fromLatin1(EditableRowset::kDeletedByOtherUser));
+        QCOMPARE(error, QString::fromLatin1(RowRefusal::kDeletedByOtherUser));
     }
 
     // With no key and nothing comparable no row can be found again: its cells
@@ -356,9 +358,9 @@ private slots:
         OpenTable open(*db, name);
         const QModelIndex cell = open.model->index(0, 0);
         QVERIFY(!(open.model->flags(cell) & Qt::ItemIsEditable));
-        QCOMPARE(cell.data(Qt::ToolTipRole).toString(), QString::fromLatin1(EditableRowset::kCannotFind));
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(), QString::fromLatin1(RowRefusal::kCannotFind));
         QVERIFY(!open.setNull(0, 0));
-        QCOMPARE(open.refusal, QString::fromLatin1(EditableRowset::kCannotFind));
+        QCOMPARE(open.refusal, QString::fromLatin1(RowRefusal::kCannotFind));
     }
 
     // The read's "of about N" comes from the database's statistics, where
@@ -374,7 +376,7 @@ private slots:
         if (isPg(*db))
             db->exec("analyze " + t);
         OpenTable open(*db, name);
-        const std::optional<long long> estimate = open.model->rowset().estimatedRows();
+        const std::optional<long long> estimate = open.model->estimatedRows();
         if (isPg(*db))
             QCOMPARE(estimate.value_or(-1), 7LL);
         else

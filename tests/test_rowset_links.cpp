@@ -94,9 +94,9 @@ private slots:
         QString error;
         QVERIFY(open.edit(0, 1, "mine"));
         QVERIFY(!open.submit(0, &error));
-        QCOMPARE(error, QString::fromLatin1(EditableRowset::kCommitLost));
+        QCOMPARE(error, QString::fromLatin1(RowRefusal::kCommitLost));
         QCOMPARE(db->value("select v from " + t), "a");
-        QVERIFY(open.model->IsRowPending(0));
+        QVERIFY(open.model->isRowPending(0));
         QVERIFY2(open.submit(0, &error), qPrintable(error));
         QCOMPARE(db->value("select v from " + t), "mine");
     }
@@ -135,7 +135,7 @@ private slots:
         QVERIFY(waited.elapsed() < 5000);
         QCOMPARE(asked, 1);
         QVERIFY2(error.contains(QStringLiteral("stopped waiting")), qPrintable(error));
-        QVERIFY(open.model->IsRowPending(0));
+        QVERIFY(open.model->isRowPending(0));
         QCOMPARE(open.text(0, 1), QStringLiteral("mine"));
 
         holder->rollback();
@@ -181,7 +181,7 @@ private slots:
         db->exec("create constraint trigger slow after insert or update on " + t + " deferrable initially deferred"
                  " for each row execute function " + fn + "()");
         OpenTable open(*db, name);
-        QSignalSpy notes(open.model.get(), &TableModel::WriteNoted);
+        QSignalSpy notes(open.model.get(), &TableModel::writeNoted);
 
         SetWaitPatience(std::chrono::milliseconds(300));
         SetLongWaitHandler([](WaitControl& control) { control.stopWaiting(); });
@@ -190,18 +190,18 @@ private slots:
         QString error;
         QVERIFY(!open.submit(row, &error));
         QVERIFY2(error.contains(QStringLiteral("stopped waiting while the database was committing")), qPrintable(error));
-        QVERIFY(open.model->IsRowPending(row));
+        QVERIFY(open.model->isRowPending(row));
         SetLongWaitHandler({});
         // The abandoned commit goes through on its own.
         QTRY_COMPARE_WITH_TIMEOUT(db->count(t + " where v = 'mine'"), 1LL, 5000);
 
         QVERIFY2(open.submit(row, &error), qPrintable(error));
-        QVERIFY(!open.model->IsRowPending(row));
+        QVERIFY(!open.model->isRowPending(row));
         QCOMPARE(db->count(t + " where v = 'mine'"), 1LL);
         QCOMPARE(db->count(t), newRow ? 2LL : 1LL);
         QCOMPARE(open.text(row, 1), QStringLiteral("mine"));
         QCOMPARE(notes.size(), 1);
-        QCOMPARE(notes.at(0).at(0).toString(), QString::fromLatin1(EditableRowset::kAlreadyStored));
+        QCOMPARE(notes.at(0).at(0).toString(), QString::fromLatin1(WriteResult::kAlreadyStored));
     }
 
     // A login to an address that takes the connection and never answers

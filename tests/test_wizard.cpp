@@ -89,7 +89,7 @@ void runWizard(const QString& sid, const QString& user, const QString& password,
     // Leaving the row by clicking a cell of the next row.
     const QModelIndex below = grid.model()->index(1, col);
     QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, grid.visualRect(below).center());
-    QTRY_VERIFY(!grid.Model()->IsRowPending(0));
+    QTRY_VERIFY(!grid.Model()->isRowPending(0));
     QCOMPARE(grid.model()->index(0, col).data().toString(), newValue);
     QCOMPARE(grid.currentIndex().row(), 1);
 }

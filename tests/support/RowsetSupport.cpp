@@ -87,40 +87,44 @@ OpenTable::OpenTable(const TestDb& db, const std::string& table) : connection(Co
                                            QString::fromStdString(db.login.password)));
     model = std::make_unique<TableModel>(EditableRowset::Open(connection, table), nullptr);
     // The tests edit the whole table.
-    if (model->Reading()) {
-        QSignalSpy ended(model.get(), &TableModel::ReadEnded);
+    if (model->reading()) {
+        QSignalSpy ended(model.get(), &TableModel::readEnded);
         ended.wait(10000);
     }
 }
 
 bool OpenTable::edit(int row, int column, const QString& value)
 {
-    const std::optional<QString> why = model->Store(model->index(row, column), value);
-    refusal = why.value_or(QString());
+    const std::optional<RowRefusal> why = model->store(model->index(row, column), value);
+    refusal = why ? QString::fromStdString(why->text) : QString();
     return !why;
 }
 
 bool OpenTable::setNull(int row, int column)
 {
-    const std::optional<QString> why = model->SetNull(model->index(row, column));
-    refusal = why.value_or(QString());
+    const std::optional<RowRefusal> why = model->setNull(model->index(row, column));
+    refusal = why ? QString::fromStdString(why->text) : QString();
     return !why;
 }
 
 bool OpenTable::submit(int row, QString* error)
 {
-    lastRowRefusal = model->SubmitRow(row);
+    lastRowRefusal = model->submitRow(row);
     if (error)
-        *error = lastRowRefusal ? QString::fromStdString(lastRowRefusal->message) : QString();
+        *error = lastRowRefusal ? QString::fromStdString(lastRowRefusal->text) : QString();
     return !lastRowRefusal;
 }
 
 bool OpenTable::deleteRows(const QList<int>& rows, QString* error)
 {
-    const std::optional<QString> failures = model->DeleteRows(rows);
-    if (error)
-        *error = failures.value_or(QString());
-    return !failures;
+    const std::vector<TableModel::RowRefused> failures = model->deleteRows(rows);
+    if (error) {
+        QStringList lines;
+        for (const TableModel::RowRefused& failure : failures)
+            lines << QStringLiteral("Row %1: %2").arg(failure.row + 1).arg(QString::fromStdString(failure.refusal.text));
+        *error = lines.join(QLatin1Char('\n'));
+    }
+    return failures.empty();
 }
 
 void addEngineRows()
