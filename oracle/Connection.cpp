@@ -77,8 +77,6 @@ void Connection::logInAgain()
     session_ = logIn(login_);
 }
 
-bool Connection::Broken() const { return session_ && session_->broken(); }
-
 std::shared_ptr<Session> Connection::Lend()
 {
     if (running_)

@@ -57,15 +57,12 @@ public:
     // Logs in again with the login the connection was opened with, in place
     // of a session that broke or was given up.
     void Reconnect();
-    // True when the session's link to the server is gone.
-    bool Broken() const;
 
     // The session leaves the connection for a thread that reads with it;
     // Run refuses until GiveBack returns it (or, if the reader gave it up,
     // logs in again).
     std::shared_ptr<Session> Lend();
     void GiveBack(std::shared_ptr<Session> session);
-    bool Lent() const { return lent_; }
 
 private:
     Connection() = default;

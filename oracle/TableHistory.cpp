@@ -109,13 +109,13 @@ void TableHistory::rowsDeleted(const std::vector<std::pair<std::int64_t, std::ve
         history_.rowRemoved(deleted.first);
 }
 
-void TableHistory::BeginGroup(EditHistory::Action action)
+void TableHistory::beginGroup(EditHistory::Action action)
 {
     grouping_ = true;
     history_.beginGroup(action);
 }
 
-void TableHistory::EndGroup()
+void TableHistory::endGroup()
 {
     history_.endGroup();
     grouping_ = false;
@@ -127,12 +127,12 @@ void TableHistory::EndGroup()
 
 // ---- names -------------------------------------------------------------------------
 
-bool TableHistory::UndoIsTyping() const
+bool TableHistory::undoIsTyping() const
 {
     return history_.canUndoTyping() && model_->rowset().pendingRow() == history_.typingRow();
 }
 
-bool TableHistory::RedoIsTyping() const { return history_.canRedoTyping(); }
+bool TableHistory::redoIsTyping() const { return history_.canRedoTyping(); }
 
 QString TableHistory::rowName(EditHistory::RowId id) const
 {
@@ -161,29 +161,29 @@ QString TableHistory::stepName(const EditHistory::Step& step) const
     return {};
 }
 
-QString TableHistory::UndoName() const
+QString TableHistory::undoName() const
 {
-    if (UndoIsTyping())
+    if (undoIsTyping())
         return QStringLiteral("Typing in Row %1").arg(model_->viewRow(history_.typingRow()) + 1);
     const EditHistory::Step* step = history_.nextUndo();
     return step ? stepName(*step) : QString();
 }
 
-QString TableHistory::RedoName() const
+QString TableHistory::redoName() const
 {
-    if (RedoIsTyping())
+    if (redoIsTyping())
         return QStringLiteral("Typing in Row %1").arg(model_->viewRow(history_.typingRow()) + 1);
     const EditHistory::Step* step = history_.nextRedo();
     return step ? stepName(*step) : QString();
 }
 
-int TableHistory::UndoRows() const
+int TableHistory::undoRows() const
 {
     const EditHistory::Step* step = history_.nextUndo();
     return step ? static_cast<int>(step->changes.size()) : 0;
 }
 
-int TableHistory::RedoRows() const
+int TableHistory::redoRows() const
 {
     const EditHistory::Step* step = history_.nextRedo();
     return step ? static_cast<int>(step->changes.size()) : 0;
@@ -231,9 +231,9 @@ void TableHistory::applyTyped(std::int64_t row, const EditHistory::Typed& target
     }
 }
 
-int TableHistory::UndoTyping() { return UndoIsTyping() ? replayTyping(false) : -1; }
+int TableHistory::undoTyping() { return undoIsTyping() ? replayTyping(false) : -1; }
 
-int TableHistory::RedoTyping() { return RedoIsTyping() ? replayTyping(true) : -1; }
+int TableHistory::redoTyping() { return redoIsTyping() ? replayTyping(true) : -1; }
 
 int TableHistory::replayTyping(bool redo)
 {
@@ -249,9 +249,9 @@ int TableHistory::replayTyping(bool redo)
 
 // ---- steps taken back ----------------------------------------------------------------
 
-BatchResult TableHistory::Undo(const BatchProgress& progress) { return replay(true, progress); }
+BatchResult TableHistory::undo(const BatchProgress& progress) { return replay(true, progress); }
 
-BatchResult TableHistory::Redo(const BatchProgress& progress) { return replay(false, progress); }
+BatchResult TableHistory::redo(const BatchProgress& progress) { return replay(false, progress); }
 
 BatchResult TableHistory::replay(bool undo, const BatchProgress& progress)
 {

@@ -30,31 +30,31 @@ public:
     // What is written until EndGroup is one step (a paste, a Replace All).
     // Typing meanwhile is no typing to take back: a row left pending at
     // the end counts as typed at once.
-    void BeginGroup(EditHistory::Action action);
-    void EndGroup();
+    void beginGroup(EditHistory::Action action);
+    void endGroup();
 
-    bool CanUndo() const { return UndoIsTyping() || history_.canUndo(); }
-    bool CanRedo() const { return RedoIsTyping() || history_.canRedo(); }
+    bool canUndo() const { return undoIsTyping() || history_.canUndo(); }
+    bool canRedo() const { return redoIsTyping() || history_.canRedo(); }
     // Whether the next undo (redo) is of typing in the pending row: nothing
     // is written then.
-    bool UndoIsTyping() const;
-    bool RedoIsTyping() const;
+    bool undoIsTyping() const;
+    bool redoIsTyping() const;
     // What the next undo (redo) takes back, as a menu names it: "Change to
     // Row 12", "Paste of 10 Rows", "Typing in Row 3"; empty when nothing.
-    QString UndoName() const;
-    QString RedoName() const;
+    QString undoName() const;
+    QString redoName() const;
     // How many rows the next undo (redo) of a step writes.
-    int UndoRows() const;
-    int RedoRows() const;
+    int undoRows() const;
+    int redoRows() const;
 
     // Typing taken back (done again) one cell at a time; the model's row.
-    int UndoTyping();
-    int RedoTyping();
+    int undoTyping();
+    int redoTyping();
     // The next step taken back (done again). No row may be pending.
-    BatchResult Undo(const BatchProgress& progress = {});
-    BatchResult Redo(const BatchProgress& progress = {});
+    BatchResult undo(const BatchProgress& progress = {});
+    BatchResult redo(const BatchProgress& progress = {});
     // The model's row the last undo or redo wrote, or -1.
-    int LastRow() const { return lastRow_; }
+    int lastRow() const { return lastRow_; }
 
     const EditHistory& history() const { return history_; }
 

@@ -107,60 +107,78 @@ ConflictWindow::ConflictWindow(const std::vector<ColumnInfo>& columns, const std
     table_->setColumnHidden(ChangedPart, deleted);
 
     for (std::size_t c = 0; c < columns.size(); ++c) {
-        const int line = static_cast<int>(c);
-        const ColumnInfo& info = columns[c];
-        const QString name = QString::fromStdString(info.name);
-        auto* nameItem = item(name, name);
-        nameItem->setToolTip(QString::fromStdString(info.typeName));
-        table_->setItem(line, ColumnPart, nameItem);
-
         const Value none;
-        const Value& was = c < read.size() ? read[c] : none;
-        const QString wasText = shortText(info, was);
-        auto* readItem = item(wasText, ReadHeading() + QStringLiteral(": ") + wasText);
-        markNull(readItem, was);
-        table_->setItem(line, ReadPart, readItem);
-
-        const bool mine = c < typed.size() && typed[c].has_value();
-        if (mine) {
-            const QString typedText = shortText(info, *typed[c]);
-            auto* typedItem = item(typedText, TypedHeading() + QStringLiteral(": ") + typedText
-                                                  + QStringLiteral(", changed by you"));
-            markNull(typedItem, *typed[c]);
-            markDifferent(typedItem, kTypedBackground);
-            table_->setItem(line, TypedPart, typedItem);
-        } else {
-            table_->setItem(line, TypedPart, item(QString(), TypedHeading() + QStringLiteral(": not typed")));
-        }
-
-        if (deleted)
-            continue;
-        const Value& now = c < current->size() ? (*current)[c] : none;
-        const bool theirs = !SameValue(now, was);
-        const QString nowText = shortText(info, now);
-        auto* nowItem = item(nowText, CurrentHeading() + QStringLiteral(": ") + nowText
-                                          + (theirs ? QStringLiteral(", changed by another user") : QString()));
-        markNull(nowItem, now);
-        if (theirs)
-            markDifferent(nowItem, kTheirsBackground);
-        table_->setItem(line, CurrentPart, nowItem);
-
-        // The difference in words, so that it does not rest on colour alone.
-        QString changed;
-        if (mine && theirs)
-            changed = SameValue(*typed[c], now) ? QStringLiteral("you and them, alike") : QStringLiteral("you and them");
-        else if (mine)
-            changed = QStringLiteral("you");
-        else if (theirs)
-            changed = QStringLiteral("them");
-        auto* changedItem =
-            item(changed, ChangedHeading() + QStringLiteral(": ") + (changed.isEmpty() ? QStringLiteral("nobody") : changed));
-        if (mine && theirs)
-            markDifferent(changedItem, table_->palette().color(QPalette::Base));
-        table_->setItem(line, ChangedPart, changedItem);
+        const std::optional<Value> notTyped;
+        addLine(static_cast<int>(c), columns[c], c < read.size() ? read[c] : none, c < typed.size() ? typed[c] : notTyped,
+                deleted ? nullptr : c < current->size() ? &(*current)[c] : &none);
     }
     layout->addWidget(table_, 1);
 
+    QPushButton* keep = addChoices(deleted);
+    layout->addWidget(buttons_);
+    keep->setDefault(true);
+    keep->setFocus();
+    setTabOrder(table_, keep);
+    fitToContents();
+}
+
+// One column's line: its name, the value as read, as typed (marked when
+// typed) and as now in the database (none for a deleted row), and who
+// changed it, in words.
+void ConflictWindow::addLine(int line, const ColumnInfo& info, const Value& was, const std::optional<Value>& typed,
+                             const Value* now)
+{
+    const QString name = QString::fromStdString(info.name);
+    auto* nameItem = item(name, name);
+    nameItem->setToolTip(QString::fromStdString(info.typeName));
+    table_->setItem(line, ColumnPart, nameItem);
+
+    const QString wasText = shortText(info, was);
+    auto* readItem = item(wasText, ReadHeading() + QStringLiteral(": ") + wasText);
+    markNull(readItem, was);
+    table_->setItem(line, ReadPart, readItem);
+
+    const bool mine = typed.has_value();
+    if (mine) {
+        const QString typedText = shortText(info, *typed);
+        auto* typedItem =
+            item(typedText, TypedHeading() + QStringLiteral(": ") + typedText + QStringLiteral(", changed by you"));
+        markNull(typedItem, *typed);
+        markDifferent(typedItem, kTypedBackground);
+        table_->setItem(line, TypedPart, typedItem);
+    } else {
+        table_->setItem(line, TypedPart, item(QString(), TypedHeading() + QStringLiteral(": not typed")));
+    }
+
+    if (!now)
+        return;
+    const bool theirs = !SameValue(*now, was);
+    const QString nowText = shortText(info, *now);
+    auto* nowItem = item(nowText, CurrentHeading() + QStringLiteral(": ") + nowText
+                                      + (theirs ? QStringLiteral(", changed by another user") : QString()));
+    markNull(nowItem, *now);
+    if (theirs)
+        markDifferent(nowItem, kTheirsBackground);
+    table_->setItem(line, CurrentPart, nowItem);
+
+    // The difference in words, so that it does not rest on colour alone.
+    QString changed;
+    if (mine && theirs)
+        changed = SameValue(*typed, *now) ? QStringLiteral("you and them, alike") : QStringLiteral("you and them");
+    else if (mine)
+        changed = QStringLiteral("you");
+    else if (theirs)
+        changed = QStringLiteral("them");
+    auto* changedItem =
+        item(changed, ChangedHeading() + QStringLiteral(": ") + (changed.isEmpty() ? QStringLiteral("nobody") : changed));
+    if (mine && theirs)
+        markDifferent(changedItem, table_->palette().color(QPalette::Base));
+    table_->setItem(line, ChangedPart, changedItem);
+}
+
+// The choices for a changed row, or for a deleted one; Keep Editing first.
+QPushButton* ConflictWindow::addChoices(bool deleted)
+{
     buttons_ = new QWidget(this);
     auto* row = new QHBoxLayout(buttons_);
     row->setContentsMargins(0, 0, 0, 0);
@@ -182,11 +200,7 @@ ConflictWindow::ConflictWindow(const std::vector<ColumnInfo>& columns, const std
         addChoice(QStringLiteral("&Overwrite"),
                   QStringLiteral("Write your typed values over the values now in the database"), Choice::Overwrite);
     }
-    layout->addWidget(buttons_);
-    keep->setDefault(true);
-    keep->setFocus();
-    setTabOrder(table_, keep);
-    fitToContents();
+    return keep;
 }
 
 QPushButton* ConflictWindow::addChoice(const QString& text, const QString& tip, Choice choice)

@@ -44,6 +44,8 @@ public:
 
 private:
     QPushButton* addChoice(const QString& text, const QString& tip, Choice choice);
+    QPushButton* addChoices(bool deleted);
+    void addLine(int line, const ColumnInfo& info, const Value& was, const std::optional<Value>& typed, const Value* now);
     void fitToContents();
 
     QTableWidget* table_ = nullptr;

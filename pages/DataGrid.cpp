@@ -168,7 +168,7 @@ DataGrid::DataGrid(QWidget* parent)
     rowDetailsAction_ = new QAction(QStringLiteral("Row Details\u2026"), this);
     rowDetailsAction_->setShortcut(QKeySequence(Qt::Key_F4));
     rowDetailsAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(rowDetailsAction_, &QAction::triggered, this, &DataGrid::ShowRowDetails);
+    connect(rowDetailsAction_, &QAction::triggered, this, &DataGrid::showRowDetails);
     addAction(rowDetailsAction_);
 
     connect(qApp, &QApplication::focusChanged, this, &DataGrid::onFocusChanged);
@@ -183,7 +183,7 @@ DataGrid::DataGrid(QWidget* parent)
     bars->addWidget(statusLine_);
     bottomBars_->hide();
     connect(statusLine_, &GridStatusLine::shownChanged, this, &DataGrid::layoutBars);
-    connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { StopReading(); });
+    connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { stopReading(); });
     filterRow_ = new GridFilterRow(this);
     addViewActions();
     clipboard_ = new GridClipboard(this);
@@ -247,7 +247,7 @@ void DataGrid::layoutBars()
     layingOut_ = false;
 }
 
-void DataGrid::StopReading(bool waitForEnd)
+void DataGrid::stopReading(bool waitForEnd)
 {
     if (!model_ || !model_->reading())
         return;
@@ -356,7 +356,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
         if (model_->rowCount() > 0)
             setCurrentIndex(model_->index(0, 0));
     }
-    emit DataSourceChanged();
+    emit dataSourceChanged();
 }
 
 void DataGrid::commitOpenEditor()
@@ -398,7 +398,7 @@ void DataGrid::goBackToRow(int row)
     setFocus();
 }
 
-bool DataGrid::CommitPendingRow()
+bool DataGrid::commitPendingRow()
 {
     // Never a second write while one waits for the database.
     if (model_ && model_->writing())
@@ -452,10 +452,10 @@ int DataGrid::showRefusal(int row, RowRefusal refusal, Leaving leaving)
     return row;
 }
 
-bool DataGrid::FinishEditing()
+bool DataGrid::finishEditing()
 {
     // Leaving the page stops the read without waiting for it.
-    StopReading(false);
+    stopReading(false);
     RowRefusal refusal;
     const int row = submitPendingRow(&refusal);
     if (row < 0)
@@ -484,7 +484,7 @@ void DataGrid::returnToRow(int row, int column, const RowRefusal& refusal)
 {
     // Shown once the event that left the row has been handled completely, so
     // that a mouse press does not select the new row after the return.
-    WhenIdle([this, row, column, refusal] {
+    whenIdle([this, row, column, refusal] {
         const int back = showRefusal(row, refusal, Leaving::Row);
         if (!model_ || back < 0 || !model_->isRowPending(back))
             return;
@@ -496,14 +496,14 @@ void DataGrid::returnToRow(int row, int column, const RowRefusal& refusal)
     });
 }
 
-void DataGrid::WhenIdle(std::function<void()> work)
+void DataGrid::whenIdle(std::function<void()> work)
 {
     // Once the event being handled is done; while a write waits for the
     // database (timers fire then), only after it.
     const int delay = model_ && model_->writing() ? 50 : 0;
     QTimer::singleShot(delay, this, [this, work = std::move(work)]() mutable {
         if (model_ && model_->writing()) {
-            WhenIdle(std::move(work));
+            whenIdle(std::move(work));
             return;
         }
         work();
@@ -528,7 +528,7 @@ bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncest
 void DataGrid::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->reading()) {
-        StopReading();
+        stopReading();
         event->accept();
         return;
     }
@@ -583,7 +583,7 @@ void DataGrid::deleteSelectedRows()
     if (pending >= 0) {
         if (chosenRows().contains(pending))
             model_->revertRow(pending);
-        else if (!CommitPendingRow())
+        else if (!commitPendingRow())
             return;
     }
     const QList<int> rows = chosenRows();

@@ -46,56 +46,53 @@ public:
     // Writes the pending row, if any, before the page is left. On a refused
     // write the user is told why and chooses: go back to the row (false) or
     // discard the typed values (true).
-    bool FinishEditing();
+    bool finishEditing();
 
     // Writes the pending row now. On failure shows why, keeps the typed
     // values and makes that row current again; returns false. A change or
     // deletion by another user is settled in the conflict window first:
     // true when nothing is left pending after it.
-    bool CommitPendingRow();
+    bool commitPendingRow();
 
     // Runs `work` once the event being handled is done, and never while a
     // write waits for the database (it then runs after that write).
-    void WhenIdle(std::function<void()> work);
+    void whenIdle(std::function<void()> work);
 
     // The current row as a form in a window of its own (F4), following the
     // grid's current row; null until first shown.
-    void ShowRowDetails();
-    RowDetailsWindow* RowDetails() const;
-    QAction* RowDetailsAction() const { return rowDetailsAction_; }
+    void showRowDetails();
+    RowDetailsWindow* rowDetails() const;
 
-    QAction* SetNullAction() const { return setNullAction_; }
-    QAction* DeleteRowsAction() const { return deleteRowsAction_; }
-    GridStatusLine* StatusLine() const { return statusLine_; }
-    GridFilterRow* FilterRow() const { return filterRow_; }
-    GridFindBar* FindBar() const { return findBar_; }
+    GridStatusLine* statusLine() const { return statusLine_; }
+    GridFilterRow* filterRow() const { return filterRow_; }
+    GridFindBar* findBar() const { return findBar_; }
     // Copy, paste, replace, undo and redo.
-    GridClipboard* Clipboard() const { return clipboard_; }
+    GridClipboard* clipboard() const { return clipboard_; }
 
     // The view of the rows. Each first writes the pending row, by the same
     // rule as leaving the page; when that write is refused and the user goes
     // back to the row, the view does not change. While rows are still
     // coming, a sort or filter waits for the read to end.
     // Sorts by a column (ascending, descending) or back to the table's order (-1).
-    void SortBy(int column, bool descending);
+    void sortBy(int column, bool descending);
     // Shows the filter row (focused on the current column) or hides and clears it.
-    void ToggleFilterRow();
+    void toggleFilterRow();
     // Opens the find bar (with its replace line, or without); finds the
     // next (or previous) matching cell.
-    void OpenFind(bool withReplace = false);
-    void FindNext(bool backwards);
+    void openFind(bool withReplace = false);
+    void findNext(bool backwards);
     // Writes the pending row, then reads the table again, keeping the sort,
     // the filter, the column widths and the current row.
-    void Refresh();
+    void refresh();
 
     // Stops reading the table (Stop, Esc): the rows read so far stay and
     // become editable. Without waitForEnd the rows still on their way
     // arrive later (leaving the page must not wait for them).
-    void StopReading(bool waitForEnd = true);
+    void stopReading(bool waitForEnd = true);
 
 signals:
     // The grid was bound to another rowset (or to none).
-    void DataSourceChanged();
+    void dataSourceChanged();
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

@@ -44,16 +44,16 @@ void DataGrid::addViewActions()
         addAction(action);
         return action;
     };
-    findAction_ = make(QStringLiteral("Find\u2026"), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OpenFind(); });
-    findNextAction_ = make(QStringLiteral("Find Next"), QKeySequence(Qt::Key_F3), [this] { FindNext(false); });
+    findAction_ = make(QStringLiteral("Find\u2026"), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { openFind(); });
+    findNextAction_ = make(QStringLiteral("Find Next"), QKeySequence(Qt::Key_F3), [this] { findNext(false); });
     findPreviousAction_ =
-        make(QStringLiteral("Find Previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(true); });
+        make(QStringLiteral("Find Previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { findNext(true); });
     filterAction_ =
-        make(QStringLiteral("Filter\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { ToggleFilterRow(); });
-    refreshAction_ = make(QStringLiteral("Refresh"), QKeySequence(Qt::Key_F5), [this] { Refresh(); });
-    sortAscendingAction_ = make(QStringLiteral("Sort Ascending"), {}, [this] { SortBy(currentIndex().column(), false); });
-    sortDescendingAction_ = make(QStringLiteral("Sort Descending"), {}, [this] { SortBy(currentIndex().column(), true); });
-    tableOrderAction_ = make(QStringLiteral("Table Order"), {}, [this] { SortBy(-1, false); });
+        make(QStringLiteral("Filter\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { toggleFilterRow(); });
+    refreshAction_ = make(QStringLiteral("Refresh"), QKeySequence(Qt::Key_F5), [this] { refresh(); });
+    sortAscendingAction_ = make(QStringLiteral("Sort Ascending"), {}, [this] { sortBy(currentIndex().column(), false); });
+    sortDescendingAction_ = make(QStringLiteral("Sort Descending"), {}, [this] { sortBy(currentIndex().column(), true); });
+    tableOrderAction_ = make(QStringLiteral("Table Order"), {}, [this] { sortBy(-1, false); });
 
     QHeaderView* header = horizontalHeader();
     header->setSectionsClickable(true);
@@ -71,8 +71,8 @@ void DataGrid::addViewActions()
     connect(filterTimer_, &QTimer::timeout, this, &DataGrid::applyFilters);
     connect(filterRow_, &GridFilterRow::changed, filterTimer_, qOverload<>(&QTimer::start));
 
-    connect(findBar_, &GridFindBar::findNext, this, [this] { FindNext(false); });
-    connect(findBar_, &GridFindBar::findPrevious, this, [this] { FindNext(true); });
+    connect(findBar_, &GridFindBar::findNext, this, [this] { findNext(false); });
+    connect(findBar_, &GridFindBar::findPrevious, this, [this] { findNext(true); });
     connect(findBar_, &GridFindBar::closed, this, [this] {
         layoutBars();
         setFocus();
@@ -86,7 +86,7 @@ bool DataGrid::readyForViewChange()
     commitOpenEditor();
     if (model_->pendingRow() < 0)
         return true;
-    return FinishEditing();
+    return finishEditing();
 }
 
 // ---- sorting ---------------------------------------------------------------------------
@@ -98,11 +98,11 @@ void DataGrid::headerClicked(int column)
     // Ascending, then descending, then back to the table's order.
     const TableModel::SortOrder now = model_->sortOrder();
     if (now.column != column)
-        SortBy(column, false);
+        sortBy(column, false);
     else if (!now.descending)
-        SortBy(column, true);
+        sortBy(column, true);
     else
-        SortBy(-1, false);
+        sortBy(-1, false);
 }
 
 void DataGrid::headerMenu(const QPoint& at)
@@ -111,19 +111,19 @@ void DataGrid::headerMenu(const QPoint& at)
     if (!model_ || column < 0)
         return;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Sort Ascending"), this, [this, column] { SortBy(column, false); });
-    menu.addAction(QStringLiteral("Sort Descending"), this, [this, column] { SortBy(column, true); });
-    menu.addAction(QStringLiteral("Table Order"), this, [this] { SortBy(-1, false); });
+    menu.addAction(QStringLiteral("Sort Ascending"), this, [this, column] { sortBy(column, false); });
+    menu.addAction(QStringLiteral("Sort Descending"), this, [this, column] { sortBy(column, true); });
+    menu.addAction(QStringLiteral("Table Order"), this, [this] { sortBy(-1, false); });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Filter\u2026"), this, [this, column] {
         if (filterRow_->isHidden())
-            ToggleFilterRow();
+            toggleFilterRow();
         filterRow_->focusColumn(column);
     });
     menu.exec(horizontalHeader()->mapToGlobal(at));
 }
 
-void DataGrid::SortBy(int column, bool descending)
+void DataGrid::sortBy(int column, bool descending)
 {
     if (!model_ || column >= model_->columnCount())
         return;
@@ -144,7 +144,7 @@ void DataGrid::SortBy(int column, bool descending)
 
 // ---- filtering -------------------------------------------------------------------------
 
-void DataGrid::ToggleFilterRow()
+void DataGrid::toggleFilterRow()
 {
     if (!model_)
         return;
@@ -231,18 +231,18 @@ void DataGrid::showFilterCount()
 
 // ---- finding ---------------------------------------------------------------------------
 
-void DataGrid::OpenFind(bool withReplace)
+void DataGrid::openFind(bool withReplace)
 {
     findBar_->open(withReplace);
     layoutBars();
 }
 
-void DataGrid::FindNext(bool backwards)
+void DataGrid::findNext(bool backwards)
 {
     if (!model_)
         return;
     if (findBar_->isHidden() || findBar_->text().isEmpty()) {
-        OpenFind(!findBar_->isHidden() && findBar_->replacing());
+        openFind(!findBar_->isHidden() && findBar_->replacing());
         return;
     }
     TableModel::FindOptions options;
@@ -279,12 +279,12 @@ void DataGrid::FindNext(bool backwards)
 
 // ---- reading again -----------------------------------------------------------------------
 
-void DataGrid::Refresh()
+void DataGrid::refresh()
 {
     if (!model_)
         return;
     // The pending row is written first, by the same rule as leaving the page.
-    if (!FinishEditing())
+    if (!finishEditing())
         return;
     auto carried = std::make_unique<Carried>();
     carried->sort = model_->sortOrder();

@@ -72,7 +72,7 @@ DataGrid::~DataGrid()
     delete details_;
 }
 
-void DataGrid::ShowRowDetails()
+void DataGrid::showRowDetails()
 {
     if (!model_)
         return;
@@ -83,4 +83,4 @@ void DataGrid::ShowRowDetails()
     details_->Open();
 }
 
-RowDetailsWindow* DataGrid::RowDetails() const { return details_; }
+RowDetailsWindow* DataGrid::rowDetails() const { return details_; }

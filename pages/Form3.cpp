@@ -113,7 +113,7 @@ void Form3::Form_Resize()
     Check3->move(Check3->x(), px(H - 1070.0f));
 }
 
-bool Form3::WritePendingRow() { return DataGrid1->FinishEditing(); }
+bool Form3::WritePendingRow() { return DataGrid1->finishEditing(); }
 
 bool Form3::QueryUnload() { return WritePendingRow(); }
 

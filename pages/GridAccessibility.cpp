@@ -13,7 +13,7 @@
 
 namespace {
 
-std::array<QWidget*, 3> barsOf(const DataGrid& grid) { return {grid.FilterRow(), grid.FindBar(), grid.StatusLine()}; }
+std::array<QWidget*, 3> barsOf(const DataGrid& grid) { return {grid.filterRow(), grid.findBar(), grid.statusLine()}; }
 
 DataGrid* gridOf(const QWidget& bar)
 {

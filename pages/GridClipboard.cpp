@@ -81,7 +81,7 @@ GridClipboard::GridClipboard(DataGrid* grid) : QObject(grid), grid_(grid)
                  {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
                  [this] { Redo(); });
 
-    GridFindBar* bar = grid_->FindBar();
+    GridFindBar* bar = grid_->findBar();
     connect(bar, &GridFindBar::replaceRequested, this, &GridClipboard::Replace);
     connect(bar, &GridFindBar::replaceAllRequested, this, &GridClipboard::ReplaceAll);
 }
@@ -189,7 +189,7 @@ bool GridClipboard::readyToWrite(const QString& readingNote)
     if (!model_)
         return false;
     if (model_->reading()) {
-        grid_->StatusLine()->showNote(readingNote);
+        grid_->statusLine()->showNote(readingNote);
         return false;
     }
     bool reverted = false;
@@ -199,7 +199,7 @@ bool GridClipboard::readyToWrite(const QString& readingNote)
         if (row < 0 && !written)
             reverted = true;
     });
-    const bool left = grid_->FinishEditing();
+    const bool left = grid_->finishEditing();
     disconnect(watchWrite);
     disconnect(watchRevert);
     return left && !reverted;
@@ -279,30 +279,88 @@ void GridClipboard::Paste()
     RunShortOfMemory(grid_->window(), QStringLiteral("paste these cells"), [this] { paste(); });
 }
 
+namespace {
+
+// The cells the clipboard holds: the program's own exact form when it is
+// there, else tab-separated text.
+struct ClipboardCells {
+    std::optional<CellBlock> exact;
+    TextRows texts;
+    int rows = 0;
+    int width = 0;
+
+    // The one value of a block of one cell.
+    std::optional<CellInput> single() const
+    {
+        if (exact)
+            return exact->at(0, 0) ? std::optional<CellInput>(CellInput{true, *exact->at(0, 0)}) : std::nullopt;
+        return CellInput{false, Value{ValueKind::Text, texts[0][0]}};
+    }
+};
+
+ClipboardCells clipboardCells(const QMimeData& mime)
+{
+    ClipboardCells cells;
+    if (mime.hasFormat(QString::fromLatin1(kCellsMimeType)))
+        cells.exact = DecodeCells(mime.data(QString::fromLatin1(kCellsMimeType)).toStdString());
+    if (!cells.exact && mime.hasText())
+        cells.texts = ParsePlainText(mime.text().toStdString());
+    cells.rows = cells.exact ? cells.exact->rows : static_cast<int>(cells.texts.size());
+    cells.width = cells.exact ? cells.exact->columns : 0;
+    for (const auto& fields : cells.texts)
+        cells.width = std::max(cells.width, static_cast<int>(fields.size()));
+    return cells;
+}
+
+} // namespace
+
+std::vector<RowInput> GridClipboard::fillInputs(const CellInput& value) const
+{
+    std::map<int, std::vector<int>> cellsByRow;
+    for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
+        if (!model_->isNewRowPlaceholder(index.row()))
+            cellsByRow[index.row()].push_back(index.column());
+    const QHeaderView* header = grid_->horizontalHeader();
+    std::vector<RowInput> inputs;
+    for (auto& [row, cells] : cellsByRow) {
+        std::sort(cells.begin(), cells.end(),
+                  [header](int a, int b) { return header->visualIndex(a) < header->visualIndex(b); });
+        RowInput& input = inputs.emplace_back();
+        input.row = row;
+        for (int c : cells)
+            input.cells.emplace_back(c, value);
+    }
+    return inputs;
+}
+
+std::set<int> GridClipboard::selectedRows(qint64* selectedCells) const
+{
+    *selectedCells = 0;
+    std::set<int> rows;
+    for (const QItemSelectionRange& range : grid_->selectionModel()->selection()) {
+        *selectedCells += static_cast<qint64>(range.width()) * range.height();
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            if (!model_->isNewRowPlaceholder(r))
+                rows.insert(r);
+    }
+    return rows;
+}
+
 void GridClipboard::paste()
 {
     if (!model_)
         return;
     const QString readingNote = QStringLiteral("Rows can be pasted once they are all read (or after Stop).");
     if (model_->reading()) {
-        grid_->StatusLine()->showNote(readingNote);
+        grid_->statusLine()->showNote(readingNote);
         return;
     }
     const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
     if (!mime)
         return;
-    std::optional<CellBlock> exact;
-    TextRows texts;
-    if (mime->hasFormat(QString::fromLatin1(kCellsMimeType)))
-        exact = DecodeCells(mime->data(QString::fromLatin1(kCellsMimeType)).toStdString());
-    if (!exact && mime->hasText())
-        texts = ParsePlainText(mime->text().toStdString());
-    int rows = exact ? exact->rows : static_cast<int>(texts.size());
-    int width = exact ? exact->columns : 0;
-    for (const auto& fields : texts)
-        width = std::max(width, static_cast<int>(fields.size()));
-    if (rows == 0 || width == 0) {
-        grid_->StatusLine()->showNote(QStringLiteral("The clipboard holds no cells to paste."));
+    const ClipboardCells cells = clipboardCells(*mime);
+    if (cells.rows == 0 || cells.width == 0) {
+        grid_->statusLine()->showNote(QStringLiteral("The clipboard holds no cells to paste."));
         return;
     }
 
@@ -311,29 +369,19 @@ void GridClipboard::paste()
         current = model_->index(0, shownColumns().empty() ? 0 : shownColumns().front());
     // One value over several selected cells fills each of them.
     qint64 selectedCells = 0;
-    std::set<int> fillRows;
-    for (const QItemSelectionRange& range : grid_->selectionModel()->selection()) {
-        selectedCells += static_cast<qint64>(range.width()) * range.height();
-        for (int r = range.top(); r <= range.bottom(); ++r)
-            if (!model_->isNewRowPlaceholder(r))
-                fillRows.insert(r);
-    }
-    const bool fill = rows == 1 && width == 1 && selectedCells > 1;
-    if (fill && exact && !exact->at(0, 0))
+    const std::set<int> fillRows = selectedRows(&selectedCells);
+    const bool fill = cells.rows == 1 && cells.width == 1 && selectedCells > 1;
+    const std::optional<CellInput> fillValue = fill ? cells.single() : std::nullopt;
+    if (fill && !fillValue)
         return; // a cell that was not copied
-    std::vector<int> columns;
-    if (fill) {
-        rows = static_cast<int>(fillRows.size());
-    } else {
-        columns = shownColumns(current.column());
-        if (width > static_cast<int>(columns.size())) {
-            ShowMessage(grid_->window(),
-                        QStringLiteral("The cells to paste are %1 columns wide, but only %2 columns are shown from "
-                                       "the current cell to the right.\n\nNothing was pasted.")
-                            .arg(width)
-                            .arg(columns.size()));
-            return;
-        }
+    const int rows = fill ? static_cast<int>(fillRows.size()) : cells.rows;
+    const std::vector<int> columns = fill ? std::vector<int>{} : shownColumns(current.column());
+    if (!fill && cells.width > static_cast<int>(columns.size())) {
+        ShowMessage(grid_->window(), QStringLiteral("The cells to paste are %1 columns wide, but only %2 columns are "
+                                                    "shown from the current cell to the right.\n\nNothing was pasted.")
+                                         .arg(cells.width)
+                                         .arg(columns.size()));
+        return;
     }
     if (rows > kManyRows
         && !AskQuestion(grid_->window(), QStringLiteral("Paste %1 rows? Each row is written to the table as it is "
@@ -344,56 +392,43 @@ void GridClipboard::paste()
         return;
 
     // Built once the row being edited is written: a new row moves the placeholder.
-    std::vector<RowInput> inputs;
-    int top = current.row();
-    if (fill) {
-        std::map<int, std::vector<int>> cellsByRow;
-        for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
-            if (!model_->isNewRowPlaceholder(index.row()))
-                cellsByRow[index.row()].push_back(index.column());
-        const QHeaderView* header = grid_->horizontalHeader();
-        const CellInput value = exact ? CellInput{true, *exact->at(0, 0)} : CellInput{false, Value{ValueKind::Text, texts[0][0]}};
-        for (auto& [row, cells] : cellsByRow) {
-            std::sort(cells.begin(), cells.end(),
-                      [header](int a, int b) { return header->visualIndex(a) < header->visualIndex(b); });
-            RowInput& input = inputs.emplace_back();
-            input.row = row;
-            for (int c : cells)
-                input.cells.emplace_back(c, value);
-        }
-        top = cellsByRow.empty() ? top : cellsByRow.begin()->first;
-    } else {
-        inputs = exact ? PasteRows(*model_, *exact, current.row(), columns) : PasteRows(*model_, texts, current.row(), columns);
-    }
+    const std::vector<RowInput> inputs =
+        fill          ? fillInputs(*fillValue)
+        : cells.exact ? PasteRows(*model_, *cells.exact, current.row(), columns)
+                      : PasteRows(*model_, cells.texts, current.row(), columns);
     if (inputs.empty())
         return;
 
-    history_->BeginGroup(EditHistory::Action::Paste);
+    history_->beginGroup(EditHistory::Action::Paste);
     const BatchResult result = runBatch(static_cast<int>(inputs.size()), QStringLiteral("Pasting rows\u2026"),
                                         [this, &inputs](const BatchProgress& progress) {
                                             return WriteRows(*model_, inputs, progress);
                                         });
-    history_->EndGroup();
+    history_->endGroup();
     if (!result.complete()) {
         reportStopped(result, fill ? current.column() : columns.front());
         return;
     }
-    grid_->StatusLine()->showNote(result.summary());
-    if (!fill) {
-        // The cells pasted stay selected.
-        const int bottom = std::min(top + rows - 1, model_->rowCount() - 1);
-        QItemSelection pasted;
-        for (int c = 0; c < width; ++c)
-            pasted.select(model_->index(top, columns[static_cast<std::size_t>(c)]),
-                          model_->index(bottom, columns[static_cast<std::size_t>(c)]));
-        grid_->selectionModel()->setCurrentIndex(model_->index(top, columns.front()), QItemSelectionModel::NoUpdate);
-        grid_->selectionModel()->select(pasted, QItemSelectionModel::ClearAndSelect);
-    }
+    grid_->statusLine()->showNote(result.summary());
+    if (!fill)
+        selectPasted(current.row(), rows, cells.width, columns);
+}
+
+void GridClipboard::selectPasted(int top, int rows, int width, const std::vector<int>& columns)
+{
+    // The cells pasted stay selected.
+    const int bottom = std::min(top + rows - 1, model_->rowCount() - 1);
+    QItemSelection pasted;
+    for (int c = 0; c < width; ++c)
+        pasted.select(model_->index(top, columns[static_cast<std::size_t>(c)]),
+                      model_->index(bottom, columns[static_cast<std::size_t>(c)]));
+    grid_->selectionModel()->setCurrentIndex(model_->index(top, columns.front()), QItemSelectionModel::NoUpdate);
+    grid_->selectionModel()->select(pasted, QItemSelectionModel::ClearAndSelect);
 }
 
 // ---- replacing ---------------------------------------------------------------------------
 
-void GridClipboard::OpenReplace() { grid_->OpenFind(true); }
+void GridClipboard::OpenReplace() { grid_->openFind(true); }
 
 namespace {
 
@@ -410,11 +445,11 @@ TableModel::FindOptions findOptions(const GridFindBar& bar)
 
 void GridClipboard::Replace()
 {
-    GridFindBar& bar = *grid_->FindBar();
+    GridFindBar& bar = *grid_->findBar();
     if (!model_)
         return;
     if (model_->reading()) {
-        grid_->StatusLine()->showNote(QStringLiteral("Cells can be replaced once all rows are read (or after Stop)."));
+        grid_->statusLine()->showNote(QStringLiteral("Cells can be replaced once all rows are read (or after Stop)."));
         return;
     }
     const TableModel::FindOptions options = findOptions(bar);
@@ -430,7 +465,7 @@ void GridClipboard::Replace()
         }
     }
     // Leaving the row for the next match writes it, as leaving it always does.
-    grid_->FindNext(false);
+    grid_->findNext(false);
 }
 
 void GridClipboard::ReplaceAll()
@@ -440,12 +475,12 @@ void GridClipboard::ReplaceAll()
 
 void GridClipboard::replaceAll()
 {
-    GridFindBar& bar = *grid_->FindBar();
+    GridFindBar& bar = *grid_->findBar();
     if (!model_)
         return;
     const TableModel::FindOptions options = findOptions(bar);
     if (options.text.isEmpty()) {
-        grid_->FindNext(false);
+        grid_->findNext(false);
         return;
     }
     if (!readyToWrite(QStringLiteral("Cells can be replaced once all rows are read (or after Stop).")))
@@ -478,12 +513,12 @@ void GridClipboard::replaceAll()
         bar.showResult(QStringLiteral("No match"));
         return;
     }
-    history_->BeginGroup(EditHistory::Action::ReplaceAll);
+    history_->beginGroup(EditHistory::Action::ReplaceAll);
     const BatchResult result = runBatch(static_cast<int>(rows.size()), QStringLiteral("Replacing\u2026"),
                                         [this, &rows](const BatchProgress& progress) {
                                             return WriteRows(*model_, rows, progress);
                                         });
-    history_->EndGroup();
+    history_->endGroup();
     if (!result.complete()) {
         bar.showResult(QString());
         reportStopped(result, current.column());
@@ -500,14 +535,14 @@ void GridClipboard::Undo()
 {
     if (!model_ || !history_ || model_->reading())
         return;
-    if (history_->UndoIsTyping()) {
-        showRow(history_->UndoTyping());
+    if (history_->undoIsTyping()) {
+        showRow(history_->undoTyping());
         return;
     }
     if (model_->pendingRow() >= 0 && !readyToWrite({}))
         return;
-    if (!history_->CanUndo()) {
-        grid_->StatusLine()->showNote(QStringLiteral("There is nothing to undo."));
+    if (!history_->canUndo()) {
+        grid_->statusLine()->showNote(QStringLiteral("There is nothing to undo."));
         return;
     }
     replayStep(false);
@@ -517,12 +552,12 @@ void GridClipboard::Redo()
 {
     if (!model_ || !history_ || model_->reading())
         return;
-    if (history_->RedoIsTyping()) {
-        showRow(history_->RedoTyping());
+    if (history_->redoIsTyping()) {
+        showRow(history_->redoTyping());
         return;
     }
-    if (!history_->CanRedo()) {
-        grid_->StatusLine()->showNote(QStringLiteral("There is nothing to redo."));
+    if (!history_->canRedo()) {
+        grid_->statusLine()->showNote(QStringLiteral("There is nothing to redo."));
         return;
     }
     if (model_->pendingRow() >= 0 && !readyToWrite({}))
@@ -532,14 +567,14 @@ void GridClipboard::Redo()
 
 void GridClipboard::replayStep(bool redo)
 {
-    const QString name = redo ? history_->RedoName() : history_->UndoName();
-    const int rows = redo ? history_->RedoRows() : history_->UndoRows();
+    const QString name = redo ? history_->redoName() : history_->undoName();
+    const int rows = redo ? history_->redoRows() : history_->undoRows();
     const BatchResult result =
         runBatch(rows, (redo ? QStringLiteral("Redoing %1\u2026") : QStringLiteral("Undoing %1\u2026")).arg(name),
                  [this, redo](const BatchProgress& progress) {
-                     return redo ? history_->Redo(progress) : history_->Undo(progress);
+                     return redo ? history_->redo(progress) : history_->undo(progress);
                  });
-    showRow(history_->LastRow());
+    showRow(history_->lastRow());
     if (result.complete())
         return;
     if (rows == 1)
@@ -560,8 +595,8 @@ void GridClipboard::replayStep(bool redo)
 void GridClipboard::AddMenuActions(QMenu& menu)
 {
     const bool idle = model_ && !model_->reading();
-    const QString undoName = history_ ? history_->UndoName() : QString();
-    const QString redoName = history_ ? history_->RedoName() : QString();
+    const QString undoName = history_ ? history_->undoName() : QString();
+    const QString redoName = history_ ? history_->redoName() : QString();
     undo_->setText(undoName.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo %1").arg(undoName));
     redo_->setText(redoName.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo %1").arg(redoName));
     undo_->setEnabled(idle && !undoName.isEmpty());

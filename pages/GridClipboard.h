@@ -16,6 +16,8 @@
 #include <QPointer>
 
 #include <functional>
+#include <set>
+#include <vector>
 
 class DataGrid;
 class QAction;
@@ -62,6 +64,11 @@ private:
                               const std::function<BatchResult(const BatchProgress&)>& work);
     void copyCells(bool withColumnNames);
     void paste();
+    // The rows of a paste that fills every selected cell with one value.
+    std::vector<RowInput> fillInputs(const CellInput& value) const;
+    // The rows with a selected cell (not the placeholder); the cells selected.
+    std::set<int> selectedRows(qint64* selectedCells) const;
+    void selectPasted(int top, int rows, int width, const std::vector<int>& columns);
     void replaceAll();
     // Takes the next step back (or again) row by row and says where it stopped.
     void replayStep(bool redo);

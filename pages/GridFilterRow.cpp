@@ -84,14 +84,6 @@ void GridFilterRow::clear()
     }
 }
 
-bool GridFilterRow::anyText() const
-{
-    for (const QLineEdit* box : boxes_)
-        if (!box->text().isEmpty())
-            return true;
-    return false;
-}
-
 void GridFilterRow::setProblem(int column, const QString& problem)
 {
     QLineEdit* box = this->box(column);

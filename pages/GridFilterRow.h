@@ -27,7 +27,6 @@ public:
     QStringList texts() const;
     void setTexts(const QStringList& texts);
     void clear();
-    bool anyText() const;
     // Marks a box as one the column cannot read (with the reason), or not.
     void setProblem(int column, const QString& problem);
     QLineEdit* box(int column) const;

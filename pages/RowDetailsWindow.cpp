@@ -110,7 +110,7 @@ RowDetailsWindow::RowDetailsWindow(DataGrid* grid, QWidget* page)
 
     // Hidden with the page (Back), as a part of it.
     page->installEventFilter(this);
-    connect(grid_, &DataGrid::DataSourceChanged, this, &RowDetailsWindow::bind);
+    connect(grid_, &DataGrid::dataSourceChanged, this, &RowDetailsWindow::bind);
     bind();
 }
 
@@ -160,7 +160,6 @@ void RowDetailsWindow::build()
     if (!model_)
         return;
 
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     QWidget* last = nullptr;
     const auto chain = [&last, this](QWidget* w) {
         if (last)
@@ -169,82 +168,87 @@ void RowDetailsWindow::build()
     };
     const std::vector<ColumnInfo>& columns = model_->columns();
     for (std::size_t c = 0; c < columns.size(); ++c) {
-        auto field = std::make_unique<Field>();
-        Field& f = *field;
-        f.column = static_cast<int>(c);
-        f.info = columns[c];
-        const QString name = QString::fromStdString(f.info.name);
-        const QString type = QString::fromStdString(f.info.typeName);
-
-        f.box = new QWidget(form_);
-        auto* box = new QVBoxLayout(f.box);
-        box->setContentsMargins(0, 4, 0, 4);
-        box->setSpacing(2);
-        auto* top = new QHBoxLayout;
-        f.name = new QLabel(name, f.box);
-        f.name->setTextFormat(Qt::PlainText);
-        QFont bold = f.name->font();
-        bold.setBold(true);
-        f.name->setFont(bold);
-        auto* typeLabel = new QLabel(type, f.box);
-        typeLabel->setTextFormat(Qt::PlainText);
-        typeLabel->setForegroundRole(QPalette::PlaceholderText);
-        f.null = new QCheckBox(QStringLiteral("NULL"), f.box);
-        f.null->setAccessibleName(name + QStringLiteral(" is NULL"));
-        top->addWidget(f.name);
-        top->addWidget(typeLabel);
-        top->addStretch(1);
-        top->addWidget(f.null);
-        box->addLayout(top);
-
-        f.editor = new ExactTextEdit(f.box);
-        f.editor->setAccessibleName(name);
-        f.editor->setAccessibleDescription(type);
-        // Tab moves on to the next control: the form works by keyboard alone.
-        f.editor->setTabChangesFocus(true);
-        f.editor->installEventFilter(this);
-        f.name->setBuddy(f.editor);
-        box->addWidget(f.editor);
-
-        f.hex = new QPlainTextEdit(f.box);
-        f.hex->setReadOnly(true);
-        f.hex->setTextInteractionFlags(kReadByKeys);
-        f.hex->setFont(fixed);
-        f.hex->setLineWrapMode(QPlainTextEdit::NoWrap);
-        f.hex->setTabChangesFocus(true);
-        f.hex->setAccessibleName(name + QStringLiteral(", first bytes"));
-        f.hex->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(QString(44, u'0')) + 24);
-        f.hex->setFixedHeight(heightForLines(*f.hex, 8, false));
-        box->addWidget(f.hex);
-
-        auto* bottom = new QHBoxLayout;
-        f.size = new QLabel(f.box);
-        f.size->setTextFormat(Qt::PlainText);
-        f.save = new QPushButton(QStringLiteral("Save to File\u2026"), f.box);
-        f.save->setAccessibleName(QStringLiteral("Save %1 to a file").arg(name));
-        f.load = new QPushButton(QStringLiteral("Load from File\u2026"), f.box);
-        f.load->setAccessibleName(QStringLiteral("Load %1 from a file").arg(name));
-        bottom->addWidget(f.size);
-        bottom->addStretch(1);
-        bottom->addWidget(f.save);
-        bottom->addWidget(f.load);
-        box->addLayout(bottom);
-
-        chain(f.editor);
-        chain(f.hex);
-        chain(f.null);
-        chain(f.save);
-        chain(f.load);
-
-        connect(f.null, &QCheckBox::clicked, this, [this, &f](bool checked) { setNull(f, checked); });
-        connect(f.save, &QPushButton::clicked, this, [this, &f] { saveToFile(f); });
-        connect(f.load, &QPushButton::clicked, this, [this, &f] { loadFromFile(f); });
+        Field& f = *fieldList_.emplace_back(makeField(static_cast<int>(c), columns[c]));
+        for (QWidget* w : {static_cast<QWidget*>(f.editor), static_cast<QWidget*>(f.hex), static_cast<QWidget*>(f.null),
+                           static_cast<QWidget*>(f.save), static_cast<QWidget*>(f.load)})
+            chain(w);
         fields_->insertWidget(fields_->count() - 1, f.box);
-        fieldList_.push_back(std::move(field));
     }
     chain(previous_);
     chain(next_);
     chain(close_);
+}
+
+// One field: its name and type, the NULL box, the text box (or the hex view
+// of a binary value), and the file buttons.
+std::unique_ptr<RowDetailsWindow::Field> RowDetailsWindow::makeField(int column, const ColumnInfo& info)
+{
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    auto field = std::make_unique<Field>();
+    Field& f = *field;
+    f.column = column;
+    f.info = info;
+    const QString name = QString::fromStdString(f.info.name);
+    const QString type = QString::fromStdString(f.info.typeName);
+
+    f.box = new QWidget(form_);
+    auto* box = new QVBoxLayout(f.box);
+    box->setContentsMargins(0, 4, 0, 4);
+    box->setSpacing(2);
+    auto* top = new QHBoxLayout;
+    f.name = new QLabel(name, f.box);
+    f.name->setTextFormat(Qt::PlainText);
+    QFont bold = f.name->font();
+    bold.setBold(true);
+    f.name->setFont(bold);
+    auto* typeLabel = new QLabel(type, f.box);
+    typeLabel->setTextFormat(Qt::PlainText);
+    typeLabel->setForegroundRole(QPalette::PlaceholderText);
+    f.null = new QCheckBox(QStringLiteral("NULL"), f.box);
+    f.null->setAccessibleName(name + QStringLiteral(" is NULL"));
+    top->addWidget(f.name);
+    top->addWidget(typeLabel);
+    top->addStretch(1);
+    top->addWidget(f.null);
+    box->addLayout(top);
+
+    f.editor = new ExactTextEdit(f.box);
+    f.editor->setAccessibleName(name);
+    f.editor->setAccessibleDescription(type);
+    // Tab moves on to the next control: the form works by keyboard alone.
+    f.editor->setTabChangesFocus(true);
+    f.editor->installEventFilter(this);
+    f.name->setBuddy(f.editor);
+    box->addWidget(f.editor);
+
+    f.hex = new QPlainTextEdit(f.box);
+    f.hex->setReadOnly(true);
+    f.hex->setTextInteractionFlags(kReadByKeys);
+    f.hex->setFont(fixed);
+    f.hex->setLineWrapMode(QPlainTextEdit::NoWrap);
+    f.hex->setTabChangesFocus(true);
+    f.hex->setAccessibleName(name + QStringLiteral(", first bytes"));
+    f.hex->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(QString(44, u'0')) + 24);
+    f.hex->setFixedHeight(heightForLines(*f.hex, 8, false));
+    box->addWidget(f.hex);
+
+    auto* bottom = new QHBoxLayout;
+    f.size = new QLabel(f.box);
+    f.size->setTextFormat(Qt::PlainText);
+    f.save = new QPushButton(QStringLiteral("Save to File\u2026"), f.box);
+    f.save->setAccessibleName(QStringLiteral("Save %1 to a file").arg(name));
+    f.load = new QPushButton(QStringLiteral("Load from File\u2026"), f.box);
+    f.load->setAccessibleName(QStringLiteral("Load %1 from a file").arg(name));
+    bottom->addWidget(f.size);
+    bottom->addStretch(1);
+    bottom->addWidget(f.save);
+    bottom->addWidget(f.load);
+    box->addLayout(bottom);
+
+    connect(f.null, &QCheckBox::clicked, this, [this, &f](bool checked) { setNull(f, checked); });
+    connect(f.save, &QPushButton::clicked, this, [this, &f] { saveToFile(f); });
+    connect(f.load, &QPushButton::clicked, this, [this, &f] { loadFromFile(f); });
+    return field;
 }
 
 void RowDetailsWindow::follow()
@@ -267,7 +271,7 @@ void RowDetailsWindow::follow()
         f->loaded = false;
     refresh();
     if (typedHere && model_->isRowPending(was) && was != now)
-        grid_->WhenIdle([grid = grid_] { grid->CommitPendingRow(); });
+        grid_->whenIdle([grid = grid_] { grid->commitPendingRow(); });
 }
 
 void RowDetailsWindow::refresh()
@@ -320,48 +324,8 @@ void RowDetailsWindow::showValue(Field& f, bool force)
     const bool byType = f.info.type == ColumnType::Binary || f.info.type == ColumnType::LargeText;
     changeable = changeable && (!f.info.readOnly || byType);
 
-    if (!same || force) {
-        filling_ = true;
-        f.mode = f.info.type == ColumnType::Binary || value.kind == ValueKind::Blob ? Field::Mode::Bytes
-                 : f.info.type == ColumnType::LargeText                          ? Field::Mode::LargeText
-                                                                                 : Field::Mode::Text;
-        const bool bytes = f.mode == Field::Mode::Bytes;
-        f.editor->setVisible(!bytes);
-        f.hex->setVisible(bytes);
-        f.size->setVisible(f.mode != Field::Mode::Text);
-        f.save->setVisible(f.mode != Field::Mode::Text);
-        f.load->setVisible(f.mode != Field::Mode::Text);
-        if (bytes) {
-            f.hex->setPlainText(ValueText::HexStart(value.bytes));
-            f.hex->setPlaceholderText(value.isNull() ? QStringLiteral("(NULL)") : QString());
-            f.editor->clear();
-            f.filled.clear();
-        } else {
-            QString text = TextFromBytes(value.bytes);
-            // A json or jsonb column, or a text holding a JSON object or array
-            // (laid out anew only when every byte is text, so none is lost).
-            if (ValueText::MayBeJson(value.bytes) && IsValidUtf8(value.bytes)) {
-                const QString indented = ValueText::IndentedJson(text);
-                if (!indented.isEmpty())
-                    text = indented;
-            }
-            f.editor->setExactText(text);
-            f.filled = text;
-            f.editor->setPlaceholderText(value.isNull() ? QStringLiteral("(NULL)") : QString());
-            // A box as high as its lines, within bounds: a number or a date
-            // one line, a text at least two, a large text six.
-            const int fewest = f.mode == Field::Mode::LargeText ? 6 : textual(f.info.type) ? 2 : 1;
-            const int lines = std::clamp(f.editor->document()->blockCount(), fewest, 12);
-            f.editor->setFixedHeight(heightForLines(*f.editor, lines, lines >= f.editor->document()->blockCount()));
-        }
-        f.editor->document()->setModified(false);
-        f.size->setText(value.isNull()              ? QString()
-                        : value.bytes.size() == 1 ? QStringLiteral("1 byte")
-                                                  : QStringLiteral("%1 bytes").arg(static_cast<qint64>(value.bytes.size())));
-        f.shown = std::move(value);
-        f.loaded = true;
-        filling_ = false;
-    }
+    if (!same || force)
+        fill(f, std::move(value));
     f.null->setChecked(f.shown.isNull() && !placeholder);
     f.null->setEnabled(changeable);
     f.editor->setReadOnly(!changeable);
@@ -376,6 +340,52 @@ void RowDetailsWindow::showValue(Field& f, bool force)
     f.hex->setPalette(palette);
     const QString type = QString::fromStdString(f.info.typeName);
     f.editor->setAccessibleDescription(edited ? type + QStringLiteral(", typed, not saved yet") : type);
+}
+
+// Puts a value into a field: the text (JSON laid out indented), or the
+// first bytes in hex, its size, and the field as high as its lines.
+void RowDetailsWindow::fill(Field& f, Value value)
+{
+    filling_ = true;
+    f.mode = f.info.type == ColumnType::Binary || value.kind == ValueKind::Blob ? Field::Mode::Bytes
+             : f.info.type == ColumnType::LargeText                          ? Field::Mode::LargeText
+                                                                             : Field::Mode::Text;
+    const bool bytes = f.mode == Field::Mode::Bytes;
+    f.editor->setVisible(!bytes);
+    f.hex->setVisible(bytes);
+    f.size->setVisible(f.mode != Field::Mode::Text);
+    f.save->setVisible(f.mode != Field::Mode::Text);
+    f.load->setVisible(f.mode != Field::Mode::Text);
+    if (bytes) {
+        f.hex->setPlainText(ValueText::HexStart(value.bytes));
+        f.hex->setPlaceholderText(value.isNull() ? QStringLiteral("(NULL)") : QString());
+        f.editor->clear();
+        f.filled.clear();
+    } else {
+        QString text = TextFromBytes(value.bytes);
+        // A json or jsonb column, or a text holding a JSON object or array
+        // (laid out anew only when every byte is text, so none is lost).
+        if (ValueText::MayBeJson(value.bytes) && IsValidUtf8(value.bytes)) {
+            const QString indented = ValueText::IndentedJson(text);
+            if (!indented.isEmpty())
+                text = indented;
+        }
+        f.editor->setExactText(text);
+        f.filled = text;
+        f.editor->setPlaceholderText(value.isNull() ? QStringLiteral("(NULL)") : QString());
+        // A box as high as its lines, within bounds: a number or a date
+        // one line, a text at least two, a large text six.
+        const int fewest = f.mode == Field::Mode::LargeText ? 6 : textual(f.info.type) ? 2 : 1;
+        const int lines = std::clamp(f.editor->document()->blockCount(), fewest, 12);
+        f.editor->setFixedHeight(heightForLines(*f.editor, lines, lines >= f.editor->document()->blockCount()));
+    }
+    f.editor->document()->setModified(false);
+    f.size->setText(value.isNull()              ? QString()
+                    : value.bytes.size() == 1 ? QStringLiteral("1 byte")
+                                              : QStringLiteral("%1 bytes").arg(static_cast<qint64>(value.bytes.size())));
+    f.shown = std::move(value);
+    f.loaded = true;
+    filling_ = false;
 }
 
 bool RowDetailsWindow::commit(Field& f)
@@ -425,7 +435,7 @@ void RowDetailsWindow::step(int by)
     if (!target.isValid())
         return;
     // Leaving the row from here writes it as leaving it in the grid does.
-    if (model_->pendingRow() >= 0 && !grid_->CommitPendingRow())
+    if (model_->pendingRow() >= 0 && !grid_->commitPendingRow())
         return;
     if (target.isValid())
         grid_->setCurrentIndex(target);

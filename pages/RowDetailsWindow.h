@@ -17,6 +17,8 @@
 #include <vector>
 
 class DataGrid;
+struct ColumnInfo;
+struct Value;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -45,10 +47,12 @@ private:
     struct Field;
     void bind();
     void build();
+    std::unique_ptr<Field> makeField(int column, const ColumnInfo& info);
     void follow();
     void refresh();
     // Shows the row's value in a field, unless the field shows it already.
     void showValue(Field& field, bool force);
+    void fill(Field& field, Value value);
     // Puts the field's typed text into the pending row; false when refused.
     bool commit(Field& field);
     bool commitAll();

@@ -207,26 +207,6 @@ void Page::SetFixedSingleBorder()
     setFixedSize(size());
 }
 
-int Page::OuterWidthTwips() const
-{
-    return qRound(PixelsToTwips(OuterGeometry(*this).width(), this));
-}
-
-int Page::OuterHeightTwips() const
-{
-    return qRound(PixelsToTwips(OuterGeometry(*this).height(), this));
-}
-
-void Page::SetOuterHeightTwips(int height)
-{
-    const int frame = OuterGeometry(*this).height() - geometry().height();
-    const int client = TwipsToPixels(height, this) - frame;
-    if (fixedBorder_)
-        setFixedHeight(client);
-    else
-        resize(width(), client);
-}
-
 // ---- the window manager's frame ---------------------------------------------
 
 // A window manager frames a window only once it is mapped, and tells of the

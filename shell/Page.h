@@ -49,13 +49,6 @@ public:
     // maximise box. Call before the page is first shown.
     void SetFixedSingleBorder();
 
-    // The window's outer size, frame and title bar included once the platform
-    // has reported them; the client size before that.
-    int OuterWidthTwips() const;
-    int OuterHeightTwips() const;
-    // Sets the outer height, keeping the frame's share.
-    void SetOuterHeightTwips(int height);
-
     // Whether the page has seen the frame it is shown in (or given up
     // waiting for one): FrameBecameKnown has run by then, if it was to run.
     bool FrameSettled() const { return frameSettled_; }

@@ -131,7 +131,7 @@ bool reachesUpwards(QAccessibleInterface* from, QAccessibleInterface* to)
 // Types into a filter box and waits until the grid shows what it typed.
 void typeFilter(DataGrid& grid, int column, const QString& text)
 {
-    QLineEdit* box = grid.FilterRow()->box(column);
+    QLineEdit* box = grid.filterRow()->box(column);
     box->setFocus();
     box->selectAll();
     QTest::keyClicks(box, text);
@@ -183,10 +183,10 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
         typeFilter(grid, 2, QStringLiteral("<35"));
         // Ctrl+F from inside the filter row still reaches the grid.
-        QTest::keyClick(grid.FilterRow()->box(2), Qt::Key_F, Qt::ControlModifier);
-        QTRY_VERIFY(grid.FindBar()->isVisible());
-        QTest::keyClicks(grid.FindBar()->textBox(), QStringLiteral("grape"));
-        QTest::keyClick(grid.FindBar()->textBox(), Qt::Key_Return);
+        QTest::keyClick(grid.filterRow()->box(2), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(grid.findBar()->isVisible());
+        QTest::keyClicks(grid.findBar()->textBox(), QStringLiteral("grape"));
+        QTest::keyClick(grid.findBar()->textBox(), Qt::Key_Return);
         maybeScreenshot(QStringLiteral("form3-all-bars"));
         QCOMPARE(childLines(page), QStringList({"text:  Now Editing: p", "table: Table rows", "tool bar: Filter row",
                                               "tool bar: Find bar", "status bar: 4 of 5 rows", note})
@@ -212,12 +212,12 @@ private slots:
         QVERIFY(reachesUpwards(focused, page));
         QVERIFY(reachesUpwards(filterBox, page));
         // A point on a bar finds the bar, which lies over the grid.
-        const QPoint onNext = grid.FindBar()->mapToGlobal(grid.FindBar()->rect().center());
+        const QPoint onNext = grid.findBar()->mapToGlobal(grid.findBar()->rect().center());
         QCOMPARE(page->childAt(onNext.x(), onNext.y()), findBar);
         const QPoint onCell = grid.viewport()->mapToGlobal(grid.visualRect(grid.model()->index(0, 1)).center());
         QCOMPARE(page->childAt(onCell.x(), onCell.y()), page->child(1));
 
-        QTest::keyClick(grid.FindBar()->textBox(), Qt::Key_Escape);
+        QTest::keyClick(grid.findBar()->textBox(), Qt::Key_Escape);
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(childLines(page).mid(2, 3),
                  QStringList({"tool bar: Filter row (hidden)", "tool bar: Find bar (hidden)", "status bar:  (hidden)"}));
@@ -230,7 +230,7 @@ private slots:
     {
         ScratchSqlite db(kPeople);
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("p")).DataGrid1;
-        GridFindBar& bar = *grid.FindBar();
+        GridFindBar& bar = *grid.findBar();
         QLabel* result = bar.resultLabel();
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
         QTest::keyClicks(bar.textBox(), QStringLiteral("grape"));
@@ -245,13 +245,13 @@ private slots:
         QTest::keyClick(bar.textBox(), Qt::Key_F3);
         QCOMPARE(announced(result).last(), QStringLiteral("Wrapped to the top"));
 
-        QLabel* count = grid.StatusLine()->findChild<QLabel*>();
+        QLabel* count = grid.statusLine()->findChild<QLabel*>();
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
         typeFilter(grid, 2, QStringLiteral("<35"));
         typeFilter(grid, 2, QStringLiteral("<=30"));
         typeFilter(grid, 2, QStringLiteral(">=40"));
         QCOMPARE(announced(count), QStringList({"4 of 5 rows", "4 of 5 rows", "1 of 5 rows"}));
-        QCOMPARE(accessible(grid.StatusLine())->text(QAccessible::Name), QStringLiteral("1 of 5 rows"));
+        QCOMPARE(accessible(grid.statusLine())->text(QAccessible::Name), QStringLiteral("1 of 5 rows"));
     }
 
     // How a read ended is told: stopped with the rows kept, or complete.
@@ -260,10 +260,10 @@ private slots:
         ScratchSqlite db(kSlow);
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("slow")).DataGrid1;
         QVERIFY(grid.Model()->reading());
-        QLabel* line = grid.StatusLine()->findChild<QLabel*>();
+        QLabel* line = grid.statusLine()->findChild<QLabel*>();
         QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->reading(), 60000);
         QCOMPARE(announced(line).last(), QStringLiteral("All rows read: 8,000."));
-        QCOMPARE(accessible(grid.StatusLine())->text(QAccessible::Name), QStringLiteral("All rows read: 8,000."));
+        QCOMPARE(accessible(grid.statusLine())->text(QAccessible::Name), QStringLiteral("All rows read: 8,000."));
 
         QTest::keyClick(&grid, Qt::Key_F5);
         QVERIFY(grid.Model()->reading());

@@ -213,7 +213,7 @@ private slots:
         key(grid, Qt::Key_V);
         QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(db.query(dump), before); // on PostgreSQL xmin too: no row was written
-        QVERIFY(!grid.Clipboard()->History()->CanUndo());
+        QVERIFY(!grid.clipboard()->History()->canUndo());
 
         // Columns t..b of rows 1-3 over rows 4-6.
         clickCell(grid, 0, 1);
@@ -271,7 +271,7 @@ private slots:
         QCOMPARE(rows[0], (std::vector<std::optional<std::string>>{"1", "A2", "NULL", "''"}));
         QCOMPARE(rows[1], (std::vector<std::optional<std::string>>{"2", "B2", "20", "'two\nlines'"}));
         QCOMPARE(rows[2], (std::vector<std::optional<std::string>>{"3", "C", "NULL", "'say \"hi\"'"}));
-        QCOMPARE(grid.StatusLine()->text(), QStringLiteral("3 rows written"));
+        QCOMPARE(grid.statusLine()->text(), QStringLiteral("3 rows written"));
         QVERIFY(grid.Model()->isNewRowPlaceholder(3));
     }
 
@@ -399,11 +399,11 @@ private slots:
         putText(QStringLiteral("pasted"));
         goTo(grid, 0, 1);
         key(grid, Qt::Key_V);
-        QVERIFY2(grid.StatusLine()->text().contains(QStringLiteral("Rows can be pasted once they are all read")),
-                 qPrintable(grid.StatusLine()->text()));
+        QVERIFY2(grid.statusLine()->text().contains(QStringLiteral("Rows can be pasted once they are all read")),
+                 qPrintable(grid.statusLine()->text()));
         QCOMPARE(grid.Model()->pendingRow(), -1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("row 1"));
-        grid.StopReading();
+        grid.stopReading();
     }
 
     // Typing taken back cell by cell; a written row, a new row and deleted
@@ -474,7 +474,7 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_F5);
         QTRY_VERIFY(!grid.Model()->reading());
         QCOMPARE(contextMenu(grid).filter(QStringLiteral("Undo")), QStringList{QStringLiteral("Undo")});
-        QVERIFY(!grid.Clipboard()->History()->CanUndo());
+        QVERIFY(!grid.clipboard()->History()->canUndo());
         QCOMPARE(boxes.count(), 1);
     }
 
@@ -545,7 +545,7 @@ private slots:
         )");
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("f")).DataGrid1;
         const auto v = [&db](const std::string& sql) { return QString::fromStdString(db.query(sql).at(0).at(0).value_or("<NULL>")); };
-        GridFindBar& bar = *grid.FindBar();
+        GridFindBar& bar = *grid.findBar();
         BoxCatcher boxes;
         key(grid, Qt::Key_H);
         QVERIFY(bar.isVisible() && bar.replaceBox()->isVisible());
@@ -619,7 +619,7 @@ private slots:
         const auto hex = [&db](int id) {
             return QString::fromStdString(db.query("select hex(a) from f where id = " + std::to_string(id)).at(0).at(0).value());
         };
-        GridFindBar& bar = *grid.FindBar();
+        GridFindBar& bar = *grid.findBar();
         BoxCatcher boxes;
         key(grid, Qt::Key_H);
         QTest::keyClicks(bar.textBox(), QStringLiteral("abc"));

@@ -65,9 +65,9 @@ private slots:
         QVERIFY(model.reading());
         QVERIFY(model.rowCount() > 0 && model.rowCount() < kSlowRows);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("row 1"));
-        QVERIFY(grid.StatusLine()->isVisible());
-        QVERIFY2(grid.StatusLine()->text().startsWith(QStringLiteral("Reading rows\u2026 ")),
-                 qPrintable(grid.StatusLine()->text()));
+        QVERIFY(grid.statusLine()->isVisible());
+        QVERIFY2(grid.statusLine()->text().startsWith(QStringLiteral("Reading rows\u2026 ")),
+                 qPrintable(grid.statusLine()->text()));
         maybeScreenshot(QStringLiteral("form3-reading"));
 
         // The page's own layout does not move: the grid keeps its rectangle.
@@ -80,8 +80,8 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_X);
         QVERIFY(!grid.indexWidget(grid.currentIndex()));
         QCOMPARE(model.pendingRow(), -1);
-        QVERIFY2(grid.StatusLine()->text().contains(QStringLiteral("once they are all read")),
-                 qPrintable(grid.StatusLine()->text()));
+        QVERIFY2(grid.statusLine()->text().contains(QStringLiteral("once they are all read")),
+                 qPrintable(grid.statusLine()->text()));
 
         // More rows come while the user waits; the scroll range grows.
         const int early = model.rowCount();
@@ -93,7 +93,7 @@ private slots:
         const int kept = model.rowCount() - 1; // without the new-row placeholder
         QVERIFY(kept < kSlowRows);
         QVERIFY(model.isNewRowPlaceholder(kept));
-        QCOMPARE(grid.StatusLine()->text(),
+        QCOMPARE(grid.statusLine()->text(),
                  QStringLiteral("%1 rows shown; reading was stopped.").arg(GridStatusLine::number(kept)));
         QCOMPARE(grid.geometry(), gridBefore);
         QCOMPARE(form3.Label1->geometry(), noteBefore);
@@ -112,14 +112,14 @@ private slots:
         Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("slow"));
         DataGrid& grid = *form3.DataGrid1;
         QVERIFY(grid.Model()->reading());
-        QTest::mouseClick(grid.StatusLine()->stopButton(), Qt::LeftButton);
+        QTest::mouseClick(grid.statusLine()->stopButton(), Qt::LeftButton);
         QVERIFY(!grid.Model()->reading());
-        QVERIFY(grid.StatusLine()->text().endsWith(QStringLiteral("reading was stopped.")));
+        QVERIFY(grid.statusLine()->text().endsWith(QStringLiteral("reading was stopped.")));
 
         QTest::mouseClick(form3.Check1, Qt::LeftButton);
         chooseAndOpen(QStringLiteral("slow"));
         QVERIFY(grid.Model()->reading());
-        QVERIFY(grid.StatusLine()->text().startsWith(QStringLiteral("Reading rows")));
+        QVERIFY(grid.statusLine()->text().startsWith(QStringLiteral("Reading rows")));
         QElapsedTimer back;
         back.start();
         QTest::mouseClick(form3.Check1, Qt::LeftButton);
@@ -160,7 +160,7 @@ private slots:
         QVERIFY2(boxes.lastText().contains(QStringLiteral("terminating connection")), qPrintable(boxes.lastText()));
         const int kept = grid.model()->rowCount() - 1;
         QVERIFY(kept > 0 && kept < 20000);
-        QVERIFY(grid.StatusLine()->text().endsWith(QStringLiteral("reading failed.")));
+        QVERIFY(grid.statusLine()->text().endsWith(QStringLiteral("reading failed.")));
         QVERIFY(programEnds().isEmpty());
 
         // The rows read can be edited: the write logs in again.
@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(grid.Model()->totalRows(), rows);
         if (rows > 0)
             QCOMPARE(cellText(grid, rows - 1, 0), QString::number(rows));
-        QCOMPARE(grid.StatusLine()->text(), QStringLiteral("%1 rows shown; reading failed.").arg(rows));
+        QCOMPARE(grid.statusLine()->text(), QStringLiteral("%1 rows shown; reading failed.").arg(rows));
         QVERIFY(programEnds().isEmpty());
     }
 
@@ -245,14 +245,14 @@ private slots:
             }
         });
         letGo.start(5);
-        QTest::mouseClick(form3.DataGrid1->StatusLine()->stopButton(), Qt::LeftButton);
+        QTest::mouseClick(form3.DataGrid1->statusLine()->stopButton(), Qt::LeftButton);
         QVERIFY(!holder);
         QVERIFY(!model.reading());
         QCOMPARE(model.totalRows(), 1025);
         QCOMPARE(model.rowCount(), 1025 + 1); // and the new-row placeholder
         for (int row : {0, 1023, 1024})
             QCOMPARE(cellText(*form3.DataGrid1, row, 1), QStringLiteral("row %1").arg(row + 1));
-        QCOMPARE(form3.DataGrid1->StatusLine()->text(), QStringLiteral("1,025 rows shown; reading was stopped."));
+        QCOMPARE(form3.DataGrid1->statusLine()->text(), QStringLiteral("1,025 rows shown; reading was stopped."));
     }
 
     // A read that fails before its first block is full keeps the rows it

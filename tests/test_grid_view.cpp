@@ -47,7 +47,7 @@ void clickHeading(DataGrid& grid, int c)
 
 void typeFilter(DataGrid& grid, int c, const QString& text)
 {
-    QLineEdit* box = grid.FilterRow()->box(c);
+    QLineEdit* box = grid.filterRow()->box(c);
     QVERIFY(box && box->isVisible());
     box->setFocus();
     box->selectAll();
@@ -106,11 +106,11 @@ private slots:
 
         clickHeading(grid, 2); // reals, negative ones first
         QCOMPARE(column(grid, 0), (QStringList{"3", "1", "5", "2", "4"}));
-        grid.SortBy(3, false); // timestamps by time, not by text length
+        grid.sortBy(3, false); // timestamps by time, not by text length
         QCOMPARE(column(grid, 0), (QStringList{"2", "5", "1", "3", "4"}));
-        grid.SortBy(4, false); // the locale's collation: é between e and f
+        grid.sortBy(4, false); // the locale's collation: é between e and f
         QCOMPARE(column(grid, 4), (QStringList{"e", "E", "é", "f", "(NULL)"}));
-        grid.SortBy(-1, false);
+        grid.sortBy(-1, false);
         QCOMPARE(column(grid, 0), (QStringList{"1", "2", "3", "4", "5"}));
     }
 
@@ -126,12 +126,12 @@ private slots:
         DataGrid& grid = *startAndOpen(TestSupport::pgDataSource(), QStringLiteral("z"),
                                        QString::fromStdString(role.name()), QString::fromStdString(role.password()))
                               .DataGrid1;
-        grid.SortBy(1, false);
+        grid.sortBy(1, false);
         QCOMPARE(column(grid, 0), (QStringList{"2", "5", "3", "1", "4"}));
         // 08:00 UTC, 08:30 UTC, 09:00 UTC; 2023-12-31 23:00-05 is 04:00 UTC on the 1st.
-        grid.SortBy(2, false);
+        grid.sortBy(2, false);
         QCOMPARE(column(grid, 0), (QStringList{"5", "1", "4", "2", "3"}));
-        grid.SortBy(3, true);
+        grid.sortBy(3, true);
         QCOMPARE(column(grid, 0), (QStringList{"4", "3", "5", "1", "2"}));
     }
 
@@ -146,16 +146,16 @@ private slots:
         )");
         Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("p"));
         DataGrid& grid = *form3.DataGrid1;
-        grid.SortBy(2, true); // 40 Dee, 30 Ann, 25 Eve, 20 Cid, 10 Bob
+        grid.sortBy(2, true); // 40 Dee, 30 Ann, 25 Eve, 20 Cid, 10 Bob
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
-        QVERIFY(!grid.FilterRow()->isHidden());
+        QVERIFY(!grid.filterRow()->isHidden());
         // The filter row lies between the headings and the rows.
-        QTRY_COMPARE(grid.FilterRow()->geometry().top(), grid.horizontalHeader()->geometry().bottom() + 1);
-        QCOMPARE(grid.viewport()->geometry().top(), grid.FilterRow()->geometry().bottom() + 1);
+        QTRY_COMPARE(grid.filterRow()->geometry().top(), grid.horizontalHeader()->geometry().bottom() + 1);
+        QCOMPARE(grid.viewport()->geometry().top(), grid.filterRow()->geometry().bottom() + 1);
         maybeScreenshot(QStringLiteral("form3-filter-row"));
         typeFilter(grid, 2, QStringLiteral("<35"));
         QCOMPARE(column(grid, 1), (QStringList{"Ann", "Eve", "Cid", "Bob"}));
-        QCOMPARE(grid.StatusLine()->text(), QStringLiteral("4 of 5 rows"));
+        QCOMPARE(grid.statusLine()->text(), QStringLiteral("4 of 5 rows"));
 
         typeIntoCell(grid, 1, 1, QStringLiteral("Eva"));
         QTest::keyClick(&grid, Qt::Key_Down);
@@ -168,7 +168,7 @@ private slots:
         db.exec("update p set name = 'Theirs' where id = 1");
         {
             ConflictCatcher keep([](ConflictWindow*) { return QStringLiteral("Keep Editing"); });
-            grid.SortBy(1, false);
+            grid.sortBy(1, false);
             QCOMPARE(keep.count(), 1);
             QCOMPARE(keep.seen[0].line(QStringLiteral("name"))->now, QStringLiteral("Theirs"));
         }
@@ -180,7 +180,7 @@ private slots:
         typeIntoCell(grid, 0, 1, QStringLiteral("Bad"));
         {
             BoxCatcher back([](QMessageBox*) { return QStringLiteral("Go Back to the Row"); });
-            grid.SortBy(1, false);
+            grid.sortBy(1, false);
             QCOMPARE(back.count(), 1);
             QVERIFY2(back.lastText().contains(QStringLiteral("CHECK constraint")), qPrintable(back.lastText()));
         }
@@ -199,7 +199,7 @@ private slots:
 
         // A value the column's type cannot read turns the box red and filters nothing.
         typeFilter(grid, 2, QStringLiteral(">abc"));
-        QVERIFY(grid.FilterRow()->box(2)->toolTip().contains(QStringLiteral("not a number")));
+        QVERIFY(grid.filterRow()->box(2)->toolTip().contains(QStringLiteral("not a number")));
         QCOMPARE(grid.model()->rowCount(), 6);
         // is null / is not null, and plain text ignoring case.
         typeFilter(grid, 2, QStringLiteral("is not null"));
@@ -207,10 +207,10 @@ private slots:
         typeFilter(grid, 1, QStringLiteral("E"));
         QCOMPARE(column(grid, 1), (QStringList{"Dee", "Eva", "Theirs"}));
         // Esc in the row clears it; Ctrl+Shift+F hides it.
-        QTest::keyClick(grid.FilterRow()->box(1), Qt::Key_Escape);
+        QTest::keyClick(grid.filterRow()->box(1), Qt::Key_Escape);
         QTRY_COMPARE(grid.model()->rowCount(), 6);
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
-        QVERIFY(grid.FilterRow()->isHidden());
+        QVERIFY(grid.filterRow()->isHidden());
         QVERIFY(programEnds().isEmpty());
     }
 
@@ -223,7 +223,7 @@ private slots:
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("f")).DataGrid1;
         grid.setCurrentIndex(grid.model()->index(0, 0));
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
-        GridFindBar& bar = *grid.FindBar();
+        GridFindBar& bar = *grid.findBar();
         QVERIFY(bar.isVisible());
         QCOMPARE(QApplication::focusWidget(), bar.textBox());
         QTest::keyClicks(bar.textBox(), QStringLiteral("apple"));
@@ -259,7 +259,7 @@ private slots:
             insert into r values (1, 'one', 1), (2, 'two', 2), (3, 'three', 3), (4, 'four', 4);
         )");
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("r")).DataGrid1;
-        grid.SortBy(2, true);
+        grid.sortBy(2, true);
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
         typeFilter(grid, 1, QStringLiteral("o"));
         QCOMPARE(column(grid, 1), (QStringList{"four", "two", "one"}));
@@ -273,7 +273,7 @@ private slots:
         QCOMPARE(column(grid, 1), (QStringList{"on top", "TWO", "four", "one"}));
         QCOMPARE(grid.columnWidth(1), 177);
         QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
-        QCOMPARE(grid.FilterRow()->text(1), QStringLiteral("o"));
+        QCOMPARE(grid.filterRow()->text(1), QStringLiteral("o"));
         QCOMPARE(cellText(grid, grid.currentIndex().row(), 0), QStringLiteral("2"));
         QCOMPARE(grid.currentIndex().column(), 1);
     }
@@ -287,8 +287,8 @@ private slots:
             insert into d values (1, '2024-02-29'), (2, '2024-03-01'), (3, '2026-03-02');
         )");
         DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("d")).DataGrid1;
-        grid.ToggleFilterRow();
-        QLineEdit* box = grid.FilterRow()->box(1);
+        grid.toggleFilterRow();
+        QLineEdit* box = grid.filterRow()->box(1);
         for (const QString& never : {QStringLiteral(">2026-02-30"), QStringLiteral(">2023-02-29"),
                                      QStringLiteral("=2024-04-31 10:00"), QStringLiteral("<1900-02-29")}) {
             box->selectAll();
@@ -324,8 +324,8 @@ private slots:
         holder->execute("select * from w where id = 1 for update");
         BoxCatcher boxes;
         typeIntoCell(grid, 0, 1, QStringLiteral("mine"));
-        grid.ToggleFilterRow();
-        QLineEdit* box = grid.FilterRow()->box(1);
+        grid.toggleFilterRow();
+        QLineEdit* box = grid.filterRow()->box(1);
         box->setFocus();
         QTest::keyClicks(box, QStringLiteral("mine"));
         // The lock goes a while after the filter's moment has come.

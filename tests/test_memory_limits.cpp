@@ -76,7 +76,7 @@ private slots:
         QVERIFY(programEnds().isEmpty());
         const qint64 kept = grid.Model()->totalRows();
         QVERIFY2(kept > 0 && kept < kRows, qPrintable(QString::number(kept)));
-        QCOMPARE(grid.StatusLine()->text(),
+        QCOMPARE(grid.statusLine()->text(),
                  QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(GridStatusLine::number(kept)));
         // Exactly the rows read, in order, and they can be edited.
         QCOMPARE(cellText(grid, static_cast<int>(kept) - 1, 0), QString::number(kept));
@@ -103,7 +103,7 @@ private slots:
             // Room for the window, not for the sort's keys of four million texts.
             const AddressSpaceLimit limit(addressSpace() + (qint64{12} << 20));
             QVERIFY(limit.ok());
-            grid.SortBy(1, true);
+            grid.sortBy(1, true);
             QCOMPARE(boxes.count(), 1);
             QVERIFY2(boxes.lastText().startsWith(QStringLiteral("There is not enough memory to sort the rows.")),
                      qPrintable(boxes.lastText()));
@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(grid.Model()->sortOrder().column, -1);
         QCOMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
         // With the room back, it sorts.
-        grid.SortBy(1, true);
+        grid.sortBy(1, true);
         QCOMPARE(grid.Model()->sortOrder().column, 1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("999"));
         QVERIFY(programEnds().isEmpty());

@@ -48,7 +48,7 @@ RowDetailsWindow* openDetails(DataGrid& grid)
 {
     grid.setFocus();
     QTest::keyClick(&grid, Qt::Key_F4);
-    RowDetailsWindow* details = grid.RowDetails();
+    RowDetailsWindow* details = grid.rowDetails();
     if (details && details->isVisible())
         activate(*details);
     return details;
@@ -128,7 +128,7 @@ private slots:
         DataGrid& grid = *page.DataGrid1;
         const QRect pageFrame = page.frameGeometry();
         const QRect gridPlace = grid.geometry();
-        QVERIFY(!grid.RowDetails());
+        QVERIFY(!grid.rowDetails());
 
         RowDetailsWindow* opened = openDetails(grid);
         QVERIFY(opened && opened->isVisible());
