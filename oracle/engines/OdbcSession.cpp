@@ -7,6 +7,7 @@
 #include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 #include "oracle/Snapshot.h"
+#include "oracle/engines/SqliteEngine.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -58,7 +59,10 @@ OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const Odbc
         kind = DialectKind::PostgreSQL;
     else if (name.find("sqlite") != std::string::npos)
         kind = DialectKind::SQLite;
-    dialect_ = MakeDialect(options_.dialect.value_or(kind));
+    kind = options_.dialect.value_or(kind);
+    // Debian's SQLite driver links the shared libsqlite3, so the driver runs
+    // on the library this process has: that library tells about RETURNING.
+    dialect_ = kind == DialectKind::SQLite ? MakeSqliteDialect(SqliteHasReturning()) : MakeDialect(kind);
 
     if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &getDataExtensions_,
                                    sizeof(getDataExtensions_), nullptr)))
