@@ -3,7 +3,6 @@
 
 #include "oracle/engines/OdbcDrivers.h"
 
-#include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
 
 #include <sql.h>
