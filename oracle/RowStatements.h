@@ -19,7 +19,6 @@
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>

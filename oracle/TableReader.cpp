@@ -72,10 +72,6 @@ void post(const std::shared_ptr<TableReader::Shared>& shared)
     });
 }
 
-} // namespace
-
-namespace {
-
 // Fills the worker's own snapshot and hands over whole blocks as they fill.
 class ReadSink final : public RowSink {
 public:
