@@ -88,25 +88,3 @@ std::optional<std::map<QString, QString>> ParseConnectionString(const QString& t
     }
     return pieces;
 }
-
-std::string OdbcBrace(std::string_view value)
-{
-    std::string out;
-    out.reserve(value.size() + 2);
-    out += '{';
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    out += '}';
-    return out;
-}
-
-std::string OdbcQuote(const std::string& value)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
-    const bool needs = value.find_first_of(";{}=") != std::string::npos
-                       || (!value.empty() && (blank(value.front()) || blank(value.back())));
-    return needs ? OdbcBrace(value) : value;
-}

@@ -3,8 +3,6 @@
 #include <QString>
 #include <map>
 #include <optional>
-#include <string>
-#include <string_view>
 
 // The provider connection string: "Provider=OraOLEDB.Oracle;Data Source=" SID
 // ";User Id=" user ";Password=" password ";". A value that contains ';', '"',
@@ -17,10 +15,3 @@ QString BuildConnectionString(const QString& sid, const QString& user, const QSt
 // case-insensitively and returned in lower case. Returns nothing when the
 // string is malformed (an unterminated quote, a piece without '=').
 std::optional<std::map<QString, QString>> ParseConnectionString(const QString& text);
-
-// An ODBC attribute value: enclosed in braces with '}' doubled only when it
-// contains ';', '{', '}', '=' or has a leading or trailing blank.
-std::string OdbcQuote(const std::string& value);
-
-// The value enclosed in braces with '}' doubled, whatever it holds.
-std::string OdbcBrace(std::string_view value);

@@ -2,8 +2,6 @@
 
 #include "oracle/Engine.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
 #include <charconv>
 
@@ -72,11 +70,41 @@ Dialect::Check Dialect::changeCheck(const ColumnInfo& column) const
     return column.comparable ? Check::Equal : Check::None;
 }
 
+std::string Dialect::selectAll(std::string_view table) const { return "SELECT * FROM " + quote(table); }
+
+std::string Dialect::selectNoRows(std::string_view table) const { return selectAll(table) + " WHERE 1 = 0"; }
+
+std::string Dialect::matchNull(const std::string& quoted) const { return quoted + " IS NULL"; }
+
+std::string Dialect::matchValue(const std::string& quoted, const std::string& marker, Check) const
+{
+    return quoted + " = " + marker;
+}
+
+std::string Dialect::insertDefaults(const std::string& quotedTable) const
+{
+    return "INSERT INTO " + quotedTable + " DEFAULT VALUES";
+}
+
+std::string Dialect::returning(const std::string& quotedColumns) const { return "RETURNING " + quotedColumns; }
+
+namespace {
+
+// The value read compared by its text, for types with no equality of their
+// own (PostgreSQL and SQLite both spell the cast so).
+std::string matchAsText(const std::string& quoted, const std::string& marker)
+{
+    return "CAST(" + quoted + " AS text) = " + marker;
+}
+
+} // namespace
+
 namespace {
 
 class OracleDialect final : public Dialect {
 public:
     DialectKind kind() const override { return DialectKind::Oracle; }
+    std::unique_ptr<Dialect> clone() const override { return std::make_unique<OracleDialect>(*this); }
     std::string catalogueQuery() const override { return "select table_name from user_tables"; }
     bool emptyTextIsNull() const override { return true; }
 
@@ -90,6 +118,12 @@ public:
             && column.typeName.find("LONG") == std::string::npos && column.typeName.find("long") == std::string::npos)
             return Check::LobCompare;
         return Check::None;
+    }
+    std::string matchValue(const std::string& quoted, const std::string& marker, Check check) const override
+    {
+        if (check == Check::LobCompare)
+            return "DBMS_LOB.COMPARE(" + quoted + ", " + marker + ") = 0";
+        return Dialect::matchValue(quoted, marker, check);
     }
 
     // Dates and timestamps are bound in the canonical text form
@@ -119,6 +153,7 @@ public:
 class PgDialect final : public Dialect {
 public:
     DialectKind kind() const override { return DialectKind::PostgreSQL; }
+    std::unique_ptr<Dialect> clone() const override { return std::make_unique<PgDialect>(*this); }
     // The current user's own base tables in the schema an unqualified name
     // resolves to, so that the editor's SELECT * FROM "name" finds each one.
     std::string catalogueQuery() const override
@@ -139,29 +174,43 @@ public:
             return Check::Equal;
         return Check::AsText;
     }
+    std::string matchValue(const std::string& quoted, const std::string& marker, Check check) const override
+    {
+        return check == Check::AsText ? matchAsText(quoted, marker) : Dialect::matchValue(quoted, marker, check);
+    }
 };
 
 class SqliteDialect final : public Dialect {
 public:
+    explicit SqliteDialect(bool hasReturning) : hasReturning_(hasReturning) {}
     DialectKind kind() const override { return DialectKind::SQLite; }
-    // RETURNING came with SQLite 3.35.
-    bool supportsReturning() const override { return sqlite3_libversion_number() >= 3035000; }
+    std::unique_ptr<Dialect> clone() const override { return std::make_unique<SqliteDialect>(*this); }
+    // RETURNING came with SQLite 3.35: the engine knows which library it has.
+    bool supportsReturning() const override { return hasReturning_; }
     // SQLite compares values of every kind, blobs byte by byte. A real that
     // its ODBC driver passed through 15-digit text is compared as that text.
     Check changeCheck(const ColumnInfo& column) const override
     {
         return !column.comparable && column.type == ColumnType::Real ? Check::AsText : Check::Equal;
     }
+    std::string matchValue(const std::string& quoted, const std::string& marker, Check check) const override
+    {
+        return check == Check::AsText ? matchAsText(quoted, marker) : Dialect::matchValue(quoted, marker, check);
+    }
     std::string catalogueQuery() const override
     {
         return "select name from sqlite_schema where type = 'table' and name not like 'sqlite\\_%' escape '\\'"
                " order by rowid";
     }
+
+private:
+    bool hasReturning_;
 };
 
 class GenericDialect final : public Dialect {
 public:
     DialectKind kind() const override { return DialectKind::Generic; }
+    std::unique_ptr<Dialect> clone() const override { return std::make_unique<GenericDialect>(*this); }
     // Generic ODBC sources list their tables through the driver instead.
     std::string catalogueQuery() const override { return {}; }
 };
@@ -173,9 +222,11 @@ std::unique_ptr<Dialect> MakeDialect(DialectKind kind)
     switch (kind) {
     case DialectKind::Oracle: return std::make_unique<OracleDialect>();
     case DialectKind::PostgreSQL: return std::make_unique<PgDialect>();
-    case DialectKind::SQLite: return std::make_unique<SqliteDialect>();
+    case DialectKind::SQLite: return MakeSqliteDialect(false);
     case DialectKind::Generic: break;
     }
     return std::make_unique<GenericDialect>();
 }
+
+std::unique_ptr<Dialect> MakeSqliteDialect(bool hasReturning) { return std::make_unique<SqliteDialect>(hasReturning); }
 

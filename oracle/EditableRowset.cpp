@@ -17,7 +17,7 @@ bool isReadOnlyColumn(const ColumnInfo& c)
 
 // ---- the rowset ---------------------------------------------------------------------
 
-std::string EditorQuery(const std::string& table) { return "SELECT * FROM " + Dialect::quoteIdentifier(table); }
+std::string EditorQuery(const std::string& table) { return MakeDialect(DialectKind::Generic)->selectAll(table); }
 
 std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, const std::string& table)
 {
@@ -25,10 +25,10 @@ std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, c
     EditableRowset& r = *rowset;
     std::shared_ptr<Session> session = r.connection_->Lend();
     // Read before the session leaves for the reader: they never change.
-    r.dialectKind_ = session->dialect().kind();
+    r.dialect_ = session->dialect().clone();
     r.placeholders_ = session->placeholders();
     r.textKeepsNul_ = session->textKeepsNul();
-    r.reader_.reset(new TableReader(std::move(session), EditorQuery(table), table));
+    r.reader_.reset(new TableReader(std::move(session), r.dialect_->selectAll(table), table));
     r.reader_->waitForFirstRows();
     r.pump();
     if (r.readState_ == TableReader::State::Failed && r.snapshot_.columnCount() == 0)
@@ -50,7 +50,7 @@ std::int64_t EditableRowset::pump()
     reader_->take(snapshot_);
     if (!hadColumns && reader_->columnsKnown()) {
         estimatedRows_ = reader_->estimatedRows();
-        const std::unique_ptr<Dialect> dialect = MakeDialect(dialectKind_);
+        const std::unique_ptr<Dialect>& dialect = dialect_;
         statements_ = std::make_shared<const RowStatements>(*dialect, placeholders_, table_, snapshot_.columns(),
                                                             reader_->primaryKey());
     }
@@ -68,7 +68,7 @@ void EditableRowset::endRead()
     reader_.reset();
     if (!statements_) {
         // The read failed before the columns were known.
-        const std::unique_ptr<Dialect> dialect = MakeDialect(dialectKind_);
+        const std::unique_ptr<Dialect>& dialect = dialect_;
         statements_ = std::make_shared<const RowStatements>(*dialect, placeholders_, table_, snapshot_.columns(),
                                                             std::vector<std::string>{});
     }

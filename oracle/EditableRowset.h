@@ -40,7 +40,7 @@ std::string EditorQuery(const std::string& table);
 class EditableRowset {
 public:
     // Starts reading the whole table `table` (its name as listed) on
-    // `connection` with EditorQuery, and returns the rowset that owns them
+    // `connection` with its dialect's selectAll and returns the rowset that owns them
     // once the columns and the first rows have arrived (the window keeps
     // painting meanwhile). Failures before that are DbError.
     static std::unique_ptr<EditableRowset> Open(ConnectionPtr connection, const std::string& table);
@@ -187,7 +187,7 @@ private:
         void operator()(TableReader* r) const { r->deleteLater(); }
     };
     std::unique_ptr<TableReader, LaterDeleter> reader_;
-    DialectKind dialectKind_ = DialectKind::Generic;
+    std::unique_ptr<Dialect> dialect_; // the session's, taken before the session left for the reader
     Placeholders placeholders_ = Placeholders::Question;
     TableReader::State readState_ = TableReader::State::Reading;
     std::optional<DbError> readFailure_;

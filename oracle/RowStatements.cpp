@@ -5,14 +5,14 @@
 RowStatements::RowStatements(const Dialect& dialect, Placeholders placeholders, std::string table,
                              std::vector<ColumnInfo> columns, std::vector<std::string> primaryKey,
                              std::vector<bool> absent)
-    : dialect_(MakeDialect(dialect.kind())), placeholders_(placeholders), table_(std::move(table)),
-      quotedTable_(Dialect::quoteIdentifier(table_)), columns_(std::move(columns)), primaryKey_(std::move(primaryKey)),
+    : dialect_(dialect.clone()), placeholders_(placeholders), table_(std::move(table)),
+      quotedTable_(dialect_->quote(table_)), columns_(std::move(columns)), primaryKey_(std::move(primaryKey)),
       absent_(std::move(absent))
 {
     absent_.resize(columns_.size(), false);
     quotedColumns_.reserve(columns_.size());
     for (const ColumnInfo& c : columns_)
-        quotedColumns_.push_back(Dialect::quoteIdentifier(c.name));
+        quotedColumns_.push_back(dialect_->quote(c.name));
 
     // The key finds a row only when every key column is in the result and
     // compares exactly; otherwise fall back to every comparable column.
@@ -49,7 +49,7 @@ std::shared_ptr<const RowStatements> RowStatements::withoutColumns(const std::ve
 
 RowStatements::Statement RowStatements::columnsNow() const
 {
-    return Statement{"SELECT * FROM " + quotedTable_ + " WHERE 1 = 0", {}};
+    return Statement{dialect_->selectNoRows(table_), {}};
 }
 
 Param RowStatements::param(int column, const Value& value) const
@@ -70,41 +70,28 @@ std::string RowStatements::columnList() const
     return list;
 }
 
-void RowStatements::appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const
+std::string RowStatements::addParam(std::vector<Param>& params, Param p) const
 {
     params.push_back(std::move(p));
-    sql += Placeholder(placeholders_, static_cast<int>(params.size()));
+    return Placeholder(placeholders_, static_cast<int>(params.size()));
 }
 
 void RowStatements::appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value,
-                            Dialect::Check check) const
+                                Dialect::Check check) const
 {
     const std::string& name = quotedColumns_[static_cast<std::size_t>(column)];
     Param p = param(column, value);
     if (p.value.isNull()) {
-        sql += name + " IS NULL";
+        sql += dialect_->matchNull(name);
         return;
     }
-    switch (check) {
-    case Dialect::Check::AsText:
+    if (check == Dialect::Check::AsText) {
         // The text form read is compared as text, whatever the column's type.
         p.type = ColumnType::Text;
         p.nativeType = 0;
         p.value.kind = ValueKind::Text;
-        sql += "CAST(" + name + " AS text) = ";
-        appendPlaceholder(sql, params, std::move(p));
-        return;
-    case Dialect::Check::LobCompare:
-        sql += "DBMS_LOB.COMPARE(" + name + ", ";
-        appendPlaceholder(sql, params, std::move(p));
-        sql += ") = 0";
-        return;
-    case Dialect::Check::Equal:
-    case Dialect::Check::None:
-        break;
     }
-    sql += name + " = ";
-    appendPlaceholder(sql, params, std::move(p));
+    sql += dialect_->matchValue(name, addParam(params, std::move(p)), check);
 }
 
 int RowStatements::uncheckableChange(const Values& changes) const
@@ -128,8 +115,7 @@ std::optional<RowStatements::Statement> RowStatements::update(const std::vector<
         if (!first)
             s.sql += ", ";
         first = false;
-        s.sql += quotedColumns_[c] + " = ";
-        appendPlaceholder(s.sql, s.params, param(static_cast<int>(c), *changes[c]));
+        s.sql += quotedColumns_[c] + " = " + addParam(s.params, param(static_cast<int>(c), *changes[c]));
     }
     if (first)
         return std::nullopt; // nothing changed
@@ -157,7 +143,6 @@ std::optional<RowStatements::Statement> RowStatements::update(const std::vector<
 RowStatements::Statement RowStatements::insert(const Values& values, bool returningKey) const
 {
     Statement s;
-    s.sql = "INSERT INTO " + quotedTable_;
     std::string names;
     std::string markers;
     for (std::size_t c = 0; c < values.size() && c < columns_.size(); ++c) {
@@ -168,21 +153,20 @@ RowStatements::Statement RowStatements::insert(const Values& values, bool return
             markers += ", ";
         }
         names += quotedColumns_[c];
-        appendPlaceholder(markers, s.params, param(static_cast<int>(c), *values[c]));
+        markers += addParam(s.params, param(static_cast<int>(c), *values[c]));
     }
     if (names.empty())
-        s.sql += " DEFAULT VALUES";
+        s.sql = dialect_->insertDefaults(quotedTable_);
     else
-        s.sql += " (" + names + ") VALUES (" + markers + ")";
+        s.sql = "INSERT INTO " + quotedTable_ + " (" + names + ") VALUES (" + markers + ")";
     if (returningKey && byKey_ && dialect_->supportsReturning()) {
-        s.sql += " RETURNING ";
-        bool first = true;
+        std::string key;
         for (int c : identifying_) {
-            if (!first)
-                s.sql += ", ";
-            first = false;
-            s.sql += quotedColumns_[static_cast<std::size_t>(c)];
+            if (!key.empty())
+                key += ", ";
+            key += quotedColumns_[static_cast<std::size_t>(c)];
         }
+        s.sql += " " + dialect_->returning(key);
     }
     return s;
 }

@@ -11,13 +11,14 @@
 // A column another user dropped (or renamed) since the table was read can be
 // left out (withoutColumns): nothing then names it, a row read again holds
 // NULL in its place, and rows are found by the columns still there.
-// Pure text building: nothing here touches a database. Parameters are
+// Pure text building: nothing here touches a database. The statements are
+// put together from the dialect's pieces (names quoted its way, its NULL and
+// value conditions, its INSERT of defaults and RETURNING); parameters are
 // marked the way the session's engine marks them.
 
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,8 +34,8 @@ public:
         std::vector<Param> params;
     };
 
-    // dialect: the session's, or one of the same kind (the statements keep
-    // their own). placeholders: the session's. primaryKey: the key's column
+    // dialect: the session's, or a clone of it (the statements keep a clone
+    // of their own). placeholders: the session's. primaryKey: the key's column
     // names in key order (empty: no key).
     RowStatements(const Dialect& dialect, Placeholders placeholders, std::string table, std::vector<ColumnInfo> columns,
                   std::vector<std::string> primaryKey, std::vector<bool> absent = {});
@@ -84,10 +85,12 @@ public:
     Param param(int column, const Value& value) const;
 
 private:
-    // "column = marker" (or IS NULL) for the value, by the check form.
+    // The dialect's condition that the column holds the value (or is NULL),
+    // by the check form.
     void appendMatch(std::string& sql, std::vector<Param>& params, int column, const Value& value,
                      Dialect::Check check = Dialect::Check::Equal) const;
-    void appendPlaceholder(std::string& sql, std::vector<Param>& params, Param p) const;
+    // Adds the parameter; its placeholder.
+    std::string addParam(std::vector<Param>& params, Param p) const;
     std::string columnList() const;
 
     std::unique_ptr<Dialect> dialect_;

@@ -20,23 +20,44 @@ constexpr auto kBatchInterval = std::chrono::milliseconds(100);
 
 } // namespace
 
-// What the worker hands over, and the one lock that guards the hand-over.
+// The state the reader and its worker share, split by who may touch it. One
+// lock guards the hand-over; every other part needs none, by its rule.
 struct TableReader::Shared {
+    // Set before the worker starts (starting it publishes them), then read
+    // by the worker alone.
+    struct Work {
+        std::string sql;
+        std::string table;
+        UiMailbox* mailbox = nullptr; // to tell the user-interface thread
+    };
+    // The user-interface thread's alone: it makes and ends the reader, and
+    // the messages the worker posts run there.
+    struct Ui {
+        TableReader* reader = nullptr; // null once the reader is gone
+    };
+    // What the worker hands over: touched only with `mutex` held.
+    struct HandOver {
+        std::deque<Snapshot> parts; // rows read, in order
+        std::optional<std::vector<ColumnInfo>> columns;
+        std::vector<std::string> primaryKey;
+        std::optional<long long> estimatedRows;
+        bool ended = false;
+        bool stopped = false;
+        bool outOfMemory = false;
+        std::optional<DbError> failure;
+    };
+
+    Shared(std::shared_ptr<Session> s, Work w, TableReader* r) : work(std::move(w)), ui{r}, session(std::move(s)) {}
+
+    const Work work;
+    Ui ui;
     std::mutex mutex;
-    std::deque<Snapshot> parts;            // rows read, in order
-    std::optional<std::vector<ColumnInfo>> columns;
-    std::vector<std::string> primaryKey;
-    std::optional<long long> estimatedRows;
-    bool ended = false;
-    bool stopped = false;
-    bool outOfMemory = false;
-    std::optional<DbError> failure;
-    std::shared_ptr<Session> session;      // the worker's until ended
+    HandOver handOver;
+    // The worker's (used without the lock) until it sets handOver.ended;
+    // from then on the user-interface thread's, taken under the lock.
+    std::shared_ptr<Session> session;
+    // Any thread, no lock: asks the worker to stop after the row it is on.
     std::atomic<bool> stop{false};
-    std::string sql;
-    std::string table;
-    UiMailbox* mailbox = nullptr;          // to tell the user-interface thread
-    TableReader* reader = nullptr;         // touched on the user-interface thread only
 };
 
 namespace {
@@ -45,15 +66,11 @@ namespace {
 // the shared state, so it outlives both sides if it must.
 void post(const std::shared_ptr<TableReader::Shared>& shared)
 {
-    shared->mailbox->post([shared] {
-        if (shared->reader)
-            emit shared->reader->arrived();
+    shared->work.mailbox->post([shared] {
+        if (shared->ui.reader)
+            emit shared->ui.reader->arrived();
     });
 }
-
-} // namespace
-
-namespace {
 
 // Fills the worker's own snapshot and hands over whole blocks as they fill.
 class ReadSink final : public RowSink {
@@ -78,7 +95,7 @@ public:
         part_.begin(columns);
         {
             const std::lock_guard<std::mutex> lock(shared_->mutex);
-            shared_->columns = columns;
+            shared_->handOver.columns = columns;
         }
         post(shared_);
         last_ = Clock::now();
@@ -112,7 +129,7 @@ public:
             return;
         {
             const std::lock_guard<std::mutex> lock(shared_->mutex);
-            shared_->parts.push_back(std::move(whole));
+            shared_->handOver.parts.push_back(std::move(whole));
         }
         post(shared_);
     }
@@ -138,14 +155,14 @@ public:
             const std::lock_guard<std::mutex> lock(shared_->mutex);
             try {
                 if (rest.rowCount() > 0)
-                    shared_->parts.push_back(std::move(rest));
+                    shared_->handOver.parts.push_back(std::move(rest));
             } catch (const std::bad_alloc&) {
                 outOfMemory = true;
             }
-            shared_->ended = true;
-            shared_->stopped = stopped || outOfMemory;
-            shared_->outOfMemory = outOfMemory;
-            shared_->failure = std::move(failure);
+            shared_->handOver.ended = true;
+            shared_->handOver.stopped = stopped || outOfMemory;
+            shared_->handOver.outOfMemory = outOfMemory;
+            shared_->handOver.failure = std::move(failure);
         }
         try {
             post(shared_);
@@ -174,14 +191,14 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     bool outOfMemory = false;
     std::optional<DbError> failure;
     try {
-        std::vector<std::string> key = session.primaryKey(shared->table);
-        std::optional<long long> estimate = session.estimatedRows(shared->table);
+        std::vector<std::string> key = session.primaryKey(shared->work.table);
+        std::optional<long long> estimate = session.estimatedRows(shared->work.table);
         {
             const std::lock_guard<std::mutex> lock(shared->mutex);
-            shared->primaryKey = std::move(key);
-            shared->estimatedRows = estimate;
+            shared->handOver.primaryKey = std::move(key);
+            shared->handOver.estimatedRows = estimate;
         }
-        session.query(shared->sql, {}, sink);
+        session.query(shared->work.sql, {}, sink);
     } catch (const ReadStopped&) {
         stopped = true;
     } catch (const std::bad_alloc&) {
@@ -199,13 +216,9 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
 } // namespace
 
 TableReader::TableReader(std::shared_ptr<Session> session, std::string sql, std::string table)
-    : shared_(std::make_shared<Shared>())
+    : shared_(std::make_shared<Shared>(std::move(session),
+                                       Shared::Work{std::move(sql), std::move(table), &UiMailbox::instance()}, this))
 {
-    shared_->session = std::move(session);
-    shared_->sql = std::move(sql);
-    shared_->table = std::move(table);
-    shared_->mailbox = &UiMailbox::instance();
-    shared_->reader = this;
     StartWorker([shared = shared_] { readTable(shared); });
 }
 
@@ -213,7 +226,7 @@ TableReader::~TableReader()
 {
     // The worker goes on alone to its end, owning the session; it reads no
     // more than the row it is on.
-    shared_->reader = nullptr;
+    shared_->ui.reader = nullptr;
     shared_->stop = true;
 }
 
@@ -225,18 +238,19 @@ bool TableReader::take(Snapshot& into)
     bool ended = false;
     {
         const std::lock_guard<std::mutex> lock(shared_->mutex);
-        parts.swap(shared_->parts);
-        if (!columnsKnown_ && shared_->columns) {
-            into.begin(*shared_->columns);
+        parts.swap(shared_->handOver.parts);
+        if (!columnsKnown_ && shared_->handOver.columns) {
+            into.begin(*shared_->handOver.columns);
             columnsKnown_ = true;
-            primaryKey_ = shared_->primaryKey;
-            estimatedRows_ = shared_->estimatedRows;
+            primaryKey_ = shared_->handOver.primaryKey;
+            estimatedRows_ = shared_->handOver.estimatedRows;
         }
-        if (shared_->ended && state_ == State::Reading) {
+        if (shared_->handOver.ended && state_ == State::Reading) {
             ended = true;
-            state_ = shared_->failure ? State::Failed : shared_->stopped ? State::Stopped : State::Done;
-            failure_ = shared_->failure;
-            outOfMemory_ = outOfMemory_ || shared_->outOfMemory;
+            const Shared::HandOver& h = shared_->handOver;
+            state_ = h.failure ? State::Failed : h.stopped ? State::Stopped : State::Done;
+            failure_ = h.failure;
+            outOfMemory_ = outOfMemory_ || h.outOfMemory;
             session_ = std::move(shared_->session);
         }
     }
@@ -283,7 +297,7 @@ void TableReader::waitForFirstRows()
 {
     waitUntil(*this, [this] {
         const std::lock_guard<std::mutex> lock(shared_->mutex);
-        return !shared_->parts.empty() || shared_->ended;
+        return !shared_->handOver.parts.empty() || shared_->handOver.ended;
     });
 }
 
@@ -291,6 +305,6 @@ void TableReader::waitForEnd()
 {
     waitUntil(*this, [this] {
         const std::lock_guard<std::mutex> lock(shared_->mutex);
-        return shared_->ended;
+        return shared_->handOver.ended;
     });
 }

@@ -54,13 +54,10 @@ QStringList rows(const DataGrid& grid)
 
 } // namespace
 
-class TestConflictWindow : public QObject {
+class TestConflictWindow : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     // The three versions side by side, the differences said in words and
     // not by look alone. Keeping on editing (Esc) leaves the typed value in
     // the row and checks the next write against what is there now, so the

@@ -179,17 +179,7 @@ void TestDataCatalogue::pgOnlyTheUsersOwnBaseTables()
     ScratchPgRole role;
     const std::string schema = uniqueName("elsewhere");
     const std::string othersTable = uniqueName("others");
-    struct Cleanup {
-        std::string schema, table;
-        ~Cleanup()
-        {
-            pgDropTables({table}, PgRole::Other);
-            try {
-                pgExec("drop schema if exists " + schema + " cascade", PgRole::Superuser);
-            } catch (const SetupError&) {
-            }
-        }
-    } cleanup{schema, othersTable};
+    const PgDropAtEnd cleanup({othersTable}, PgRole::Other, {schema});
 
     role.exec(createTables(kAwkward)
               + "create table parted (k int) partition by range (k);"

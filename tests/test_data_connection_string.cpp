@@ -2,6 +2,7 @@
 // for values that could break it, read back by the parser exactly.
 
 #include "oracle/ConnectionString.h"
+#include "oracle/engines/OdbcEngine.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

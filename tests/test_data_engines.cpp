@@ -5,12 +5,14 @@
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
 #include "oracle/Snapshot.h"
+#include "support/SessionSupport.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QtTest>
 
 using namespace TestSupport;
+using SessionSupport::read;
 
 namespace {
 
@@ -25,13 +27,6 @@ std::unique_ptr<Session> openPg(PgRole role = PgRole::Owner)
     if (role == PgRole::Other)
         return open(pgDataSource(), login.otherUser, login.otherPassword);
     return open(pgDataSource(), login.user, login.password);
-}
-
-Snapshot read(Session& s, const std::string& sql, std::vector<Param> params = {})
-{
-    Snapshot snap;
-    s.query(sql, params, snap);
-    return snap;
 }
 
 // The cell as the parameter that stands for it in a WHERE.
@@ -236,10 +231,7 @@ void TestDataEngines::pgValuesAreExact()
            "  ''::bytea, NULL),"
            " (3, 0, 0, 'NaN', 0, 'Infinity', '-0', '\\N', '', '', 'infinity', '-infinity', '2000-01-01', '00:00',"
            "  NULL, NULL, 'null')");
-    struct Cleanup {
-        std::string t;
-        ~Cleanup() { pgDropTables({t}); }
-    } cleanup{table};
+    const PgDropAtEnd cleanup({table});
 
     const auto s = openPg();
     // Both read paths (a streamed read without parameters, a fetched read with
@@ -367,10 +359,7 @@ void TestDataEngines::pgErrorsCarryCodeAndMessage()
     DERVANTA_REQUIRE_PG();
     const std::string table = uniqueName("data_errors");
     pgExec("create table " + table + " (id int primary key)");
-    struct Cleanup {
-        std::string t;
-        ~Cleanup() { pgDropTables({t}); }
-    } cleanup{table};
+    const PgDropAtEnd cleanup({table});
     const auto s = openPg();
     s->execute("insert into " + table + " values (1)");
     try {
@@ -403,10 +392,7 @@ void TestDataEngines::pgExecuteCountsAndTransactions()
     DERVANTA_REQUIRE_PG();
     const std::string table = uniqueName("data_tx");
     pgExec("create table " + table + " (id int primary key, v text)");
-    struct Cleanup {
-        std::string t;
-        ~Cleanup() { pgDropTables({t}); }
-    } cleanup{table};
+    const PgDropAtEnd cleanup({table});
     const auto s = openPg();
     QCOMPARE(s->execute("insert into " + table + " values (1, 'a'), (2, 'b'), (3, 'c')"), 3LL);
     const std::vector<Param> p{{ValueKind::Text, "z"}, {ValueKind::Text, "2"}};
@@ -446,10 +432,7 @@ void TestDataEngines::pgWriteAndReadInOneExchange()
     DERVANTA_REQUIRE_PG();
     const std::string table = uniqueName("data_pair");
     pgExec("create table " + table + " (id int primary key, v text)");
-    struct Cleanup {
-        std::string t;
-        ~Cleanup() { pgDropTables({t}); }
-    } cleanup{table};
+    const PgDropAtEnd cleanup({table});
     const auto s = openPg();
     s->execute("insert into " + table + " values (1, 'a'), (2, 'b')");
     const std::string update = "update " + table + " set v = $1 where id >= $2";
@@ -483,10 +466,7 @@ void TestDataEngines::pgPrimaryKey()
     const std::string plain = uniqueName("data_plain");
     pgExec("create table " + Dialect::quoteIdentifier(keyed) + " (b text, a int, c int, primary key (c, a))");
     pgExec("create table " + plain + " (x int)");
-    struct Cleanup {
-        std::vector<std::string> t;
-        ~Cleanup() { pgDropTables(t); }
-    } cleanup{{keyed, plain}};
+    const PgDropAtEnd cleanup({keyed, plain});
     const auto s = openPg();
     QCOMPARE(s->primaryKey(keyed), (std::vector<std::string>{"c", "a"}));
     QVERIFY(s->primaryKey(plain).empty());

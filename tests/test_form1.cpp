@@ -47,7 +47,7 @@ protected:
 
 } // namespace
 
-class TestForm1 : public QObject {
+class TestForm1 : public PageTest {
     Q_OBJECT
 
 private:
@@ -67,9 +67,6 @@ private:
     }
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     void layoutTabOrderAndNames()
     {
         Form1& form = showForm1();

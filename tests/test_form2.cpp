@@ -66,13 +66,10 @@ void whenFilling(std::function<void()> action)
 
 } // namespace
 
-class TestForm2 : public QObject {
+class TestForm2 : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     void aUserWithoutTablesGetsAnEmptyUsablePage()
     {
         TestSupport::ScratchSqlite db;

@@ -62,13 +62,10 @@ std::optional<std::string> value(const ScratchSqlite& db, const std::string& sql
 
 } // namespace
 
-class TestForm3 : public QObject {
+class TestForm3 : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     void openingShowsTheTableInAGrownCentredWindow()
     {
         ScratchSqlite db(kPeople);

@@ -128,19 +128,6 @@ bool reachesUpwards(QAccessibleInterface* from, QAccessibleInterface* to)
     return false;
 }
 
-// Types into a filter box and waits until the grid shows what it typed.
-void typeFilter(DataGrid& grid, int column, const QString& text)
-{
-    QLineEdit* box = grid.filterRow()->box(column);
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClicks(box, text);
-    // Every key put the filter off again, so the view the whole text asks
-    // for comes after the last key (one for part of it may have come before).
-    QSignalSpy applied(grid.model(), &QAbstractItemModel::modelReset);
-    QTRY_VERIFY(!applied.isEmpty());
-}
-
 } // namespace
 
 class TestGridAccess : public QObject {

@@ -162,13 +162,10 @@ QStringList contextMenu(DataGrid& grid, const QString& press = {}, const QString
 
 } // namespace
 
-class TestGridClipboard : public QObject {
+class TestGridClipboard : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     // NULL, empty text, tabs, line breaks, quotes, 38 digits, microseconds and
     // bytes, copied and pasted inside the program: back in place nothing is
     // written; over other rows they hold exactly the same; undo and redo.

@@ -47,13 +47,10 @@ constexpr qint64 kSlowRows = 60000;
 
 } // namespace
 
-class TestGridReading : public QObject {
+class TestGridReading : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     void rowsShowWhileTheRestIsRead()
     {
         ScratchSqlite db(kSlow);

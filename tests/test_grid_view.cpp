@@ -45,20 +45,6 @@ void clickHeading(DataGrid& grid, int c)
                       QPoint(header->sectionViewportPosition(c) + header->sectionSize(c) / 2, header->height() / 2));
 }
 
-void typeFilter(DataGrid& grid, int c, const QString& text)
-{
-    QLineEdit* box = grid.filterRow()->box(c);
-    QVERIFY(box && box->isVisible());
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClicks(box, text);
-    // The filter applies a moment after the typing stops: every key put it
-    // off again, so the view for the whole text comes after the last key
-    // (one for part of it may have come before).
-    QSignalSpy applied(grid.model(), &QAbstractItemModel::modelReset);
-    QTRY_VERIFY(!applied.isEmpty());
-}
-
 QString sqliteValue(const ScratchSqlite& db, const std::string& sql)
 {
     return QString::fromStdString(db.query(sql).at(0).at(0).value_or("<NULL>"));
@@ -66,13 +52,10 @@ QString sqliteValue(const ScratchSqlite& db, const std::string& sql)
 
 } // namespace
 
-class TestGridView : public QObject {
+class TestGridView : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     // Each type in its own order; NULL last ascending and first descending;
     // equal values keep the table's order; a third click gives it back.
     void headingsSortByTheColumnsType()

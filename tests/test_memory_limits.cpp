@@ -51,13 +51,10 @@ private:
 
 } // namespace
 
-class TestMemoryLimits : public QObject {
+class TestMemoryLimits : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     void runningOutOfMemoryStopsTheReadOnly()
     {
         // About 300 MB of text, against 160 MB of room.

@@ -8,6 +8,7 @@
 #include "oracle/engines/OdbcEngine.h"
 #include "oracle/Snapshot.h"
 #include "support/OdbcSupport.h"
+#include "support/SessionSupport.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
@@ -17,6 +18,7 @@
 #include <clocale>
 
 using namespace TestSupport;
+using SessionSupport::read;
 
 namespace {
 
@@ -49,13 +51,6 @@ std::unique_ptr<OdbcSession> openPg(OdbcOptions options = {})
 std::unique_ptr<OdbcSession> openSqlite(const QString& path, OdbcOptions options = {})
 {
     return OpenOdbcSession(OdbcSupport::sqliteConnect(path), {}, options);
-}
-
-Snapshot read(Session& s, const std::string& sql, std::vector<Param> params = {})
-{
-    Snapshot snap;
-    s.query(sql, params, snap);
-    return snap;
 }
 
 std::string text(const Snapshot& s, std::int64_t row, int column) { return std::string(s.value(row, column)); }
@@ -405,7 +400,7 @@ void TestOdbcValues::primaryKeysAndTables()
     DERVANTA_REQUIRE_PG();
     const std::string mixed = "Odbc Key " + uniqueName("T");
     PgTable plain;
-    const auto drop = qScopeGuard([&] { pgDropTables({mixed}); });
+    const PgDropAtEnd drop({mixed});
     pgExec("create table " + Dialect::quoteIdentifier(mixed) + " (a int, \"B b\" int, c int, primary key (\"B b\", a));"
            "create table " + plain.name + " (x int)");
     auto s = openPg();

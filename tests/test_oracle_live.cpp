@@ -20,9 +20,12 @@
 #include "oracle/Snapshot.h"
 #include "oracle/TableModel.h"
 #include "support/OdbcSupport.h"
+#include "support/SessionSupport.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
+
+using SessionSupport::read;
 
 namespace {
 
@@ -43,13 +46,6 @@ std::optional<LoginParts> oracleLogin()
 
 // A session by the program's own road: a plain SID means Oracle.
 std::unique_ptr<Session> openOracle() { return OpenSession(*oracleLogin()); }
-
-Snapshot read(Session& s, const std::string& sql, std::vector<Param> params = {})
-{
-    Snapshot snap;
-    s.query(sql, params, snap);
-    return snap;
-}
 
 int column(const Snapshot& s, const std::string& name)
 {

@@ -105,13 +105,11 @@ using Table = EngineTable;
 
 } // namespace
 
-class TestRowDetails : public QObject {
+class TestRowDetails : public PageTest {
     Q_OBJECT
 
 private slots:
     void initTestCase() { QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs); }
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
 
     // F4 opens a tool window of the page beside it, the page left as it is;
     // it follows the grid's current row and its values, typed or written,

@@ -176,14 +176,16 @@ private slots:
         db->exec("create sequence " + once);
         // Slow once, and deaf to the cancel that stopping sends: the commit lands.
         db->exec("create function " + fn + "() returns trigger language plpgsql as $$ begin if nextval('" + once
-                 + "') = 1 then begin perform pg_sleep(1.5); exception when query_canceled then"
+                 + "') = 1 then begin perform pg_sleep(3); exception when query_canceled then"
                    " perform pg_sleep(0.5); end; end if; return null; end $$");
         db->exec("create constraint trigger slow after insert or update on " + t + " deferrable initially deferred"
                  " for each row execute function " + fn + "()");
         OpenTable open(*db, name);
         QSignalSpy notes(open.model.get(), &TableModel::writeNoted);
 
-        SetWaitPatience(std::chrono::milliseconds(300));
+        // Patient long enough for the statement itself even on a busy
+        // machine: the user stops waiting during the commit.
+        SetWaitPatience(std::chrono::milliseconds(1000));
         SetLongWaitHandler([](WaitControl& control) { control.stopWaiting(); });
         const int row = newRow ? 1 : 0;
         QVERIFY(open.edit(row, 1, "mine"));
@@ -193,7 +195,7 @@ private slots:
         QVERIFY(open.model->isRowPending(row));
         SetLongWaitHandler({});
         // The abandoned commit goes through on its own.
-        QTRY_COMPARE_WITH_TIMEOUT(db->count(t + " where v = 'mine'"), 1LL, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(db->count(t + " where v = 'mine'"), 1LL, 10000);
 
         QVERIFY2(open.submit(row, &error), qPrintable(error));
         QVERIFY(!open.model->isRowPending(row));

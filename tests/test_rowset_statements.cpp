@@ -167,6 +167,72 @@ private slots:
         QCOMPARE(RowStatements(*generic, Placeholders::Question, "t", {key, json}, {"k"}).uncheckableChange(changes), 1);
     }
 
+    // SQLite's ODBC driver passes reals through 15-digit text, so a changed
+    // real is checked by its text, as PostgreSQL checks json.
+    void sqliteChecksDriverRealsByText()
+    {
+        ColumnInfo real = column("r", ColumnType::Real, false);
+        real.readOnly = false;
+        const std::vector<Value> row{text("1"), {ValueKind::Real, "0.1"}};
+        RowStatements::Values changes(2);
+        changes[1] = Value{ValueKind::Real, "0.2"};
+        const auto sqlite = MakeDialect(DialectKind::SQLite);
+        const RowStatements w(*sqlite, Placeholders::Question, "t", {column("k", ColumnType::Integer), real}, {"k"});
+        const auto s = w.update(row, changes);
+        QVERIFY(s);
+        QCOMPARE(s->sql, std::string("UPDATE \"t\" SET \"r\" = ? WHERE \"k\" = ? AND CAST(\"r\" AS text) = ?"));
+        QCOMPARE(s->params[2].value.kind, ValueKind::Text);
+        QCOMPARE(s->params[2].type, ColumnType::Text);
+    }
+
+    // RETURNING is written where the dialect has it, and SQLite has it only
+    // when its engine said so: what the engine said stays with every copy of
+    // the dialect the statements make.
+    void returningWhereTheDialectHasIt()
+    {
+        const std::vector<ColumnInfo> cols{column("id", ColumnType::Integer), column("v", ColumnType::Text)};
+        RowStatements::Values values(2);
+        values[1] = text("x");
+        const RowStatements::Values none(2);
+        const auto insert = [&](const Dialect& d, Placeholders p, const RowStatements::Values& v) {
+            return RowStatements(d, p, "t", cols, {"id"}).insert(v, true).sql;
+        };
+
+        const auto pg = MakeDialect(DialectKind::PostgreSQL);
+        QCOMPARE(insert(*pg, Placeholders::Dollar, values),
+                 std::string("INSERT INTO \"t\" (\"v\") VALUES ($1) RETURNING \"id\""));
+        QCOMPARE(insert(*pg, Placeholders::Dollar, none),
+                 std::string("INSERT INTO \"t\" DEFAULT VALUES RETURNING \"id\""));
+
+        const auto sqlite = MakeSqliteDialect(true);
+        QCOMPARE(insert(*sqlite, Placeholders::Question, values),
+                 std::string("INSERT INTO \"t\" (\"v\") VALUES (?) RETURNING \"id\""));
+        const auto kept =
+            RowStatements(*sqlite->clone(), Placeholders::Question, "t", cols, {"id"}).withoutColumns({1});
+        QVERIFY(kept->dialect().supportsReturning());
+        QCOMPARE(kept->insert(none, true).sql, std::string("INSERT INTO \"t\" DEFAULT VALUES RETURNING \"id\""));
+
+        for (const auto& without : {MakeSqliteDialect(false), MakeDialect(DialectKind::SQLite)})
+            QCOMPARE(insert(*without, Placeholders::Question, values),
+                     std::string("INSERT INTO \"t\" (\"v\") VALUES (?)"));
+        const auto oracle = MakeDialect(DialectKind::Oracle);
+        QCOMPARE(insert(*oracle, Placeholders::Question, none), std::string("INSERT INTO \"t\" DEFAULT VALUES"));
+    }
+
+    // Every database reads the table and probes its columns by the same
+    // text, the name quoted so that nothing in it ends the identifier.
+    void everyDialectReadsTheTableAlike()
+    {
+        for (const DialectKind kind : {DialectKind::Oracle, DialectKind::PostgreSQL, DialectKind::SQLite,
+                                       DialectKind::Generic}) {
+            const auto d = MakeDialect(kind);
+            QCOMPARE(d->clone()->kind(), kind);
+            QCOMPARE(d->selectAll("a \"b\""), std::string("SELECT * FROM \"a \"\"b\"\"\""));
+            const RowStatements w(*d, Placeholders::Question, "a \"b\"", {column("k", ColumnType::Integer)}, {});
+            QCOMPARE(w.columnsNow().sql, std::string("SELECT * FROM \"a \"\"b\"\"\" WHERE 1 = 0"));
+        }
+    }
+
     // A key column that cannot be compared is no key; a table with nothing
     // comparable cannot be written to at all.
     void rowsThatCannotBeFound()

@@ -52,7 +52,7 @@ QString describe(const QRect& r) { return QStringLiteral("%1,%2 %3x%4").arg(r.x(
 
 } // namespace
 
-class TestWindowFrame : public QObject {
+class TestWindowFrame : public PageTest {
     Q_OBJECT
 
 private slots:
@@ -68,8 +68,6 @@ private slots:
         const QMargins frame = probe.windowHandle()->frameMargins();
         QVERIFY2(frame.top() > frame.bottom(), qPrintable(describe(outer(probe))));
     }
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
 
     void pagesAreCentredByTheirOuterSize()
     {

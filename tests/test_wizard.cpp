@@ -96,13 +96,10 @@ void runWizard(const QString& sid, const QString& user, const QString& password,
 
 } // namespace
 
-class TestWizard : public QObject {
+class TestWizard : public PageTest {
     Q_OBJECT
 
 private slots:
-    void init() { resetPages(); }
-    void cleanupTestCase() { resetPages(); }
-
     void fromStartToAnEditOnSqlite()
     {
         TestSupport::ScratchSqlite db(R"(create table plants (id integer primary key, name text, height real);
@@ -127,7 +124,7 @@ private slots:
     {
         DERVANTA_REQUIRE_PG();
         const std::string table = TestSupport::uniqueName("Wizard Table ");
-        auto cleanup = qScopeGuard([&] { TestSupport::pgDropTables({table}); });
+        const TestSupport::PgDropAtEnd cleanup({table});
         TestSupport::pgExec("create table \"" + table
                             + "\" (id integer primary key, label text, amount numeric(38, 10), seen timestamp);"
                               "insert into \""

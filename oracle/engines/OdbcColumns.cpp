@@ -20,17 +20,15 @@ SQLSMALLINT cTypeOf(Fetch f)
     return SQL_C_WCHAR;
 }
 
-void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digits, DialectKind dialect)
+namespace {
+
+// Character columns. psqlODBC calls PostgreSQL's text (and varchar without a
+// length) long, but the server compares it exactly like any short text: it
+// is ordinary text, only read in pieces.
+bool placeText(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, DialectKind dialect)
 {
     ColumnInfo& info = p.info;
-    info.nativeType = sqlType;
-    const std::string typeName = lower(info.typeName);
-    const bool oracle = dialect == DialectKind::Oracle;
-
     if ((sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR) && dialect == DialectKind::PostgreSQL) {
-        // psqlODBC calls PostgreSQL's text (and varchar without a length)
-        // long, but the server compares it exactly like any short text: it
-        // is ordinary text, only read in pieces.
         info.type = ColumnType::Text;
         p.longData = true;
     } else if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR) {
@@ -40,7 +38,17 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
     } else if (isCharType(sqlType)) {
         info.type = ColumnType::Text;
         p.longData = size == 0 || size > kMaxBoundChars;
-    } else if (isIntegerType(sqlType)) {
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Whole, decimal and binary floating point numbers, and booleans.
+bool placeNumber(ColumnPlan& p, SQLSMALLINT sqlType, const std::string& typeName, DialectKind dialect)
+{
+    ColumnInfo& info = p.info;
+    if (isIntegerType(sqlType)) {
         info.type = ColumnType::Integer;
         p.fetch = Fetch::Chars;
         p.kind = ValueKind::Integer;
@@ -48,7 +56,7 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
                // Oracle's NUMBER without precision and its FLOAT are decimal
                // numbers the driver may call double; only BINARY_FLOAT and
                // BINARY_DOUBLE are binary.
-               || (oracle && isRealType(sqlType) && typeName.rfind("binary", 0) != 0)) {
+               || (dialect == DialectKind::Oracle && isRealType(sqlType) && typeName.rfind("binary", 0) != 0)) {
         info.type = ColumnType::Decimal;
         p.fetch = Fetch::Chars;
     } else if (isRealType(sqlType)) {
@@ -65,7 +73,18 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
     } else if (sqlType == SQL_BIT) {
         info.type = ColumnType::Boolean;
         p.fetch = Fetch::Chars;
-    } else if (sqlType == SQL_TYPE_DATE || sqlType == SQL_DATE) {
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Dates, times and timestamps.
+bool placeTemporal(ColumnPlan& p, SQLSMALLINT sqlType, const std::string& typeName, DialectKind dialect)
+{
+    ColumnInfo& info = p.info;
+    const bool oracle = dialect == DialectKind::Oracle;
+    if (sqlType == SQL_TYPE_DATE || sqlType == SQL_DATE) {
         // An Oracle DATE has a time of day; a driver that calls it a date
         // must not lose it.
         info.type = oracle ? ColumnType::Timestamp : ColumnType::Date;
@@ -80,7 +99,22 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
             typeName.find("tz") != std::string::npos || typeName.find("with time zone") != std::string::npos;
         info.type = zoned ? ColumnType::TimestampTz : ColumnType::Timestamp;
         p.fetch = Fetch::Timestamp;
-    } else if (isBinaryType(sqlType)) {
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The editor's column type and how the cells are fetched, by the SQL type
+// the driver gives.
+void placeBySqlType(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, const std::string& typeName,
+                    DialectKind dialect)
+{
+    if (placeText(p, sqlType, size, dialect) || placeNumber(p, sqlType, typeName, dialect)
+        || placeTemporal(p, sqlType, typeName, dialect))
+        return;
+    ColumnInfo& info = p.info;
+    if (isBinaryType(sqlType)) {
         info.type = ColumnType::Binary;
         info.readOnly = true;
         info.comparable = false;
@@ -91,11 +125,16 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
         info.type = ColumnType::Other;
         p.longData = size == 0 || size > kMaxBoundChars;
     }
+}
 
-    // PostgreSQL types without an equality operator, whatever SQL type the
-    // driver gives them: never in a WHERE as themselves (the dialect
-    // compares them by their text). psqlODBC names json and the geometric
-    // types "unknown", so a type it cannot name is taken for one of them.
+// What a database makes of a column whatever SQL type its driver gives it.
+void applyDialect(ColumnPlan& p, SQLULEN size, const std::string& typeName, DialectKind dialect)
+{
+    ColumnInfo& info = p.info;
+    // PostgreSQL types without an equality operator: never in a WHERE as
+    // themselves (the dialect compares them by their text). psqlODBC names
+    // json and the geometric types "unknown", so a type it cannot name is
+    // taken for one of them.
     if (dialect == DialectKind::PostgreSQL) {
         static const char* const noEquality[] = {"json", "xml", "point", "lseg", "path", "box", "polygon", "line",
                                                  "circle", "unknown"};
@@ -114,17 +153,31 @@ void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digi
         p.kind = ValueKind::Text;
         p.longData = size == 0 || size > kMaxBoundChars;
     }
+}
 
-    switch (p.fetch) {
-    case Fetch::WideText: p.elementBytes = static_cast<SQLLEN>((2 * size + 1) * sizeof(SQLWCHAR)); break;
-    case Fetch::Chars:
-        p.elementBytes = std::max<SQLLEN>(32, static_cast<SQLLEN>(std::min<SQLULEN>(size, 1000)) + digits + 8);
-        break;
-    case Fetch::Double: p.elementBytes = sizeof(double); break;
-    case Fetch::Date: p.elementBytes = sizeof(SQL_DATE_STRUCT); break;
-    case Fetch::Timestamp: p.elementBytes = sizeof(SQL_TIMESTAMP_STRUCT); break;
-    case Fetch::Bytes: p.elementBytes = 0; break;
+// The bytes one bound cell takes.
+SQLLEN elementBytes(Fetch fetch, SQLULEN size, SQLSMALLINT digits)
+{
+    switch (fetch) {
+    case Fetch::WideText: return static_cast<SQLLEN>((2 * size + 1) * sizeof(SQLWCHAR));
+    case Fetch::Chars: return std::max<SQLLEN>(32, static_cast<SQLLEN>(std::min<SQLULEN>(size, 1000)) + digits + 8);
+    case Fetch::Double: return sizeof(double);
+    case Fetch::Date: return sizeof(SQL_DATE_STRUCT);
+    case Fetch::Timestamp: return sizeof(SQL_TIMESTAMP_STRUCT);
+    case Fetch::Bytes: break;
     }
+    return 0;
+}
+
+} // namespace
+
+void classify(ColumnPlan& p, SQLSMALLINT sqlType, SQLULEN size, SQLSMALLINT digits, DialectKind dialect)
+{
+    p.info.nativeType = sqlType;
+    const std::string typeName = lower(p.info.typeName);
+    placeBySqlType(p, sqlType, size, typeName, dialect);
+    applyDialect(p, size, typeName, dialect);
+    p.elementBytes = elementBytes(p.fetch, size, digits);
 }
 
 } // namespace odbc

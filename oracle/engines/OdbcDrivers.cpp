@@ -3,7 +3,8 @@
 
 #include "oracle/engines/OdbcDrivers.h"
 
-#include "oracle/ConnectionString.h"
+#include "oracle/engines/OdbcText.h"
+
 #include "oracle/DbError.h"
 
 #include <sql.h>
@@ -20,13 +21,6 @@ struct EnvFree {
     void operator()(SQLHENV env) const { SQLFreeHandle(SQL_HANDLE_ENV, env); }
 };
 using EnvPtr = std::unique_ptr<std::remove_pointer_t<SQLHENV>, EnvFree>;
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return out;
-}
 
 // The first number in a driver name with the parts that follow it after a
 // '.' or '_': "Oracle 21 ODBC driver" gives 21, "Oracle in
@@ -90,7 +84,7 @@ std::optional<std::string> ChooseOracleDriver(const std::vector<std::string>& dr
 {
     std::vector<std::pair<std::vector<long>, std::string>> candidates;
     for (const std::string& name : driverNames)
-        if (lower(name).find("oracle") != std::string::npos)
+        if (odbc::lower(name).find("oracle") != std::string::npos)
             candidates.emplace_back(versionOf(name), name);
     if (candidates.empty())
         return std::nullopt;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct OdbcOptions {
     // Read every cell with its own SQLGetData call and bind nothing; the
@@ -52,3 +53,10 @@ std::unique_ptr<OdbcSession> OpenOdbcSession(const std::string& odbcConnect, con
 // The connection string OpenOdbcSession uses: odbcConnect, then UID and PWD
 // when the login has them, each value brace-quoted only when it needs it.
 std::string OdbcConnectionString(const std::string& odbcConnect, const LoginParts& login);
+
+// An ODBC attribute value: enclosed in braces with '}' doubled only when it
+// contains ';', '{', '}', '=' or has a leading or trailing blank.
+std::string OdbcQuote(const std::string& value);
+
+// The value enclosed in braces with '}' doubled, whatever it holds.
+std::string OdbcBrace(std::string_view value);

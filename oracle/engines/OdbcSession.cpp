@@ -4,9 +4,9 @@
 
 #include "oracle/engines/OdbcSessionImpl.h"
 
-#include "oracle/ConnectionString.h"
 #include "oracle/DbError.h"
-#include "oracle/Snapshot.h"
+#include "oracle/engines/SmallResult.h"
+#include "oracle/engines/SqliteEngine.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -58,7 +58,10 @@ OdbcSessionImpl::OdbcSessionImpl(const std::string& connectionString, const Odbc
         kind = DialectKind::PostgreSQL;
     else if (name.find("sqlite") != std::string::npos)
         kind = DialectKind::SQLite;
-    dialect_ = MakeDialect(options_.dialect.value_or(kind));
+    kind = options_.dialect.value_or(kind);
+    // Debian's SQLite driver links the shared libsqlite3, so the driver runs
+    // on the library this process has: that library tells about RETURNING.
+    dialect_ = kind == DialectKind::SQLite ? MakeSqliteDialect(SqliteHasReturning()) : MakeDialect(kind);
 
     if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &getDataExtensions_,
                                    sizeof(getDataExtensions_), nullptr)))
@@ -200,7 +203,7 @@ std::optional<long long> OdbcSessionImpl::estimatedRows(std::string_view table)
 
 std::optional<std::string> OdbcSessionImpl::scalar(const std::string& sql, std::span<const Param> params)
 {
-    Snapshot result;
+    SmallResult result;
     query(sql, params, result);
     if (result.rowCount() < 1 || result.columnCount() < 1 || result.isNull(0, 0))
         return std::nullopt;
@@ -241,7 +244,7 @@ std::vector<std::string> OdbcSessionImpl::primaryKey(std::string_view table)
                                    wideData(wideTable),
                                    static_cast<SQLSMALLINT>(wideLength(wideTable))),
                    "SQLPrimaryKeys");
-        Snapshot keys;
+        SmallResult keys;
         readResult(stmt, keys);
         if (keys.rowCount() == 0 || keys.columnCount() < 5)
             continue;
@@ -287,7 +290,7 @@ void OdbcSessionImpl::tables(RowSink& sink)
             schema = escaped;
         }
     }
-    Snapshot found;
+    SmallResult found;
     for (const bool withSchema : {true, false}) {
         if (withSchema && schema.empty())
             continue;
@@ -365,24 +368,6 @@ void OdbcSessionImpl::rollback() { endTransaction(SQL_ROLLBACK); }
 std::unique_ptr<OdbcSession> ConnectOdbc(const std::string& connectionString, const OdbcOptions& options)
 {
     return std::make_unique<odbc::OdbcSessionImpl>(connectionString, options);
-}
-
-std::string OdbcConnectionString(const std::string& odbcConnect, const LoginParts& login)
-{
-    std::string out = odbcConnect;
-    // A bare name is a DSN.
-    if (!out.empty() && out.find('=') == std::string::npos)
-        out = "DSN=" + OdbcQuote(out);
-    if (!out.empty() && out.back() != ';')
-        out += ';';
-    if (!login.user.empty())
-        out += "UID=" + OdbcQuote(login.user) + ';';
-    if (!login.password.empty())
-        out += "PWD=" + OdbcQuote(login.password) + ';';
-    // No empty database is ever made in place of a missing one: the SQLite
-    // driver creates a missing file unless told not to (other drivers pass
-    // the word by). First, so that it holds over one further on.
-    return "NoCreat=1;" + out;
 }
 
 std::unique_ptr<OdbcSession> OpenOdbcSession(const std::string& odbcConnect, const LoginParts& login,

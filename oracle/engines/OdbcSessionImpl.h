@@ -65,8 +65,20 @@ private:
         OdbcSessionImpl& session_;
     };
     Statement run(std::string_view sql, std::span<const Param> params);
+    // Reading a result (OdbcFetch.cpp): the columns described and planned,
+    // the way of fetching chosen, bound columns set up, then row by row.
     void readResult(const Handle& stmt, RowSink& sink, bool noRows = false);
+    std::vector<ColumnPlan> describeColumns(const Handle& stmt);
+    OdbcFetchStats::Mode fetchMode(const std::vector<ColumnPlan>& plans) const;
+    // Sets block fetching up; the rows a block holds, as the driver took it.
+    SQLULEN setRowArray(const Handle& stmt, const std::vector<ColumnPlan>& plans);
+    void bindColumns(const Handle& stmt, std::vector<ColumnPlan>& plans, SQLULEN rows);
+    // One row of the block (`positioned`: the cursor is on it already).
+    void emitRow(const Handle& stmt, const std::vector<ColumnPlan>& plans, std::size_t row, bool positioned,
+                 RowSink& sink);
     void readCell(const Handle& stmt, SQLUSMALLINT column, const ColumnPlan& plan, RowSink& sink);
+    // A text or bytes value of any length, with as many SQLGetData calls as it takes.
+    void readPieces(const Handle& stmt, SQLUSMALLINT column, const ColumnPlan& plan, RowSink& sink);
     void emitBound(const ColumnPlan& plan, std::size_t row, RowSink& sink);
     bool truncated(const ColumnPlan& plan, std::size_t row) const;
     std::string infoText(SQLUSMALLINT info);

@@ -1,6 +1,7 @@
 #include "oracle/Engine.h"
 
 #include "oracle/Dialect.h"
+#include "oracle/engines/SqliteEngine.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,7 +20,6 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
 
 } // namespace
 
-std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login);
 std::unique_ptr<Session> OpenPgSession(const LoginParts& login);
 std::unique_ptr<Session> OpenOdbcSession(const std::string& odbcConnect, const LoginParts& login);
 std::unique_ptr<Session> OpenOracleSession(const LoginParts& login);

@@ -5,6 +5,8 @@
 // stored, blobs as bytes. Parameters are bound by the same kinds, so a value
 // read and bound back compares equal to itself.
 
+#include "oracle/engines/SqliteEngine.h"
+
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
@@ -77,7 +79,7 @@ ColumnInfo describeColumn(sqlite3_stmt* stmt, int column)
 
 class SqliteSession final : public Session {
 public:
-    explicit SqliteSession(DbPtr db) : db_(std::move(db)), dialect_(MakeDialect(DialectKind::SQLite)) {}
+    explicit SqliteSession(DbPtr db) : db_(std::move(db)), dialect_(MakeSqliteDialect(SqliteHasReturning())) {}
 
     const Dialect& dialect() const override { return *dialect_; }
     // Texts are bound with their length: a NUL inside one is kept.
@@ -275,7 +277,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login);
+bool SqliteHasReturning() { return sqlite3_libversion_number() >= 3035000; }
 
 std::unique_ptr<Session> OpenSqliteSession(const LoginParts& login)
 {

@@ -5,6 +5,7 @@
 #include "pages/Form2.h"
 #include "pages/Form3.h"
 #include "pages/Forms.h"
+#include "pages/GridFilterRow.h"
 #include "pages/Startup.h"
 #include "pages/TableList.h"
 #include "shell/CheckButton.h"
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 namespace PageSupport {
@@ -160,6 +162,20 @@ void typeIntoCell(DataGrid& grid, int row, int column, const QString& text)
     QTest::keyClick(editor, Qt::Key_Return);
     // The delegate commits and closes its editor from the event loop.
     QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
+}
+
+void typeFilter(DataGrid& grid, int column, const QString& text)
+{
+    QLineEdit* box = grid.filterRow()->box(column);
+    QVERIFY(box && box->isVisible());
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+    // The filter applies a moment after the typing stops: every key put it
+    // off again, so the view for the whole text comes after the last key
+    // (one for part of it may have come before).
+    QSignalSpy applied(grid.model(), &QAbstractItemModel::modelReset);
+    QTRY_VERIFY(!applied.isEmpty());
 }
 
 void maybeScreenshot(const QString& name)

@@ -68,6 +68,16 @@ private:
     QList<QPointer<QMessageBox>> handled_;
 };
 
+// The base of a test of the pages: each test function starts, and the run
+// ends, with the pages destroyed and nothing stored (resetPages).
+class PageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { resetPages(); }
+    void cleanupTestCase() { resetPages(); }
+};
+
 // Makes a page the active window, as a window manager does for a window
 // that is shown again (the offscreen platform does not), and waits for it.
 void activate(QWidget& window);
@@ -82,6 +92,10 @@ QString cellText(const QAbstractItemView& grid, int row, int column);
 // Types `text` into a cell as a user does: F2 opens the editor, the text
 // replaces what was there, Enter puts it into the row (which stays pending).
 void typeIntoCell(DataGrid& grid, int row, int column, const QString& text);
+
+// Types `text` into the filter box of a column (the filter row shown) and
+// waits until the grid shows what the whole text asks for.
+void typeFilter(DataGrid& grid, int column, const QString& text);
 
 // Under xvfb with DERVANTA_SCREENSHOT_DIR set, saves the whole screen there
 // as NAME.png (for looking at the pages); does nothing otherwise.

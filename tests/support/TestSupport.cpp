@@ -162,6 +162,23 @@ void pgDropTables(const std::vector<std::string>& names, PgRole role)
     }
 }
 
+PgDropAtEnd::PgDropAtEnd(std::vector<std::string> tables, PgRole role, std::vector<std::string> schemas)
+    : tables_(std::move(tables)), role_(role), schemas_(std::move(schemas))
+{
+}
+
+PgDropAtEnd::~PgDropAtEnd()
+{
+    pgDropTables(tables_, role_);
+    for (const std::string& schema : schemas_) {
+        try {
+            pgExec("drop schema if exists " + schema + " cascade", PgRole::Superuser);
+        } catch (const SetupError&) {
+            // Cleanup only, as for the tables.
+        }
+    }
+}
+
 ScratchPgRole::ScratchPgRole()
     : name_(uniqueName("role")), password_("pw '\"; " + uniqueName("x"))
 {

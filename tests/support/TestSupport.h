@@ -60,6 +60,23 @@ Rows pgQuery(const std::string& sql, PgRole role = PgRole::Owner);
 // Drops the named tables (as owner, "if exists"), ignoring failures. For cleanup.
 void pgDropTables(const std::vector<std::string>& names, PgRole role = PgRole::Owner);
 
+// A test's clean-up on the server, run however the test ends: when it goes,
+// drops the tables (as `role`), then the schemas with all they hold (as the
+// superuser), ignoring failures.
+class PgDropAtEnd {
+public:
+    explicit PgDropAtEnd(std::vector<std::string> tables, PgRole role = PgRole::Owner,
+                         std::vector<std::string> schemas = {});
+    ~PgDropAtEnd();
+    PgDropAtEnd(const PgDropAtEnd&) = delete;
+    PgDropAtEnd& operator=(const PgDropAtEnd&) = delete;
+
+private:
+    std::vector<std::string> tables_;
+    PgRole role_;
+    std::vector<std::string> schemas_;
+};
+
 // A login role of its own for one test, so that the user's own tables are
 // exactly the ones the test made. Created with CREATE on schema public;
 // dropped, with everything it owns, with the object. Throws SetupError.

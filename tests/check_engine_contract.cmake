@@ -1,0 +1,26 @@
+# The engines include only the engine contract of oracle/ (see
+# oracle/CMakeLists.txt), and nothing outside oracle/engines/ includes a
+# driver's header. Run with -DORACLE_DIR=<source>/oracle; fails naming the
+# first file that breaks a rule.
+cmake_minimum_required(VERSION 3.25)
+set(contract Engine.h Dialect.h DbError.h TextReading.h)
+file(GLOB engine_files ${ORACLE_DIR}/engines/*.cpp ${ORACLE_DIR}/engines/*.h)
+if(NOT engine_files)
+  message(FATAL_ERROR "no engine sources under ${ORACLE_DIR}/engines")
+endif()
+foreach(f ${engine_files})
+  file(STRINGS ${f} lines REGEX "^#include \"oracle/[A-Za-z0-9_]+\\.h\"")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^#include \"oracle/([A-Za-z0-9_]+\\.h)\".*" "\\1" header "${line}")
+    if(NOT header IN_LIST contract)
+      message(FATAL_ERROR "${f} includes oracle/${header}; an engine includes only ${contract}")
+    endif()
+  endforeach()
+endforeach()
+file(GLOB neutral_files ${ORACLE_DIR}/*.cpp ${ORACLE_DIR}/*.h)
+foreach(f ${neutral_files})
+  file(STRINGS ${f} lines REGEX "^#include <(sqlite3|libpq-fe|sql|sqlext|sqlucode|sqltypes)\\.h>")
+  if(lines)
+    message(FATAL_ERROR "${f}: ${lines}; only oracle/engines/ includes a driver's header")
+  endif()
+endforeach()
