@@ -54,8 +54,10 @@ long long peakMemory()
 template <typename Model>
 bool stillReading(Model* model)
 {
-    if constexpr (requires(Model& m) { m.Reading(); })
+    if constexpr (requires(Model& m) { m.reading(); })
         return model && model->reading();
+    else if constexpr (requires(Model& m) { m.Reading(); })
+        return model && model->Reading();
     else
         return false;
 }
