@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 
@@ -183,10 +184,20 @@ private slots:
         OpenTable open(*db, name);
         QSignalSpy notes(open.model.get(), &TableModel::writeNoted);
 
-        // Patient long enough for the statement itself even on a busy
-        // machine: the user stops waiting during the commit.
-        SetWaitPatience(std::chrono::milliseconds(1000));
-        SetLongWaitHandler([](WaitControl& control) { control.stopWaiting(); });
+        // The user stops waiting once the commit is in the trigger's sleep:
+        // a cancel that came earlier would end the commit itself, however
+        // busy the machine is.
+        SetWaitPatience(std::chrono::milliseconds(300));
+        SetLongWaitHandler([&db](WaitControl& control) {
+            QElapsedTimer polled;
+            polled.start();
+            while (db->value("select count(*) from pg_stat_activity where pid <> pg_backend_pid()"
+                             " and wait_event = 'PgSleep' and upper(query) like 'COMMIT%'")
+                       == "0"
+                   && polled.elapsed() < 20000)
+                QThread::msleep(20);
+            control.stopWaiting();
+        });
         const int row = newRow ? 1 : 0;
         QVERIFY(open.edit(row, 1, "mine"));
         QString error;
