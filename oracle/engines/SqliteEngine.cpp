@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -194,7 +195,60 @@ public:
         return key;
     }
 
+    // What ANALYZE counted (sqlite_stat1: the table's own row, else the
+    // largest of its indexes' counts); without it, the largest rowid, a
+    // bound found through the table's b-tree at once. Never a count that
+    // reads the whole table; nothing when neither is there.
+    std::optional<long long> estimatedRows(std::string_view table) override
+    {
+        const Param name{ValueKind::Text, std::string(table)};
+        try {
+            std::optional<long long> counted;
+            StmtPtr stat = prepare("select stat from sqlite_stat1 where tbl = ?1", nullptr);
+            bind(stat.get(), std::span<const Param>(&name, 1));
+            while (sqlite3_step(stat.get()) == SQLITE_ROW) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stat.get(), 0));
+                long long n = -1;
+                if (text)
+                    std::from_chars(text, text + std::strlen(text), n);
+                if (n >= 0)
+                    counted = std::max(counted.value_or(0), n);
+            }
+            if (counted)
+                return counted;
+        } catch (const DbError&) {
+            // No statistics: the table was never analysed.
+        }
+        // A column may take the name rowid; one of its aliases is then free.
+        for (const char* alias : {"_rowid_", "rowid", "oid"}) {
+            if (!isRowidAlias(table, alias))
+                continue;
+            try {
+                StmtPtr stmt = prepare("select max(" + std::string(alias) + ") from " + dialect_->quote(table), nullptr);
+                if (sqlite3_step(stmt.get()) != SQLITE_ROW)
+                    return std::nullopt;
+                if (sqlite3_column_type(stmt.get(), 0) == SQLITE_NULL)
+                    return 0; // no row at all
+                const long long n = sqlite3_column_int64(stmt.get(), 0);
+                return n >= 0 ? std::optional<long long>(n) : std::nullopt;
+            } catch (const DbError&) {
+                return std::nullopt; // a table WITHOUT ROWID
+            }
+        }
+        return std::nullopt;
+    }
+
 private:
+    // Whether `alias` names the rowid in this table, not a column of its own
+    // (an INTEGER PRIMARY KEY column is the rowid under its own name too).
+    bool isRowidAlias(std::string_view table, const char* alias) const
+    {
+        const Param params[] = {{ValueKind::Text, std::string(table)}, {ValueKind::Text, std::string(alias)}};
+        StmtPtr stmt = prepare("select count(*) from pragma_table_info(?1) where lower(name) = ?2", nullptr);
+        bind(stmt.get(), params);
+        return sqlite3_step(stmt.get()) == SQLITE_ROW && sqlite3_column_int64(stmt.get(), 0) == 0;
+    }
+
     [[noreturn]] void fail() const
     {
         const int code = sqlite3_extended_errcode(db_.get());
