@@ -14,6 +14,8 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <new>
+#include <system_error>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -56,7 +58,14 @@ public:
             wake_.notify_one();
             return;
         }
-        std::thread([this] { serve(); }).detach();
+        try {
+            std::thread([this] { serve(); }).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had (no memory for its stack): the task is
+            // not left behind for a later one, and the caller is told.
+            tasks_.pop_back();
+            throw std::bad_alloc();
+        }
     }
 
 private:

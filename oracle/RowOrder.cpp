@@ -8,6 +8,22 @@
 
 namespace {
 
+// Looks at the stop flag once in a while: often enough to end within a few
+// milliseconds, seldom enough to cost nothing.
+class StopCheck {
+public:
+    explicit StopCheck(const std::atomic<bool>* stop) : stop_(stop) {}
+    void operator()()
+    {
+        if (stop_ && (++count_ & 0xFFFF) == 0 && stop_->load(std::memory_order_relaxed))
+            throw ViewStopped{};
+    }
+
+private:
+    const std::atomic<bool>* stop_;
+    std::uint32_t count_ = 0;
+};
+
 // A row read by the column's type, as one unsigned number that orders as the
 // key does (and a second for what the first cannot hold), next to its place
 // in the order before the sort.
@@ -28,7 +44,8 @@ std::uint64_t ordered(double v)
     return (bits & (std::uint64_t{1} << 63)) ? ~bits : bits | (std::uint64_t{1} << 63);
 }
 
-void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descending, std::vector<std::int32_t>& rows)
+void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descending, std::vector<std::int32_t>& rows,
+                StopCheck& check)
 {
     // Rows the type reads are ranked by numbers; NaN, what it cannot read and
     // NULL go apart, each kept in order, and follow them (precede, descending).
@@ -36,6 +53,7 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
     ranked.reserve(rows.size());
     std::vector<std::uint32_t> notANumber, unreadable, nulls;
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        check();
         const auto position = static_cast<std::uint32_t>(i);
         const ValueKey key = MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column));
         switch (key.cls) {
@@ -50,7 +68,8 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
         case ValueKey::Null: nulls.push_back(position); break;
         }
     }
-    std::sort(ranked.begin(), ranked.end(), [descending](const Ranked& a, const Ranked& b) {
+    std::sort(ranked.begin(), ranked.end(), [descending, &check](const Ranked& a, const Ranked& b) {
+        check();
         if (a.major != b.major)
             return descending ? a.major > b.major : a.major < b.major;
         if (a.minor != b.minor)
@@ -71,6 +90,7 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
             if (differ)
                 std::stable_sort(ranked.begin() + static_cast<std::ptrdiff_t>(i),
                                  ranked.begin() + static_cast<std::ptrdiff_t>(j), [&](const Ranked& a, const Ranked& b) {
+                                     check();
                                      const int c = CompareDecimalTexts(text(a.position), text(b.position));
                                      return descending ? c > 0 : c < 0;
                                  });
@@ -117,12 +137,14 @@ struct TextRow {
     std::uint8_t cls;
 };
 
-void sortByText(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows)
+void sortByText(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,
+                StopCheck& check)
 {
     const TextCollation collation;
     std::string arena;
     std::vector<TextRow> keyed(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        check();
         const ValueKind kind = snapshot.kind(rows[i], column);
         TextRow& r = keyed[i];
         r.position = static_cast<std::uint32_t>(i);
@@ -139,6 +161,7 @@ void sortByText(const Snapshot& snapshot, int column, bool descending, std::vect
         r.prefix = prefix;
     }
     std::sort(keyed.begin(), keyed.end(), [&](const TextRow& a, const TextRow& b) {
+        check();
         int c = 0;
         if (a.cls != b.cls) {
             c = a.cls < b.cls ? -1 : 1;
@@ -181,13 +204,15 @@ bool isWords(std::string_view s, std::initializer_list<std::string_view> words)
 
 } // namespace
 
-void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows)
+void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,
+              const std::atomic<bool>* stop)
 {
+    StopCheck check(stop);
     const KeyKind kind = KeyKindOf(snapshot.columns()[static_cast<std::size_t>(column)]);
     if (kind == KeyKind::Text)
-        sortByText(snapshot, column, descending, rows);
+        sortByText(snapshot, column, descending, rows, check);
     else
-        sortByKeys(snapshot, column, kind, descending, rows);
+        sortByKeys(snapshot, column, kind, descending, rows, check);
 }
 
 bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle)
@@ -284,11 +309,13 @@ bool ColumnFilter::matches(ValueKind kind, std::string_view value, const TextCol
 }
 
 std::vector<std::int32_t> FilterRows(const Snapshot& snapshot, const std::vector<std::pair<int, ColumnFilter>>& filters,
-                                     const std::vector<std::int32_t>& rows)
+                                     const std::vector<std::int32_t>& rows, const std::atomic<bool>* stop)
 {
     const TextCollation collation;
+    StopCheck check(stop);
     std::vector<std::int32_t> kept;
     for (const std::int32_t row : rows) {
+        check();
         bool all = true;
         for (const auto& [column, filter] : filters) {
             if (!filter.matches(snapshot.kind(row, column), snapshot.value(row, column), collation)) {

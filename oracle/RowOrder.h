@@ -10,13 +10,20 @@
 #include "oracle/Snapshot.h"
 #include "oracle/ValueKeys.h"
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-// Sorts `rows` by `column`; equal values keep their order in `rows`.
-void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows);
+// Asked of a sort or filter whose result is no longer wanted: thrown out of
+// it soon after `stop` is set. `rows` is then in no useful order.
+struct ViewStopped {};
+
+// Sorts `rows` by `column`; equal values keep their order in `rows`. With a
+// `stop` flag, ends early by throwing ViewStopped once it is set.
+void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,
+              const std::atomic<bool>* stop = nullptr);
 
 // One column's filter, from what the user typed into its box:
 //   plain text          the cell contains it, ignoring case
@@ -43,7 +50,7 @@ private:
 
 // The rows of `rows` whose every filtered column matches, in their order.
 std::vector<std::int32_t> FilterRows(const Snapshot& snapshot, const std::vector<std::pair<int, ColumnFilter>>& filters,
-                                     const std::vector<std::int32_t>& rows);
+                                     const std::vector<std::int32_t>& rows, const std::atomic<bool>* stop = nullptr);
 
 // Whether `haystack` contains `needle`, ignoring case (UTF-8 both).
 bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle);

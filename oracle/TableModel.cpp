@@ -2,6 +2,8 @@
 
 #include "oracle/ExactText.h"
 
+#include <QPointer>
+
 #include <algorithm>
 #include <climits>
 #include <numeric>
@@ -37,6 +39,7 @@ void TableModel::takeArrivedRows()
 {
     if (!rowset_->reading())
         return;
+    settleView();
     const int before = rowCount();
     const std::int64_t added = rowset_->pump();
     const bool ended = !rowset_->reading();
@@ -116,16 +119,57 @@ bool TableModel::isNewRowPlaceholder(int row) const
 
 void TableModel::applyView(SortOrder sort, Filters filters)
 {
-    std::vector<std::int32_t> rows;
+    settleView();
     const bool mapped = sort.column >= 0 || !filters.empty();
-    if (mapped) {
-        rows.resize(static_cast<std::size_t>(rowset_->snapshot().rowCount()));
-        std::iota(rows.begin(), rows.end(), 0);
-        if (sort.column >= 0)
-            SortRows(rowset_->snapshot(), sort.column, sort.descending, rows);
-        if (!filters.empty())
-            rows = FilterRows(rowset_->snapshot(), filters, rows);
+    std::vector<std::int32_t> rows;
+    if (mapped)
+        rows = ViewJob::work(rowset_->snapshot(), rowset_->snapshot().rowCount(), {sort.column, sort.descending, filters},
+                             nullptr);
+    takeView(sort, std::move(filters), std::move(rows), mapped);
+}
+
+void TableModel::startView(SortOrder sort, Filters filters)
+{
+    // Replaced, not stopped: the view still comes, the new one.
+    if (viewJob_) {
+        viewJob_->stopAndWait();
+        viewJob_.reset();
     }
+    if (sort.column < 0 && filters.empty()) {
+        takeView(sort, std::move(filters), {}, false);
+        emit viewEnded(ViewOutcome::Applied);
+        return;
+    }
+    ViewJob::Request request{sort.column, sort.descending, filters};
+    sortWanted_ = sort;
+    QPointer<TableModel> self(this);
+    viewJob_ = ViewJob::start(rowset_->snapshot(), rowset_->snapshot().rowCount(), std::move(request),
+                              [self, sort, filters = std::move(filters)](ViewJob::Result result) mutable {
+                                  if (!self)
+                                      return;
+                                  self->viewJob_.reset();
+                                  if (result.outOfMemory) {
+                                      emit self->viewEnded(ViewOutcome::OutOfMemory);
+                                      return;
+                                  }
+                                  self->takeView(sort, std::move(filters), std::move(result.rows), true);
+                                  emit self->viewEnded(ViewOutcome::Applied);
+                              });
+}
+
+void TableModel::stopView()
+{
+    if (!viewJob_)
+        return;
+    viewJob_->stopAndWait();
+    viewJob_.reset();
+    emit viewEnded(ViewOutcome::Stopped);
+}
+
+void TableModel::settleView() { stopView(); }
+
+void TableModel::takeView(SortOrder sort, Filters filters, std::vector<std::int32_t> rows, bool mapped)
+{
     beginResetModel();
     mapped_ = mapped;
     view_ = std::move(rows);
@@ -294,6 +338,7 @@ std::optional<RowRefusal> TableModel::storeValue(const QModelIndex& index, Value
 
 void TableModel::takeCurrent(int row, const std::vector<Value>& current)
 {
+    settleView();
     const int before = pendingRow();
     rowset_->takeCurrent(rowsetRow(row), current);
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
@@ -303,6 +348,7 @@ void TableModel::takeCurrent(int row, const std::vector<Value>& current)
 
 int TableModel::convertToNewRow(int row)
 {
+    settleView();
     const std::int64_t at = rowsetRow(row);
     if (at < 0 || at >= rowset_->snapshot().rowCount())
         return -1;
@@ -416,6 +462,7 @@ std::optional<RowRefusal> TableModel::submitRow(int row)
     const std::int64_t at = rowsetRow(row);
     if (!rowset_->isPending(at))
         return std::nullopt;
+    settleView();
     const bool wasNew = rowset_->pendingIsNew();
     std::vector<int> typed;
     for (int c = 0; c < columnCount(); ++c)
@@ -462,6 +509,7 @@ void TableModel::revertRow(int row)
 
 void TableModel::forgetRow(int row)
 {
+    settleView();
     if (row < 0 || row >= rowCount() || isNewRowPlaceholder(row))
         return;
     const int before = pendingRow();
@@ -494,6 +542,7 @@ void TableModel::dropRow(int row)
 
 std::vector<TableModel::RowRefused> TableModel::deleteRows(QList<int> rows)
 {
+    settleView();
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     const int before = pendingRow();

@@ -39,6 +39,7 @@
 
 #include "oracle/EditableRowset.h"
 #include "oracle/RowOrder.h"
+#include "oracle/ViewJob.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -128,8 +129,20 @@ public:
         bool descending = false;
     };
     using Filters = std::vector<std::pair<int, ColumnFilter>>;
+    // Here and now (a bad_alloc leaves the view as it was).
     void applyView(SortOrder sort, Filters filters);
+    // On a worker: the view stays as it is until viewEnded. A second request
+    // replaces the first. Anything that changes the rows read (a write, a
+    // delete, rows arriving) stops the job first and waits for it.
+    void startView(SortOrder sort, Filters filters);
+    bool viewBusy() const { return viewJob_ != nullptr; }
+    // The job is dropped; the view stays as it was (viewEnded, Stopped).
+    void stopView();
+    enum class ViewOutcome { Applied, Stopped, OutOfMemory };
+    Q_ENUM(ViewOutcome)
     SortOrder sortOrder() const { return sort_; }
+    // The sort asked for: the one a view job works out, else the one shown.
+    SortOrder sortWanted() const { return viewJob_ ? sortWanted_ : sort_; }
     bool isFiltered() const { return !filters_.empty(); }
     // Rows shown and rows in all (neither counts the new-row placeholder).
     qint64 shownRows() const;
@@ -190,6 +203,8 @@ signals:
     // Something to tell about a write or delete that went through (see
     // WriteNote); tellNow: worth a window of its own.
     void writeNoted(const QString& text, bool tellNow);
+    // A view started on a worker was applied, stopped, or had no memory.
+    void viewEnded(TableModel::ViewOutcome outcome);
 
 private:
     // The edit history keeps rows as the rowset numbers them.
@@ -205,6 +220,9 @@ private:
     void pendingChanged(int before);
     // Takes a row of the model out of the rowset and the view.
     void dropRow(int row);
+    // Before the rows read change: a view job reading them ends first.
+    void settleView();
+    void takeView(SortOrder sort, Filters filters, std::vector<std::int32_t> rows, bool mapped);
 
     std::unique_ptr<EditableRowset> rowset_;
     // With a sort or a filter: the rowset's rows shown, in their order.
@@ -212,4 +230,7 @@ private:
     std::vector<std::int32_t> view_;
     SortOrder sort_;
     Filters filters_;
+    // Declared after the rowset: ended before the rows it reads go.
+    std::shared_ptr<ViewJob> viewJob_;
+    SortOrder sortWanted_; // the running job's
 };
