@@ -183,7 +183,12 @@ DataGrid::DataGrid(QWidget* parent)
     bars->addWidget(statusLine_);
     bottomBars_->hide();
     connect(statusLine_, &GridStatusLine::shownChanged, this, &DataGrid::layoutBars);
-    connect(statusLine_, &GridStatusLine::stopRequested, this, [this] { stopReading(); });
+    connect(statusLine_, &GridStatusLine::stopRequested, this, [this] {
+        if (model_ && model_->viewBusy())
+            model_->stopView();
+        else
+            stopReading();
+    });
     filterRow_ = new GridFilterRow(this);
     addViewActions();
     clipboard_ = new GridClipboard(this);
@@ -306,6 +311,10 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
         statusLine_->showNote(QStringLiteral("Rows can be edited once they are all read (or after Stop)."));
         return false;
     }
+    if (byUser && model_ && model_->viewBusy() && index.isValid()) {
+        statusLine_->showNote(QStringLiteral("Rows can be edited once they are in their new order (or after Stop)."));
+        return false;
+    }
     return QTableView::edit(index, trigger, event);
 }
 
@@ -319,6 +328,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     delete previous;
     statusLine_->clear();
     carried_.reset();
+    afterView_ = nullptr;
     viewWaiting_ = false;
     horizontalHeader()->setSortIndicatorShown(false);
     filterRow_->clear();
@@ -333,6 +343,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     if (model_) {
         connect(model_, &TableModel::readProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::readEnded, this, &DataGrid::readEnded);
+        connect(model_, &TableModel::viewEnded, this, &DataGrid::viewEnded);
         connect(model_, &TableModel::writeNoted, this, [this](const QString& text, bool tellNow) {
             if (!tellNow) {
                 statusLine_->showNote(text);
@@ -527,6 +538,11 @@ bool DataGrid::ownsWidget(const QWidget* w) const { return w == this || isAncest
 
 void DataGrid::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->viewBusy()) {
+        model_->stopView();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->reading()) {
         stopReading();
         event->accept();

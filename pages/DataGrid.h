@@ -134,6 +134,11 @@ private:
     void headerMenu(const QPoint& at);
     void applyFilters();
     void applyView(int sortColumn, bool descending);
+    // A view worked out on a worker came back (or not).
+    void viewEnded(TableModel::ViewOutcome outcome);
+    // After a new view: the sort shown in the heading, the current cell on
+    // the row it was on, the filter's count, then what waited for the view.
+    void showView(std::int64_t currentRow, int column);
     void showFilterCount();
     void addViewActions();
     // The view to carry over to the table read again (or to the rows still
@@ -173,6 +178,12 @@ private:
     QAction* tableOrderAction_ = nullptr;
     // A view asked for while rows were still coming, applied at the read's end.
     bool viewWaiting_ = false;
+    // While a view is worked out on a worker: where the current cell was,
+    // and what waits for the view (placing the current row after a refresh).
+    std::int64_t viewCurrentRow_ = -1;
+    int viewCurrentColumn_ = -1;
+    QString viewWhat_; // "sort the rows", for a message when memory runs short
+    std::function<void()> afterView_;
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;
 };

@@ -96,7 +96,7 @@ void DataGrid::headerClicked(int column)
     if (!model_)
         return;
     // Ascending, then descending, then back to the table's order.
-    const TableModel::SortOrder now = model_->sortOrder();
+    const TableModel::SortOrder now = model_->sortWanted();
     if (now.column != column)
         sortBy(column, false);
     else if (!now.descending)
@@ -184,7 +184,7 @@ void DataGrid::applyFilters()
     QWidget* typing = QApplication::focusWidget();
     if (!readyForViewChange())
         return;
-    const TableModel::SortOrder sort = model_->sortOrder();
+    const TableModel::SortOrder sort = model_->sortWanted();
     applyView(sort.column, sort.descending);
     // The user goes on typing where they were.
     if (typing && filterRow_->isAncestorOf(typing))
@@ -193,7 +193,6 @@ void DataGrid::applyFilters()
 
 void DataGrid::applyView(int sortColumn, bool descending)
 {
-    const auto busy = busyPointer();
     TableModel::Filters filters;
     for (int c = 0; c < model_->columnCount(); ++c) {
         const QString typed = filterRow_->isHidden() ? QString() : filterRow_->text(c);
@@ -205,20 +204,57 @@ void DataGrid::applyView(int sortColumn, bool descending)
     // The current cell stays on its row when that row is still shown.
     const QModelIndex current = currentIndex();
     const std::int64_t currentRow = current.isValid() ? model_->rowsetRow(current.row()) : -1;
-    // The view changes in one step, or not at all when memory runs short.
-    if (!RunShortOfMemory(window(), sortColumn >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows"),
-                          [&] { model_->applyView({sortColumn, descending}, std::move(filters)); }))
-        return;
+    const TableModel::SortOrder before = model_->sortOrder();
+    const bool sorting = sortColumn >= 0 && (sortColumn != before.column || descending != before.descending);
+    const QString what = sortColumn >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows");
 
+    // A large table is put in order on a worker: the window goes on
+    // answering, and says what it is doing until the view comes back.
+    if (model_->totalRows() >= ViewJob::workerFromRows()) {
+        viewCurrentRow_ = currentRow;
+        viewCurrentColumn_ = current.column();
+        viewWhat_ = what;
+        if (RunShortOfMemory(window(), what, [&] { model_->startView({sortColumn, descending}, std::move(filters)); }))
+            statusLine_->showBusy(sorting ? QStringLiteral("Sorting\u2026") : QStringLiteral("Filtering\u2026"));
+        else if (afterView_)
+            std::exchange(afterView_, nullptr)();
+        return;
+    }
+    const auto busy = busyPointer();
+    // The view changes in one step, or not at all when memory runs short.
+    if (!RunShortOfMemory(window(), what, [&] { model_->applyView({sortColumn, descending}, std::move(filters)); })) {
+        if (afterView_)
+            std::exchange(afterView_, nullptr)();
+        return;
+    }
+    showView(currentRow, current.column());
+}
+
+void DataGrid::viewEnded(TableModel::ViewOutcome outcome)
+{
+    statusLine_->endBusy();
+    if (outcome == TableModel::ViewOutcome::OutOfMemory)
+        ShowShortOfMemory(window(), viewWhat_);
+    if (outcome == TableModel::ViewOutcome::Applied)
+        showView(viewCurrentRow_, viewCurrentColumn_);
+    else if (afterView_)
+        std::exchange(afterView_, nullptr)();
+}
+
+void DataGrid::showView(std::int64_t currentRow, int column)
+{
+    const TableModel::SortOrder sort = model_->sortOrder();
     QHeaderView* header = horizontalHeader();
-    header->setSortIndicatorShown(sortColumn >= 0);
-    if (sortColumn >= 0)
-        header->setSortIndicator(sortColumn, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    header->setSortIndicatorShown(sort.column >= 0);
+    if (sort.column >= 0)
+        header->setSortIndicator(sort.column, sort.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     const int row = currentRow >= 0 ? model_->viewRow(currentRow) : -1;
-    setCurrentIndex(model_->index(std::max(row, 0), std::max(current.column(), 0)));
+    setCurrentIndex(model_->index(std::max(row, 0), std::max(column, 0)));
     if (row >= 0)
         scrollTo(currentIndex());
     showFilterCount();
+    if (afterView_)
+        std::exchange(afterView_, nullptr)();
 }
 
 void DataGrid::showFilterCount()
@@ -287,7 +323,7 @@ void DataGrid::refresh()
     if (!finishEditing())
         return;
     auto carried = std::make_unique<Carried>();
-    carried->sort = model_->sortOrder();
+    carried->sort = model_->sortWanted();
     carried->filters = filterRow_->texts();
     carried->filterRowShown = !filterRow_->isHidden();
     for (int c = 0; c < model_->columnCount(); ++c)
@@ -348,20 +384,23 @@ void DataGrid::restore(const Carried& carried)
         filterRow_->show();
         layoutBars();
     }
+    // The current row is placed once the view is there.
+    afterView_ = [this, carried] {
+        int column = currentIndex().column();
+        for (int c = 0; c < model_->columnCount(); ++c)
+            if (model_->headerData(c, Qt::Horizontal).toString() == carried.currentColumn)
+                column = c;
+        int row = -1;
+        if (!carried.currentKey.empty()) {
+            // The row with the same key, wherever it is now.
+            row = model_->rowWithKey(carried.currentKey);
+        } else if (carried.currentRow >= 0) {
+            row = std::min(carried.currentRow, model_->rowCount() - 1);
+        }
+        if (row >= 0) {
+            setCurrentIndex(model_->index(row, std::max(column, 0)));
+            scrollTo(currentIndex());
+        }
+    };
     applyView(carried.sort.column, carried.sort.descending);
-    int column = currentIndex().column();
-    for (int c = 0; c < model_->columnCount(); ++c)
-        if (model_->headerData(c, Qt::Horizontal).toString() == carried.currentColumn)
-            column = c;
-    int row = -1;
-    if (!carried.currentKey.empty()) {
-        // The row with the same key, wherever it is now.
-        row = model_->rowWithKey(carried.currentKey);
-    } else if (carried.currentRow >= 0) {
-        row = std::min(carried.currentRow, model_->rowCount() - 1);
-    }
-    if (row >= 0) {
-        setCurrentIndex(model_->index(row, std::max(column, 0)));
-        scrollTo(currentIndex());
-    }
 }

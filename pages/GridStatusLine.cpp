@@ -91,6 +91,20 @@ void GridStatusLine::showFiltered(std::optional<std::pair<qint64, qint64>> shown
     refresh(shownOfTotal.has_value());
 }
 
+void GridStatusLine::showBusy(const QString& what)
+{
+    busy_ = what;
+    refresh(true);
+}
+
+void GridStatusLine::endBusy()
+{
+    if (busy_.isEmpty())
+        return;
+    busy_.clear();
+    refresh();
+}
+
 void GridStatusLine::showNote(const QString& note)
 {
     note_ = note;
@@ -101,6 +115,7 @@ void GridStatusLine::showNote(const QString& note)
 void GridStatusLine::clear()
 {
     state_.clear();
+    busy_.clear();
     filtered_.clear();
     note_.clear();
     noteTimer_.stop();
@@ -112,7 +127,7 @@ QString GridStatusLine::text() const { return text_->text(); }
 
 void GridStatusLine::refresh(bool announce)
 {
-    QString shown = state_;
+    QString shown = busy_.isEmpty() ? state_ : busy_;
     for (const QString& part : {filtered_, note_})
         if (!part.isEmpty())
             shown += (shown.isEmpty() ? QString() : QStringLiteral("   ")) + part;
@@ -122,8 +137,8 @@ void GridStatusLine::refresh(bool announce)
         text_->setText(shown);
     // The line, a status bar to a screen reader, is named by what it says too.
     setAccessibleName(shown);
-    if (state_.isEmpty())
-        stop_->hide();
+    // Stop is for a read in progress or for the long work said now.
+    stop_->setVisible(reading_ || !busy_.isEmpty());
     setShown(!shown.isEmpty());
 }
 

@@ -30,6 +30,10 @@ public:
     void showFailed(qint64 rows);
     // While a filter is in force: "12 of 1,000,000 rows"; nothing otherwise.
     void showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal);
+    // Long work on the rows ("Sorting…"), with Stop: said instead of the
+    // state until endBusy.
+    void showBusy(const QString& what);
+    void endBusy();
     // A note for a few seconds after what the line says now.
     void showNote(const QString& note);
     // Nothing to say: the line goes.
@@ -53,6 +57,7 @@ private:
     QLabel* text_ = nullptr;
     QPushButton* stop_ = nullptr;
     QString state_;
+    QString busy_;
     QString filtered_;
     QString note_;
     QTimer noteTimer_;

@@ -35,10 +35,15 @@ bool RunShortOfMemory(QWidget* parent, const QString& what, const std::function<
     } catch (const std::bad_alloc&) {
         // What the step took is given back as it unwinds: there is room to say so.
     }
+    ShowShortOfMemory(parent, what);
+    return false;
+}
+
+void ShowShortOfMemory(QWidget* parent, const QString& what)
+{
     ShowMessage(parent, QStringLiteral("There is not enough memory to %1. Nothing was changed by it; the rows shown "
                                        "stay as they are.")
                             .arg(what));
-    return false;
 }
 
 bool AskQuestion(QWidget* parent, const QString& text)

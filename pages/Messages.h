@@ -15,6 +15,8 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& details = 
 // Runs `step`; when it fails for want of memory, says so ("There is not
 // enough memory to <what>. ...") instead of ending the program. False then.
 bool RunShortOfMemory(QWidget* parent, const QString& what, const std::function<void()>& step);
+// The same message, for a step that failed elsewhere (on a worker).
+void ShowShortOfMemory(QWidget* parent, const QString& what);
 
 // Asks a yes/no question (Yes and No buttons, No the default); true on Yes.
 bool AskQuestion(QWidget* parent, const QString& text);

@@ -5,6 +5,7 @@
 // view and the current row.
 
 #include "oracle/TableModel.h"
+#include "oracle/ViewJob.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
 #include "pages/Forms.h"
@@ -20,6 +21,10 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QThread>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -49,6 +54,16 @@ QString sqliteValue(const ScratchSqlite& db, const std::string& sql)
 {
     return QString::fromStdString(db.query(sql).at(0).at(0).value_or("<NULL>"));
 }
+
+// Views of tables from this many rows on are worked out on a worker, while it lives.
+class WorkerFromRows {
+public:
+    explicit WorkerFromRows(std::int64_t rows) : before_(ViewJob::workerFromRows()) { ViewJob::setWorkerFromRows(rows); }
+    ~WorkerFromRows() { ViewJob::setWorkerFromRows(before_); }
+
+private:
+    std::int64_t before_;
+};
 
 } // namespace
 
@@ -234,9 +249,18 @@ private slots:
     }
 
     // F5 reads the table again: another user's change shows, and the sort,
-    // the filter, the column widths and the current row stay.
+    // the filter, the column widths and the current row stay; also when the
+    // view is worked out on a worker and the current row is placed after it.
+    void refreshKeepsTheViewAndTheRow_data()
+    {
+        QTest::addColumn<bool>("onWorker");
+        QTest::newRow("at once") << false;
+        QTest::newRow("on a worker") << true;
+    }
     void refreshKeepsTheViewAndTheRow()
     {
+        QFETCH(bool, onWorker);
+        const WorkerFromRows worker(onWorker ? 1 : ViewJob::workerFromRows());
         ScratchSqlite db(R"(
             create table r (id integer primary key, name text, n integer);
             insert into r values (1, 'one', 1), (2, 'two', 2), (3, 'three', 3), (4, 'four', 4);
@@ -245,7 +269,7 @@ private slots:
         grid.sortBy(2, true);
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
         typeFilter(grid, 1, QStringLiteral("o"));
-        QCOMPARE(column(grid, 1), (QStringList{"four", "two", "one"}));
+        QTRY_COMPARE(column(grid, 1), (QStringList{"four", "two", "one"}));
         grid.setColumnWidth(1, 177);
         grid.setFocus();
         grid.setCurrentIndex(grid.model()->index(1, 1)); // two
@@ -253,12 +277,109 @@ private slots:
 
         QTest::keyClick(&grid, Qt::Key_F5);
         QTRY_VERIFY(!grid.Model()->reading());
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(column(grid, 1), (QStringList{"on top", "TWO", "four", "one"}));
         QCOMPARE(grid.columnWidth(1), 177);
         QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 2);
         QCOMPARE(grid.filterRow()->text(1), QStringLiteral("o"));
         QCOMPARE(cellText(grid, grid.currentIndex().row(), 0), QStringLiteral("2"));
         QCOMPARE(grid.currentIndex().column(), 1);
+    }
+
+    // A large table is sorted and filtered on a worker: the window goes on
+    // answering and says what it does, with Stop; Esc keeps the view as it
+    // was; a second request replaces the first; typing waits for the view.
+    void sortAndFilterOnAWorkerKeepTheWindowAnswering()
+    {
+        const WorkerFromRows worker(100);
+        ScratchSqlite db("create table s (id integer primary key, t text);"
+                         " insert into s with recursive n(i) as (select 1 union all select i + 1 from n where i < 500)"
+                         " select i, printf('%03d', (i * 7) % 500) from n;");
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("s"));
+        DataGrid& grid = *form3.DataGrid1;
+        activate(form3);
+        // The worker holds on until the test lets it go or the job is stopped.
+        std::atomic<bool> release{false};
+        std::atomic<int> started{0};
+        std::atomic<int> stopped{0};
+        ViewJob::setStartHook([&release, &started, &stopped](const std::atomic<bool>& stop) {
+            ++started;
+            while (!release.load() && !stop.load())
+                QThread::msleep(1);
+            if (stop.load())
+                ++stopped;
+        });
+        const auto noHook = qScopeGuard([] { ViewJob::setStartHook({}); });
+        int ticks = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(10);
+
+        clickHeading(grid, 1);
+        QTRY_COMPARE(started.load(), 1);
+        QTest::qWait(200);
+        QVERIFY2(ticks > 5, qPrintable(QString::number(ticks)));
+        QCOMPARE(grid.statusLine()->text(), QStringLiteral("Sorting\u2026"));
+        QVERIFY(grid.statusLine()->stopButton()->isVisible());
+        QCOMPARE(grid.Model()->sortOrder().column, -1);
+        // Typing waits for the view; the rows shown stay as they were.
+        grid.setFocus();
+        grid.setCurrentIndex(grid.model()->index(0, 1));
+        QTest::keyClick(&grid, Qt::Key_F2);
+        QVERIFY(!qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QVERIFY2(grid.statusLine()->text().endsWith(QStringLiteral("once they are in their new order (or after Stop).")),
+                 qPrintable(grid.statusLine()->text()));
+        QCOMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
+
+        // Esc: the view stays as it was, also when the worker then ends.
+        QTest::keyClick(&grid, Qt::Key_Escape);
+        QVERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(stopped.load(), 1);
+        QVERIFY2(!grid.statusLine()->text().contains(QStringLiteral("Sorting")), qPrintable(grid.statusLine()->text()));
+        release = true;
+        QTest::qWait(100);
+        QCOMPARE(grid.Model()->sortOrder().column, -1);
+        QCOMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
+        QVERIFY(!grid.horizontalHeader()->isSortIndicatorShown());
+
+        // Ascending asked, then descending before the first came back: the second holds.
+        release = false;
+        clickHeading(grid, 1);
+        QTRY_COMPARE(started.load(), 2);
+        clickHeading(grid, 1);
+        QTRY_COMPARE(started.load(), 3);
+        QCOMPARE(stopped.load(), 2);
+        QCOMPARE(grid.Model()->sortOrder().column, -1);
+        release = true;
+        QTRY_VERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(grid.Model()->sortOrder().column, 1);
+        QVERIFY(grid.Model()->sortOrder().descending);
+        QCOMPARE(cellText(grid, 0, 1), QStringLiteral("499"));
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        QVERIFY2(!grid.statusLine()->text().contains(QStringLiteral("Sorting")), qPrintable(grid.statusLine()->text()));
+
+        // The filter row's boxes say "Filtering…" while they wait; the count follows.
+        release = false;
+        grid.toggleFilterRow();
+        QLineEdit* box = grid.filterRow()->box(1);
+        QTest::keyClicks(box, QStringLiteral("49"));
+        QTRY_COMPARE(grid.statusLine()->text(), QStringLiteral("Filtering\u2026"));
+        QCOMPARE(grid.Model()->shownRows(), 500);
+        release = true;
+        QTRY_VERIFY(grid.Model()->isFiltered());
+        QCOMPARE(grid.statusLine()->text(), QStringLiteral("15 of 500 rows"));
+        QCOMPARE(cellText(grid, 0, 1), QStringLiteral("499"));
+
+        // A row deleted meanwhile (from the details window, say) ends the
+        // job first: the worker never reads rows that are changing.
+        release = false;
+        clickHeading(grid, 1);
+        QTRY_COMPARE(started.load(), 5);
+        QVERIFY(grid.Model()->deleteRows({0}).empty());
+        QVERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(stopped.load(), 3);
+        QCOMPARE(db.query("select count(*) from s").at(0).at(0), std::optional<std::string>("499"));
+        QCOMPARE(grid.Model()->shownRows(), 14);
     }
 
     // A date the calendar does not have is no date to compare with: the
