@@ -196,6 +196,8 @@ private slots:
                        == "0"
                    && polled.elapsed() < 20000)
                 QThread::msleep(20);
+            // Well inside the sleep, not at its first instant.
+            QThread::msleep(200);
             control.stopWaiting();
         });
         const int row = newRow ? 1 : 0;
