@@ -39,7 +39,7 @@ void TableModel::takeArrivedRows()
 {
     if (!rowset_->reading())
         return;
-    settleView();
+    stopView(); // the rows read may change: a job reading them ends first
     const int before = rowCount();
     const std::int64_t added = rowset_->pump();
     const bool ended = !rowset_->reading();
@@ -119,7 +119,7 @@ bool TableModel::isNewRowPlaceholder(int row) const
 
 void TableModel::applyView(SortOrder sort, Filters filters)
 {
-    settleView();
+    stopView();
     const bool mapped = sort.column >= 0 || !filters.empty();
     std::vector<std::int32_t> rows;
     if (mapped)
@@ -165,8 +165,6 @@ void TableModel::stopView()
     viewJob_.reset();
     emit viewEnded(ViewOutcome::Stopped);
 }
-
-void TableModel::settleView() { stopView(); }
 
 void TableModel::takeView(SortOrder sort, Filters filters, std::vector<std::int32_t> rows, bool mapped)
 {
@@ -338,7 +336,7 @@ std::optional<RowRefusal> TableModel::storeValue(const QModelIndex& index, Value
 
 void TableModel::takeCurrent(int row, const std::vector<Value>& current)
 {
-    settleView();
+    stopView();
     const int before = pendingRow();
     rowset_->takeCurrent(rowsetRow(row), current);
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
@@ -348,7 +346,7 @@ void TableModel::takeCurrent(int row, const std::vector<Value>& current)
 
 int TableModel::convertToNewRow(int row)
 {
-    settleView();
+    stopView();
     const std::int64_t at = rowsetRow(row);
     if (at < 0 || at >= rowset_->snapshot().rowCount())
         return -1;
@@ -462,7 +460,7 @@ std::optional<RowRefusal> TableModel::submitRow(int row)
     const std::int64_t at = rowsetRow(row);
     if (!rowset_->isPending(at))
         return std::nullopt;
-    settleView();
+    stopView();
     const bool wasNew = rowset_->pendingIsNew();
     std::vector<int> typed;
     for (int c = 0; c < columnCount(); ++c)
@@ -509,7 +507,7 @@ void TableModel::revertRow(int row)
 
 void TableModel::forgetRow(int row)
 {
-    settleView();
+    stopView();
     if (row < 0 || row >= rowCount() || isNewRowPlaceholder(row))
         return;
     const int before = pendingRow();
@@ -542,7 +540,7 @@ void TableModel::dropRow(int row)
 
 std::vector<TableModel::RowRefused> TableModel::deleteRows(QList<int> rows)
 {
-    settleView();
+    stopView();
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     const int before = pendingRow();

@@ -137,6 +137,7 @@ public:
     void startView(SortOrder sort, Filters filters);
     bool viewBusy() const { return viewJob_ != nullptr; }
     // The job is dropped; the view stays as it was (viewEnded, Stopped).
+    // Every function here that changes the rows read calls it first.
     void stopView();
     enum class ViewOutcome { Applied, Stopped, OutOfMemory };
     Q_ENUM(ViewOutcome)
@@ -220,8 +221,6 @@ private:
     void pendingChanged(int before);
     // Takes a row of the model out of the rowset and the view.
     void dropRow(int row);
-    // Before the rows read change: a view job reading them ends first.
-    void settleView();
     void takeView(SortOrder sort, Filters filters, std::vector<std::int32_t> rows, bool mapped);
 
     std::unique_ptr<EditableRowset> rowset_;

@@ -139,6 +139,7 @@ private:
     // After a new view: the sort shown in the heading, the current cell on
     // the row it was on, the filter's count, then what waited for the view.
     void showView(std::int64_t currentRow, int column);
+    void runAfterView();
     void showFilterCount();
     void addViewActions();
     // The view to carry over to the table read again (or to the rows still

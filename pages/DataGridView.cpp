@@ -214,17 +214,18 @@ void DataGrid::applyView(int sortColumn, bool descending)
         viewCurrentRow_ = currentRow;
         viewCurrentColumn_ = current.column();
         viewWhat_ = what;
-        if (RunShortOfMemory(window(), what, [&] { model_->startView({sortColumn, descending}, std::move(filters)); }))
-            statusLine_->showBusy(sorting ? QStringLiteral("Sorting\u2026") : QStringLiteral("Filtering\u2026"));
-        else if (afterView_)
-            std::exchange(afterView_, nullptr)();
+        // Said first: a view with nothing to work out ends within startView.
+        statusLine_->showBusy(sorting ? QStringLiteral("Sorting\u2026") : QStringLiteral("Filtering\u2026"));
+        if (!RunShortOfMemory(window(), what, [&] { model_->startView({sortColumn, descending}, std::move(filters)); })) {
+            statusLine_->endBusy();
+            runAfterView();
+        }
         return;
     }
     const auto busy = busyPointer();
     // The view changes in one step, or not at all when memory runs short.
     if (!RunShortOfMemory(window(), what, [&] { model_->applyView({sortColumn, descending}, std::move(filters)); })) {
-        if (afterView_)
-            std::exchange(afterView_, nullptr)();
+        runAfterView();
         return;
     }
     showView(currentRow, current.column());
@@ -237,8 +238,8 @@ void DataGrid::viewEnded(TableModel::ViewOutcome outcome)
         ShowShortOfMemory(window(), viewWhat_);
     if (outcome == TableModel::ViewOutcome::Applied)
         showView(viewCurrentRow_, viewCurrentColumn_);
-    else if (afterView_)
-        std::exchange(afterView_, nullptr)();
+    else
+        runAfterView();
 }
 
 void DataGrid::showView(std::int64_t currentRow, int column)
@@ -253,6 +254,11 @@ void DataGrid::showView(std::int64_t currentRow, int column)
     if (row >= 0)
         scrollTo(currentIndex());
     showFilterCount();
+    runAfterView();
+}
+
+void DataGrid::runAfterView()
+{
     if (afterView_)
         std::exchange(afterView_, nullptr)();
 }

@@ -10,7 +10,12 @@
 #include "support/PageSupport.h"
 #include "support/TestSupport.h"
 
+#include "oracle/Blocking.h"
+
 #include <QFile>
+
+#include <condition_variable>
+#include <mutex>
 
 #include <sys/resource.h>
 
@@ -81,6 +86,49 @@ private slots:
         typeIntoCell(grid, 0, 1, QStringLiteral("edited"));
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(db.query("select v from big where id = 1").at(0).at(0), std::optional<std::string>("edited"));
+    }
+
+    // A worker thread that cannot be had (no room for its stack) is told to
+    // the caller as memory running short, and the task it was for never
+    // runs later on another worker.
+    void aWorkerThatCannotStartLeavesNoTaskBehind()
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool release = false;
+        int ran = 0;
+        int accepted = 0;
+        bool refused = false;
+        {
+            const AddressSpaceLimit limit(addressSpace() + (qint64{40} << 20));
+            QVERIFY(limit.ok());
+            // Each task holds its thread until released: sooner or later no
+            // thread is free and a new one finds no room.
+            for (int i = 0; i < 64 && !refused; ++i) {
+                try {
+                    StartWorker([&] {
+                        std::unique_lock<std::mutex> lock(mutex);
+                        ++ran;
+                        changed.notify_all();
+                        changed.wait(lock, [&] { return release; });
+                    });
+                    ++accepted;
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return ran == accepted; });
+                } catch (const std::bad_alloc&) {
+                    refused = true;
+                }
+            }
+        }
+        QVERIFY2(refused, "every worker thread started under the limit");
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            release = true;
+        }
+        changed.notify_all();
+        QTest::qWait(200);
+        const std::lock_guard<std::mutex> lock(mutex);
+        QCOMPARE(ran, accepted);
     }
 
     // A sort that needs more memory than is left is told it could not be
