@@ -8,22 +8,6 @@
 
 namespace {
 
-// Looks at the stop flag once in a while: often enough to end within a few
-// milliseconds, seldom enough to cost nothing.
-class StopCheck {
-public:
-    explicit StopCheck(const std::atomic<bool>* stop) : stop_(stop) {}
-    void operator()()
-    {
-        if (stop_ && (++count_ & 0xFFFF) == 0 && stop_->load(std::memory_order_relaxed))
-            throw ViewStopped{};
-    }
-
-private:
-    const std::atomic<bool>* stop_;
-    std::uint32_t count_ = 0;
-};
-
 // A row read by the column's type, as one unsigned number that orders as the
 // key does (and a second for what the first cannot hold), next to its place
 // in the order before the sort.

@@ -20,6 +20,22 @@
 // it soon after `stop` is set. `rows` is then in no useful order.
 struct ViewStopped {};
 
+// Looks at a stop flag once in a while (none: never): often enough to end
+// within a few milliseconds, seldom enough to cost nothing.
+class StopCheck {
+public:
+    explicit StopCheck(const std::atomic<bool>* stop) : stop_(stop) {}
+    void operator()()
+    {
+        if (stop_ && (++count_ & 0xFFFF) == 0 && stop_->load(std::memory_order_relaxed))
+            throw ViewStopped{};
+    }
+
+private:
+    const std::atomic<bool>* stop_;
+    std::uint32_t count_ = 0;
+};
+
 // Sorts `rows` by `column`; equal values keep their order in `rows`. With a
 // `stop` flag, ends early by throwing ViewStopped once it is set.
 void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,

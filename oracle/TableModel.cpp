@@ -157,6 +157,45 @@ void TableModel::startView(SortOrder sort, Filters filters)
                               });
 }
 
+void TableModel::startFind(const QModelIndex& from, const FindOptions& options, const QList<int>& columns)
+{
+    if (viewJob_) {
+        viewJob_->stopAndWait();
+        viewJob_.reset();
+    }
+    sortWanted_ = sort_;
+    QPointer<TableModel> self(this);
+    // The index is carried as a place: the model's rows do not change while the job runs.
+    const int row = from.row();
+    const int column = from.column();
+    viewJob_ = ViewJob::run([this, self, row, column, options, columns](const std::atomic<bool>& stop) {
+        std::optional<Found> found;
+        try {
+            found = find(index(row, column), options, columns, &stop);
+        } catch (const std::bad_alloc&) {
+            return std::function<void()>([self] {
+                if (!self)
+                    return;
+                self->viewJob_.reset();
+                emit self->viewEnded(ViewOutcome::OutOfMemory);
+            });
+        }
+        const int foundRow = found ? found->index.row() : -1;
+        const int foundColumn = found ? found->index.column() : -1;
+        const bool wrapped = found && found->wrapped;
+        return std::function<void()>([self, foundRow, foundColumn, wrapped] {
+            if (!self)
+                return;
+            self->viewJob_.reset();
+            std::optional<Found> result;
+            if (foundRow >= 0)
+                result = Found{self->index(foundRow, foundColumn), wrapped};
+            emit self->viewEnded(ViewOutcome::Applied);
+            emit self->findEnded(result);
+        });
+    });
+}
+
 void TableModel::stopView()
 {
     if (!viewJob_)
@@ -305,6 +344,7 @@ std::optional<RowRefusal> TableModel::refusal(const QModelIndex& index) const
 
 std::optional<RowRefusal> TableModel::storeValue(const QModelIndex& index, Value value)
 {
+    stopView(); // a find reads what is typed
     if (!index.isValid())
         return noSuchCell();
     const int row = index.row();
@@ -369,6 +409,7 @@ int TableModel::convertToNewRow(int row)
 
 std::optional<RowRefusal> TableModel::storeTyped(const QModelIndex& index, bool setNull, const QString& text)
 {
+    stopView(); // a find reads what is typed
     const int row = index.row();
     const std::int64_t at = rowsetRow(row);
     const int before = pendingRow();
@@ -489,6 +530,7 @@ void TableModel::passOnWriteNote()
 
 void TableModel::revertRow(int row)
 {
+    stopView(); // a find reads what is typed
     const std::int64_t at = rowsetRow(row);
     if (!rowset_->isPending(at))
         return;
@@ -624,8 +666,9 @@ bool TableModel::matches(const QModelIndex& index, const FindOptions& options) c
 }
 
 std::optional<TableModel::Found> TableModel::find(const QModelIndex& from, const FindOptions& options,
-                                                  const QList<int>& columns) const
+                                                  const QList<int>& columns, const std::atomic<bool>* stop) const
 {
+    StopCheck check(stop);
     const int rows = clampToInt(shownRows());
     if (options.text.isEmpty() || columns.isEmpty() || rows == 0)
         return std::nullopt;
@@ -652,6 +695,7 @@ std::optional<TableModel::Found> TableModel::find(const QModelIndex& from, const
                 std::int64_t start = firstRow + (firstRow * width + p < firstCell ? 1 : 0);
                 const std::int64_t end = std::min(readRows, best / width + 1);
                 const std::int64_t row = snapshot.scanColumn(column, start, end, [&](std::int64_t, ValueKind kind, std::string_view v) {
+                    check();
                     return kind != ValueKind::Null && !showsSize(info, kind) && matches(v);
                 });
                 if (row >= 0 && row * width + p < best && row * width + p >= firstCell)
@@ -675,6 +719,7 @@ std::optional<TableModel::Found> TableModel::find(const QModelIndex& from, const
     const QByteArray needle = options.text.toUtf8();
     const int step = options.backwards ? -1 : 1;
     for (std::int64_t k = 1; k <= cells; ++k) {
+        check();
         std::int64_t cell = at + step * k;
         const bool wrapped = cell < 0 || cell >= cells;
         cell = ((cell % cells) + cells) % cells;

@@ -132,8 +132,9 @@ public:
     // Here and now (a bad_alloc leaves the view as it was).
     void applyView(SortOrder sort, Filters filters);
     // On a worker: the view stays as it is until viewEnded. A second request
-    // replaces the first. Anything that changes the rows read (a write, a
-    // delete, rows arriving) stops the job first and waits for it.
+    // replaces the first. Anything that changes the rows read or typed (a
+    // write, a delete, typing, rows arriving) stops the job first and waits
+    // for it.
     void startView(SortOrder sort, Filters filters);
     bool viewBusy() const { return viewJob_ != nullptr; }
     // The job is dropped; the view stays as it was (viewEnded, Stopped).
@@ -166,7 +167,12 @@ public:
         QModelIndex index;
         bool wrapped = false;
     };
-    std::optional<Found> find(const QModelIndex& from, const FindOptions& options, const QList<int>& columns) const;
+    // With a `stop` flag: ends early by throwing ViewStopped once it is set.
+    std::optional<Found> find(const QModelIndex& from, const FindOptions& options, const QList<int>& columns,
+                              const std::atomic<bool>* stop = nullptr) const;
+    // The same on a worker, as a view job (viewBusy; a view or another find
+    // replaces it, stopView drops it): findEnded tells what was found.
+    void startFind(const QModelIndex& from, const FindOptions& options, const QList<int>& columns);
     // Whether a cell's shown value matches.
     bool matches(const QModelIndex& index, const FindOptions& options) const;
 
@@ -206,6 +212,8 @@ signals:
     void writeNoted(const QString& text, bool tellNow);
     // A view started on a worker was applied, stopped, or had no memory.
     void viewEnded(TableModel::ViewOutcome outcome);
+    // A find on a worker ended (after viewEnded): the cell found, if any.
+    void findEnded(const std::optional<TableModel::Found>& found);
 
 private:
     // The edit history keeps rows as the rowset numbers them.

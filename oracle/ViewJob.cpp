@@ -49,42 +49,51 @@ std::vector<std::int32_t> ViewJob::work(const Snapshot& snapshot, std::int64_t r
     return rows;
 }
 
-std::shared_ptr<ViewJob> ViewJob::start(const Snapshot& snapshot, std::int64_t rowCount, Request request,
-                                        std::function<void(Result)> done)
+std::shared_ptr<ViewJob> ViewJob::run(Work work)
 {
     auto state = std::make_shared<State>();
     // The hook is read here, on the thread that sets it.
     std::function<void(const std::atomic<bool>&)> hook = startHook();
-    StartWorker([state, &snapshot, rowCount, request = std::move(request), done = std::move(done),
-                 hook = std::move(hook)]() mutable {
-        auto result = std::make_shared<Result>();
-        bool stopped = false;
+    StartWorker([state, work = std::move(work), hook = std::move(hook)] {
+        std::function<void()> deliver;
         try {
             if (hook)
                 hook(state->stop);
-            result->rows = work(snapshot, rowCount, request, &state->stop);
+            deliver = work(state->stop);
         } catch (const ViewStopped&) {
-            stopped = true;
-        } catch (const std::bad_alloc&) {
-            result->rows = {};
-            result->outOfMemory = true;
         }
         {
-            // From here on the snapshot is not read.
+            // From here on the rows are not read.
             const std::lock_guard<std::mutex> lock(state->mutex);
             state->ended = true;
         }
         state->endedChanged.notify_all();
-        if (stopped)
+        if (!deliver)
             return;
         // `stop` is set on the user-interface thread only, so it is read
         // there too: a job stopped before its result arrives gives none.
-        UiMailbox::instance().post([state, result, done = std::move(done)] {
+        UiMailbox::instance().post([state, deliver = std::move(deliver)] {
             if (!state->stop.load())
-                done(std::move(*result));
+                deliver();
         });
     });
     return std::shared_ptr<ViewJob>(new ViewJob(std::move(state)));
+}
+
+std::shared_ptr<ViewJob> ViewJob::start(const Snapshot& snapshot, std::int64_t rowCount, Request request,
+                                        std::function<void(Result)> done)
+{
+    return run([&snapshot, rowCount, request = std::move(request),
+                done = std::move(done)](const std::atomic<bool>& stop) -> std::function<void()> {
+        auto result = std::make_shared<Result>();
+        try {
+            result->rows = work(snapshot, rowCount, request, &stop);
+        } catch (const std::bad_alloc&) {
+            result->rows = {};
+            result->outOfMemory = true;
+        }
+        return [result, done] { done(std::move(*result)); };
+    });
 }
 
 ViewJob::~ViewJob() { stopAndWait(); }

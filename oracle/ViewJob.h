@@ -1,10 +1,11 @@
 #pragma once
 
-// The sort and filter of a snapshot's rows worked out on a worker thread,
-// so that the window goes on painting and answering while a large table is
-// put in order. The snapshot is only read there; whoever owns it must not
-// change it until the job has ended (stopAndWait). The result comes back on
-// the user-interface thread, unless the job was stopped first.
+// Work over a snapshot's rows (a sort and filter, a find) done on a worker
+// thread, so that the window goes on painting and answering while a large
+// table is put in order or searched. The rows are only read there; whoever
+// owns them must not change them until the job has ended (stopAndWait). The
+// result comes back on the user-interface thread, unless the job was
+// stopped first.
 
 #include "oracle/RowOrder.h"
 
@@ -26,7 +27,13 @@ public:
         bool outOfMemory = false;       // the rows are then empty
     };
 
-    // Starts the job over the first `rowCount` rows of `snapshot`; `done`
+    // Runs `work` on a worker; what it gives back is then run on the
+    // user-interface thread, unless stop or stopAndWait came first. `work`
+    // ends early by throwing ViewStopped (see StopCheck).
+    using Work = std::function<std::function<void()>(const std::atomic<bool>& stop)>;
+    static std::shared_ptr<ViewJob> run(Work work);
+
+    // Sorts and filters the first `rowCount` rows of `snapshot`; `done`
     // is called on the user-interface thread with the result, unless stop
     // or stopAndWait came first.
     static std::shared_ptr<ViewJob> start(const Snapshot& snapshot, std::int64_t rowCount, Request request,

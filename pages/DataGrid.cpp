@@ -329,6 +329,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     statusLine_->clear();
     carried_.reset();
     afterView_ = nullptr;
+    finding_ = false;
     viewWaiting_ = false;
     horizontalHeader()->setSortIndicatorShown(false);
     filterRow_->clear();
@@ -344,6 +345,8 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
         connect(model_, &TableModel::readProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::readEnded, this, &DataGrid::readEnded);
         connect(model_, &TableModel::viewEnded, this, &DataGrid::viewEnded);
+        connect(model_, &TableModel::findEnded, this,
+                [this](const std::optional<TableModel::Found>& found) { showFound(found, findingBackwards_); });
         connect(model_, &TableModel::writeNoted, this, [this](const QString& text, bool tellNow) {
             if (!tellNow) {
                 statusLine_->showNote(text);

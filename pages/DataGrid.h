@@ -140,6 +140,8 @@ private:
     // the row it was on, the filter's count, then what waited for the view.
     void showView(std::int64_t currentRow, int column);
     void runAfterView();
+    // Where a find landed (the find bar says how), or "No match".
+    void showFound(const std::optional<TableModel::Found>& found, bool backwards);
     void showFilterCount();
     void addViewActions();
     // The view to carry over to the table read again (or to the rows still
@@ -184,6 +186,8 @@ private:
     std::int64_t viewCurrentRow_ = -1;
     int viewCurrentColumn_ = -1;
     QString viewWhat_; // "sort the rows", for a message when memory runs short
+    bool finding_ = false; // the job on the worker is a find
+    bool findingBackwards_ = false;
     std::function<void()> afterView_;
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;

@@ -214,6 +214,7 @@ void DataGrid::applyView(int sortColumn, bool descending)
         viewCurrentRow_ = currentRow;
         viewCurrentColumn_ = current.column();
         viewWhat_ = what;
+        finding_ = false; // a find on its way is replaced and gives nothing
         // Said first: a view with nothing to work out ends within startView.
         statusLine_->showBusy(sorting ? QStringLiteral("Sorting\u2026") : QStringLiteral("Filtering\u2026"));
         if (!RunShortOfMemory(window(), what, [&] { model_->startView({sortColumn, descending}, std::move(filters)); })) {
@@ -234,6 +235,12 @@ void DataGrid::applyView(int sortColumn, bool descending)
 void DataGrid::viewEnded(TableModel::ViewOutcome outcome)
 {
     statusLine_->endBusy();
+    // A find's result comes next (findEnded); the view did not change.
+    if (std::exchange(finding_, false)) {
+        if (outcome == TableModel::ViewOutcome::OutOfMemory)
+            ShowShortOfMemory(window(), QStringLiteral("find"));
+        return;
+    }
     if (outcome == TableModel::ViewOutcome::OutOfMemory)
         ShowShortOfMemory(window(), viewWhat_);
     if (outcome == TableModel::ViewOutcome::Applied)
@@ -303,11 +310,32 @@ void DataGrid::findNext(bool backwards)
                 columns << c;
         }
     }
+    // A large table is searched on a worker, as it is sorted; a sort or
+    // filter on its way is not dropped for it.
+    if (model_->totalRows() >= ViewJob::workerFromRows()) {
+        if (model_->viewBusy() && !finding_) {
+            statusLine_->showNote(QStringLiteral("Find waits until the rows are in their new order (or after Stop)."));
+            return;
+        }
+        finding_ = true;
+        findingBackwards_ = backwards;
+        statusLine_->showBusy(QStringLiteral("Finding\u2026"));
+        if (!RunShortOfMemory(window(), QStringLiteral("find"), [&] { model_->startFind(from, options, columns); })) {
+            statusLine_->endBusy();
+            finding_ = false;
+        }
+        return;
+    }
     std::optional<TableModel::Found> found;
     {
         const auto busy = busyPointer();
         found = model_->find(from, options, columns);
     }
+    showFound(found, backwards);
+}
+
+void DataGrid::showFound(const std::optional<TableModel::Found>& found, bool backwards)
+{
     if (!found) {
         findBar_->showResult(QStringLiteral("No match"));
         return;

@@ -212,8 +212,16 @@ private slots:
         QVERIFY(programEnds().isEmpty());
     }
 
+    void findMovesThroughTheCellsShown_data()
+    {
+        QTest::addColumn<bool>("onWorker");
+        QTest::newRow("at once") << false;
+        QTest::newRow("on a worker") << true;
+    }
     void findMovesThroughTheCellsShown()
     {
+        QFETCH(bool, onWorker);
+        const WorkerFromRows worker(onWorker ? 1 : ViewJob::workerFromRows());
         ScratchSqlite db(R"(
             create table f (id integer primary key, a text, b text);
             insert into f values (1, 'apple', 'Pear'), (2, 'plum', 'apple pie'), (3, 'APPLE', 'fig');
@@ -227,21 +235,27 @@ private slots:
         QTest::keyClicks(bar.textBox(), QStringLiteral("apple"));
         maybeScreenshot(QStringLiteral("form3-find-bar"));
         QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.currentIndex(), grid.model()->index(0, 1)); // the cell after the current one
         QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.currentIndex(), grid.model()->index(1, 2)); // "apple pie"
         QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.currentIndex(), grid.model()->index(2, 1)); // case ignored
         QCOMPARE(bar.resultLabel()->text(), QString());
         QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.currentIndex(), grid.model()->index(0, 1));
         QCOMPARE(bar.resultLabel()->text(), QStringLiteral("Wrapped to the top"));
         QTest::keyClick(bar.textBox(), Qt::Key_F3, Qt::ShiftModifier);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.currentIndex(), grid.model()->index(2, 1));
         QCOMPARE(bar.resultLabel()->text(), QStringLiteral("Wrapped to the bottom"));
 
         bar.textBox()->setText(QStringLiteral("grape"));
         QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(bar.resultLabel()->text(), QStringLiteral("No match"));
         QCOMPARE(grid.currentIndex(), grid.model()->index(2, 1));
         QTest::keyClick(bar.textBox(), Qt::Key_Escape);
@@ -381,15 +395,49 @@ private slots:
         QCOMPARE(db.query("select count(*) from s").at(0).at(0), std::optional<std::string>("499"));
         QCOMPARE(grid.Model()->shownRows(), 14);
 
-        // Back to the table's order with no filter: nothing to work out, and
-        // the line does not go on saying it is busy.
-        release = true;
-        grid.toggleFilterRow();
-        QTRY_VERIFY(!grid.Model()->viewBusy());
-        QCOMPARE(grid.Model()->sortOrder().column, 1);
-        clickHeading(grid, 1);
+        // Finding: "Finding…" with Stop; Stop leaves the current cell where it was.
+        grid.setCurrentIndex(grid.model()->index(0, 0));
+        grid.openFind();
+        GridFindBar& bar = *grid.findBar();
+        QTest::keyClicks(bar.textBox(), QStringLiteral("499"));
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_COMPARE(started.load(), 6);
+        QVERIFY2(grid.statusLine()->text().startsWith(QStringLiteral("Finding\u2026")), qPrintable(grid.statusLine()->text()));
+        QTest::mouseClick(grid.statusLine()->stopButton(), Qt::LeftButton);
         QVERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(stopped.load(), 4);
+        release = true;
+        QTest::qWait(100);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(0, 0));
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(cellText(grid, grid.currentIndex().row(), grid.currentIndex().column()), QStringLiteral("499"));
+        QVERIFY2(!grid.statusLine()->text().contains(QStringLiteral("Finding")), qPrintable(grid.statusLine()->text()));
+        release = false;
+
+        // A value typed (pasted, say) while a find reads what is typed ends the find first.
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_COMPARE(started.load(), 8);
+        QVERIFY(!grid.Model()->store(grid.model()->index(0, 1), QStringLiteral("typed")));
+        QVERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(stopped.load(), 5);
+        grid.Model()->revertRow(0);
+
+        // A sort asked for while a find is on its way replaces it, and
+        // shows as any view does.
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_COMPARE(started.load(), 9);
+        clickHeading(grid, 1); // descending → the table's order
+        QTRY_COMPARE(started.load(), 10);
+        release = true;
+        QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.Model()->sortOrder().column, -1);
+        QVERIFY(!grid.horizontalHeader()->isSortIndicatorShown());
+
+        // No sort and no filter: nothing to work out, and the line does not
+        // go on saying it is busy.
+        grid.toggleFilterRow();
+        QVERIFY(!grid.Model()->viewBusy());
         QVERIFY(!grid.Model()->isFiltered());
         QVERIFY2(!grid.statusLine()->text().contains(QStringLiteral("Filtering")), qPrintable(grid.statusLine()->text()));
     }
