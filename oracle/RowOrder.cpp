@@ -5,8 +5,72 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 namespace {
+
+// How many threads put `n` rows in order: the machine's cores, up to four,
+// for a table large enough to be worth them.
+unsigned threadsFor(std::size_t n)
+{
+    if (n < 200'000)
+        return 1;
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
+// Runs body(first, last, part) over `parts` slices of [0, n), each on a
+// thread of its own (the first on this one, and any whose thread cannot be
+// had); the first failure of any is thrown here once all have ended.
+template <typename Body>
+void inParallel(std::size_t n, unsigned parts, const Body& body)
+{
+    std::vector<std::exception_ptr> failures(parts);
+    const auto run = [&](unsigned part) {
+        try {
+            body(n * part / parts, n * (part + 1) / parts, part);
+        } catch (...) {
+            failures[part] = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> threads;
+        std::vector<unsigned> here{0};
+        for (unsigned part = 1; part < parts; ++part) {
+            try {
+                threads.emplace_back(run, part);
+            } catch (const std::system_error&) {
+                here.push_back(part);
+            }
+        }
+        for (unsigned part : here)
+            run(part);
+    }
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+}
+
+// std::sort over `parts` threads: the range is split about its middle
+// element (nth_element), and each side is sorted on its own. `less` must be
+// a total order; each thread works with its own copy of it.
+template <typename It, typename Less>
+void sortInParallel(It first, It last, const Less& less, unsigned parts)
+{
+    if (parts <= 1 || last - first < 100'000) {
+        std::sort(first, last, less);
+        return;
+    }
+    const It middle = first + (last - first) / 2;
+    std::nth_element(first, middle, last, less);
+    inParallel(2, 2, [&](std::size_t side, std::size_t, unsigned) {
+        if (side == 0)
+            sortInParallel(first, middle, less, parts / 2);
+        else
+            sortInParallel(middle, last, less, parts - parts / 2);
+    });
+}
 
 // A row read by the column's type, as one unsigned number that orders as the
 // key does (and a second for what the first cannot hold), next to its place
@@ -29,37 +93,65 @@ std::uint64_t ordered(double v)
 }
 
 void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descending, std::vector<std::int32_t>& rows,
-                StopCheck& check)
+                const std::atomic<bool>* stop)
 {
+    const StopCheck check(stop);
     // Rows the type reads are ranked by numbers; NaN, what it cannot read and
     // NULL go apart, each kept in order, and follow them (precede, descending).
+    // The keys are read in slices, one a thread; the slices are joined in
+    // order, so each list keeps the rows' order.
+    struct Slice {
+        std::vector<Ranked> ranked;
+        std::vector<std::uint32_t> notANumber, unreadable, nulls;
+    };
+    const unsigned parts = threadsFor(rows.size());
+    std::vector<Slice> slices(parts);
+    inParallel(rows.size(), parts, [&](std::size_t first, std::size_t last, unsigned part) {
+        const StopCheck checkHere(stop);
+        Slice& slice = slices[part];
+        slice.ranked.reserve(last - first);
+        for (std::size_t i = first; i < last; ++i) {
+            checkHere();
+            const auto position = static_cast<std::uint32_t>(i);
+            const ValueKey key = MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column));
+            switch (key.cls) {
+            case ValueKey::Read:
+                if (kind == KeyKind::Decimal || kind == KeyKind::Real)
+                    slice.ranked.push_back({ordered(key.real), 0, position});
+                else
+                    slice.ranked.push_back({ordered(key.whole), static_cast<std::uint32_t>(key.part), position});
+                break;
+            case ValueKey::NotANumber: slice.notANumber.push_back(position); break;
+            case ValueKey::Unreadable: slice.unreadable.push_back(position); break;
+            case ValueKey::Null: slice.nulls.push_back(position); break;
+            }
+        }
+    });
     std::vector<Ranked> ranked;
-    ranked.reserve(rows.size());
     std::vector<std::uint32_t> notANumber, unreadable, nulls;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        check();
-        const auto position = static_cast<std::uint32_t>(i);
-        const ValueKey key = MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column));
-        switch (key.cls) {
-        case ValueKey::Read:
-            if (kind == KeyKind::Decimal || kind == KeyKind::Real)
-                ranked.push_back({ordered(key.real), 0, position});
-            else
-                ranked.push_back({ordered(key.whole), static_cast<std::uint32_t>(key.part), position});
-            break;
-        case ValueKey::NotANumber: notANumber.push_back(position); break;
-        case ValueKey::Unreadable: unreadable.push_back(position); break;
-        case ValueKey::Null: nulls.push_back(position); break;
+    if (parts == 1) {
+        ranked = std::move(slices[0].ranked);
+        notANumber = std::move(slices[0].notANumber);
+        unreadable = std::move(slices[0].unreadable);
+        nulls = std::move(slices[0].nulls);
+    } else {
+        ranked.reserve(rows.size());
+        for (Slice& slice : slices) {
+            ranked.insert(ranked.end(), slice.ranked.begin(), slice.ranked.end());
+            std::vector<Ranked>().swap(slice.ranked);
+            notANumber.insert(notANumber.end(), slice.notANumber.begin(), slice.notANumber.end());
+            unreadable.insert(unreadable.end(), slice.unreadable.begin(), slice.unreadable.end());
+            nulls.insert(nulls.end(), slice.nulls.begin(), slice.nulls.end());
         }
     }
-    std::sort(ranked.begin(), ranked.end(), [descending, &check](const Ranked& a, const Ranked& b) {
+    sortInParallel(ranked.begin(), ranked.end(), [descending, check](const Ranked& a, const Ranked& b) {
         check();
         if (a.major != b.major)
             return descending ? a.major > b.major : a.major < b.major;
         if (a.minor != b.minor)
             return descending ? a.minor > b.minor : a.minor < b.minor;
         return a.position < b.position;
-    });
+    }, threadsFor(ranked.size()));
     const auto text = [&](std::uint32_t position) { return snapshot.value(rows[position], column); };
     // Decimals whose approximations are equal are put in order by their digits.
     if (kind == KeyKind::Decimal) {
@@ -122,29 +214,45 @@ struct TextRow {
 };
 
 void sortByText(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,
-                StopCheck& check)
+                const std::atomic<bool>* stop)
 {
-    const TextCollation collation;
-    std::string arena;
+    // The keys are made in slices, each on its own thread with its own
+    // collator and arena; a row's offset names its arena in its top byte.
+    const unsigned parts = threadsFor(rows.size());
+    std::vector<std::string> arenas(parts);
     std::vector<TextRow> keyed(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        check();
-        const ValueKind kind = snapshot.kind(rows[i], column);
-        TextRow& r = keyed[i];
-        r.position = static_cast<std::uint32_t>(i);
-        r.offset = arena.size();
-        r.cls = kind == ValueKind::Null ? ValueKey::Null : kind == ValueKind::Blob ? ValueKey::Unreadable : ValueKey::Read;
-        if (r.cls == ValueKey::Read)
-            collation.appendSortKey(snapshot.value(rows[i], column), arena);
-        else if (r.cls == ValueKey::Unreadable)
-            arena.append(snapshot.value(rows[i], column));
-        r.length = static_cast<std::uint32_t>(arena.size() - r.offset);
-        std::uint64_t prefix = 0;
-        for (std::size_t k = 0; k < 8; ++k)
-            prefix = (prefix << 8) | (k < r.length ? static_cast<unsigned char>(arena[r.offset + k]) : 0u);
-        r.prefix = prefix;
-    }
-    std::sort(keyed.begin(), keyed.end(), [&](const TextRow& a, const TextRow& b) {
+    inParallel(rows.size(), parts, [&](std::size_t first, std::size_t last, unsigned part) {
+        const TextCollation collation;
+        const StopCheck check(stop);
+        std::string& arena = arenas[part];
+        for (std::size_t i = first; i < last; ++i) {
+            check();
+            const ValueKind kind = snapshot.kind(rows[i], column);
+            TextRow& r = keyed[i];
+            r.position = static_cast<std::uint32_t>(i);
+            const std::size_t start = arena.size();
+            r.cls = kind == ValueKind::Null   ? ValueKey::Null
+                    : kind == ValueKind::Blob ? ValueKey::Unreadable
+                                              : ValueKey::Read;
+            if (r.cls == ValueKey::Read)
+                collation.appendSortKey(snapshot.value(rows[i], column), arena);
+            else if (r.cls == ValueKey::Unreadable)
+                arena.append(snapshot.value(rows[i], column));
+            r.length = static_cast<std::uint32_t>(arena.size() - start);
+            r.offset = (std::uint64_t{part} << 56) | start;
+            std::uint64_t prefix = 0;
+            for (std::size_t k = 0; k < 8; ++k)
+                prefix = (prefix << 8) | (k < r.length ? static_cast<unsigned char>(arena[start + k]) : 0u);
+            r.prefix = prefix;
+        }
+    });
+    std::vector<const char*> bases;
+    for (const std::string& arena : arenas)
+        bases.push_back(arena.data());
+    const auto bytes = [&bases](const TextRow& r) {
+        return bases[r.offset >> 56] + (r.offset & ((std::uint64_t{1} << 56) - 1));
+    };
+    sortInParallel(keyed.begin(), keyed.end(), [&bytes, descending, check = StopCheck(stop)](const TextRow& a, const TextRow& b) {
         check();
         int c = 0;
         if (a.cls != b.cls) {
@@ -152,7 +260,7 @@ void sortByText(const Snapshot& snapshot, int column, bool descending, std::vect
         } else if (a.prefix != b.prefix) {
             c = a.prefix < b.prefix ? -1 : 1;
         } else if (a.length > 8 || b.length > 8) {
-            const int m = std::memcmp(arena.data() + a.offset, arena.data() + b.offset, std::min(a.length, b.length));
+            const int m = std::memcmp(bytes(a), bytes(b), std::min(a.length, b.length));
             c = m != 0 ? (m < 0 ? -1 : 1) : a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
         } else {
             c = a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
@@ -160,7 +268,7 @@ void sortByText(const Snapshot& snapshot, int column, bool descending, std::vect
         if (descending)
             c = -c;
         return c < 0 || (c == 0 && a.position < b.position);
-    });
+    }, parts);
     std::vector<std::int32_t> sorted(rows.size());
     for (std::size_t i = 0; i < keyed.size(); ++i)
         sorted[i] = rows[keyed[i].position];
@@ -191,12 +299,11 @@ bool isWords(std::string_view s, std::initializer_list<std::string_view> words)
 void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,
               const std::atomic<bool>* stop)
 {
-    StopCheck check(stop);
     const KeyKind kind = KeyKindOf(snapshot.columns()[static_cast<std::size_t>(column)]);
     if (kind == KeyKind::Text)
-        sortByText(snapshot, column, descending, rows, check);
+        sortByText(snapshot, column, descending, rows, stop);
     else
-        sortByKeys(snapshot, column, kind, descending, rows, check);
+        sortByKeys(snapshot, column, kind, descending, rows, stop);
 }
 
 bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle)

@@ -22,10 +22,11 @@ struct ViewStopped {};
 
 // Looks at a stop flag once in a while (none: never): often enough to end
 // within a few milliseconds, seldom enough to cost nothing.
+// Each copy counts on its own, so a copy per thread needs no lock.
 class StopCheck {
 public:
     explicit StopCheck(const std::atomic<bool>* stop) : stop_(stop) {}
-    void operator()()
+    void operator()() const
     {
         if (stop_ && (++count_ & 0xFFFF) == 0 && stop_->load(std::memory_order_relaxed))
             throw ViewStopped{};
@@ -33,7 +34,7 @@ public:
 
 private:
     const std::atomic<bool>* stop_;
-    std::uint32_t count_ = 0;
+    mutable std::uint32_t count_ = 0;
 };
 
 // Sorts `rows` by `column`; equal values keep their order in `rows`. With a
