@@ -93,6 +93,16 @@ void Connection::GiveBack(std::shared_ptr<Session> session)
     session_ = std::move(session);
 }
 
+std::shared_ptr<Connection> Connection::Another() const
+{
+    if (!opened_)
+        throw DbError(DbError::kGeneric, "the connection is closed");
+    std::shared_ptr<Connection> other = Create();
+    other->login_ = login_;
+    other->opened_ = true;
+    return other;
+}
+
 std::shared_ptr<Recordset> Connection::Execute(const QString& commandText, long)
 {
     auto rowset = std::make_shared<Recordset>();

@@ -64,6 +64,10 @@ public:
     std::shared_ptr<Session> Lend();
     void GiveBack(std::shared_ptr<Session> session);
 
+    // A connection of its own with the same login, which logs in at its
+    // first use: a second session beside the one lent to a reader.
+    std::shared_ptr<Connection> Another() const;
+
 private:
     Connection() = default;
     std::shared_ptr<Session> ready();

@@ -28,7 +28,7 @@ std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, c
     r.dialect_ = session->dialect().clone();
     r.placeholders_ = session->placeholders();
     r.textKeepsNul_ = session->textKeepsNul();
-    r.reader_.reset(new TableReader(std::move(session), r.dialect_->selectAll(table), table));
+    r.reader_.reset(new TableReader(std::move(session), table));
     r.reader_->waitForFirstRows();
     r.pump();
     if (r.readState_ == TableReader::State::Failed && r.snapshot_.columnCount() == 0)
@@ -48,8 +48,16 @@ std::int64_t EditableRowset::pump()
     const std::int64_t before = snapshot_.rowCount();
     const bool hadColumns = reader_->columnsKnown();
     reader_->take(snapshot_);
+    if (!keysWritten_.empty())
+        for (std::int64_t r = snapshot_.rowCount() - 1; r >= before; --r)
+            if (keysWritten_.contains(keyText(r)))
+                snapshot_.removeRow(r);
+    // A new row being typed stays the last row.
+    if (pending_ && pending_->isNew)
+        pending_->row = snapshot_.rowCount();
     if (!hadColumns && reader_->columnsKnown()) {
         estimatedRows_ = reader_->estimatedRows();
+        othersCanWrite_ = reader_->othersCanWrite();
         const std::unique_ptr<Dialect>& dialect = dialect_;
         statements_ = std::make_shared<const RowStatements>(*dialect, placeholders_, table_, snapshot_.columns(),
                                                             reader_->primaryKey());
@@ -66,6 +74,9 @@ void EditableRowset::endRead()
     readOutOfMemory_ = reader_->outOfMemory();
     connection_->GiveBack(reader_->takeSession());
     reader_.reset();
+    // A write running on it holds it until it ends.
+    writer_.reset();
+    keysWritten_.clear();
     if (!statements_) {
         // The read failed before the columns were known.
         const std::unique_ptr<Dialect>& dialect = dialect_;
@@ -101,7 +112,7 @@ EditableRowset::CellView EditableRowset::cell(std::int64_t row, int column) cons
 
 bool EditableRowset::isEditable(std::int64_t row, int column) const
 {
-    if (reader_ || column < 0 || column >= columnCount())
+    if (waitsForRead() || column < 0 || column >= columnCount())
         return false;
     // A row read that cannot be found again can never be written.
     if (row < snapshot_.rowCount() && !statements_->canFindRows())
@@ -114,7 +125,7 @@ bool EditableRowset::isEditable(std::int64_t row, int column) const
 
 std::optional<RowRefusal> EditableRowset::rowRefusal(std::int64_t row, int column) const
 {
-    if (reader_)
+    if (waitsForRead())
         return makeRefusal(RowRefusal::Why::StillReading, RowRefusal::kStillReading);
     if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
         return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such cell");
@@ -242,9 +253,10 @@ std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
 
 RowNow EditableRowset::readRowAgain(std::int64_t row)
 {
-    if (reader_ || row < 0 || row >= snapshot_.rowCount())
+    if (waitsForRead() || row < 0 || row >= snapshot_.rowCount())
         return {};
-    return readRowNow(*connection_, statements_, snapshot_.row(row));
+    const ConnectionPtr connection = writeConnection();
+    return readRowNow(*connection, statements_, snapshot_.row(row));
 }
 
 std::optional<Value> EditableRowset::typedCell(std::int64_t row, int column) const
@@ -280,7 +292,8 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
                                 "not be detected; the row was not written");
     }
 
-    WriteResult out = ::writeRow(*connection_, statements_, write);
+    const ConnectionPtr connection = writeConnection();
+    WriteResult out = ::writeRow(*connection, statements_, write);
     if (out.statements)
         statements_ = std::move(out.statements);
     if (out.refusal) {
@@ -293,6 +306,10 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     pending_.reset();
     if (out.stored.empty())
         return std::nullopt; // nothing was left to change
+    // The read may yet reach a row inserted, or one whose key moved.
+    if (reader_ && !statements_->keyColumns().empty()
+        && (isNew || keyText(out.stored) != keyText(snapshot_.row(row))))
+        keysWritten_.insert(keyText(out.stored));
     if (isNew)
         snapshot_.appendRow(out.stored);
     else
@@ -310,7 +327,7 @@ std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
 {
     if (pending_ && pending_->isNew && pending_->row == row)
         return std::nullopt;
-    if (reader_)
+    if (waitsForRead())
         return makeRefusal(RowRefusal::Why::StillReading, RowRefusal::kStillReading);
     if (row < 0 || row >= snapshot_.rowCount())
         return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such row");
@@ -319,7 +336,8 @@ std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
     RowWrite write;
     write.kind = RowWrite::Kind::Delete;
     write.original = snapshot_.row(row);
-    WriteResult out = ::writeRow(*connection_, statements_, write);
+    const ConnectionPtr connection = writeConnection();
+    WriteResult out = ::writeRow(*connection, statements_, write);
     if (out.statements)
         statements_ = std::move(out.statements);
     note_ = std::move(out.note);
@@ -337,4 +355,35 @@ void EditableRowset::forgetRow(std::int64_t row)
     snapshot_.removeRow(row);
     if (pending_ && pending_->row > row)
         --pending_->row;
+}
+
+ConnectionPtr EditableRowset::writeConnection()
+{
+    if (!reader_)
+        return connection_;
+    if (!writer_)
+        writer_ = connection_->Another();
+    return writer_;
+}
+
+std::string EditableRowset::keyText(const std::vector<Value>& row) const
+{
+    std::string text;
+    for (const int c : statements_->keyColumns()) {
+        const Value& v = row[static_cast<std::size_t>(c)];
+        const auto size = static_cast<std::uint32_t>(v.bytes.size());
+        text += static_cast<char>(v.kind);
+        text.append(reinterpret_cast<const char*>(&size), sizeof size);
+        text += v.bytes;
+    }
+    return text;
+}
+
+std::string EditableRowset::keyText(std::int64_t row) const
+{
+    std::vector<Value> values(static_cast<std::size_t>(columnCount()));
+    for (const int c : statements_->keyColumns())
+        values[static_cast<std::size_t>(c)] =
+            Value{snapshot_.kind(row, c), std::string(snapshot_.value(row, c))};
+    return keyText(values);
 }

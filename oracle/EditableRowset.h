@@ -9,7 +9,10 @@
 //
 // The table is read on a worker (TableReader): Open returns once the columns
 // and the first rows are in, and pump() takes the rows that arrived since.
-// While rows are still coming nothing can be edited.
+// Where the engine lets another session write to the table while it is read,
+// the rows shown can be edited meanwhile: their writes go through a second
+// connection of the same login, closed when the read ends. Elsewhere nothing
+// can be edited while rows are still coming.
 //
 // Row numbers: 0 .. rowCount()-1 are the rows read (and rows written since);
 // while a new row is being typed it is the last row, rowCount()-1.
@@ -30,6 +33,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -53,6 +57,8 @@ public:
     // The read was stopped because memory ran out (readState() Stopped).
     bool readOutOfMemory() const { return readOutOfMemory_; }
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
+    // Whether the rows shown can be edited before the read ends.
+    bool editableWhileReading() const { return reader_ && othersCanWrite_; }
     // Takes the rows that arrived; the number of rows added. When the read
     // has ended, reading() is false afterwards and the connection has its
     // session back.
@@ -156,7 +162,7 @@ public:
 
     // Whether a write or delete is waiting for the database now (the window
     // turns meanwhile: timers fire, and must leave the rows alone until it ends).
-    bool writing() const { return connection_->Running(); }
+    bool writing() const { return connection_->Running() || (writer_ && writer_->Running()); }
 
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
@@ -168,6 +174,13 @@ private:
     // a row never found again, another row pending).
     std::optional<RowRefusal> rowRefusal(std::int64_t row, int column) const;
     EditResult store(std::int64_t row, int column, Value value);
+    // Whether rows cannot take edits now because they are still being read.
+    bool waitsForRead() const { return reader_ && !othersCanWrite_; }
+    // The connection that writes now: the second one while the table is read.
+    ConnectionPtr writeConnection();
+    // The key of a row as one text, for telling rows apart; empty without a key.
+    std::string keyText(const std::vector<Value>& row) const;
+    std::string keyText(std::int64_t row) const;
 
     struct Pending {
         std::int64_t row = -1;
@@ -192,6 +205,12 @@ private:
     TableReader::State readState_ = TableReader::State::Reading;
     std::optional<DbError> readFailure_;
     bool readOutOfMemory_ = false;
+    bool othersCanWrite_ = false;
+    ConnectionPtr writer_; // while the table is read: writes go through it
+    // The keys of rows written while the table is read that the read may
+    // still reach (inserted, or their key changed): a row read with one of
+    // them is the row already shown, and is dropped.
+    std::unordered_set<std::string> keysWritten_;
     std::optional<long long> estimatedRows_;
     bool textKeepsNul_ = false;
     std::optional<WriteNote> note_;

@@ -150,6 +150,16 @@ public:
     // without reading it; nothing otherwise.
     virtual std::optional<long long> estimatedRows(std::string_view table) { (void)table; return std::nullopt; }
 
+    // Streams every row of `table` into the sink, as the dialect's selectAll
+    // reads it. An engine may read in steps of its own (see below).
+    virtual void readTable(std::string_view table, RowSink& sink);
+    // Whether another session of the same login may write to `table` while
+    // readTable reads it, neither waiting for the other's end. A row that the
+    // read has not reached may then be read as it is after such a write;
+    // one whose key a write moved ahead of the read may be read a second
+    // time (the reader's caller drops it by its key).
+    virtual bool othersCanWriteWhileRead(std::string_view table) { (void)table; return false; }
+
     // The logged-in user's own tables, one text column. By default the
     // dialect's catalogue query; a generic ODBC source asks its driver.
     virtual void tables(RowSink& sink);

@@ -29,6 +29,10 @@ TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
 {
     if (TableReader* reader = rowset_->readerSignals())
         connect(reader, &TableReader::arrived, this, &TableModel::takeArrivedRows);
+    arrivalsWait_ = new QTimer(this);
+    arrivalsWait_->setSingleShot(true);
+    arrivalsWait_->setInterval(50);
+    connect(arrivalsWait_, &QTimer::timeout, this, &TableModel::takeArrivedRows);
 }
 
 TableModel::~TableModel() = default;
@@ -39,6 +43,13 @@ void TableModel::takeArrivedRows()
 {
     if (!rowset_->reading())
         return;
+    // A write in progress, or a new row being typed (it is the last row),
+    // keeps the rows as they are until it is over.
+    if (rowset_->writing() || rowset_->pendingIsNew()) {
+        if (!arrivalsWait_->isActive())
+            arrivalsWait_->start();
+        return;
+    }
     stopView(); // the rows read may change: a job reading them ends first
     const int before = rowCount();
     const std::int64_t added = rowset_->pump();

@@ -44,6 +44,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -181,6 +182,9 @@ public:
     void stopReading(bool waitForEnd = true);
     // Whether rows are still coming, and how the read ended (see EditableRowset).
     bool reading() const { return rowset_->reading(); }
+    // Whether the rows shown must wait for the read's end before they take
+    // edits (where the engine cannot write beside a read).
+    bool editsWaitForRead() const { return rowset_->reading() && !rowset_->editableWhileReading(); }
     TableReader::State readState() const { return rowset_->readState(); }
     const std::optional<DbError>& readFailure() const { return rowset_->readFailure(); }
     bool readOutOfMemory() const { return rowset_->readOutOfMemory(); }
@@ -240,4 +244,7 @@ private:
     // Declared after the rowset: ended before the rows it reads go.
     std::shared_ptr<ViewJob> viewJob_;
     SortOrder sortWanted_; // the running job's
+    // Rows that arrive while a row is written (or a new one is typed) are
+    // taken in once that is over: retried by this timer.
+    QTimer* arrivalsWait_ = nullptr;
 };

@@ -26,7 +26,6 @@ struct TableReader::Shared {
     // Set before the worker starts (starting it publishes them), then read
     // by the worker alone.
     struct Work {
-        std::string sql;
         std::string table;
         UiMailbox* mailbox = nullptr; // to tell the user-interface thread
     };
@@ -41,6 +40,7 @@ struct TableReader::Shared {
         std::optional<std::vector<ColumnInfo>> columns;
         std::vector<std::string> primaryKey;
         std::optional<long long> estimatedRows;
+        bool othersCanWrite = false;
         bool ended = false;
         bool stopped = false;
         bool outOfMemory = false;
@@ -193,12 +193,14 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     try {
         std::vector<std::string> key = session.primaryKey(shared->work.table);
         std::optional<long long> estimate = session.estimatedRows(shared->work.table);
+        const bool othersCanWrite = session.othersCanWriteWhileRead(shared->work.table);
         {
             const std::lock_guard<std::mutex> lock(shared->mutex);
             shared->handOver.primaryKey = std::move(key);
             shared->handOver.estimatedRows = estimate;
+            shared->handOver.othersCanWrite = othersCanWrite;
         }
-        session.query(shared->work.sql, {}, sink);
+        session.readTable(shared->work.table, sink);
     } catch (const ReadStopped&) {
         stopped = true;
     } catch (const std::bad_alloc&) {
@@ -215,9 +217,8 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
 
 } // namespace
 
-TableReader::TableReader(std::shared_ptr<Session> session, std::string sql, std::string table)
-    : shared_(std::make_shared<Shared>(std::move(session),
-                                       Shared::Work{std::move(sql), std::move(table), &UiMailbox::instance()}, this))
+TableReader::TableReader(std::shared_ptr<Session> session, std::string table)
+    : shared_(std::make_shared<Shared>(std::move(session), Shared::Work{std::move(table), &UiMailbox::instance()}, this))
 {
     StartWorker([shared = shared_] { readTable(shared); });
 }
@@ -244,6 +245,7 @@ bool TableReader::take(Snapshot& into)
             columnsKnown_ = true;
             primaryKey_ = shared_->handOver.primaryKey;
             estimatedRows_ = shared_->handOver.estimatedRows;
+            othersCanWrite_ = shared_->handOver.othersCanWrite;
         }
         if (shared_->handOver.ended && state_ == State::Reading) {
             ended = true;

@@ -28,9 +28,10 @@ class TableReader : public QObject {
 public:
     enum class State { Reading, Done, Stopped, Failed };
 
-    // Starts reading `sql` with `session`, after asking for the table's
-    // primary key and (where the engine can tell cheaply) its row count.
-    TableReader(std::shared_ptr<Session> session, std::string sql, std::string table);
+    // Starts reading `table` with `session`, after asking for its primary
+    // key, (where the engine can tell cheaply) its row count, and whether
+    // another session may write to it meanwhile.
+    TableReader(std::shared_ptr<Session> session, std::string table);
     ~TableReader() override;
 
     // Moves every row that has arrived into `into`; true when something came.
@@ -41,6 +42,8 @@ public:
     bool columnsKnown() const { return columnsKnown_; }
     const std::vector<std::string>& primaryKey() const { return primaryKey_; }
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
+    // Another session may write to the table while it is read (known with the columns).
+    bool othersCanWrite() const { return othersCanWrite_; }
     const std::optional<DbError>& failure() const { return failure_; }
     // The read stopped because memory ran out (state Stopped): on the worker,
     // or while the rows were taken in here.
@@ -70,6 +73,7 @@ private:
     bool columnsKnown_ = false;
     std::vector<std::string> primaryKey_;
     std::optional<long long> estimatedRows_;
+    bool othersCanWrite_ = false;
     std::optional<DbError> failure_;
     bool outOfMemory_ = false;
     bool dropping_ = false; // a part could not be taken in: the rest are let go

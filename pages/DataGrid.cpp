@@ -307,7 +307,7 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
 {
     const bool byUser = trigger != QAbstractItemView::NoEditTriggers && trigger != QAbstractItemView::CurrentChanged
                         && (editTriggers() & trigger);
-    if (byUser && model_ && model_->reading() && index.isValid()) {
+    if (byUser && model_ && model_->editsWaitForRead() && index.isValid()) {
         statusLine_->showNote(QStringLiteral("Rows can be edited once they are all read (or after Stop)."));
         return false;
     }
@@ -546,11 +546,7 @@ void DataGrid::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->reading()) {
-        stopReading();
-        event->accept();
-        return;
-    }
+    // Esc takes back the typing of the row first; then it stops the read.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_
         && state() != QAbstractItemView::EditingState) {
         const int row = currentIndex().row();
@@ -559,6 +555,11 @@ void DataGrid::keyPressEvent(QKeyEvent* event)
             event->accept();
             return;
         }
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && model_ && model_->reading()) {
+        stopReading();
+        event->accept();
+        return;
     }
     QTableView::keyPressEvent(event);
 }

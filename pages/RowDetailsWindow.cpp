@@ -316,7 +316,7 @@ void RowDetailsWindow::showValue(Field& f, bool force)
     }
 
     // Whether the row can take an edit at all.
-    bool changeable = model_ && row_ >= 0 && !model_->reading();
+    bool changeable = model_ && row_ >= 0 && !model_->editsWaitForRead();
     if (changeable && !placeholder) {
         const std::optional<RowRefusal> why = model_->refusal(model_->index(row_, f.column));
         changeable = !why || why->why != RowRefusal::Why::CannotFind;

@@ -250,6 +250,10 @@ public:
         return key;
     }
 
+    // The read is one statement with a snapshot of its own: a write by
+    // another session neither waits for it nor shows in it.
+    bool othersCanWriteWhileRead(std::string_view) override { return true; }
+
     // The planner's row count of the table, kept by VACUUM and ANALYZE;
     // nothing for a table never counted.
     std::optional<long long> estimatedRows(std::string_view table) override

@@ -42,6 +42,8 @@ void Session::tables(RowSink& sink)
     query(dialect().catalogueQuery(), {}, sink);
 }
 
+void Session::readTable(std::string_view table, RowSink& sink) { query(dialect().selectAll(table), {}, sink); }
+
 namespace {
 
 std::atomic<int> loginTimeout{30};

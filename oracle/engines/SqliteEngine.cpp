@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
 // How long a statement waits for another writer before it fails.
 constexpr int kBusyTimeoutMs = 5000;
+// How long one step of a table's read holds the file (see readTable): a
+// write by another connection waits no longer than that.
+constexpr auto kReadStep = std::chrono::milliseconds(25);
 
 std::string upper(std::string_view s)
 {
@@ -96,46 +100,8 @@ public:
             throw DbError(DbError::kGeneric, "the query text holds more than one statement");
         bind(stmt.get(), params);
 
-        sqlite3_stmt* s = stmt.get();
-        const int columns = sqlite3_column_count(s);
-        std::vector<ColumnInfo> infos;
-        infos.reserve(static_cast<std::size_t>(columns));
-        for (int c = 0; c < columns; ++c)
-            infos.push_back(describeColumn(s, c));
-        sink.begin(infos);
-
-        char number[64];
-        int rc;
-        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            for (int c = 0; c < columns; ++c) {
-                switch (sqlite3_column_type(s, c)) {
-                case SQLITE_INTEGER: {
-                    const auto r = std::to_chars(number, number + sizeof number, sqlite3_column_int64(s, c));
-                    sink.cell(ValueKind::Integer, number, static_cast<std::size_t>(r.ptr - number));
-                    break;
-                }
-                case SQLITE_FLOAT: {
-                    const auto r = std::to_chars(number, number + sizeof number, sqlite3_column_double(s, c));
-                    sink.cell(ValueKind::Real, number, static_cast<std::size_t>(r.ptr - number));
-                    break;
-                }
-                case SQLITE_TEXT: {
-                    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-                    sink.cell(ValueKind::Text, text, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
-                    break;
-                }
-                case SQLITE_BLOB: {
-                    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s, c));
-                    sink.cell(ValueKind::Blob, bytes, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
-                    break;
-                }
-                default: sink.cell(ValueKind::Null, nullptr, 0); break;
-                }
-            }
-            sink.endRow();
-        }
-        if (rc != SQLITE_DONE)
-            fail();
+        sink.begin(describeColumns(stmt.get(), 0));
+        streamRows(stmt.get(), 0, sink);
         sink.end();
     }
 
@@ -195,6 +161,75 @@ public:
         return key;
     }
 
+    // A table with a rowid is read in rowid order in steps, each a read of
+    // its own, up to the largest rowid when the read began: between steps
+    // another connection may commit (whatever the journal mode; in rollback
+    // mode the next step waits for that commit), and rows added after the
+    // read began are not read. One statement for a table WITHOUT ROWID.
+    bool othersCanWriteWhileRead(std::string_view table) override { return !rowidName(table).empty(); }
+
+    void readTable(std::string_view table, RowSink& sink) override
+    {
+        const std::string rowid = rowidName(table);
+        if (rowid.empty()) {
+            Session::readTable(table, sink);
+            return;
+        }
+        const std::string from = " from " + dialect_->quote(table);
+        const std::string select = "select " + rowid + ", *" + from + " where " + rowid + " <= ?1";
+        const std::string order = " order by " + rowid;
+        StmtPtr first = prepare(select + order, nullptr);
+        StmtPtr next = prepare(select + " and " + rowid + " > ?2" + order, nullptr);
+        const int columns = sqlite3_column_count(first.get());
+        sink.begin(describeColumns(first.get(), 1));
+        Param last{ValueKind::Null, {}};
+        try {
+            StmtPtr max = prepare("select max(" + rowid + ")" + from, nullptr);
+            if (sqlite3_step(max.get()) != SQLITE_ROW)
+                fail();
+            if (sqlite3_column_type(max.get(), 0) != SQLITE_NULL)
+                last = Param{ValueKind::Integer, std::to_string(sqlite3_column_int64(max.get(), 0))};
+        } catch (const DbError&) {
+            // The table's last page cannot be read (a damaged file): one
+            // statement reads the rows before the damage.
+            StmtPtr all = prepare(dialect_->selectAll(table), nullptr);
+            streamRows(all.get(), 0, sink);
+            sink.end();
+            return;
+        }
+        if (last.value.isNull()) {
+            sink.end();
+            return;
+        }
+        sqlite3_stmt* s = first.get();
+        Param params[] = {last, {}};
+        bind(s, std::span<const Param>(params, 1));
+        for (;;) {
+            const auto began = std::chrono::steady_clock::now();
+            long long rows = 0;
+            sqlite3_int64 at = 0;
+            bool more = false;
+            int rc;
+            while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+                at = sqlite3_column_int64(s, 0);
+                sendRow(s, 1, columns, sink);
+                if (++rows % 32 == 0 && std::chrono::steady_clock::now() - began > kReadStep) {
+                    more = true;
+                    break;
+                }
+            }
+            if (!more && rc != SQLITE_DONE)
+                fail();
+            sqlite3_reset(s); // the step's read ends here
+            if (!more)
+                break;
+            s = next.get();
+            params[1] = Param{ValueKind::Integer, std::to_string(at)};
+            bind(s, params);
+        }
+        sink.end();
+    }
+
     // What ANALYZE counted (sqlite_stat1: the table's own row, else the
     // largest of its indexes' counts); without it, the largest rowid, a
     // bound found through the table's b-tree at once. Never a count that
@@ -219,26 +254,90 @@ public:
         } catch (const DbError&) {
             // No statistics: the table was never analysed.
         }
-        // A column may take the name rowid; one of its aliases is then free.
-        for (const char* alias : {"_rowid_", "rowid", "oid"}) {
-            if (!isRowidAlias(table, alias))
-                continue;
-            try {
-                StmtPtr stmt = prepare("select max(" + std::string(alias) + ") from " + dialect_->quote(table), nullptr);
-                if (sqlite3_step(stmt.get()) != SQLITE_ROW)
-                    return std::nullopt;
-                if (sqlite3_column_type(stmt.get(), 0) == SQLITE_NULL)
-                    return 0; // no row at all
-                const long long n = sqlite3_column_int64(stmt.get(), 0);
-                return n >= 0 ? std::optional<long long>(n) : std::nullopt;
-            } catch (const DbError&) {
-                return std::nullopt; // a table WITHOUT ROWID
-            }
-        }
+        const std::string rowid = rowidName(table);
+        if (rowid.empty())
+            return std::nullopt;
+        StmtPtr stmt = prepare("select max(" + rowid + ") from " + dialect_->quote(table), nullptr);
+        if (sqlite3_step(stmt.get()) != SQLITE_ROW)
+            return std::nullopt;
+        if (sqlite3_column_type(stmt.get(), 0) == SQLITE_NULL)
+            return 0; // no row at all
+        const long long n = sqlite3_column_int64(stmt.get(), 0);
+        return n >= 0 ? std::optional<long long>(n) : std::nullopt;
         return std::nullopt;
     }
 
 private:
+    // The columns of a statement from `first` on.
+    static std::vector<ColumnInfo> describeColumns(sqlite3_stmt* s, int first)
+    {
+        std::vector<ColumnInfo> infos;
+        for (int c = first; c < sqlite3_column_count(s); ++c)
+            infos.push_back(describeColumn(s, c));
+        return infos;
+    }
+
+    // The row the statement is on, from column `first` to `columns`.
+    static void sendRow(sqlite3_stmt* s, int first, int columns, RowSink& sink)
+    {
+        char number[64];
+        for (int c = first; c < columns; ++c) {
+            switch (sqlite3_column_type(s, c)) {
+            case SQLITE_INTEGER: {
+                const auto r = std::to_chars(number, number + sizeof number, sqlite3_column_int64(s, c));
+                sink.cell(ValueKind::Integer, number, static_cast<std::size_t>(r.ptr - number));
+                break;
+            }
+            case SQLITE_FLOAT: {
+                const auto r = std::to_chars(number, number + sizeof number, sqlite3_column_double(s, c));
+                sink.cell(ValueKind::Real, number, static_cast<std::size_t>(r.ptr - number));
+                break;
+            }
+            case SQLITE_TEXT: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+                sink.cell(ValueKind::Text, text, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
+                break;
+            }
+            case SQLITE_BLOB: {
+                const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s, c));
+                sink.cell(ValueKind::Blob, bytes, static_cast<std::size_t>(sqlite3_column_bytes(s, c)));
+                break;
+            }
+            default: sink.cell(ValueKind::Null, nullptr, 0); break;
+            }
+        }
+        sink.endRow();
+    }
+
+    // Every row of the statement, from column `first` on.
+    void streamRows(sqlite3_stmt* s, int first, RowSink& sink) const
+    {
+        const int columns = sqlite3_column_count(s);
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+            sendRow(s, first, columns, sink);
+        if (rc != SQLITE_DONE)
+            fail();
+    }
+
+    // The name under which the table's rowid can be read (a column may take
+    // the name rowid; one of its aliases is then free); empty for a table
+    // WITHOUT ROWID.
+    std::string rowidName(std::string_view table) const
+    {
+        for (const char* alias : {"_rowid_", "rowid", "oid"}) {
+            if (!isRowidAlias(table, alias))
+                continue;
+            try {
+                prepare("select " + std::string(alias) + " from " + dialect_->quote(table), nullptr);
+                return alias;
+            } catch (const DbError&) {
+                return {};
+            }
+        }
+        return {};
+    }
+
     // Whether `alias` names the rowid in this table, not a column of its own
     // (an INTEGER PRIMARY KEY column is the rowid under its own name too).
     bool isRowidAlias(std::string_view table, const char* alias) const
