@@ -92,6 +92,25 @@ std::uint64_t ordered(double v)
     return (bits & (std::uint64_t{1} << 63)) ? ~bits : bits | (std::uint64_t{1} << 63);
 }
 
+// Whether two decimal texts with this one's nearest double are always the
+// same number: no more than 15 significant digits (what a double tells
+// apart), written without an exponent, and short enough to stay clear of
+// the smallest doubles.
+bool nearestIsExact(std::string_view text)
+{
+    int digits = 0;
+    bool leading = true;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            leading = leading && c == '0';
+            digits += leading ? 0 : 1;
+        } else if (c == 'e' || c == 'E') {
+            return false;
+        }
+    }
+    return digits <= 15 && text.size() <= 300;
+}
+
 void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descending, std::vector<std::int32_t>& rows,
                 const std::atomic<bool>* stop)
 {
@@ -113,10 +132,13 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
         for (std::size_t i = first; i < last; ++i) {
             checkHere();
             const auto position = static_cast<std::uint32_t>(i);
-            const ValueKey key = MakeKey(kind, snapshot.kind(rows[i], column), snapshot.value(rows[i], column));
+            const std::string_view text = snapshot.value(rows[i], column);
+            const ValueKey key = MakeKey(kind, snapshot.kind(rows[i], column), text);
             switch (key.cls) {
             case ValueKey::Read:
-                if (kind == KeyKind::Decimal || kind == KeyKind::Real)
+                if (kind == KeyKind::Decimal)
+                    slice.ranked.push_back({ordered(key.real), nearestIsExact(text) ? 0u : 1u, position});
+                else if (kind == KeyKind::Real)
                     slice.ranked.push_back({ordered(key.real), 0, position});
                 else
                     slice.ranked.push_back({ordered(key.whole), static_cast<std::uint32_t>(key.part), position});
@@ -144,11 +166,13 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
             nulls.insert(nulls.end(), slice.nulls.begin(), slice.nulls.end());
         }
     }
-    sortInParallel(ranked.begin(), ranked.end(), [descending, check](const Ranked& a, const Ranked& b) {
+    // For numbers `minor` only marks those whose digits may have to settle the order.
+    const bool byMinor = kind != KeyKind::Decimal && kind != KeyKind::Real;
+    sortInParallel(ranked.begin(), ranked.end(), [descending, byMinor, check](const Ranked& a, const Ranked& b) {
         check();
         if (a.major != b.major)
             return descending ? a.major > b.major : a.major < b.major;
-        if (a.minor != b.minor)
+        if (byMinor && a.minor != b.minor)
             return descending ? a.minor > b.minor : a.minor < b.minor;
         return a.position < b.position;
     }, threadsFor(ranked.size()));
@@ -159,9 +183,13 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
             std::size_t j = i + 1;
             while (j < ranked.size() && ranked[j].major == ranked[i].major)
                 ++j;
-            // Equal texts are equal values: most runs need no more.
+            // Numbers the nearest double holds exactly are equal when their
+            // doubles are; equal texts are equal values: most runs need no more.
+            bool exact = true;
+            for (std::size_t k = i; k < j && exact; ++k)
+                exact = ranked[k].minor == 0;
             bool differ = false;
-            for (std::size_t k = i + 1; k < j && !differ; ++k)
+            for (std::size_t k = i + 1; k < j && !differ && !exact; ++k)
                 differ = text(ranked[k].position) != text(ranked[i].position);
             if (differ)
                 std::stable_sort(ranked.begin() + static_cast<std::ptrdiff_t>(i),
@@ -315,21 +343,30 @@ bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle)
         return QString::fromUtf8(haystack.data(), static_cast<qsizetype>(haystack.size()))
             .contains(QString::fromUtf8(needle.data(), static_cast<qsizetype>(needle.size())), Qt::CaseInsensitive);
     }
-    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-    const char first = lower(needle.front());
-    const char firstUpper = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
-    const std::size_t last = haystack.size() >= needle.size() ? haystack.size() - needle.size() : 0;
     if (haystack.size() < needle.size())
         return false;
-    for (std::size_t i = 0; i <= last; ++i) {
-        const char h = haystack[i];
-        if (h != first && h != firstUpper)
-            continue;
-        std::size_t k = 1;
-        while (k < needle.size() && lower(haystack[i + k]) == lower(needle[k]))
-            ++k;
-        if (k == needle.size())
-            return true;
+    // ASCII letters only: every other byte (those of UTF-8 sequences too) is itself.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+    const char first = lower(needle.front());
+    const char firstUpper = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;
+    const char* const stop = haystack.data() + (haystack.size() - needle.size() + 1); // where a match may start
+    const auto restMatches = [&](const char* at) {
+        for (std::size_t k = 1; k < needle.size(); ++k)
+            if (lower(at[k]) != lower(needle[k]))
+                return false;
+        return true;
+    };
+    // Each case of the first letter is looked for by memchr, which goes fast over long texts.
+    for (const char wanted : {first, firstUpper}) {
+        for (const char* at = haystack.data(); at < stop; ++at) {
+            at = static_cast<const char*>(std::memchr(at, wanted, static_cast<std::size_t>(stop - at)));
+            if (!at)
+                break;
+            if (restMatches(at))
+                return true;
+        }
+        if (firstUpper == first)
+            break;
     }
     return false;
 }

@@ -69,8 +69,16 @@ public:
     // Calls visit(row, kind, value) for rows first .. end-1 of a column, in
     // order, walking the column's blocks directly; stops at the first row for
     // which visit returns true and gives it back (-1 when none does).
+    // mayHold(bytes), where given, is shown the values of a run of rows back
+    // to back first; when it says no, none of them is visited (a search
+    // that cannot match across the run cannot match any one of them).
     template <typename Visit>
-    std::int64_t scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit) const;
+    std::int64_t scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit) const
+    {
+        return scanColumn(column, first, end, visit, [](std::string_view) { return true; });
+    }
+    template <typename Visit, typename MayHold>
+    std::int64_t scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit, MayHold mayHold) const;
 
 private:
     static constexpr std::int64_t kBlockRows = 1024;
@@ -132,8 +140,8 @@ private:
     int nextColumn_ = 0;
 };
 
-template <typename Visit>
-std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit) const
+template <typename Visit, typename MayHold>
+std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t end, Visit visit, MayHold mayHold) const
 {
     end = std::min(end, rows_);
     if (mapped_ || !replaced_.empty()) {
@@ -147,6 +155,16 @@ std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t e
     for (std::int64_t r = std::max<std::int64_t>(first, 0); r < end;) {
         const Block& b = *c.blocks[static_cast<std::size_t>(r / kBlockRows)].block;
         const std::int64_t blockEnd = std::min(end, (r / kBlockRows + 1) * kBlockRows);
+        const auto from = static_cast<std::size_t>(r % kBlockRows);
+        const auto to = static_cast<std::size_t>((blockEnd - 1) % kBlockRows);
+        // Values kept apart are not among the block's bytes: such runs are visited.
+        const bool allHere = std::none_of(b.kinds + from, b.kinds + to + 1,
+                                          [](std::uint8_t k) { return (k & kApartFlag) != 0; });
+        const std::uint32_t runBegin = from == 0 ? 0 : b.ends[from - 1];
+        if (allHere && !mayHold(std::string_view(b.bytes() + runBegin, b.ends[to] - runBegin))) {
+            r = blockEnd;
+            continue;
+        }
         for (; r < blockEnd; ++r) {
             const auto slot = static_cast<std::size_t>(r % kBlockRows);
             const std::uint8_t stored = b.kinds[slot];

@@ -650,6 +650,16 @@ public:
         return ContainsIgnoringCase(text, wanted);
     }
 
+    // Whether a match may lie among these bytes: a value holding the text
+    // holds it among them. Where case is folded beyond ASCII, any may.
+    bool mayHold(std::string_view bytes) const
+    {
+        const std::string_view wanted(needle_.constData(), static_cast<std::size_t>(needle_.size()));
+        if (options_.matchCase)
+            return bytes.find(wanted) != std::string_view::npos;
+        return !ascii_ || ContainsIgnoringCase(bytes, wanted);
+    }
+
 private:
     const TableModel::FindOptions& options_;
     QByteArray needle_;
@@ -705,10 +715,16 @@ std::optional<TableModel::Found> TableModel::find(const QModelIndex& from, const
                 const ColumnInfo& info = rowset_->columns()[static_cast<std::size_t>(column)];
                 std::int64_t start = firstRow + (firstRow * width + p < firstCell ? 1 : 0);
                 const std::int64_t end = std::min(readRows, best / width + 1);
-                const std::int64_t row = snapshot.scanColumn(column, start, end, [&](std::int64_t, ValueKind kind, std::string_view v) {
-                    check();
-                    return kind != ValueKind::Null && !showsSize(info, kind) && matches(v);
-                });
+                const std::int64_t row = snapshot.scanColumn(
+                    column, start, end,
+                    [&](std::int64_t, ValueKind kind, std::string_view v) {
+                        check();
+                        return kind != ValueKind::Null && !showsSize(info, kind) && matches(v);
+                    },
+                    [&](std::string_view bytes) {
+                        check();
+                        return matches.mayHold(bytes);
+                    });
                 if (row >= 0 && row * width + p < best && row * width + p >= firstCell)
                     best = row * width + p;
             }

@@ -294,6 +294,11 @@ ValueKey MakeKey(KeyKind kind, ValueKind valueKind, std::string_view text)
             key.real = static_cast<double>(whole);
         } else if (const std::optional<double> v = readReal(text)) {
             key.real = *v;
+        } else if (const std::optional<Decimal> d = kind == KeyKind::Decimal ? readDecimal(text) : std::nullopt;
+                   d && (d->exponent > 300 || d->exponent < -300)) {
+            // Past what a double reaches (an exact number may go far beyond):
+            // as far as it reaches; the digits settle the rest.
+            key.real = d->exponent > 0 ? d->sign * std::numeric_limits<double>::infinity() : 0.0;
         } else {
             key.cls = ValueKey::Unreadable;
             break;

@@ -262,6 +262,38 @@ private slots:
         QVERIFY(!bar.isVisible());
     }
 
+    // A search over thousands of rows looks at whole runs of values at once:
+    // a text in any case, one in a value too big to be kept with the others,
+    // and none made of the end of one value and the start of the next.
+    void findLooksIntoEveryValueOfALongTable()
+    {
+        ScratchSqlite db(R"(
+            create table h (id integer primary key, a text, b text);
+            insert into h select n, 'hay ' || n, 'straw' from (with recursive r(n) as
+                (select 1 union all select n + 1 from r where n < 3000) select n from r);
+            update h set a = 'xNeEdLex' where id = 1500;
+            update h set a = 'xx nee' where id = 2100;
+            update h set a = 'dle xx' where id = 2101;
+            update h set b = replace(hex(zeroblob(1000000)), '00', 'zz') || 'NEEDLE' where id = 2500;
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("h")).DataGrid1;
+        QTRY_VERIFY(!grid.Model()->reading());
+        grid.setCurrentIndex(grid.model()->index(0, 0));
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
+        GridFindBar& bar = *grid.findBar();
+        QTest::keyClicks(bar.textBox(), QStringLiteral("needle"));
+        QTest::keyClick(bar.textBox(), Qt::Key_Return);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(grid.currentIndex(), grid.model()->index(1499, 1));
+        QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(grid.currentIndex(), grid.model()->index(2499, 2));
+        QTest::keyClick(bar.textBox(), Qt::Key_F3);
+        QTRY_VERIFY(!grid.Model()->viewBusy());
+        QCOMPARE(grid.currentIndex(), grid.model()->index(1499, 1));
+        QCOMPARE(bar.resultLabel()->text(), QStringLiteral("Wrapped to the top"));
+    }
+
     // F5 reads the table again: another user's change shows, and the sort,
     // the filter, the column widths and the current row stay; also when the
     // view is worked out on a worker and the current row is placed after it.

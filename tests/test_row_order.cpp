@@ -126,6 +126,11 @@ private slots:
                            "1E+38"};
         QTest::newRow("NULL among them") << ColumnType::Decimal << QStringList{"5", kNull, "-5", "0.5"}
                                          << QStringList{"-5", "0.5", "5", kNull};
+        // Short in digits, but smaller than any double: both read as zero.
+        const QString tiny = QStringLiteral("0.") + QString(330, QLatin1Char('0'));
+        QTest::newRow("below the smallest double")
+            << ColumnType::Decimal << QStringList{tiny + "2", tiny + "1", "0", "-" + tiny + "1"}
+            << QStringList{"-" + tiny + "1", "0", tiny + "1", tiny + "2"};
     }
     void numbersSortByValue()
     {
@@ -255,6 +260,11 @@ private slots:
         QTest::newRow("> huge") << ColumnType::Decimal << huge << ">12345678901234567890123" << QList<int>{1};
         QTest::newRow("< negative huge") << ColumnType::Decimal << huge << "<-12345678901234567890123"
                                          << QList<int>{3};
+        // Beyond a double's reach on either side: still numbers, by their digits.
+        const QString tiny = QStringLiteral("0.") + QString(330, QLatin1Char('0'));
+        const QStringList farOut{tiny + "1", "-" + tiny + "1", "1" + QString(400, QLatin1Char('0')), "0"};
+        QTest::newRow("> 0, far out") << ColumnType::Decimal << farOut << ">0" << QList<int>{0, 2};
+        QTest::newRow("< 0, far out") << ColumnType::Decimal << farOut << "<0" << QList<int>{1};
         QTest::newRow(">= negative huge") << ColumnType::Decimal << huge << ">=-12345678901234567890123"
                                           << QList<int>{0, 1, 2};
 
