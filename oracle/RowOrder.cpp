@@ -3,11 +3,13 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -92,6 +94,76 @@ std::uint64_t ordered(double v)
     return (bits & (std::uint64_t{1} << 63)) ? ~bits : bits | (std::uint64_t{1} << 63);
 }
 
+// Sorts by major (then minor, where it counts), ties keeping their order,
+// one byte at a time from the last (a stable radix sort: no comparisons, so
+// the time grows with the rows, not faster); bytes that every row shares
+// are passed over. Descending sorts the keys' complements. Each pass runs
+// in slices, one a thread: a slice's rows go to places of their own in
+// every byte's run, after those of the slices before it, so ties stay in order.
+void radixSort(std::vector<Ranked>& ranked, bool byMinor, bool descending, const std::atomic<bool>* stop)
+{
+    const std::size_t n = ranked.size();
+    if (n < 2)
+        return;
+    constexpr int kBytes = 12; // minor's four, then major's eight, least significant first
+    const int firstByte = byMinor ? 0 : 4;
+    const auto byteOf = [descending](const Ranked& r, int b) -> unsigned {
+        const std::uint64_t v = b < 4 ? r.minor : r.major;
+        const unsigned byte = static_cast<unsigned>(v >> (8 * (b < 4 ? b : b - 4))) & 0xFF;
+        return descending ? 255 - byte : byte;
+    };
+    using Counts = std::array<std::size_t, 256>;
+    const unsigned parts = threadsFor(n);
+    // Which bytes differ between rows at all.
+    std::vector<std::array<Counts, kBytes>> seen(parts);
+    inParallel(n, parts, [&](std::size_t first, std::size_t last, unsigned part) {
+        const StopCheck check(stop);
+        auto& counts = seen[part];
+        for (Counts& c : counts)
+            c.fill(0);
+        for (std::size_t i = first; i < last; ++i) {
+            check();
+            for (int b = firstByte; b < kBytes; ++b)
+                ++counts[static_cast<std::size_t>(b)][byteOf(ranked[i], b)];
+        }
+    });
+    std::vector<Ranked> other(n);
+    std::vector<Counts> places(parts);
+    for (int b = firstByte; b < kBytes; ++b) {
+        bool shared = false;
+        for (unsigned v = 0; v < 256 && !shared; ++v) {
+            std::size_t total = 0;
+            for (unsigned part = 0; part < parts; ++part)
+                total += seen[part][static_cast<std::size_t>(b)][v];
+            shared = total == n;
+        }
+        if (shared)
+            continue; // every row has the same byte here
+        inParallel(n, parts, [&](std::size_t first, std::size_t last, unsigned part) {
+            const StopCheck check(stop);
+            Counts& c = places[part];
+            c.fill(0);
+            for (std::size_t i = first; i < last; ++i) {
+                check();
+                ++c[byteOf(ranked[i], b)];
+            }
+        });
+        std::size_t at = 0;
+        for (unsigned v = 0; v < 256; ++v)
+            for (unsigned part = 0; part < parts; ++part)
+                at += std::exchange(places[part][v], at);
+        inParallel(n, parts, [&](std::size_t first, std::size_t last, unsigned part) {
+            const StopCheck check(stop);
+            Counts& c = places[part];
+            for (std::size_t i = first; i < last; ++i) {
+                check();
+                other[c[byteOf(ranked[i], b)]++] = ranked[i];
+            }
+        });
+        ranked.swap(other);
+    }
+}
+
 // Whether two decimal texts with this one's nearest double are always the
 // same number: no more than 15 significant digits (what a double tells
 // apart), written without an exponent, and short enough to stay clear of
@@ -119,16 +191,20 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
     // NULL go apart, each kept in order, and follow them (precede, descending).
     // The keys are read in slices, one a thread; the slices are joined in
     // order, so each list keeps the rows' order.
+    // A slice's ranked rows are written in place, from its first row on,
+    // then moved down to follow the slice before.
     struct Slice {
-        std::vector<Ranked> ranked;
+        std::size_t first = 0, ranked = 0;
         std::vector<std::uint32_t> notANumber, unreadable, nulls;
     };
+    std::vector<Ranked> ranked(rows.size());
     const unsigned parts = threadsFor(rows.size());
     std::vector<Slice> slices(parts);
     inParallel(rows.size(), parts, [&](std::size_t first, std::size_t last, unsigned part) {
         const StopCheck checkHere(stop);
         Slice& slice = slices[part];
-        slice.ranked.reserve(last - first);
+        slice.first = first;
+        Ranked* out = ranked.data() + first;
         for (std::size_t i = first; i < last; ++i) {
             checkHere();
             const auto position = static_cast<std::uint32_t>(i);
@@ -137,45 +213,33 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
             switch (key.cls) {
             case ValueKey::Read:
                 if (kind == KeyKind::Decimal)
-                    slice.ranked.push_back({ordered(key.real), nearestIsExact(text) ? 0u : 1u, position});
+                    *out++ = {ordered(key.real), nearestIsExact(text) ? 0u : 1u, position};
                 else if (kind == KeyKind::Real)
-                    slice.ranked.push_back({ordered(key.real), 0, position});
+                    *out++ = {ordered(key.real), 0, position};
                 else
-                    slice.ranked.push_back({ordered(key.whole), static_cast<std::uint32_t>(key.part), position});
+                    *out++ = {ordered(key.whole), static_cast<std::uint32_t>(key.part), position};
                 break;
             case ValueKey::NotANumber: slice.notANumber.push_back(position); break;
             case ValueKey::Unreadable: slice.unreadable.push_back(position); break;
             case ValueKey::Null: slice.nulls.push_back(position); break;
             }
         }
+        slice.ranked = static_cast<std::size_t>(out - (ranked.data() + first));
     });
-    std::vector<Ranked> ranked;
     std::vector<std::uint32_t> notANumber, unreadable, nulls;
-    if (parts == 1) {
-        ranked = std::move(slices[0].ranked);
-        notANumber = std::move(slices[0].notANumber);
-        unreadable = std::move(slices[0].unreadable);
-        nulls = std::move(slices[0].nulls);
-    } else {
-        ranked.reserve(rows.size());
-        for (Slice& slice : slices) {
-            ranked.insert(ranked.end(), slice.ranked.begin(), slice.ranked.end());
-            std::vector<Ranked>().swap(slice.ranked);
-            notANumber.insert(notANumber.end(), slice.notANumber.begin(), slice.notANumber.end());
-            unreadable.insert(unreadable.end(), slice.unreadable.begin(), slice.unreadable.end());
-            nulls.insert(nulls.end(), slice.nulls.begin(), slice.nulls.end());
-        }
+    std::size_t kept = 0;
+    for (Slice& slice : slices) {
+        if (kept != slice.first)
+            std::memmove(ranked.data() + kept, ranked.data() + slice.first, slice.ranked * sizeof(Ranked));
+        kept += slice.ranked;
+        notANumber.insert(notANumber.end(), slice.notANumber.begin(), slice.notANumber.end());
+        unreadable.insert(unreadable.end(), slice.unreadable.begin(), slice.unreadable.end());
+        nulls.insert(nulls.end(), slice.nulls.begin(), slice.nulls.end());
     }
+    ranked.resize(kept);
     // For numbers `minor` only marks those whose digits may have to settle the order.
     const bool byMinor = kind != KeyKind::Decimal && kind != KeyKind::Real;
-    sortInParallel(ranked.begin(), ranked.end(), [descending, byMinor, check](const Ranked& a, const Ranked& b) {
-        check();
-        if (a.major != b.major)
-            return descending ? a.major > b.major : a.major < b.major;
-        if (byMinor && a.minor != b.minor)
-            return descending ? a.minor > b.minor : a.minor < b.minor;
-        return a.position < b.position;
-    }, threadsFor(ranked.size()));
+    radixSort(ranked, byMinor, descending, stop);
     const auto text = [&](std::uint32_t position) { return snapshot.value(rows[position], column); };
     // Decimals whose approximations are equal are put in order by their digits.
     if (kind == KeyKind::Decimal) {
@@ -213,8 +277,12 @@ void sortByKeys(const Snapshot& snapshot, int column, KeyKind kind, bool descend
             sorted.push_back(rows[p]);
     };
     const auto addRanked = [&] {
-        for (const Ranked& r : ranked)
-            sorted.push_back(rows[r.position]);
+        const std::size_t base = sorted.size();
+        sorted.resize(base + ranked.size());
+        inParallel(ranked.size(), threadsFor(ranked.size()), [&](std::size_t first, std::size_t last, unsigned) {
+            for (std::size_t i = first; i < last; ++i)
+                sorted[base + i] = rows[ranked[i].position];
+        });
     };
     if (descending) {
         add(nulls);
