@@ -72,6 +72,8 @@ void EditableRowset::endRead()
     readState_ = reader_->state();
     readFailure_ = reader_->failure();
     readOutOfMemory_ = reader_->outOfMemory();
+    if (reader_->overBudget())
+        readOverBudget_ = reader_->budget();
     connection_->GiveBack(reader_->takeSession());
     reader_.reset();
     // A write running on it holds it until it ends.

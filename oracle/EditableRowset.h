@@ -56,6 +56,8 @@ public:
     const std::optional<DbError>& readFailure() const { return readFailure_; }
     // The read was stopped because memory ran out (readState() Stopped).
     bool readOutOfMemory() const { return readOutOfMemory_; }
+    // The memory budget, when the read stopped because the rows passed it.
+    std::optional<std::size_t> readOverBudget() const { return readOverBudget_; }
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
     // Whether the rows shown can be edited before the read ends.
     bool editableWhileReading() const { return reader_ && othersCanWrite_; }
@@ -205,6 +207,7 @@ private:
     TableReader::State readState_ = TableReader::State::Reading;
     std::optional<DbError> readFailure_;
     bool readOutOfMemory_ = false;
+    std::optional<std::size_t> readOverBudget_;
     bool othersCanWrite_ = false;
     ConnectionPtr writer_; // while the table is read: writes go through it
     // The keys of rows written while the table is read that the read may

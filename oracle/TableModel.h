@@ -188,6 +188,7 @@ public:
     TableReader::State readState() const { return rowset_->readState(); }
     const std::optional<DbError>& readFailure() const { return rowset_->readFailure(); }
     bool readOutOfMemory() const { return rowset_->readOutOfMemory(); }
+    std::optional<std::size_t> readOverBudget() const { return rowset_->readOverBudget(); }
     std::optional<long long> estimatedRows() const { return rowset_->estimatedRows(); }
     // The memory the rows read take.
     std::size_t memoryBytes() const { return rowset_->snapshot().memoryBytes(); }

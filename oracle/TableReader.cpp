@@ -2,6 +2,7 @@
 
 #include "oracle/BlockMemory.h"
 #include "oracle/Blocking.h"
+#include "oracle/MemoryBudget.h"
 
 #include <QEventLoop>
 
@@ -14,6 +15,8 @@ namespace {
 
 // Thrown through the engine by the sink when the reader is asked to stop.
 struct ReadStopped {};
+// Thrown likewise when the rows read pass the memory budget.
+struct OverBudget {};
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kBatchInterval = std::chrono::milliseconds(100);
@@ -27,6 +30,7 @@ struct TableReader::Shared {
     // by the worker alone.
     struct Work {
         std::string table;
+        std::size_t budget = 0; // the bytes the rows may take
         UiMailbox* mailbox = nullptr; // to tell the user-interface thread
     };
     // The user-interface thread's alone: it makes and ends the reader, and
@@ -44,6 +48,7 @@ struct TableReader::Shared {
         bool ended = false;
         bool stopped = false;
         bool outOfMemory = false;
+        bool overBudget = false;
         std::optional<DbError> failure;
     };
 
@@ -100,7 +105,11 @@ public:
         post(shared_);
         last_ = Clock::now();
     }
-    void cell(ValueKind kind, const char* data, std::size_t size) override { part_.cell(kind, data, size); }
+    void cell(ValueKind kind, const char* data, std::size_t size) override
+    {
+        part_.cell(kind, data, size);
+        bytes_ += size + 5; // and where it ends, and its kind
+    }
     void endRow() override
     {
         part_.endRow();
@@ -112,6 +121,8 @@ public:
         // has room to paint and to start its threads, not at the last byte.
         if (limited_ && shortOfAddressSpace())
             throw std::bad_alloc();
+        if (bytes_ > shared_->work.budget)
+            throw OverBudget{};
         // The first block goes at once, so the grid shows rows early.
         if (!first_ && Clock::now() - last_ < kBatchInterval)
             return;
@@ -137,7 +148,7 @@ public:
     // The last rows and the end, in one step: whoever takes the rows also
     // learns that there are no more. Never throws: short of memory, the
     // rows of whole blocks go, or none, but the end is always told.
-    void handOverLast(bool stopped, std::optional<DbError> failure, bool outOfMemory)
+    void handOverLast(bool stopped, std::optional<DbError> failure, bool outOfMemory, bool overBudget)
     {
         Snapshot rest;
         try {
@@ -162,6 +173,7 @@ public:
             shared_->handOver.ended = true;
             shared_->handOver.stopped = stopped || outOfMemory;
             shared_->handOver.outOfMemory = outOfMemory;
+            shared_->handOver.overBudget = overBudget;
             shared_->handOver.failure = std::move(failure);
         }
         try {
@@ -179,6 +191,7 @@ private:
     const bool limited_ = AddressSpaceLeft().has_value(); // looked at once a block only then
     Snapshot part_;
     long long rows_ = 0;
+    std::size_t bytes_ = 0; // what the rows read take, about
     bool first_ = true;
     Clock::time_point last_;
 };
@@ -189,6 +202,7 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     ReadSink sink(shared);
     bool stopped = false;
     bool outOfMemory = false;
+    bool overBudget = false;
     std::optional<DbError> failure;
     try {
         std::vector<std::string> key = session.primaryKey(shared->work.table);
@@ -203,6 +217,9 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
         session.readTable(shared->work.table, sink);
     } catch (const ReadStopped&) {
         stopped = true;
+    } catch (const OverBudget&) {
+        // As when memory runs out, before it does.
+        outOfMemory = overBudget = true;
     } catch (const std::bad_alloc&) {
         // The rows read so far stay; the read ends as if stopped.
         sink.releaseReserve();
@@ -212,13 +229,14 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     } catch (const std::exception& e) {
         failure = DbError(DbError::kGeneric, e.what());
     }
-    sink.handOverLast(stopped, std::move(failure), outOfMemory);
+    sink.handOverLast(stopped, std::move(failure), outOfMemory, overBudget);
 }
 
 } // namespace
 
 TableReader::TableReader(std::shared_ptr<Session> session, std::string table)
-    : shared_(std::make_shared<Shared>(std::move(session), Shared::Work{std::move(table), &UiMailbox::instance()}, this))
+    : shared_(std::make_shared<Shared>(std::move(session),
+                                       Shared::Work{std::move(table), MemoryBudget(), &UiMailbox::instance()}, this))
 {
     StartWorker([shared = shared_] { readTable(shared); });
 }
@@ -253,6 +271,7 @@ bool TableReader::take(Snapshot& into)
             state_ = h.failure ? State::Failed : h.stopped ? State::Stopped : State::Done;
             failure_ = h.failure;
             outOfMemory_ = outOfMemory_ || h.outOfMemory;
+            overBudget_ = h.overBudget;
             session_ = std::move(shared_->session);
         }
     }
@@ -273,6 +292,8 @@ bool TableReader::take(Snapshot& into)
         state_ = State::Stopped;
     return !parts.empty() || ended;
 }
+
+std::size_t TableReader::budget() const { return shared_->work.budget; }
 
 std::shared_ptr<Session> TableReader::takeSession() { return std::move(session_); }
 

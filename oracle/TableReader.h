@@ -48,6 +48,9 @@ public:
     // The read stopped because memory ran out (state Stopped): on the worker,
     // or while the rows were taken in here.
     bool outOfMemory() const { return outOfMemory_; }
+    // It stopped because the rows read passed the memory budget (outOfMemory() too).
+    bool overBudget() const { return overBudget_; }
+    std::size_t budget() const;
 
     // Asks the worker to stop after the row it is reading; it then hands over
     // every row read and gives the session back.
@@ -76,6 +79,7 @@ private:
     bool othersCanWrite_ = false;
     std::optional<DbError> failure_;
     bool outOfMemory_ = false;
+    bool overBudget_ = false;
     bool dropping_ = false; // a part could not be taken in: the rest are let go
     std::shared_ptr<Session> session_;
 };

@@ -278,7 +278,7 @@ void DataGrid::readEnded()
         showFilterCount();
         break;
     case TableReader::State::Stopped:
-        statusLine_->showStopped(rows, model_->readOutOfMemory());
+        statusLine_->showStopped(rows, model_->readOutOfMemory(), model_->readOverBudget());
         break;
     case TableReader::State::Failed:
         statusLine_->showFailed(rows);

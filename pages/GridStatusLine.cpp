@@ -64,12 +64,35 @@ void GridStatusLine::showDone(qint64 rows)
     refresh(counted);
 }
 
-void GridStatusLine::showStopped(qint64 rows, bool outOfMemory)
+namespace {
+
+// 256 KB, 512 MB, 1.5 GB: in units of 1,024, a decimal only where one is needed.
+QString bytesText(std::size_t bytes)
+{
+    const char* units[] = {"bytes", "KB", "MB", "GB", "TB"};
+    int unit = 0;
+    double value = static_cast<double>(bytes);
+    while (value >= 1024 && unit < 4) {
+        value /= 1024;
+        ++unit;
+    }
+    const bool whole = value == static_cast<double>(static_cast<long long>(value));
+    return QStringLiteral("%1 %2").arg(QLocale().toString(value, 'f', whole ? 0 : 1), QLatin1String(units[unit]));
+}
+
+} // namespace
+
+void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<std::size_t> budget)
 {
     note_.clear();
     noteTimer_.stop();
-    state_ = outOfMemory ? QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(number(rows))
-                         : QStringLiteral("%1 rows shown; reading was stopped.").arg(number(rows));
+    if (budget)
+        state_ = QStringLiteral("%1 rows shown; reading stopped: the table needs more than the %2 of memory allowed "
+                                "(DERVANTA_MEMORY_BUDGET).")
+                     .arg(number(rows), bytesText(*budget));
+    else
+        state_ = outOfMemory ? QStringLiteral("%1 rows shown; reading stopped because memory ran out.").arg(number(rows))
+                             : QStringLiteral("%1 rows shown; reading was stopped.").arg(number(rows));
     reading_ = false;
     stop_->hide();
     refresh(true);

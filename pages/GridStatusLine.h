@@ -26,7 +26,8 @@ public:
     // while, then goes.
     void showDone(qint64 rows);
     // The read ended early: these stay until the table is opened again.
-    void showStopped(qint64 rows, bool outOfMemory = false);
+    // With `budget`: the rows passed the memory budget (that many bytes).
+    void showStopped(qint64 rows, bool outOfMemory = false, std::optional<std::size_t> budget = std::nullopt);
     void showFailed(qint64 rows);
     // While a filter is in force: "12 of 1,000,000 rows"; nothing otherwise.
     void showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal);

@@ -11,8 +11,10 @@
 #include "support/TestSupport.h"
 
 #include "oracle/Blocking.h"
+#include "oracle/MemoryBudget.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <condition_variable>
 #include <mutex>
@@ -86,6 +88,54 @@ private slots:
         typeIntoCell(grid, 0, 1, QStringLiteral("edited"));
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(db.query("select v from big where id = 1").at(0).at(0), std::optional<std::string>("edited"));
+    }
+
+    // Past the memory budget the read stops as when memory runs out, before
+    // it does: the rows read stay and can be edited, and the line says why.
+    void theMemoryBudgetStopsTheRead()
+    {
+        constexpr int kRows = 20000; // about 2 MB of text
+        TestSupport::ScratchSqlite db("create table big (id integer primary key, v text);"
+                                      " insert into big with recursive n(i) as (select 1 union all select i + 1"
+                                      " from n where i < " + std::to_string(kRows) + ") select i, printf('%0100d', i) from n;");
+        qputenv("DERVANTA_MEMORY_BUDGET", "256K");
+        const auto unset = qScopeGuard([] { qunsetenv("DERVANTA_MEMORY_BUDGET"); });
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("big"));
+        DataGrid& grid = *form3.DataGrid1;
+        QTRY_VERIFY_WITH_TIMEOUT(!grid.Model()->reading(), 60000);
+        const qint64 kept = grid.Model()->totalRows();
+        QVERIFY2(kept >= 1024 && kept < 4096, qPrintable(QString::number(kept)));
+        QCOMPARE(grid.statusLine()->text(),
+                 QStringLiteral("%1 rows shown; reading stopped: the table needs more than the 256 KB of memory "
+                                "allowed (DERVANTA_MEMORY_BUDGET).")
+                     .arg(GridStatusLine::number(kept)));
+        QCOMPARE(cellText(grid, static_cast<int>(kept) - 1, 0), QString::number(kept));
+        activate(form3);
+        typeIntoCell(grid, 0, 1, QStringLiteral("edited"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(db.query("select v from big where id = 1").at(0).at(0), std::optional<std::string>("edited"));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    void byteSizesAreRead_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("bytes"); // -1: not a size
+        QTest::newRow("bytes") << "1048576" << qint64{1048576};
+        QTest::newRow("K") << "64K" << qint64{65536};
+        QTest::newRow("MB") << " 512mb " << (qint64{512} << 20);
+        QTest::newRow("G") << "2G" << (qint64{2} << 30);
+        QTest::newRow("no number") << "G" << qint64{-1};
+        QTest::newRow("unknown suffix") << "12X" << qint64{-1};
+        QTest::newRow("negative") << "-5M" << qint64{-1};
+        QTest::newRow("too big") << "99999999999999999999G" << qint64{-1};
+    }
+    void byteSizesAreRead()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, bytes);
+        const std::optional<std::size_t> read = ParseByteSize(text.toStdString());
+        QCOMPARE(read ? static_cast<qint64>(*read) : qint64{-1}, bytes);
     }
 
     // A worker thread that cannot be had (no room for its stack) is told to
