@@ -6,6 +6,7 @@
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
+#include "pages/SelectionSummary.h"
 
 #include <QAction>
 #include <QApplication>
@@ -643,10 +644,29 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     for (QAction* a : {sortAscendingAction_, sortDescendingAction_, tableOrderAction_})
         menu.addAction(a);
     menu.addSeparator();
-    for (QAction* a : {findAction_, clipboard_->ReplaceAction(), filterAction_, refreshAction_})
+    const std::optional<QString> filter = index.isValid() ? valueFilter(index, false) : std::nullopt;
+    filterByValueAction_->setEnabled(filter.has_value());
+    excludeValueAction_->setEnabled(filter.has_value());
+    for (QAction* a : {findAction_, clipboard_->ReplaceAction(), goToRowAction_, filterAction_, filterByValueAction_,
+                       excludeValueAction_, refreshAction_})
         menu.addAction(a);
     menu.exec(event->globalPos());
     clipboard_->MenuClosed();
     setNullAction_->setEnabled(true);
     deleteRowsAction_->setEnabled(true);
+    filterByValueAction_->setEnabled(true);
+    excludeValueAction_->setEnabled(true);
+}
+
+void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    QTableView::selectionChanged(selected, deselected);
+    if (summaryWaiting_)
+        return;
+    summaryWaiting_ = true;
+    QTimer::singleShot(0, this, [this] {
+        summaryWaiting_ = false;
+        statusLine_->showSelection(model_ && selectionModel() ? SelectionSummary(*model_, selectionModel()->selection())
+                                                              : QString());
+    });
 }

@@ -84,6 +84,11 @@ public:
     // Writes the pending row, then reads the table again, keeping the sort,
     // the filter, the column widths and the current row.
     void refresh();
+    // Asks for a row number and goes there (Ctrl+G), in the order shown.
+    void goToRow();
+    // Filters the current cell's column by its value, or leaves that value
+    // out (the filter row says how, and can change it).
+    void filterByCurrentValue(bool exclude);
 
     // Stops reading the table (Stop, Esc): the rows read so far stay and
     // become editable. Without waitForEnd the rows still on their way
@@ -100,6 +105,7 @@ protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     // Writes the pending row; the row that could not be written, or -1.
@@ -143,6 +149,10 @@ private:
     // Where a find landed (the find bar says how), or "No match".
     void showFound(const std::optional<TableModel::Found>& found, bool backwards);
     void showFilterCount();
+    // The filter text that keeps (or leaves out) the cell's value; nothing
+    // where the filter row could not say it (binary, several lines, spaces
+    // at an end, bytes that are no text).
+    std::optional<QString> valueFilter(const QModelIndex& index, bool exclude) const;
     void addViewActions();
     // The view to carry over to the table read again (or to the rows still
     // coming): sort, filter, column widths and the current cell.
@@ -179,6 +189,11 @@ private:
     QAction* sortAscendingAction_ = nullptr;
     QAction* sortDescendingAction_ = nullptr;
     QAction* tableOrderAction_ = nullptr;
+    QAction* goToRowAction_ = nullptr;
+    QAction* filterByValueAction_ = nullptr;
+    QAction* excludeValueAction_ = nullptr;
+    // What the selection holds is told once the selecting is done.
+    bool summaryWaiting_ = false;
     // A view asked for while rows were still coming, applied at the read's end.
     bool viewWaiting_ = false;
     // While a view is worked out on a worker: where the current cell was,

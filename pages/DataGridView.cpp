@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScopeGuard>
@@ -54,6 +55,10 @@ void DataGrid::addViewActions()
     sortAscendingAction_ = make(QStringLiteral("Sort Ascending"), {}, [this] { sortBy(currentIndex().column(), false); });
     sortDescendingAction_ = make(QStringLiteral("Sort Descending"), {}, [this] { sortBy(currentIndex().column(), true); });
     tableOrderAction_ = make(QStringLiteral("Table Order"), {}, [this] { sortBy(-1, false); });
+    goToRowAction_ = make(QStringLiteral("Go to Row\u2026"), QKeySequence(Qt::CTRL | Qt::Key_G), [this] { goToRow(); });
+    filterByValueAction_ =
+        make(QStringLiteral("Filter by This Value"), {}, [this] { filterByCurrentValue(false); });
+    excludeValueAction_ = make(QStringLiteral("Exclude This Value"), {}, [this] { filterByCurrentValue(true); });
 
     QHeaderView* header = horizontalHeader();
     header->setSectionsClickable(true);
@@ -284,6 +289,61 @@ void DataGrid::openFind(bool withReplace)
 {
     findBar_->open(withReplace);
     layoutBars();
+}
+
+void DataGrid::filterByCurrentValue(bool exclude)
+{
+    const QModelIndex index = currentIndex();
+    const std::optional<QString> filter = model_ && index.isValid() ? valueFilter(index, exclude) : std::nullopt;
+    if (!filter)
+        return;
+    if (filterRow_->isHidden()) {
+        filterRow_->show();
+        layoutBars();
+        filterRow_->followHeader();
+    }
+    filterRow_->box(index.column())->setText(*filter);
+    applyFilters();
+}
+
+std::optional<QString> DataGrid::valueFilter(const QModelIndex& index, bool exclude) const
+{
+    if (model_->isNewRowPlaceholder(index.row()))
+        return std::nullopt;
+    const ColumnInfo& column = model_->columns()[static_cast<std::size_t>(index.column())];
+    const EditableRowset::CellView cell = model_->cell(index.row(), index.column());
+    if (column.type == ColumnType::Binary || column.type == ColumnType::LargeText || cell.kind == ValueKind::Blob)
+        return std::nullopt;
+    if (cell.kind == ValueKind::Null)
+        return exclude ? QStringLiteral("is not null") : QStringLiteral("is null");
+    const QString value = QString::fromUtf8(cell.data.data(), static_cast<qsizetype>(cell.data.size()));
+    if (value.isEmpty() || value.toUtf8() != QByteArray(cell.data.data(), static_cast<qsizetype>(cell.data.size()))
+        || value.front().isSpace() || value.back().isSpace() || value.contains(QLatin1Char('\n'))
+        || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\t')))
+        return std::nullopt;
+    return (exclude ? QStringLiteral("<>") : QStringLiteral("=")) + value;
+}
+
+void DataGrid::goToRow()
+{
+    if (!model_)
+        return;
+    int rows = model_->rowCount();
+    if (rows > 0 && model_->isNewRowPlaceholder(rows - 1))
+        --rows;
+    if (rows == 0)
+        return;
+    const QModelIndex at = currentIndex();
+    bool ok = false;
+    const int row = QInputDialog::getInt(window(), QStringLiteral("Go to Row"),
+                                         QStringLiteral("Row number (1 to %1):").arg(GridStatusLine::number(rows)),
+                                         at.isValid() ? std::min(at.row() + 1, rows) : 1, 1, rows, 1, &ok);
+    if (!ok || !model_)
+        return;
+    const QModelIndex to = model_->index(std::min(row, model_->rowCount()) - 1, std::max(0, at.column()));
+    setCurrentIndex(to);
+    scrollTo(to, QAbstractItemView::PositionAtCenter);
+    setFocus();
 }
 
 void DataGrid::findNext(bool backwards)

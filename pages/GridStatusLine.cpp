@@ -140,9 +140,18 @@ void GridStatusLine::clear()
     state_.clear();
     busy_.clear();
     filtered_.clear();
+    selection_.clear();
     note_.clear();
     noteTimer_.stop();
     reading_ = false;
+    refresh();
+}
+
+void GridStatusLine::showSelection(const QString& summary)
+{
+    if (summary == selection_)
+        return;
+    selection_ = summary;
     refresh();
 }
 
@@ -151,7 +160,7 @@ QString GridStatusLine::text() const { return text_->text(); }
 void GridStatusLine::refresh(bool announce)
 {
     QString shown = busy_.isEmpty() ? state_ : busy_;
-    for (const QString& part : {filtered_, note_})
+    for (const QString& part : {filtered_, selection_, note_})
         if (!part.isEmpty())
             shown += (shown.isEmpty() ? QString() : QStringLiteral("   ")) + part;
     if (announce)

@@ -35,6 +35,8 @@ public:
     // state until endBusy.
     void showBusy(const QString& what);
     void endBusy();
+    // What the cells selected hold (see SelectionSummary); empty: nothing.
+    void showSelection(const QString& summary);
     // A note for a few seconds after what the line says now.
     void showNote(const QString& note);
     // Nothing to say: the line goes.
@@ -60,6 +62,7 @@ private:
     QString state_;
     QString busy_;
     QString filtered_;
+    QString selection_;
     QString note_;
     QTimer noteTimer_;
     bool reading_ = false; // the line counts the rows of a read

@@ -20,6 +20,7 @@
 #include "oracle/Engine.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -292,6 +293,61 @@ private slots:
         QTRY_VERIFY(!grid.Model()->viewBusy());
         QCOMPARE(grid.currentIndex(), grid.model()->index(1499, 1));
         QCOMPARE(bar.resultLabel()->text(), QStringLiteral("Wrapped to the top"));
+    }
+
+    // Selecting cells says how many hold a value and, for numbers, their
+    // exact sum, least and greatest; Ctrl+G goes to a row by its number; a
+    // cell's value becomes its column's filter, to keep it or to leave it out.
+    void selectionCountsGoToRowAndFilterByValue()
+    {
+        ScratchSqlite db(R"(
+            create table m (id integer primary key, d numeric, t text);
+            insert into m values (1, '0.1', 'red'), (2, '0.2', 'blue'), (3, NULL, 'red'),
+                                 (4, '1234567890123456789', NULL), (5, '-7', 'green');
+        )");
+        DataGrid& grid = *startAndOpen(db.dataSource(), QStringLiteral("m")).DataGrid1;
+        grid.setFocus();
+        grid.setCurrentIndex(grid.model()->index(0, 1));
+        QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+        QTRY_COMPARE(grid.statusLine()->text(),
+                     QStringLiteral("Count: 3   Sum: 1234567890123456789.3   Min: 0.1   Max: 1234567890123456789"));
+        QTest::keyClick(&grid, Qt::Key_Right, Qt::ShiftModifier); // the texts too: counted, not summed
+        QTRY_COMPARE(grid.statusLine()->text(),
+                     QStringLiteral("Count: 6   Sum: 1234567890123456789.3   Min: 0.1   Max: 1234567890123456789"));
+        grid.setCurrentIndex(grid.model()->index(4, 1));
+        QTRY_VERIFY(grid.statusLine()->text().isEmpty());
+
+        QTimer::singleShot(0, this, [] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->labelText(), QStringLiteral("Row number (1 to 5):"));
+            dialog->setIntValue(2);
+            dialog->accept();
+        });
+        QTest::keyClick(&grid, Qt::Key_G, Qt::ControlModifier);
+        QCOMPARE(grid.currentIndex(), grid.model()->index(1, 1));
+
+        const auto action = [&grid](const QString& text) {
+            for (QAction* a : grid.actions())
+                if (a->text() == text)
+                    return a;
+            return static_cast<QAction*>(nullptr);
+        };
+        grid.setCurrentIndex(grid.model()->index(0, 2)); // red
+        action(QStringLiteral("Filter by This Value"))->trigger();
+        QTRY_COMPARE(column(grid, 0), (QStringList{"1", "3"}));
+        QCOMPARE(grid.filterRow()->text(2), QStringLiteral("=red"));
+        grid.setCurrentIndex(grid.model()->index(0, 2));
+        action(QStringLiteral("Exclude This Value"))->trigger();
+        QTRY_COMPARE(column(grid, 0), (QStringList{"2", "5"}));
+        QTest::keyClick(grid.filterRow()->box(2), Qt::Key_Escape);
+        QTRY_COMPARE(column(grid, 0), (QStringList{"1", "2", "3", "4", "5"}));
+        grid.setCurrentIndex(grid.model()->index(3, 2)); // NULL
+        action(QStringLiteral("Filter by This Value"))->trigger();
+        QTRY_COMPARE(column(grid, 0), (QStringList{"4"}));
+        QCOMPARE(grid.filterRow()->text(2), QStringLiteral("is null"));
     }
 
     // F5 reads the table again: another user's change shows, and the sort,

@@ -4,6 +4,7 @@
 // apart, equal values written differently, and every filter operator at
 // the edge of what it keeps.
 
+#include "oracle/ExactSum.h"
 #include "oracle/RowOrder.h"
 #include "oracle/Snapshot.h"
 
@@ -88,6 +89,38 @@ class TestRowOrder : public QObject {
     Q_OBJECT
 
 private slots:
+    // The selection's sum is exact whatever the digits; what is no number is
+    // left out of the sum, the least and the greatest.
+    void exactSumsOfDecimalTexts_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("sum");
+        QTest::addColumn<QString>("least");
+        QTest::addColumn<QString>("greatest");
+        QTest::newRow("fractions") << QStringList{"0.1", "0.2"} << "0.3" << "0.1" << "0.2";
+        QTest::newRow("whole, then a fraction") << QStringList{"10", "0.01"} << "10.01" << "0.01" << "10";
+        QTest::newRow("to zero") << QStringList{"-1.50", "1.5"} << "0" << "-1.50" << "1.5";
+        QTest::newRow("below zero") << QStringList{"0.1", "-0.3"} << "-0.2" << "-0.3" << "0.1";
+        QTest::newRow("exponents") << QStringList{"1e3", "2.5E-2", " +4 "} << "1004.025" << "2.5E-2" << "1e3";
+        QTest::newRow("past a double") << QStringList{"99999999999999999999", "1"} << "100000000000000000000" << "1"
+                                       << "99999999999999999999";
+        QTest::newRow("no numbers among them") << QStringList{"NaN", "abc", "5", "Infinity", "1e99999"} << "5" << "5"
+                                               << "5";
+    }
+    void exactSumsOfDecimalTexts()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QString, sum);
+        QFETCH(QString, least);
+        QFETCH(QString, greatest);
+        ExactSum numbers;
+        for (const QString& t : texts)
+            numbers.add(t.toStdString());
+        QCOMPARE(QString::fromStdString(numbers.sum()), sum);
+        QCOMPARE(QString::fromStdString(numbers.least().value_or("")), least);
+        QCOMPARE(QString::fromStdString(numbers.greatest().value_or("")), greatest);
+    }
+
     // Text sorts by keys made once a row; the order they give is exactly the
     // collation's own comparison, for accents, case, spaces and marks, a NUL
     // inside, bytes that are no UTF-8 and long texts; ties keep their order.
