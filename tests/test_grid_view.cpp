@@ -316,6 +316,7 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_Right, Qt::ShiftModifier); // the texts too: counted, not summed
         QTRY_COMPARE(grid.statusLine()->text(),
                      QStringLiteral("Count: 6   Sum: 1234567890123456789.3   Min: 0.1   Max: 1234567890123456789"));
+        maybeScreenshot(QStringLiteral("form3-selection-summary"));
         grid.setCurrentIndex(grid.model()->index(4, 1));
         QTRY_VERIFY(grid.statusLine()->text().isEmpty());
 
@@ -323,6 +324,7 @@ private slots:
             auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
             QCOMPARE(dialog->labelText(), QStringLiteral("Row number (1 to 5):"));
+            maybeScreenshot(QStringLiteral("form3-go-to-row"));
             dialog->setIntValue(2);
             dialog->accept();
         });
