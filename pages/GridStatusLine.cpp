@@ -160,7 +160,8 @@ QString GridStatusLine::text() const { return text_->text(); }
 void GridStatusLine::refresh(bool announce)
 {
     QString shown = busy_.isEmpty() ? state_ : busy_;
-    for (const QString& part : {filtered_, selection_, note_})
+    // While the rows are reordered what the selection holds waits.
+    for (const QString& part : {filtered_, busy_.isEmpty() ? selection_ : QString(), note_})
         if (!part.isEmpty())
             shown += (shown.isEmpty() ? QString() : QStringLiteral("   ")) + part;
     if (announce)
