@@ -149,6 +149,8 @@ private:
     // Where a find landed (the find bar says how), or "No match".
     void showFound(const std::optional<TableModel::Found>& found, bool backwards);
     void showFilterCount();
+    // The filter row under the headings, as it is (shown and laid out).
+    void showFilterRow();
     // The filter text that keeps (or leaves out) the cell's value; nothing
     // where the filter row could not say it (binary, several lines, spaces
     // at an end, bytes that are no text).

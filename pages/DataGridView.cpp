@@ -149,14 +149,21 @@ void DataGrid::sortBy(int column, bool descending)
 
 // ---- filtering -------------------------------------------------------------------------
 
+void DataGrid::showFilterRow()
+{
+    if (!filterRow_->isHidden())
+        return;
+    filterRow_->show();
+    layoutBars();
+    filterRow_->followHeader();
+}
+
 void DataGrid::toggleFilterRow()
 {
     if (!model_)
         return;
     if (filterRow_->isHidden()) {
-        filterRow_->show();
-        layoutBars();
-        filterRow_->followHeader();
+        showFilterRow();
         filterRow_->focusColumn(currentIndex().column());
         return;
     }
@@ -297,11 +304,7 @@ void DataGrid::filterByCurrentValue(bool exclude)
     const std::optional<QString> filter = model_ && index.isValid() ? valueFilter(index, exclude) : std::nullopt;
     if (!filter)
         return;
-    if (filterRow_->isHidden()) {
-        filterRow_->show();
-        layoutBars();
-        filterRow_->followHeader();
-    }
+    showFilterRow();
     filterRow_->box(index.column())->setText(*filter);
     applyFilters();
 }
