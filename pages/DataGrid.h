@@ -89,6 +89,9 @@ public:
     // Filters the current cell's column by its value, or leaves that value
     // out (the filter row says how, and can change it).
     void filterByCurrentValue(bool exclude);
+    // Writes the rows shown, in their order, to a file the user names (CSV,
+    // TSV or JSON by its ending), first writing the row being typed.
+    void exportRows();
 
     // Stops reading the table (Stop, Esc): the rows read so far stay and
     // become editable. Without waitForEnd the rows still on their way
@@ -194,6 +197,7 @@ private:
     QAction* goToRowAction_ = nullptr;
     QAction* filterByValueAction_ = nullptr;
     QAction* excludeValueAction_ = nullptr;
+    QAction* exportAction_ = nullptr;
     // What the selection holds is told once the selecting is done.
     bool summaryWaiting_ = false;
     // A view asked for while rows were still coming, applied at the read's end.

@@ -59,6 +59,7 @@ void DataGrid::addViewActions()
     filterByValueAction_ =
         make(QStringLiteral("Filter by This Value"), {}, [this] { filterByCurrentValue(false); });
     excludeValueAction_ = make(QStringLiteral("Exclude This Value"), {}, [this] { filterByCurrentValue(true); });
+    exportAction_ = make(QStringLiteral("Export Rows\u2026"), {}, [this] { exportRows(); });
 
     QHeaderView* header = horizontalHeader();
     header->setSectionsClickable(true);

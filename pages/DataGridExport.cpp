@@ -1,0 +1,94 @@
+// The grid's export: the rows shown, in their order, to a CSV, TSV or JSON
+// file, with a progress window and Stop.
+
+#include "pages/DataGrid.h"
+
+#include "oracle/RowExport.h"
+#include "oracle/TableModel.h"
+#include "pages/GridStatusLine.h"
+#include "pages/Messages.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QSaveFile>
+
+#include <string>
+
+void DataGrid::exportRows()
+{
+    if (!model_)
+        return;
+    if (model_->reading()) {
+        statusLine_->showNote(QStringLiteral("Rows can be exported once they are all read (or after Stop)."));
+        return;
+    }
+    // What is typed is written first: the file holds what the table holds.
+    if (!readyForViewChange())
+        return;
+    const QString csv = QStringLiteral("CSV, comma-separated values (*.csv)");
+    const QString tsv = QStringLiteral("TSV, tab-separated values (*.tsv)");
+    const QString json = QStringLiteral("JSON (*.json)");
+    QFileDialog dialog(window(), QStringLiteral("Export Rows"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({csv, tsv, json});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QString::fromStdString(model_->table()) + QStringLiteral(".csv"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !model_)
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const RowExport::Format format = suffix == QLatin1String("tsv")    ? RowExport::Format::Tsv
+                                     : suffix == QLatin1String("json") ? RowExport::Format::Json
+                                     : suffix == QLatin1String("csv")  ? RowExport::Format::Csv
+                                     : dialog.selectedNameFilter() == tsv  ? RowExport::Format::Tsv
+                                     : dialog.selectedNameFilter() == json ? RowExport::Format::Json
+                                                                           : RowExport::Format::Csv;
+
+    // Written aside and moved over the file at the end: an export that fails
+    // or is stopped leaves nothing under the file's name.
+    QSaveFile file(path);
+    const auto fail = [this, &file] {
+        file.cancelWriting();
+        ShowMessage(window(), QStringLiteral("The rows could not be exported: %1").arg(file.errorString()));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail();
+    int rows = model_->rowCount();
+    if (rows > 0 && model_->isNewRowPlaceholder(rows - 1))
+        --rows;
+    QProgressDialog progress(QStringLiteral("Exporting rows\u2026"), QStringLiteral("Stop"), 0, rows, window());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    RowExport out(format, model_->columns());
+    std::string buffer;
+    out.begin(buffer);
+    for (int r = 0; r < rows; ++r) {
+        out.row(buffer, [this, r](std::size_t c) {
+            const EditableRowset::CellView cell = model_->cell(r, static_cast<int>(c));
+            return std::pair<ValueKind, std::string_view>(cell.kind, cell.data);
+        });
+        if (buffer.size() >= (std::size_t{1} << 20)) {
+            if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size()))
+                return fail();
+            buffer.clear();
+        }
+        if (r % 4096 == 0) {
+            progress.setValue(r);
+            if (progress.wasCanceled()) {
+                file.cancelWriting();
+                statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));
+                return;
+            }
+        }
+    }
+    out.end(buffer);
+    if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size())
+        || !file.commit())
+        return fail();
+    progress.setValue(rows);
+    statusLine_->showNote(QStringLiteral("%1 rows exported to %2.")
+                              .arg(GridStatusLine::number(rows), QDir::toNativeSeparators(QFileInfo(path).fileName())));
+}
