@@ -3,7 +3,7 @@
 
 #include "pages/DataGrid.h"
 
-#include "oracle/RowExport.h"
+#include "oracle/TableExport.h"
 #include "oracle/TableModel.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
@@ -14,7 +14,6 @@
 #include <QProgressDialog>
 #include <QSaveFile>
 
-#include <string>
 
 void DataGrid::exportRows()
 {
@@ -62,31 +61,16 @@ void DataGrid::exportRows()
     QProgressDialog progress(QStringLiteral("Exporting rows\u2026"), QStringLiteral("Stop"), 0, rows, window());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    RowExport out(format, model_->columns());
-    std::string buffer;
-    out.begin(buffer);
-    for (int r = 0; r < rows; ++r) {
-        out.row(buffer, [this, r](std::size_t c) {
-            const EditableRowset::CellView cell = model_->cell(r, static_cast<int>(c));
-            return std::pair<ValueKind, std::string_view>(cell.kind, cell.data);
-        });
-        if (buffer.size() >= (std::size_t{1} << 20)) {
-            if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size()))
-                return fail();
-            buffer.clear();
-        }
-        if (r % 4096 == 0) {
-            progress.setValue(r);
-            if (progress.wasCanceled()) {
-                file.cancelWriting();
-                statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));
-                return;
-            }
-        }
+    const ExportEnd end = WriteRows(*model_, rows, format, file, [&progress](int row) {
+        progress.setValue(row);
+        return !progress.wasCanceled();
+    });
+    if (end == ExportEnd::Stopped) {
+        file.cancelWriting();
+        statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));
+        return;
     }
-    out.end(buffer);
-    if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size())
-        || !file.commit())
+    if (end == ExportEnd::WriteFailed || !file.commit())
         return fail();
     progress.setValue(rows);
     statusLine_->showNote(QStringLiteral("%1 rows exported to %2.")

@@ -1,0 +1,18 @@
+#pragma once
+
+// Writes the first `rows` rows of a model's view, in their order and as the
+// grid shows them, to a device in one of RowExport's formats. progress(row)
+// is asked every 4,096 rows; when it says no the writing ends there.
+
+#include "oracle/RowExport.h"
+
+#include <QIODevice>
+
+#include <functional>
+
+class TableModel;
+
+enum class ExportEnd { Written, Stopped, WriteFailed };
+
+ExportEnd WriteRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
+                    const std::function<bool(int)>& progress);
