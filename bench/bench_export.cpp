@@ -65,7 +65,7 @@ int main(int argc, char* argv[])
     const double oursTime = best([&] {
         QFile file(ours);
         file.open(QIODevice::WriteOnly);
-        WriteRows(model, shown, RowExport::Format::Csv, file, [](int) { return true; });
+        ExportRows(model, shown, RowExport::Format::Csv, file, [](int) { return true; });
     });
     const double theirsTime = best([&] {
         QProcess p;

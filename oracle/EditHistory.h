@@ -34,7 +34,7 @@ public:
         std::vector<Value> before; // Update: their values before; Delete: the whole row as it was
         std::vector<Value> after;  // Update: their values after; Insert: the whole row as stored
     };
-    enum class Action { Edit, Paste, ReplaceAll, Deletion };
+    enum class Action { Edit, Paste, ReplaceAll, Deletion, Import };
     struct Step {
         Action action = Action::Edit;
         std::vector<RowChange> changes; // in the order done

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-ExportEnd WriteRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
+ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
                     const std::function<bool(int)>& progress)
 {
     const auto flush = [&to](std::string& buffer) {

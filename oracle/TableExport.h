@@ -14,5 +14,5 @@ class TableModel;
 
 enum class ExportEnd { Written, Stopped, WriteFailed };
 
-ExportEnd WriteRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
+ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
                     const std::function<bool(int)>& progress);

@@ -157,6 +157,8 @@ QString TableHistory::stepName(const EditHistory::Step& step) const
                       : QStringLiteral("Replace All in %1 Rows").arg(n);
     case EditHistory::Action::Deletion:
         return n == 1 ? QStringLiteral("Deletion of 1 Row") : QStringLiteral("Deletion of %1 Rows").arg(n);
+    case EditHistory::Action::Import:
+        return n == 1 ? QStringLiteral("Import of 1 Row") : QStringLiteral("Import of %1 Rows").arg(n);
     }
     return {};
 }

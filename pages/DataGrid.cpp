@@ -648,7 +648,7 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     filterByValueAction_->setEnabled(filter.has_value());
     excludeValueAction_->setEnabled(filter.has_value());
     for (QAction* a : {findAction_, clipboard_->ReplaceAction(), goToRowAction_, filterAction_, filterByValueAction_,
-                       excludeValueAction_, refreshAction_, exportAction_})
+                       excludeValueAction_, refreshAction_, exportAction_, importAction_})
         menu.addAction(a);
     menu.exec(event->globalPos());
     clipboard_->MenuClosed();

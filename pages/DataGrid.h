@@ -198,6 +198,7 @@ private:
     QAction* filterByValueAction_ = nullptr;
     QAction* excludeValueAction_ = nullptr;
     QAction* exportAction_ = nullptr;
+    QAction* importAction_ = nullptr;
     // What the selection holds is told once the selecting is done.
     bool summaryWaiting_ = false;
     // A view asked for while rows were still coming, applied at the read's end.

@@ -61,7 +61,7 @@ void DataGrid::exportRows()
     QProgressDialog progress(QStringLiteral("Exporting rows\u2026"), QStringLiteral("Stop"), 0, rows, window());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    const ExportEnd end = WriteRows(*model_, rows, format, file, [&progress](int row) {
+    const ExportEnd end = ExportRows(*model_, rows, format, file, [&progress](int row) {
         progress.setValue(row);
         return !progress.wasCanceled();
     });

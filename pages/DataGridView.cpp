@@ -7,6 +7,7 @@
 #include "oracle/DbError.h"
 #include "oracle/Oracle.h"
 #include "oracle/TableModel.h"
+#include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
@@ -60,6 +61,7 @@ void DataGrid::addViewActions()
         make(QStringLiteral("Filter by This Value"), {}, [this] { filterByCurrentValue(false); });
     excludeValueAction_ = make(QStringLiteral("Exclude This Value"), {}, [this] { filterByCurrentValue(true); });
     exportAction_ = make(QStringLiteral("Export Rows\u2026"), {}, [this] { exportRows(); });
+    importAction_ = make(QStringLiteral("Import Rows\u2026"), {}, [this] { clipboard_->Import(); });
 
     QHeaderView* header = horizontalHeader();
     header->setSectionsClickable(true);

@@ -7,12 +7,16 @@
 #include "pages/DataGrid.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
+#include "pages/ImportWindow.h"
 #include "pages/Messages.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressDialog>
@@ -270,6 +274,115 @@ void GridClipboard::reportStopped(const BatchResult& result, int column)
     }
     ShowMessage(grid_->window(), text);
     grid_->setFocus();
+}
+
+// ---- importing ---------------------------------------------------------------------------
+
+void GridClipboard::Import()
+{
+    RunShortOfMemory(grid_->window(), QStringLiteral("import these rows"), [this] { import(); });
+}
+
+void GridClipboard::import()
+{
+    if (!model_)
+        return;
+    const QString readingNote = QStringLiteral("Rows can be imported once they are all read (or after Stop).");
+    if (model_->reading()) {
+        grid_->statusLine()->showNote(readingNote);
+        return;
+    }
+    QFileDialog dialog(grid_->window(), QStringLiteral("Import Rows"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("CSV or TSV files (*.csv *.tsv *.txt)"), QStringLiteral("All files (*)")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !model_)
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly)) {
+        ShowMessage(grid_->window(), QStringLiteral("The file could not be read: %1").arg(source.errorString()));
+        return;
+    }
+    const QByteArray bytes = source.readAll();
+    const bool tabs = QFileInfo(path).suffix().compare(QLatin1String("tsv"), Qt::CaseInsensitive) == 0;
+    const ImportedRows file = ReadDelimited(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                                            tabs ? ImportFormat::Tsv : ImportFormat::Csv);
+    if (file.problem) {
+        ShowMessage(grid_->window(),
+                    QStringLiteral("The file could not be read: %1.\n\nNothing was imported.")
+                        .arg(QString::fromStdString(*file.problem)));
+        return;
+    }
+    if (file.rows.empty()) {
+        grid_->statusLine()->showNote(QStringLiteral("The file holds no rows to import."));
+        return;
+    }
+    ImportWindow window(grid_->window(), QFileInfo(path).fileName(), model_->columns(), file);
+    if (window.exec() != QDialog::Accepted || !model_)
+        return;
+    const std::vector<int> mapping = window.mapping();
+    if (std::all_of(mapping.begin(), mapping.end(), [](int m) { return m < 0; })) {
+        grid_->statusLine()->showNote(QStringLiteral("No column takes values from the file; nothing was imported."));
+        return;
+    }
+    if (!readyToWrite(readingNote))
+        return;
+
+    std::vector<RowInput> inputs(file.rows.size());
+    for (std::size_t r = 0; r < file.rows.size(); ++r) {
+        const auto& fields = file.rows[r];
+        for (std::size_t c = 0; c < mapping.size(); ++c) {
+            const int from = mapping[c];
+            if (from < 0)
+                continue;
+            const std::optional<std::string> field =
+                static_cast<std::size_t>(from) < fields.size() ? fields[static_cast<std::size_t>(from)] : std::nullopt;
+            const ColumnInfo& column = model_->columns()[c];
+            CellInput in;
+            if (!field) {
+                in = CellInput{true, Value{}};
+            } else if (column.type == ColumnType::Binary) {
+                // Binary values travel in base64 (as the export writes them).
+                const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(*field),
+                                                                    QByteArray::AbortOnBase64DecodingErrors);
+                in = decoded ? CellInput{true, Value{ValueKind::Blob, decoded.decoded.toStdString()}}
+                             : CellInput{true, Value{ValueKind::Blob, *field}};
+            } else if (column.type == ColumnType::Text || column.type == ColumnType::LargeText) {
+                // As it stands: an empty text stays the empty text.
+                in = CellInput{true, Value{ValueKind::Text, *field}};
+            } else {
+                in = CellInput{false, Value{ValueKind::Text, *field}};
+            }
+            inputs[r].cells.emplace_back(static_cast<int>(c), std::move(in));
+        }
+    }
+    history_->beginGroup(EditHistory::Action::Import);
+    const BatchResult result = runBatch(static_cast<int>(inputs.size()), QStringLiteral("Importing rows\u2026"),
+                                        [this, &inputs](const BatchProgress& progress) {
+                                            return WriteRows(*model_, inputs, progress);
+                                        });
+    history_->endGroup();
+    if (result.complete()) {
+        grid_->statusLine()->showNote(
+            QStringLiteral("%1 rows imported.").arg(GridStatusLine::number(static_cast<qint64>(inputs.size()))));
+        return;
+    }
+    if (result.refusal && static_cast<std::size_t>(result.written) < file.lines.size()) {
+        if (result.refusedRow >= 0 && model_->isRowPending(result.refusedRow)) {
+            grid_->setCurrentIndex(model_->index(result.refusedRow, 0));
+            grid_->scrollTo(grid_->currentIndex());
+        }
+        ShowMessage(grid_->window(),
+                    QStringLiteral("Line %1 of the file could not be imported: %2\n\nThe %3 rows before it were "
+                                   "written; the rows after it were not. The row keeps the values put into it: "
+                                   "correct them and leave the row, or press Esc to drop it.")
+                        .arg(file.lines[static_cast<std::size_t>(result.written)])
+                        .arg(sentenceEnd(QString::fromStdString(result.refusal->text)),
+                             GridStatusLine::number(result.written)));
+        return;
+    }
+    grid_->statusLine()->showNote(result.summary());
 }
 
 // ---- pasting -----------------------------------------------------------------------------

@@ -44,6 +44,10 @@ public:
     void ReplaceAll();
     void Undo();
     void Redo();
+    // Reads a CSV or TSV file the user picks and, after the import window,
+    // writes each of its rows as a new row, by the same rule as a paste; an
+    // undo takes the imported rows out again.
+    void Import();
 
     // Adds Undo, Redo, Copy, Copy with Column Names and Paste to the grid's
     // right-click menu, named for what they would do now; MenuClosed once
@@ -70,6 +74,7 @@ private:
     std::set<int> selectedRows(qint64* selectedCells) const;
     void selectPasted(int top, int rows, int width, const std::vector<int>& columns);
     void replaceAll();
+    void import();
     // Takes the next step back (or again) row by row and says where it stopped.
     void replayStep(bool redo);
     // After a paste or Replace All that did not write every row.
