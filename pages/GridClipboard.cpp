@@ -278,6 +278,47 @@ void GridClipboard::reportStopped(const BatchResult& result, int column)
 
 // ---- importing ---------------------------------------------------------------------------
 
+namespace {
+
+// Each line of the file as a new row: the columns mapped, NULL where the
+// file says so, binary values from base64, texts as they stand, other values
+// typed (their typing rules apply).
+std::vector<RowInput> importInputs(const ImportedRows& file, const std::vector<int>& mapping,
+                                   const std::vector<ColumnInfo>& columns)
+{
+    std::vector<RowInput> inputs(file.rows.size());
+    for (std::size_t r = 0; r < file.rows.size(); ++r) {
+        const auto& fields = file.rows[r];
+        for (std::size_t c = 0; c < mapping.size(); ++c) {
+            const int from = mapping[c];
+            if (from < 0)
+                continue;
+            const std::optional<std::string> field =
+                static_cast<std::size_t>(from) < fields.size() ? fields[static_cast<std::size_t>(from)] : std::nullopt;
+            const ColumnInfo& column = columns[c];
+            CellInput in;
+            if (!field) {
+                in = CellInput{true, Value{}};
+            } else if (column.type == ColumnType::Binary) {
+                // Binary values travel in base64 (as the export writes them).
+                const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(*field),
+                                                                    QByteArray::AbortOnBase64DecodingErrors);
+                in = decoded ? CellInput{true, Value{ValueKind::Blob, decoded.decoded.toStdString()}}
+                             : CellInput{true, Value{ValueKind::Blob, *field}};
+            } else if (column.type == ColumnType::Text || column.type == ColumnType::LargeText) {
+                // As it stands: an empty text stays the empty text.
+                in = CellInput{true, Value{ValueKind::Text, *field}};
+            } else {
+                in = CellInput{false, Value{ValueKind::Text, *field}};
+            }
+            inputs[r].cells.emplace_back(static_cast<int>(c), std::move(in));
+        }
+    }
+    return inputs;
+}
+
+} // namespace
+
 void GridClipboard::Import()
 {
     RunShortOfMemory(grid_->window(), QStringLiteral("import these rows"), [this] { import(); });
@@ -329,34 +370,7 @@ void GridClipboard::import()
     if (!readyToWrite(readingNote))
         return;
 
-    std::vector<RowInput> inputs(file.rows.size());
-    for (std::size_t r = 0; r < file.rows.size(); ++r) {
-        const auto& fields = file.rows[r];
-        for (std::size_t c = 0; c < mapping.size(); ++c) {
-            const int from = mapping[c];
-            if (from < 0)
-                continue;
-            const std::optional<std::string> field =
-                static_cast<std::size_t>(from) < fields.size() ? fields[static_cast<std::size_t>(from)] : std::nullopt;
-            const ColumnInfo& column = model_->columns()[c];
-            CellInput in;
-            if (!field) {
-                in = CellInput{true, Value{}};
-            } else if (column.type == ColumnType::Binary) {
-                // Binary values travel in base64 (as the export writes them).
-                const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(*field),
-                                                                    QByteArray::AbortOnBase64DecodingErrors);
-                in = decoded ? CellInput{true, Value{ValueKind::Blob, decoded.decoded.toStdString()}}
-                             : CellInput{true, Value{ValueKind::Blob, *field}};
-            } else if (column.type == ColumnType::Text || column.type == ColumnType::LargeText) {
-                // As it stands: an empty text stays the empty text.
-                in = CellInput{true, Value{ValueKind::Text, *field}};
-            } else {
-                in = CellInput{false, Value{ValueKind::Text, *field}};
-            }
-            inputs[r].cells.emplace_back(static_cast<int>(c), std::move(in));
-        }
-    }
+    const std::vector<RowInput> inputs = importInputs(file, mapping, model_->columns());
     history_->beginGroup(EditHistory::Action::Import);
     const BatchResult result = runBatch(static_cast<int>(inputs.size()), QStringLiteral("Importing rows\u2026"),
                                         [this, &inputs](const BatchProgress& progress) {
