@@ -58,6 +58,7 @@ std::int64_t EditableRowset::pump()
     if (!hadColumns && reader_->columnsKnown()) {
         estimatedRows_ = reader_->estimatedRows();
         othersCanWrite_ = reader_->othersCanWrite();
+        details_ = reader_->columnDetails();
         const std::unique_ptr<Dialect>& dialect = dialect_;
         statements_ = std::make_shared<const RowStatements>(*dialect, placeholders_, table_, snapshot_.columns(),
                                                             reader_->primaryKey());

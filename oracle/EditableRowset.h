@@ -84,6 +84,8 @@ public:
     const Snapshot& snapshot() const { return snapshot_; }
     // The primary key's columns in key order; empty without a usable key.
     std::vector<int> keyColumns() const { return statements_ ? statements_->keyColumns() : std::vector<int>{}; }
+    // What the catalogue says of the columns, by name (may be empty).
+    const std::vector<ColumnDetails>& columnDetails() const { return details_; }
 
     // A cell as the grid shows it: the typed value where the cell was edited,
     // otherwise the value read. `data` is valid until the rowset changes.
@@ -209,6 +211,7 @@ private:
     bool readOutOfMemory_ = false;
     std::optional<std::size_t> readOverBudget_;
     bool othersCanWrite_ = false;
+    std::vector<ColumnDetails> details_;
     ConnectionPtr writer_; // while the table is read: writes go through it
     // The keys of rows written while the table is read that the read may
     // still reach (inserted, or their key changed): a row read with one of

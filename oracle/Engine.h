@@ -56,6 +56,16 @@ enum class ColumnType : std::uint8_t {
     Other,       // anything else: edited as text
 };
 
+// What the catalogue says of a column beyond its type, for the heading's
+// tool tip: where an engine cannot tell, nothing.
+struct ColumnDetails {
+    std::string name;
+    bool notNull = false;
+    std::optional<std::string> defaultText; // the default's expression, as the database writes it
+    bool filledByDatabase = false;          // identity, serial, rowid: the database picks the value
+    std::string comment;
+};
+
 struct ColumnInfo {
     std::string name;          // as the engine reports it, UTF-8
     ColumnType type = ColumnType::Text;
@@ -159,6 +169,10 @@ public:
     // one whose key a write moved ahead of the read may be read a second
     // time (the reader's caller drops it by its key).
     virtual bool othersCanWriteWhileRead(std::string_view table) { (void)table; return false; }
+
+    // NOT NULL, defaults, identity and comments of the table's columns, where
+    // the engine's catalogue tells them; nothing otherwise.
+    virtual std::vector<ColumnDetails> columnDetails(std::string_view table) { (void)table; return {}; }
 
     // The logged-in user's own tables, one text column. By default the
     // dialect's catalogue query; a generic ODBC source asks its driver.

@@ -277,6 +277,30 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
     }
 }
 
+QString TableModel::headingTip(int column) const
+{
+    const ColumnInfo& c = rowset_->columns()[static_cast<std::size_t>(column)];
+    QStringList lines{QString::fromStdString(c.typeName)};
+    const std::vector<int> key = rowset_->keyColumns();
+    if (std::find(key.begin(), key.end(), column) != key.end())
+        lines << (key.size() == 1 ? QStringLiteral("Primary key") : QStringLiteral("Part of the primary key"));
+    for (const ColumnDetails& d : rowset_->columnDetails()) {
+        if (d.name != c.name)
+            continue;
+        if (d.filledByDatabase)
+            lines << QStringLiteral("Filled by the database when left empty");
+        if (d.notNull)
+            lines << QStringLiteral("NOT NULL");
+        if (d.defaultText && !d.filledByDatabase)
+            lines << QStringLiteral("Default: %1").arg(QString::fromStdString(*d.defaultText));
+        if (!d.comment.empty())
+            lines << QString::fromStdString(d.comment);
+        break;
+    }
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+}
+
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal) {
@@ -286,7 +310,7 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
         if (role == Qt::DisplayRole)
             return QString::fromStdString(c.name);
         if (role == Qt::ToolTipRole)
-            return QString::fromStdString(c.typeName);
+            return headingTip(section);
         return {};
     }
     if (section < 0 || section >= rowCount())

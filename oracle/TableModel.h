@@ -226,6 +226,8 @@ private:
     EditableRowset& rowset() const { return *rowset_; }
 
     void takeArrivedRows();
+    // A heading's tool tip: the type, then what the catalogue says of the column.
+    QString headingTip(int column) const;
     void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;

@@ -45,6 +45,7 @@ struct TableReader::Shared {
         std::vector<std::string> primaryKey;
         std::optional<long long> estimatedRows;
         bool othersCanWrite = false;
+        std::vector<ColumnDetails> details;
         bool ended = false;
         bool stopped = false;
         bool outOfMemory = false;
@@ -208,11 +209,18 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
         std::vector<std::string> key = session.primaryKey(shared->work.table);
         std::optional<long long> estimate = session.estimatedRows(shared->work.table);
         const bool othersCanWrite = session.othersCanWriteWhileRead(shared->work.table);
+        std::vector<ColumnDetails> details;
+        try {
+            details = session.columnDetails(shared->work.table);
+        } catch (const DbError&) {
+            // Only the headings' tool tips miss them.
+        }
         {
             const std::lock_guard<std::mutex> lock(shared->mutex);
             shared->handOver.primaryKey = std::move(key);
             shared->handOver.estimatedRows = estimate;
             shared->handOver.othersCanWrite = othersCanWrite;
+            shared->handOver.details = std::move(details);
         }
         session.readTable(shared->work.table, sink);
     } catch (const ReadStopped&) {
@@ -264,6 +272,7 @@ bool TableReader::take(Snapshot& into)
             primaryKey_ = shared_->handOver.primaryKey;
             estimatedRows_ = shared_->handOver.estimatedRows;
             othersCanWrite_ = shared_->handOver.othersCanWrite;
+            details_ = std::move(shared_->handOver.details);
         }
         if (shared_->handOver.ended && state_ == State::Reading) {
             ended = true;

@@ -44,6 +44,8 @@ public:
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
     // Another session may write to the table while it is read (known with the columns).
     bool othersCanWrite() const { return othersCanWrite_; }
+    // What the catalogue says of the columns (known with the columns; may be empty).
+    const std::vector<ColumnDetails>& columnDetails() const { return details_; }
     const std::optional<DbError>& failure() const { return failure_; }
     // The read stopped because memory ran out (state Stopped): on the worker,
     // or while the rows were taken in here.
@@ -77,6 +79,7 @@ private:
     std::vector<std::string> primaryKey_;
     std::optional<long long> estimatedRows_;
     bool othersCanWrite_ = false;
+    std::vector<ColumnDetails> details_;
     std::optional<DbError> failure_;
     bool outOfMemory_ = false;
     bool overBudget_ = false;

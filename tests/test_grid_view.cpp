@@ -118,6 +118,36 @@ private slots:
         QCOMPARE(column(grid, 0), (QStringList{"1", "2", "3", "4", "5"}));
     }
 
+    // A heading's tool tip says the type, the key, NOT NULL, the default, that
+    // the database fills the column, and the column's comment.
+    void headingTipsSayWhatTheCatalogueKnows()
+    {
+        ScratchSqlite db("create table h (id integer primary key, name text not null, n integer default 5, note text)");
+        TableModel& lite = *startAndOpen(db.dataSource(), QStringLiteral("h")).DataGrid1->Model();
+        const auto tip = [](const TableModel& model, int c) {
+            return model.headerData(c, Qt::Horizontal, Qt::ToolTipRole).toString();
+        };
+        QCOMPARE(tip(lite, 0), QStringLiteral("INTEGER\nPrimary key\nFilled by the database when left empty"));
+        QCOMPARE(tip(lite, 1), QStringLiteral("TEXT\nNOT NULL"));
+        QCOMPARE(tip(lite, 2), QStringLiteral("INTEGER\nDefault: 5"));
+        QCOMPARE(tip(lite, 3), QStringLiteral("TEXT"));
+
+        if (!TestSupport::pgLogin())
+            return;
+        resetPages();
+        TestSupport::ScratchPgRole role;
+        role.exec("create table h (id integer generated always as identity, s serial, a integer, b integer,"
+                  " name text not null default 'x', primary key (a, b));"
+                  " comment on column h.name is 'What the row is called'");
+        TableModel& pg = *startAndOpen(TestSupport::pgDataSource(), QStringLiteral("h"),
+                                       QString::fromStdString(role.name()), QString::fromStdString(role.password()))
+                              .DataGrid1->Model();
+        QCOMPARE(tip(pg, 0), QStringLiteral("integer\nFilled by the database when left empty\nNOT NULL"));
+        QCOMPARE(tip(pg, 1), QStringLiteral("integer\nFilled by the database when left empty\nNOT NULL"));
+        QCOMPARE(tip(pg, 2), QStringLiteral("integer\nPart of the primary key\nNOT NULL"));
+        QCOMPARE(tip(pg, 4), QStringLiteral("text\nNOT NULL\nDefault: 'x'::text\nWhat the row is called"));
+    }
+
     // PostgreSQL's own: NaN after every number, instants with a time zone.
     void postgresNaNAndTimeZones()
     {

@@ -250,6 +250,37 @@ public:
         return key;
     }
 
+    // Identity columns and serials (a default taken from a sequence) are
+    // filled by the database.
+    std::vector<ColumnDetails> columnDetails(std::string_view table) override
+    {
+        static constexpr const char* sql =
+            "select a.attname, a.attnotnull, pg_catalog.pg_get_expr(d.adbin, d.adrelid), a.attidentity <> '',"
+            " pg_catalog.col_description(a.attrelid, a.attnum)"
+            " from pg_catalog.pg_attribute a"
+            " left join pg_catalog.pg_attrdef d on d.adrelid = a.attrelid and d.adnum = a.attnum"
+            " where a.attrelid = (select c.oid from pg_catalog.pg_class c where c.relname = $1"
+            " and c.relnamespace = (select oid from pg_catalog.pg_namespace where nspname = current_schema()))"
+            " and a.attnum > 0 and not a.attisdropped order by a.attnum";
+        const Param name{ValueKind::Text, std::string(table)};
+        ResultPtr result = execParams(sql, std::span<const Param>(&name, 1));
+        check(result.get(), PGRES_TUPLES_OK);
+        std::vector<ColumnDetails> details;
+        for (int r = 0; r < PQntuples(result.get()); ++r) {
+            ColumnDetails d;
+            d.name = PQgetvalue(result.get(), r, 0);
+            d.notNull = std::string_view(PQgetvalue(result.get(), r, 1)) == "t";
+            if (!PQgetisnull(result.get(), r, 2))
+                d.defaultText = PQgetvalue(result.get(), r, 2);
+            d.filledByDatabase = std::string_view(PQgetvalue(result.get(), r, 3)) == "t"
+                                 || (d.defaultText && d.defaultText->rfind("nextval(", 0) == 0);
+            if (!PQgetisnull(result.get(), r, 4))
+                d.comment = PQgetvalue(result.get(), r, 4);
+            details.push_back(std::move(d));
+        }
+        return details;
+    }
+
     // The read is one statement with a snapshot of its own: a write by
     // another session neither waits for it nor shows in it.
     bool othersCanWriteWhileRead(std::string_view) override { return true; }

@@ -230,6 +230,34 @@ public:
         sink.end();
     }
 
+    // The INTEGER PRIMARY KEY, when the table's key is that one column, is
+    // the rowid: the database fills it when it is left empty.
+    std::vector<ColumnDetails> columnDetails(std::string_view table) override
+    {
+        const Param name{ValueKind::Text, std::string(table)};
+        StmtPtr stmt = prepare("select name, \"notnull\", dflt_value, pk, upper(type),"
+                               " (select count(*) from pragma_table_info(?1) where pk > 0)"
+                               " from pragma_table_info(?1) order by cid",
+                               nullptr);
+        bind(stmt.get(), std::span<const Param>(&name, 1));
+        std::vector<ColumnDetails> details;
+        const auto text = [&stmt](int c) {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), c));
+            return std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt.get(), c)));
+        };
+        while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+            ColumnDetails d;
+            d.name = text(0);
+            d.notNull = sqlite3_column_int(stmt.get(), 1) != 0;
+            if (sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL)
+                d.defaultText = text(2);
+            d.filledByDatabase =
+                sqlite3_column_int(stmt.get(), 3) == 1 && text(4) == "INTEGER" && sqlite3_column_int(stmt.get(), 5) == 1;
+            details.push_back(std::move(d));
+        }
+        return details;
+    }
+
     // What ANALYZE counted (sqlite_stat1: the table's own row, else the
     // largest of its indexes' counts); without it, the largest rowid, a
     // bound found through the table's b-tree at once. Never a count that
