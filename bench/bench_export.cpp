@@ -12,6 +12,7 @@
 #include "oracle/EditableRowset.h"
 #include "oracle/TableExport.h"
 #include "oracle/TableModel.h"
+#include "bench/BenchTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,12 +53,8 @@ int main(int argc, char* argv[])
     }
     ConnectionPtr connection = Connection::Create();
     connection->Open(BuildConnectionString(QStringLiteral("sqlite:") + path, {}, {}));
-    TableModel model(EditableRowset::Open(connection, "t"), nullptr);
-    if (model.reading()) {
-        QEventLoop loop;
-        QObject::connect(&model, &TableModel::readEnded, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    const std::unique_ptr<TableModel> whole = OpenWholeTable(connection, "t");
+    TableModel& model = *whole;
     const int shown = static_cast<int>(model.shownRows());
     QTemporaryDir dir;
     const QString ours = dir.filePath(QStringLiteral("ours.csv"));

@@ -15,6 +15,7 @@
 #include "oracle/ConnectionString.h"
 #include "oracle/EditableRowset.h"
 #include "oracle/TableModel.h"
+#include "bench/BenchTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -96,12 +97,8 @@ int main(int argc, char* argv[])
     ConnectionPtr connection = Connection::Create();
     connection->CursorLocation = adUseClient;
     connection->Open(BuildConnectionString(QStringLiteral("sqlite:") + path, {}, {}));
-    TableModel model(EditableRowset::Open(connection, "t"), nullptr);
-    if (model.reading()) {
-        QEventLoop loop;
-        QObject::connect(&model, &TableModel::readEnded, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    const std::unique_ptr<TableModel> whole = OpenWholeTable(connection, "t");
+    TableModel& model = *whole;
     std::printf("%lld rows read\n", static_cast<long long>(model.totalRows()));
 
     const auto report = [](const char* what, double ours, double theirs, double limit) {

@@ -13,6 +13,7 @@
 #include "oracle/RowBatch.h"
 #include "oracle/RowImport.h"
 #include "oracle/TableModel.h"
+#include "bench/BenchTable.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -62,12 +63,8 @@ int main(int argc, char* argv[])
 
     ConnectionPtr connection = Connection::Create();
     connection->Open(BuildConnectionString(QStringLiteral("sqlite:") + db, {}, {}));
-    TableModel model(EditableRowset::Open(connection, "t"), nullptr);
-    if (model.reading()) {
-        QEventLoop loop;
-        QObject::connect(&model, &TableModel::readEnded, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    const std::unique_ptr<TableModel> whole = OpenWholeTable(connection, "t");
+    TableModel& model = *whole;
     QElapsedTimer ours;
     ours.start();
     QFile file(csv);

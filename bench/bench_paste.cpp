@@ -18,6 +18,7 @@
 #include "oracle/EditableRowset.h"
 #include "oracle/RowBatch.h"
 #include "oracle/TableModel.h"
+#include "bench/BenchTable.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -103,17 +104,6 @@ struct Engine {
     std::string createSql;
 };
 
-// The table as the editor opens it, all of it read.
-std::unique_ptr<TableModel> open(const ConnectionPtr& connection)
-{
-    auto model = std::make_unique<TableModel>(EditableRowset::Open(connection, "t"), nullptr);
-    if (model->reading()) {
-        QEventLoop loop;
-        QObject::connect(model.get(), &TableModel::readEnded, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return model;
-}
 
 double threadSeconds()
 {
@@ -157,7 +147,7 @@ void run(const Engine& e, int rows, const std::string& scratch)
     ConnectionPtr connection = Connection::Create();
     connection->CursorLocation = adUseClient;
     connection->Open(BuildConnectionString(e.dataSource, e.user, e.password));
-    std::unique_ptr<TableModel> model = open(connection);
+    std::unique_ptr<TableModel> model = OpenWholeTable(connection, "t");
     double bestPaste = 1e9, bestClient = 1e9;
     for (int round = 1; round <= kRounds; ++round) {
         const bool paste = round % 2 == 1;
@@ -179,7 +169,7 @@ void run(const Engine& e, int rows, const std::string& scratch)
         std::printf("  round %d %-7s %7.2f s  %6.0f rows/s  (rows changed: %s)\n", round, paste ? "paste" : "client",
                     seconds, rows / seconds, changed.c_str());
         if (!paste)
-            model = open(connection); // as F5 does: the values read are the table's again
+            model = OpenWholeTable(connection, "t"); // as F5 does: the values read are the table's again
     }
     std::printf("  best paste %.2f s, best client %.2f s: %.2fx\n\n", bestPaste, bestClient, bestPaste / bestClient);
 }

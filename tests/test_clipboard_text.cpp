@@ -1,7 +1,10 @@
 // The clipboard's text forms: tab-separated text as spreadsheets write and
-// read it, the HTML table, and the program's own exact form.
+// read it, the HTML table, and the program's own exact form; and the file
+// forms of export and import (CSV, TSV).
 
 #include "oracle/ClipboardText.h"
+#include "oracle/RowExport.h"
+#include "oracle/RowImport.h"
 
 #include <QTest>
 
@@ -15,6 +18,62 @@ class TestClipboardText : public QObject {
     Q_OBJECT
 
 private slots:
+    // What the export writes, the import reads back the same: NULL apart from
+    // the empty text, separators, quotes, line breaks of every kind, tabs,
+    // backslashes and a text that looks like TSV's NULL.
+    void filesComeBackAsTheyWereWritten_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("CSV") << 0;
+        QTest::newRow("TSV") << 1;
+    }
+    void filesComeBackAsTheyWereWritten()
+    {
+        QFETCH(int, format);
+        using Cell = std::optional<std::string>;
+        const std::vector<std::vector<Cell>> rows{
+            {"1", "plain", std::nullopt},
+            {"2", "", "a,b"},
+            {"3", "say \"hi\"", "two\nlines"},
+            {"4", "cr\rhere", "crlf\r\nhere"},
+            {"5", "tab\there", "back\\slash"},
+            {"6", "\\N", "\""},
+        };
+        std::vector<ColumnInfo> columns(3);
+        columns[0].name = "id";
+        columns[1].name = "first, name";
+        columns[2].name = "second";
+        RowExport out(format == 0 ? RowExport::Format::Csv : RowExport::Format::Tsv, columns);
+        std::string text;
+        out.begin(text);
+        for (const auto& row : rows)
+            out.row(text, [&row](std::size_t c) {
+                const Cell& v = row[c];
+                return std::pair<ValueKind, std::string_view>(v ? ValueKind::Text : ValueKind::Null, v ? *v : "");
+            });
+        out.end(text);
+        const ImportedRows read = ReadDelimited(text, format == 0 ? ImportFormat::Csv : ImportFormat::Tsv);
+        QVERIFY(!read.problem);
+        QCOMPARE(read.columns, (std::vector<std::string>{"id", "first, name", "second"}));
+        QCOMPARE(read.rows, rows);
+        // Each row starts on its own line; a quoted line break moves the next ones down.
+        QCOMPARE(read.lines, format == 0 ? (std::vector<int>{2, 3, 4, 6, 9, 10}) : (std::vector<int>{2, 3, 4, 5, 6, 7}));
+    }
+
+    // Files from elsewhere: a byte-order mark, lines ended by LF or CR alone,
+    // no line break at the end; a quote never closed is named with its line.
+    void csvAsOthersWriteIt()
+    {
+        const ImportedRows lf = ReadDelimited("\xEF\xBB\xBF" "a,b\n1,x\r2,\"y\"", ImportFormat::Csv);
+        QCOMPARE(lf.columns, (std::vector<std::string>{"a", "b"}));
+        QCOMPARE(lf.rows.size(), std::size_t{2});
+        QCOMPARE(lf.rows[1][1], std::optional<std::string>("y"));
+        QCOMPARE(lf.lines, (std::vector<int>{2, 3}));
+        const ImportedRows open = ReadDelimited("a,b\n1,x\n2,\"never\nends", ImportFormat::Csv);
+        QVERIFY(open.problem);
+        QCOMPARE(*open.problem, std::string("a value that begins with a quote on line 3 never ends"));
+    }
+
     // Fields with tabs, line breaks and quotes come back as they went.
     void plainTextRoundTrip()
     {
