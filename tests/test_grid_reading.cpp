@@ -212,6 +212,34 @@ private slots:
         QVERIFY(programEnds().isEmpty());
     }
 
+    // Rows that arrive while a write waits for the server are taken in after
+    // it: the stale copy of the key the write moved into is then known and
+    // dropped, also when the read reaches it during the write.
+    void rowsArrivingDuringAWriteWaitForIt()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        role.exec(kSlowPg);
+        role.exec("create function slow_write() returns trigger language plpgsql as"
+                  " 'begin perform pg_sleep(5); return new; end';"
+                  " create trigger slow_write before update on slow for each row execute function slow_write()");
+        Form3& form3 = startAndOpen(TestSupport::pgDataSource(), QStringLiteral("slow"),
+                                    QString::fromStdString(role.name()), QString::fromStdString(role.password()));
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QVERIFY(model.reading());
+        TestSupport::pgExec("delete from \"slow\" where id = 3000", TestSupport::PgRole::Superuser);
+        typeIntoCell(grid, 1, 0, QStringLiteral("3000"));
+        QTest::keyClick(&grid, Qt::Key_Down); // the write takes five seconds; the read reaches 3000 meanwhile
+        QVERIFY2(model.reading(), "the read ended before the write: make the table slower to read");
+        QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
+        QCOMPARE(model.totalRows(), 19999);
+        int shown = 0;
+        for (int r = 0; r < model.totalRows(); ++r)
+            shown += cellText(grid, r, 0) == QStringLiteral("3000") ? 1 : 0;
+        QCOMPARE(shown, 1);
+    }
+
     // Where the read holds the table until it ends (an SQLite table without a
     // rowid is read by one statement), typing waits and says why.
     void editsWaitWhereTheReadHoldsTheTable()
