@@ -88,6 +88,35 @@ std::string Dialect::insertDefaults(const std::string& quotedTable) const
 
 std::string Dialect::returning(const std::string& quotedColumns) const { return "RETURNING " + quotedColumns; }
 
+std::string Dialect::firstRows(const std::string& query, long long rows) const
+{
+    return query + " FETCH FIRST " + std::to_string(rows) + " ROWS ONLY";
+}
+
+std::string Dialect::orderTerm(const std::string& quoted, bool descending, bool nullable) const
+{
+    const std::string direction = descending ? " DESC" : " ASC";
+    if (!nullable)
+        return quoted + direction;
+    // Spelled out, for databases that may not know NULLS FIRST/LAST.
+    return std::string("CASE WHEN ") + quoted + " IS NULL THEN " + (descending ? "0" : "1") + " ELSE "
+           + (descending ? "1" : "0") + " END, " + quoted + direction;
+}
+
+namespace {
+
+// NULLS FIRST / LAST, which Oracle, PostgreSQL and SQLite (3.30 on) take.
+std::string orderTermNullsSpelled(const std::string& quoted, bool descending, bool nullable)
+{
+    if (!nullable)
+        return quoted + (descending ? " DESC" : " ASC");
+    return quoted + (descending ? " DESC NULLS FIRST" : " ASC NULLS LAST");
+}
+
+std::string limitClause(const std::string& query, long long rows) { return query + " LIMIT " + std::to_string(rows); }
+
+} // namespace
+
 namespace {
 
 // The value read compared by its text, for types with no equality of their
@@ -107,6 +136,16 @@ public:
     std::unique_ptr<Dialect> clone() const override { return std::make_unique<OracleDialect>(*this); }
     std::string catalogueQuery() const override { return "select table_name from user_tables"; }
     bool emptyTextIsNull() const override { return true; }
+    // ROWNUM counts the rows of the inner, ordered query (servers before 12c
+    // know no FETCH FIRST).
+    std::string firstRows(const std::string& query, long long rows) const override
+    {
+        return "SELECT * FROM (" + query + ") WHERE ROWNUM <= " + std::to_string(rows);
+    }
+    std::string orderTerm(const std::string& quoted, bool descending, bool nullable) const override
+    {
+        return orderTermNullsSpelled(quoted, descending, nullable);
+    }
 
     // CLOB and BLOB compare by content through DBMS_LOB; a LONG cannot be
     // compared at all.
@@ -165,6 +204,11 @@ public:
                " order by c.oid";
     }
     bool supportsReturning() const override { return true; }
+    std::string firstRows(const std::string& query, long long rows) const override { return limitClause(query, rows); }
+    std::string orderTerm(const std::string& quoted, bool descending, bool nullable) const override
+    {
+        return orderTermNullsSpelled(quoted, descending, nullable);
+    }
 
     // bytea has an equality of its own; json, xml and the geometric types
     // have none, so they are compared by their text, which is what was read.
@@ -187,6 +231,11 @@ public:
     std::unique_ptr<Dialect> clone() const override { return std::make_unique<SqliteDialect>(*this); }
     // RETURNING came with SQLite 3.35: the engine knows which library it has.
     bool supportsReturning() const override { return hasReturning_; }
+    std::string firstRows(const std::string& query, long long rows) const override { return limitClause(query, rows); }
+    std::string orderTerm(const std::string& quoted, bool descending, bool nullable) const override
+    {
+        return orderTermNullsSpelled(quoted, descending, nullable);
+    }
     // SQLite compares values of every kind, blobs byte by byte. A real that
     // its ODBC driver passed through 15-digit text is compared as that text.
     Check changeCheck(const ColumnInfo& column) const override

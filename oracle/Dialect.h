@@ -57,6 +57,12 @@ public:
     // The clause after an INSERT that gives back the listed columns of the
     // new row; asked for only where supportsReturning().
     virtual std::string returning(const std::string& quotedColumns) const;
+    // A query's first `rows` rows only (the query ends with its ORDER BY).
+    virtual std::string firstRows(const std::string& query, long long rows) const;
+    // One term of an ORDER BY with NULL placed after every value ascending
+    // and before them descending (as the grid sorts), whatever this
+    // database does by default; `nullable` false where the column holds none.
+    virtual std::string orderTerm(const std::string& quoted, bool descending, bool nullable) const;
 
     // ---- values and checks ------------------------------------------------------
 

@@ -1,0 +1,147 @@
+#include "oracle/KeyOrder.h"
+
+#include <algorithm>
+
+KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::string table,
+                   std::vector<ColumnInfo> columns, std::vector<OrderTerm> sort, std::vector<int> key,
+                   std::optional<std::string> locator)
+    : dialect_(dialect.clone()), placeholders_(placeholders), table_(std::move(table)), columns_(std::move(columns)),
+      terms_(std::move(sort))
+{
+    if (!key.empty()) {
+        for (int c : key) {
+            const bool sorted = std::any_of(terms_.begin(), terms_.end(), [c](const OrderTerm& t) { return t.column == c; });
+            // A primary key's column holds no NULL where the caller says so.
+            if (!sorted)
+                terms_.push_back(OrderTerm{c, false, false});
+        }
+    } else if (locator) {
+        locator_ = std::move(locator);
+        terms_.push_back(OrderTerm{-1, false, true});
+    }
+}
+
+KeyOrder::KeyOrder(const KeyOrder& other)
+    : dialect_(other.dialect_->clone()), placeholders_(other.placeholders_), table_(other.table_),
+      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_)
+{
+}
+
+std::string KeyOrder::termSql(const OrderTerm& t) const
+{
+    return t.column < 0 ? *locator_ : dialect_->quote(columns_[static_cast<std::size_t>(t.column)].name);
+}
+
+std::string KeyOrder::orderBy() const
+{
+    std::string sql = " ORDER BY ";
+    for (std::size_t i = 0; i < terms_.size(); ++i) {
+        if (i > 0)
+            sql += ", ";
+        sql += dialect_->orderTerm(termSql(terms_[i]), terms_[i].descending, !terms_[i].notNull);
+    }
+    return sql;
+}
+
+std::string KeyOrder::marker(std::vector<Param>& params, const OrderTerm& t, const Value& v) const
+{
+    // Bound as the column's type, so that the database compares it as it
+    // orders the column (an exact number as a number, a time as a time).
+    if (t.column < 0)
+        params.emplace_back(v, ColumnType::Integer, 0);
+    else {
+        const ColumnInfo& c = columns_[static_cast<std::size_t>(t.column)];
+        params.emplace_back(v, c.type, c.nativeType);
+    }
+    return Placeholder(placeholders_, static_cast<int>(params.size()));
+}
+
+std::string KeyOrder::atOrAfter(const std::vector<Value>& place, std::vector<Param>& params) const
+{
+    // at-or-after(i) = after_i OR (equal_i AND at-or-after(i+1)), and
+    // at-or-after past the last term is true: the rows from the place on.
+    // Each piece is written so that a NULL in the row makes it false or
+    // true, never NULL.
+    std::string sql;
+    // The first term again, as a range the database can seek an index by
+    // (first in the text: "?" parameters go by their place in it).
+    const OrderTerm& first = terms_.front();
+    if (first.notNull && !place.front().isNull())
+        sql = termSql(first) + (first.descending ? " <= " : " >= ") + marker(params, first, place.front()) + " AND ";
+    std::string closing;
+    for (std::size_t i = 0; i < terms_.size(); ++i) {
+        const OrderTerm& t = terms_[i];
+        const std::string q = termSql(t);
+        const Value& v = place[i];
+        std::string after;
+        std::string equal;
+        if (v.isNull()) {
+            after = t.descending ? q + " IS NOT NULL" : std::string("1 = 0");
+            equal = q + " IS NULL";
+        } else {
+            const std::string m1 = marker(params, t, v);
+            const std::string cmp = q + (t.descending ? " < " : " > ") + m1;
+            if (t.notNull)
+                after = cmp;
+            else
+                after = t.descending ? "(" + q + " IS NOT NULL AND " + cmp + ")" : "(" + q + " IS NULL OR " + cmp + ")";
+            const std::string m2 = marker(params, t, v);
+            equal = t.notNull ? q + " = " + m2 : "(" + q + " IS NOT NULL AND " + q + " = " + m2 + ")";
+        }
+        if (i + 1 == terms_.size()) {
+            sql += "(" + after + " OR " + equal + ")";
+        } else {
+            sql += "(" + after + " OR (" + equal + " AND ";
+            closing += "))";
+        }
+    }
+    sql += closing;
+    return sql;
+}
+
+KeyOrder::Statement KeyOrder::placesQuery() const
+{
+    Statement s;
+    s.sql = "SELECT ";
+    for (std::size_t i = 0; i < terms_.size(); ++i)
+        s.sql += (i > 0 ? ", " : "") + termSql(terms_[i]);
+    s.sql += " FROM " + dialect_->quote(table_) + orderBy();
+    return s;
+}
+
+KeyOrder::Statement KeyOrder::rowsFrom(const std::vector<Value>* from, const std::vector<Value>* to,
+                                       std::optional<long long> limit) const
+{
+    Statement s;
+    s.sql = "SELECT " + (locator_ ? *locator_ + ", " : std::string()) + "* FROM " + dialect_->quote(table_);
+    if (from || to) {
+        s.sql += " WHERE ";
+        if (from)
+            s.sql += "(" + atOrAfter(*from, s.params) + ")";
+        if (from && to)
+            s.sql += " AND ";
+        if (to)
+            s.sql += "NOT (" + atOrAfter(*to, s.params) + ")";
+    }
+    s.sql += orderBy();
+    if (limit)
+        s.sql = dialect_->firstRows(s.sql, *limit);
+    return s;
+}
+
+KeyOrder::Statement KeyOrder::countBefore(const std::vector<Value>& at) const
+{
+    Statement s;
+    s.sql = "SELECT count(*) FROM " + dialect_->quote(table_) + " WHERE NOT (";
+    s.sql += atOrAfter(at, s.params) + ")";
+    return s;
+}
+
+std::vector<Value> KeyOrder::placeOf(const std::vector<Value>& rowRead) const
+{
+    std::vector<Value> place;
+    place.reserve(terms_.size());
+    for (const OrderTerm& t : terms_)
+        place.push_back(rowRead[static_cast<std::size_t>(t.column < 0 ? 0 : t.column + firstTableColumn())]);
+    return place;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+// The order of a table's rows when the database keeps them and the grid
+// shows a window over them: the sort columns, then a key that tells every
+// row apart (the primary key, or the engine's row locator such as SQLite's
+// rowid), NULL placed as the grid places it (after every value ascending,
+// before them descending). It writes the SQL that reads the rows' places in
+// that order and that reads the rows from a place on, by their order values
+// ("keyset" seeks: never an OFFSET, which would read every row before).
+// Values always go in as bound parameters, never into the SQL text.
+//
+// Every condition it writes is true or false, never NULL, for every row, so
+// that "at or after this place" and its negation split the rows exactly.
+
+#include "oracle/Dialect.h"
+#include "oracle/Engine.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct OrderTerm {
+    int column = -1; // the table's column; -1 for the row locator
+    bool descending = false;
+    bool notNull = false; // the column can hold no NULL (its order needs no NULL placing)
+};
+
+class KeyOrder {
+public:
+    // `sort` may be empty; `key` are the key's columns, or empty when the
+    // table has none and `locator` names the engine's row locator, which is
+    // then read as the first column of every row.
+    KeyOrder(const Dialect& dialect, Placeholders placeholders, std::string table, std::vector<ColumnInfo> columns,
+             std::vector<OrderTerm> sort, std::vector<int> key, std::optional<std::string> locator);
+    KeyOrder(const KeyOrder& other);
+    KeyOrder& operator=(const KeyOrder&) = delete;
+
+    struct Statement {
+        std::string sql;
+        std::vector<Param> params;
+    };
+
+    // The terms of the order: the sort's, then the key's (a key column the
+    // sort already has is not repeated).
+    const std::vector<OrderTerm>& terms() const { return terms_; }
+    // Whether the rows read carry the locator as their first column.
+    bool readsLocator() const { return locator_.has_value(); }
+    // The columns of a row read by rowsFrom: the locator's column first where
+    // there is one.
+    int firstTableColumn() const { return readsLocator() ? 1 : 0; }
+
+    // Every row's order values (one per term), in the order: the position pass.
+    Statement placesQuery() const;
+    // The rows (every column) at or after the place `from` and before the
+    // place `to`, in the order; from the first row without `from`, to the
+    // last without `to`; at most `limit` rows where given.
+    Statement rowsFrom(const std::vector<Value>* from, const std::vector<Value>* to,
+                       std::optional<long long> limit = std::nullopt) const;
+    // How many rows come before the place `at`.
+    Statement countBefore(const std::vector<Value>& at) const;
+    // A row's order values, taken from its values as rowsFrom read them.
+    std::vector<Value> placeOf(const std::vector<Value>& rowRead) const;
+
+private:
+    std::string termSql(const OrderTerm& t) const;
+    std::string orderBy() const;
+    std::string marker(std::vector<Param>& params, const OrderTerm& t, const Value& v) const;
+    // The condition that a row comes at or after the place (true or false).
+    std::string atOrAfter(const std::vector<Value>& place, std::vector<Param>& params) const;
+
+    std::unique_ptr<Dialect> dialect_;
+    Placeholders placeholders_;
+    std::string table_;
+    std::vector<ColumnInfo> columns_;
+    std::vector<OrderTerm> terms_;
+    std::optional<std::string> locator_;
+};
