@@ -113,6 +113,8 @@ std::string orderTermNullsSpelled(const std::string& quoted, bool descending, bo
     return quoted + (descending ? " DESC NULLS FIRST" : " ASC NULLS LAST");
 }
 
+std::string asTextSpelled(const std::string& quoted) { return "CAST(" + quoted + " AS TEXT)"; }
+
 std::string limitClause(const std::string& query, long long rows) { return query + " LIMIT " + std::to_string(rows); }
 
 } // namespace
@@ -146,6 +148,7 @@ public:
     {
         return orderTermNullsSpelled(quoted, descending, nullable);
     }
+    std::string asText(const std::string& quoted) const override { return "TO_CHAR(" + quoted + ")"; }
 
     // CLOB and BLOB compare by content through DBMS_LOB; a LONG cannot be
     // compared at all.
@@ -209,6 +212,7 @@ public:
     {
         return orderTermNullsSpelled(quoted, descending, nullable);
     }
+    std::string asText(const std::string& quoted) const override { return asTextSpelled(quoted); }
 
     // bytea has an equality of its own; json, xml and the geometric types
     // have none, so they are compared by their text, which is what was read.
@@ -236,6 +240,7 @@ public:
     {
         return orderTermNullsSpelled(quoted, descending, nullable);
     }
+    std::string asText(const std::string& quoted) const override { return asTextSpelled(quoted); }
     // SQLite compares values of every kind, blobs byte by byte. A real that
     // its ODBC driver passed through 15-digit text is compared as that text.
     Check changeCheck(const ColumnInfo& column) const override

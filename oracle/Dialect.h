@@ -63,6 +63,8 @@ public:
     // and before them descending (as the grid sorts), whatever this
     // database does by default; `nullable` false where the column holds none.
     virtual std::string orderTerm(const std::string& quoted, bool descending, bool nullable) const;
+    // A column's value as text, for looking for a text in it.
+    virtual std::string asText(const std::string& quoted) const { return "CAST(" + quoted + " AS VARCHAR(4000))"; }
 
     // ---- values and checks ------------------------------------------------------
 

@@ -1,5 +1,7 @@
 #include "oracle/EditableRowset.h"
 
+#include "oracle/MemoryBudget.h"
+
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
 #include "oracle/RowWrite.h"
@@ -110,7 +112,72 @@ EditableRowset::CellView EditableRowset::cell(std::int64_t row, int column) cons
         if (pending_->isNew)
             return {};
     }
+    if (window_) {
+        const std::optional<WindowRows::Here> here = window_->at(row);
+        if (!here)
+            return {ValueKind::Null, {}, false, true};
+        const int c = column + here->firstColumn;
+        return {here->rows->kind(here->row, c), here->rows->value(here->row, c), false};
+    }
     return {snapshot_.kind(row, column), snapshot_.value(row, column), false};
+}
+
+std::vector<Value> EditableRowset::rowRead(std::int64_t row) const
+{
+    if (!window_)
+        return snapshot_.row(row);
+    if (pending_ && pending_->row == row && !pending_->isNew)
+        return pending_->original;
+    return window_->row(row).value_or(std::vector<Value>{});
+}
+
+void EditableRowset::replaceRead(std::int64_t row, const std::vector<Value>& values)
+{
+    if (window_)
+        window_->replaceRow(row, values);
+    else
+        snapshot_.replaceRow(row, values);
+}
+
+bool EditableRowset::canKeepRowsInDatabase() const
+{
+    return statements_ && (!statements_->keyColumns().empty() || dialect_->kind() == DialectKind::SQLite);
+}
+
+void EditableRowset::keepRowsInDatabase(const std::vector<std::pair<int, bool>>& sort,
+                                        std::vector<KeyOrder::Filter> filters)
+{
+    const auto notNull = [this](int column) {
+        const std::string& name = snapshot_.columns()[static_cast<std::size_t>(column)].name;
+        for (const ColumnDetails& d : details_)
+            if (d.name == name)
+                return d.notNull || d.filledByDatabase;
+        return false;
+    };
+    std::vector<OrderTerm> terms;
+    for (const auto& [column, descending] : sort)
+        terms.push_back(OrderTerm{column, descending, notNull(column)});
+    std::vector<OrderTerm> key;
+    // Oracle and PostgreSQL hold no NULL in a primary key; SQLite may.
+    const bool keyNotNull = dialect_->kind() == DialectKind::Oracle || dialect_->kind() == DialectKind::PostgreSQL;
+    for (int c : statements_->keyColumns())
+        key.push_back(OrderTerm{c, false, keyNotNull || notNull(c)});
+    std::optional<std::string> locator;
+    if (key.empty())
+        locator = "rowid";
+    KeyOrder order(*dialect_, placeholders_, table_, snapshot_.columns(), std::move(terms), std::move(key),
+                   std::move(locator));
+    order.setFilters(std::move(filters));
+    if (window_) {
+        window_->reorder(std::move(order));
+        return;
+    }
+    window_ = std::make_unique<WindowRows>(*connection_, std::move(order), MemoryBudget());
+    // The rows read go: the window reads what is shown.
+    Snapshot columnsOnly;
+    columnsOnly.begin(snapshot_.columns());
+    columnsOnly.end();
+    snapshot_ = std::move(columnsOnly);
 }
 
 bool EditableRowset::isEditable(std::int64_t row, int column) const
@@ -118,12 +185,18 @@ bool EditableRowset::isEditable(std::int64_t row, int column) const
     if (waitsForRead() || column < 0 || column >= columnCount())
         return false;
     // A row read that cannot be found again can never be written.
-    if (row < snapshot_.rowCount() && !statements_->canFindRows())
+    if (row < readRowCount() && !statements_->canFindRows())
         return false;
     if (isReadOnlyColumn(snapshot_.columns()[static_cast<std::size_t>(column)]))
         return false;
+    if (row >= readRowCount())
+        return !window_;
+    if (window_) {
+        const std::vector<Value> read = rowRead(row);
+        return !read.empty() && read[static_cast<std::size_t>(column)].kind != ValueKind::Blob;
+    }
     // SQLite keeps a value of any kind in any column: a blob stays as it is.
-    return row >= snapshot_.rowCount() || snapshot_.kind(row, column) != ValueKind::Blob;
+    return snapshot_.kind(row, column) != ValueKind::Blob;
 }
 
 std::optional<RowRefusal> EditableRowset::rowRefusal(std::int64_t row, int column) const
@@ -132,8 +205,10 @@ std::optional<RowRefusal> EditableRowset::rowRefusal(std::int64_t row, int colum
         return makeRefusal(RowRefusal::Why::StillReading, RowRefusal::kStillReading);
     if (row < 0 || row > placeholderRow() || column < 0 || column >= columnCount())
         return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such cell");
-    if (row < snapshot_.rowCount() && !statements_->canFindRows())
+    if (row < readRowCount() && !statements_->canFindRows())
         return makeRefusal(RowRefusal::Why::CannotFind, RowRefusal::kCannotFind);
+    if (window_ && (row >= readRowCount() || (!isPending(row) && !window_->row(row))))
+        return makeRefusal(RowRefusal::Why::NoSuchCell, "the row is still being read from the database");
     const bool placeholder = row == placeholderRow();
     if (pending_ && (placeholder || pending_->row != row))
         return makeRefusal(RowRefusal::Why::OtherRowPending,
@@ -199,7 +274,7 @@ EditableRowset::EditResult EditableRowset::store(std::int64_t row, int column, V
     if (std::optional<RowRefusal> why = valueRefusal(column, value))
         return {EditOutcome::Refused, std::move(why)};
     if (row == placeholderRow()) {
-        pending_ = Pending{row, true, std::vector<std::optional<Value>>(columns)};
+        pending_ = Pending{row, true, std::vector<std::optional<Value>>(columns), false, {}};
         pending_->edits[c] = std::move(value);
         return {EditOutcome::StartedNewRow, {}};
     }
@@ -208,9 +283,16 @@ EditableRowset::EditResult EditableRowset::store(std::int64_t row, int column, V
     if (SameValue(shown.kind, shown.data, value.kind, value.bytes))
         return {};
 
-    if (!pending_)
-        pending_ = Pending{row, false, std::vector<std::optional<Value>>(columns)};
-    if (!pending_->isNew && SameValue(snapshot_.kind(row, column), snapshot_.value(row, column), value.kind, value.bytes)) {
+    if (!pending_) {
+        pending_ = Pending{row, false, std::vector<std::optional<Value>>(columns), false, {}};
+        if (window_)
+            pending_->original = window_->row(row).value_or(std::vector<Value>(columns));
+    }
+    const auto read = [&] {
+        return window_ ? pending_->original[c]
+                       : Value{snapshot_.kind(row, column), std::string(snapshot_.value(row, column))};
+    };
+    if (!pending_->isNew && SameValue(read(), value)) {
         // Typed back to what was read: no longer a change.
         pending_->edits[c].reset();
         if (std::none_of(pending_->edits.begin(), pending_->edits.end(), [](const auto& e) { return e.has_value(); }))
@@ -223,9 +305,11 @@ EditableRowset::EditResult EditableRowset::store(std::int64_t row, int column, V
 
 void EditableRowset::takeCurrent(std::int64_t row, const std::vector<Value>& current)
 {
-    if (row < 0 || row >= snapshot_.rowCount() || current.size() != static_cast<std::size_t>(columnCount()))
+    if (row < 0 || row >= readRowCount() || current.size() != static_cast<std::size_t>(columnCount()))
         return;
-    snapshot_.replaceRow(row, current);
+    replaceRead(row, current);
+    if (window_ && pending_ && pending_->row == row)
+        pending_->original = current;
     if (!pending_ || pending_->row != row || pending_->isNew)
         return;
     // A typed value that is what the database holds now is no change any more.
@@ -238,7 +322,8 @@ void EditableRowset::takeCurrent(std::int64_t row, const std::vector<Value>& cur
 
 std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
 {
-    if (row < 0 || row >= snapshot_.rowCount())
+    // Rows kept in the database take no new row.
+    if (window_ || row < 0 || row >= snapshot_.rowCount())
         return -1;
     std::vector<std::optional<Value>> values(static_cast<std::size_t>(columnCount()));
     const std::vector<Value> read = snapshot_.row(row);
@@ -250,16 +335,19 @@ std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
     }
     pending_.reset();
     snapshot_.removeRow(row);
-    pending_ = Pending{snapshot_.rowCount(), true, std::move(values)};
+    pending_ = Pending{snapshot_.rowCount(), true, std::move(values), false, {}};
     return pending_->row;
 }
 
 RowNow EditableRowset::readRowAgain(std::int64_t row)
 {
-    if (waitsForRead() || row < 0 || row >= snapshot_.rowCount())
+    if (waitsForRead() || row < 0 || row >= readRowCount())
+        return {};
+    const std::vector<Value> read = rowRead(row);
+    if (read.empty())
         return {};
     const ConnectionPtr connection = writeConnection();
-    return readRowNow(*connection, statements_, snapshot_.row(row));
+    return readRowNow(*connection, statements_, read);
 }
 
 std::optional<Value> EditableRowset::typedCell(std::int64_t row, int column) const
@@ -279,7 +367,7 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
         write.kind = RowWrite::Kind::Insert;
         write.checkFirst = pending_->unsure;
     } else {
-        write.original = snapshot_.row(row);
+        write.original = rowRead(row);
         const auto refuse = [&write](RowRefusal::Why why, std::string text) {
             RowRefusal refusal = makeRefusal(why, std::move(text));
             refusal.read = write.original;
@@ -316,7 +404,7 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     if (isNew)
         snapshot_.appendRow(out.stored);
     else
-        snapshot_.replaceRow(row, out.stored);
+        replaceRead(row, out.stored);
     return std::nullopt;
 }
 
@@ -332,13 +420,15 @@ std::optional<RowRefusal> EditableRowset::deleteFromDatabase(std::int64_t row)
         return std::nullopt;
     if (waitsForRead())
         return makeRefusal(RowRefusal::Why::StillReading, RowRefusal::kStillReading);
-    if (row < 0 || row >= snapshot_.rowCount())
+    if (row < 0 || row >= readRowCount())
         return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such row");
     if (!statements_->canFindRows())
         return makeRefusal(RowRefusal::Why::CannotFind, RowRefusal::kCannotFind);
     RowWrite write;
     write.kind = RowWrite::Kind::Delete;
-    write.original = snapshot_.row(row);
+    write.original = rowRead(row);
+    if (write.original.empty())
+        return makeRefusal(RowRefusal::Why::NoSuchCell, "the row is still being read from the database");
     const ConnectionPtr connection = writeConnection();
     WriteResult out = ::writeRow(*connection, statements_, write);
     if (out.statements)
@@ -355,7 +445,10 @@ void EditableRowset::forgetRow(std::int64_t row)
         if (wasNew)
             return;
     }
-    snapshot_.removeRow(row);
+    if (window_)
+        window_->removeRow(row);
+    else
+        snapshot_.removeRow(row);
     if (pending_ && pending_->row > row)
         --pending_->row;
 }

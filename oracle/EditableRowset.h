@@ -27,6 +27,7 @@
 #include "oracle/RowWrite.h"
 #include "oracle/Snapshot.h"
 #include "oracle/TableReader.h"
+#include "oracle/WindowRows.h"
 
 #include <cstdint>
 #include <memory>
@@ -80,7 +81,9 @@ public:
     const std::vector<ColumnInfo>& columns() const { return snapshot_.columns(); }
     int columnCount() const { return snapshot_.columnCount(); }
     // Rows read and written, plus the new row while one is being typed.
-    std::int64_t rowCount() const { return snapshot_.rowCount() + (pendingIsNew() ? 1 : 0); }
+    std::int64_t rowCount() const { return readRowCount() + (pendingIsNew() ? 1 : 0); }
+    // The rows read (and written since), without a new row being typed.
+    std::int64_t readRowCount() const { return window_ ? window_->rowCount() : snapshot_.rowCount(); }
     const Snapshot& snapshot() const { return snapshot_; }
     // The primary key's columns in key order; empty without a usable key.
     std::vector<int> keyColumns() const { return statements_ ? statements_->keyColumns() : std::vector<int>{}; }
@@ -93,6 +96,7 @@ public:
         ValueKind kind = ValueKind::Null;
         std::string_view data;
         bool edited = false;
+        bool missing = false; // the rows stay in the database and this one is not here yet
     };
     CellView cell(std::int64_t row, int column) const;
     // Whether a cell accepts typing: not for binary and large-object columns,
@@ -168,6 +172,21 @@ public:
     // turns meanwhile: timers fire, and must leave the rows alone until it ends).
     bool writing() const { return connection_->Running() || (writer_ && writer_->Running()); }
 
+    // ---- rows kept in the database ----------------------------------------
+    // A table too large for memory is shown through a window over the
+    // database (WindowRows): rows are its positions, in the window's order,
+    // read as they are shown. New rows cannot be added then.
+    // Whether the table can be: it has a primary key, or its engine a row locator.
+    bool canKeepRowsInDatabase() const;
+    // Lets go of the rows read and shows them in `sort` order (the key's
+    // order after it) from the database, those that pass the filters (the
+    // database's). Not while a row is pending.
+    void keepRowsInDatabase(const std::vector<std::pair<int, bool>>& sort, std::vector<KeyOrder::Filter> filters = {});
+    WindowRows* window() const { return window_.get(); }
+    // The row's values as read (the rows kept in the database: as read when
+    // typing began, for the pending row); empty when it is not here.
+    std::vector<Value> rowRead(std::int64_t row) const;
+
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
 
@@ -191,7 +210,9 @@ private:
         bool isNew = false;
         std::vector<std::optional<Value>> edits; // per column, set when typed
         bool unsure = false; // a write of it was given up while committing
+        std::vector<Value> original; // rows kept in the database: the row as read when typing began
     };
+    void replaceRead(std::int64_t row, const std::vector<Value>& values);
 
     ConnectionPtr connection_;
     std::string table_;
@@ -220,4 +241,5 @@ private:
     std::optional<long long> estimatedRows_;
     bool textKeepsNul_ = false;
     std::optional<WriteNote> note_;
+    std::unique_ptr<WindowRows> window_;
 };

@@ -3,17 +3,17 @@
 #include <algorithm>
 
 KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::string table,
-                   std::vector<ColumnInfo> columns, std::vector<OrderTerm> sort, std::vector<int> key,
+                   std::vector<ColumnInfo> columns, std::vector<OrderTerm> sort, std::vector<OrderTerm> key,
                    std::optional<std::string> locator)
     : dialect_(dialect.clone()), placeholders_(placeholders), table_(std::move(table)), columns_(std::move(columns)),
       terms_(std::move(sort))
 {
     if (!key.empty()) {
-        for (int c : key) {
-            const bool sorted = std::any_of(terms_.begin(), terms_.end(), [c](const OrderTerm& t) { return t.column == c; });
-            // A primary key's column holds no NULL where the caller says so.
+        for (const OrderTerm& k : key) {
+            const bool sorted =
+                std::any_of(terms_.begin(), terms_.end(), [&k](const OrderTerm& t) { return t.column == k.column; });
             if (!sorted)
-                terms_.push_back(OrderTerm{c, false, false});
+                terms_.push_back(OrderTerm{k.column, false, k.notNull});
         }
     } else if (locator) {
         locator_ = std::move(locator);
@@ -23,7 +23,7 @@ KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::strin
 
 KeyOrder::KeyOrder(const KeyOrder& other)
     : dialect_(other.dialect_->clone()), placeholders_(other.placeholders_), table_(other.table_),
-      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_)
+      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_), filters_(other.filters_)
 {
 }
 
@@ -99,13 +99,63 @@ std::string KeyOrder::atOrAfter(const std::vector<Value>& place, std::vector<Par
     return sql;
 }
 
+std::string KeyOrder::filterSql(const Filter& f, std::vector<Param>& params) const
+{
+    const ColumnInfo& c = columns_[static_cast<std::size_t>(f.column)];
+    const std::string q = dialect_->quote(c.name);
+    using Op = ColumnFilter::Op;
+    switch (f.op) {
+    case Op::IsNull: return q + " IS NULL";
+    case Op::IsNotNull: return q + " IS NOT NULL";
+    case Op::Contains: {
+        // Ignoring case, as the grid's own filter does; % _ and \ typed
+        // are looked for as they are.
+        std::string pattern = "%";
+        for (char ch : f.operand) {
+            if (ch == '%' || ch == '_' || ch == '\\')
+                pattern += '\\';
+            pattern += ch;
+        }
+        pattern += '%';
+        params.emplace_back(Value{ValueKind::Text, std::move(pattern)}, ColumnType::Text, 0);
+        const std::string m = Placeholder(placeholders_, static_cast<int>(params.size()));
+        const bool text = c.type == ColumnType::Text || c.type == ColumnType::LargeText;
+        return "LOWER(" + (text ? q : dialect_->asText(q)) + ") LIKE LOWER(" + m + ") ESCAPE '\\'";
+    }
+    default: break;
+    }
+    const char* op = f.op == Op::Equal       ? " = "
+                     : f.op == Op::NotEqual  ? " <> "
+                     : f.op == Op::Less      ? " < "
+                     : f.op == Op::LessEqual ? " <= "
+                     : f.op == Op::Greater   ? " > "
+                                             : " >= ";
+    // Bound as the column's type, so that a number compares as a number.
+    params.emplace_back(dialect_->typedValue(c, f.operand), c.type, c.nativeType);
+    return q + op + Placeholder(placeholders_, static_cast<int>(params.size()));
+}
+
+std::string KeyOrder::where(std::vector<Param>& params,
+                            const std::function<std::string(std::vector<Param>&)>& more) const
+{
+    std::string sql;
+    for (const Filter& f : filters_)
+        sql += (sql.empty() ? " WHERE " : " AND ") + filterSql(f, params);
+    if (more) {
+        const std::string m = more(params);
+        if (!m.empty())
+            sql += (sql.empty() ? " WHERE " : " AND ") + m;
+    }
+    return sql;
+}
+
 KeyOrder::Statement KeyOrder::placesQuery() const
 {
     Statement s;
     s.sql = "SELECT ";
     for (std::size_t i = 0; i < terms_.size(); ++i)
         s.sql += (i > 0 ? ", " : "") + termSql(terms_[i]);
-    s.sql += " FROM " + dialect_->quote(table_) + orderBy();
+    s.sql += " FROM " + dialect_->quote(table_) + where(s.params, {}) + orderBy();
     return s;
 }
 
@@ -114,15 +164,16 @@ KeyOrder::Statement KeyOrder::rowsFrom(const std::vector<Value>* from, const std
 {
     Statement s;
     s.sql = "SELECT " + (locator_ ? *locator_ + ", " : std::string()) + "* FROM " + dialect_->quote(table_);
-    if (from || to) {
-        s.sql += " WHERE ";
+    s.sql += where(s.params, [&](std::vector<Param>& params) {
+        std::string sql;
         if (from)
-            s.sql += "(" + atOrAfter(*from, s.params) + ")";
+            sql += "(" + atOrAfter(*from, params) + ")";
         if (from && to)
-            s.sql += " AND ";
+            sql += " AND ";
         if (to)
-            s.sql += "NOT (" + atOrAfter(*to, s.params) + ")";
-    }
+            sql += "NOT (" + atOrAfter(*to, params) + ")";
+        return sql;
+    });
     s.sql += orderBy();
     if (limit)
         s.sql = dialect_->firstRows(s.sql, *limit);
@@ -132,8 +183,8 @@ KeyOrder::Statement KeyOrder::rowsFrom(const std::vector<Value>* from, const std
 KeyOrder::Statement KeyOrder::countBefore(const std::vector<Value>& at) const
 {
     Statement s;
-    s.sql = "SELECT count(*) FROM " + dialect_->quote(table_) + " WHERE NOT (";
-    s.sql += atOrAfter(at, s.params) + ")";
+    s.sql = "SELECT count(*) FROM " + dialect_->quote(table_)
+            + where(s.params, [&](std::vector<Param>& params) { return "NOT (" + atOrAfter(at, params) + ")"; });
     return s;
 }
 

@@ -14,7 +14,9 @@
 
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
+#include "oracle/RowOrder.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,13 +29,24 @@ struct OrderTerm {
 
 class KeyOrder {
 public:
-    // `sort` may be empty; `key` are the key's columns, or empty when the
+    // `sort` may be empty; `key` are the key's columns (ascending), or empty when the
     // table has none and `locator` names the engine's row locator, which is
     // then read as the first column of every row.
     KeyOrder(const Dialect& dialect, Placeholders placeholders, std::string table, std::vector<ColumnInfo> columns,
-             std::vector<OrderTerm> sort, std::vector<int> key, std::optional<std::string> locator);
+             std::vector<OrderTerm> sort, std::vector<OrderTerm> key, std::optional<std::string> locator);
     KeyOrder(const KeyOrder& other);
     KeyOrder& operator=(const KeyOrder&) = delete;
+
+    // A column's filter as the database answers it: contains (ignoring
+    // case), compares with the value typed, or NULL / not NULL. The rows
+    // of every statement are those that pass every filter.
+    struct Filter {
+        int column = -1;
+        ColumnFilter::Op op = ColumnFilter::Op::None;
+        std::string operand;
+    };
+    void setFilters(std::vector<Filter> filters) { filters_ = std::move(filters); }
+    bool filtered() const { return !filters_.empty(); }
 
     struct Statement {
         std::string sql;
@@ -65,6 +78,9 @@ private:
     std::string termSql(const OrderTerm& t) const;
     std::string orderBy() const;
     std::string marker(std::vector<Param>& params, const OrderTerm& t, const Value& v) const;
+    // " WHERE ..." for the filters and `more` (either may be empty).
+    std::string where(std::vector<Param>& params, const std::function<std::string(std::vector<Param>&)>& more) const;
+    std::string filterSql(const Filter& f, std::vector<Param>& params) const;
     // The condition that a row comes at or after the place (true or false).
     std::string atOrAfter(const std::vector<Value>& place, std::vector<Param>& params) const;
 
@@ -74,4 +90,5 @@ private:
     std::vector<ColumnInfo> columns_;
     std::vector<OrderTerm> terms_;
     std::optional<std::string> locator_;
+    std::vector<Filter> filters_;
 };

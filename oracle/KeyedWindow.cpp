@@ -12,6 +12,7 @@ void KeyedWindow::takePass(const std::vector<Place>& starts, std::int64_t counte
     passEnded_ = ended;
     // The last block kept may have been read without its end: read it again.
     if (before > 0 && (starts_.size() > before || ended)) {
+        lengths_.erase(before - 1);
         const auto it = kept_.find(before - 1);
         if (it != kept_.end() && !it->second.bounded) {
             bytes_ -= it->second.bytes;
@@ -123,6 +124,23 @@ std::int64_t KeyedWindow::readBlock(Session& session, std::size_t block)
     Snapshot rows;
     session.query(s.sql, s.params, rows);
     return takeBlock(block, std::move(rows));
+}
+
+void KeyedWindow::replaceRow(std::int64_t position, const std::vector<Value>& values)
+{
+    const Spot s = locate(position);
+    const auto it = kept_.find(s.block);
+    if (it != kept_.end() && s.row < it->second.rows.rowCount())
+        it->second.rows.replaceRow(s.row, values);
+}
+
+void KeyedWindow::removeRow(std::int64_t position)
+{
+    const Spot s = locate(position);
+    const auto it = kept_.find(s.block);
+    if (it != kept_.end() && s.row < it->second.rows.rowCount())
+        it->second.rows.removeRow(s.row);
+    lengths_[s.block] = length(s.block) - 1;
 }
 
 void KeyedWindow::forgetRows()

@@ -58,6 +58,11 @@ public:
     std::int64_t takeBlock(std::size_t block, Snapshot rows);
     // Reads a block here and now with `session`, and keeps it (see takeBlock).
     std::int64_t readBlock(Session& session, std::size_t block);
+    // A row read changed (its values as the database stored them, in the
+    // columns rowsFrom reads) or went: in the block kept, if it is; a row
+    // gone moves the positions after it up.
+    void replaceRow(std::int64_t position, const std::vector<Value>& values);
+    void removeRow(std::int64_t position);
     // Forgets every block kept (after a change the blocks may not show).
     void forgetRows();
 

@@ -51,13 +51,17 @@ class ColumnFilter {
 public:
     ColumnFilter(const ColumnInfo& column, const std::string& typed);
 
+    enum class Op { None, Contains, Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, IsNull, IsNotNull };
+    // What it asks, for a database to answer: the operator and the text typed after it.
+    Op op() const { return op_; }
+    const std::string& operand() const { return operand_; }
+
     bool empty() const { return op_ == Op::None; }
     // Why the text cannot be read by the column's type (it then filters nothing).
     const std::optional<std::string>& problem() const { return problem_; }
     bool matches(ValueKind kind, std::string_view value, const TextCollation& collation) const;
 
 private:
-    enum class Op { None, Contains, Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, IsNull, IsNotNull };
     Op op_ = Op::None;
     KeyKind kind_ = KeyKind::Text;
     std::string operand_; // as typed

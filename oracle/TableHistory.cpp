@@ -30,6 +30,8 @@ TableHistory::TableHistory(TableModel* model) : QObject(model), model_(model)
     connect(model, &TableModel::rowWritten, this, &TableHistory::rowWritten);
     connect(model, &TableModel::rowsDeleted, this, &TableHistory::rowsDeleted);
     connect(model, &TableModel::rowLeft, this, [this](qint64 row) { history_.rowRemoved(row); });
+    // Steps find their rows by number: numbered anew, none can be found.
+    connect(model, &TableModel::rowsRenumbered, this, [this] { history_.clear(); });
     // Whatever is pending when the history starts was typed at once.
     observeTyping();
 }
@@ -75,6 +77,10 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
     typed_.clear();
     if (replaying_)
         return;
+    // Rows kept in the database move when others' rows come and go: a step
+    // could not be sure to find its row again, so none is kept.
+    if (model_->rowsInDatabase())
+        return;
     const Snapshot& snapshot = model_->rowset().snapshot();
     if (before.empty()) {
         history_.recordInsert(row, snapshot.row(row));
@@ -101,6 +107,8 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
 
 void TableHistory::rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows)
 {
+    if (model_->rowsInDatabase())
+        return;
     if (!replaying_) {
         history_.recordDeletes(rows);
         return;

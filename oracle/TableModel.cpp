@@ -33,6 +33,17 @@ TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
     arrivalsWait_->setSingleShot(true);
     arrivalsWait_->setInterval(50);
     connect(arrivalsWait_, &QTimer::timeout, this, &TableModel::takeArrivedRows);
+    // Rows waiting to go to the database go once the row typed is left
+    // (after the grid is done with leaving it).
+    connect(this, &TableModel::pendingRowChanged, this, [this](int row) {
+        if (row < 0 && windowWanted_)
+            QTimer::singleShot(0, this, &TableModel::keepRowsInDatabaseWhenFree);
+    });
+    // A read that passed the budget before the first rows were shown.
+    if (!rowset_->reading()) {
+        windowWanted_ = rowset_->readOverBudget().has_value() && rowset_->canKeepRowsInDatabase();
+        keepRowsInDatabaseWhenFree();
+    }
 }
 
 TableModel::~TableModel() = default;
@@ -63,8 +74,76 @@ void TableModel::takeArrivedRows()
     emit readProgress(rowset_->rowCount());
     if (ended) {
         emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
+        // Past the memory budget the rows go to the database (where it can
+        // find them again by a key), instead of the read just stopping.
+        windowWanted_ = rowset_->readOverBudget().has_value() && rowset_->canKeepRowsInDatabase();
+        keepRowsInDatabaseWhenFree();
         emit readEnded();
     }
+}
+
+void TableModel::keepRowsInDatabaseWhenFree()
+{
+    // What is typed stays with the rows read until it is written or taken back.
+    if (!windowWanted_ || rowset_->pendingRow() >= 0)
+        return;
+    windowWanted_ = false;
+    orderWindow(sort_, {});
+    connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
+    connect(rowset_->window(), &WindowRows::rowsArrived, this, [this](qint64 first, qint64 count) {
+        const qint64 last = std::min<qint64>(first + count, windowRows_) - 1;
+        if (last >= first)
+            emit dataChanged(index(clampToInt(first), 0), index(clampToInt(last), columnCount() - 1));
+    });
+    connect(rowset_->window(), &WindowRows::failed, this, [this] {
+        if (const std::optional<DbError>& failure = rowset_->window()->failure())
+            emit writeNoted(QStringLiteral("The rows could not be read from the database: %1")
+                                .arg(QString::fromStdString(failure->what())),
+                            true);
+    });
+}
+
+void TableModel::orderWindow(SortOrder sort, Filters filters)
+{
+    std::vector<std::pair<int, bool>> terms;
+    if (sort.column >= 0)
+        terms.emplace_back(sort.column, sort.descending);
+    std::vector<KeyOrder::Filter> asked;
+    for (const auto& [column, filter] : filters)
+        if (!filter.empty())
+            asked.push_back(KeyOrder::Filter{column, filter.op(), filter.operand()});
+    resetting_ = true;
+    beginResetModel();
+    rowset_->keepRowsInDatabase(terms, std::move(asked));
+    mapped_ = false;
+    view_ = {};
+    sort_ = sort;
+    filters_ = std::move(filters);
+    windowRows_ = rowset_->readRowCount();
+    endResetModel();
+    resetting_ = false;
+    emit rowsRenumbered();
+    emit countProgress(windowRows_);
+}
+
+void TableModel::windowCounted()
+{
+    if (resetting_)
+        return;
+    const std::int64_t now = rowset_->readRowCount();
+    if (now > windowRows_) {
+        beginInsertRows({}, clampToInt(windowRows_), clampToInt(now - 1));
+        windowRows_ = now;
+        endInsertRows();
+    } else if (now < windowRows_) {
+        beginRemoveRows({}, clampToInt(now), clampToInt(windowRows_ - 1));
+        windowRows_ = now;
+        endRemoveRows();
+    }
+    // Positions may have moved (others' rows in a block read): show them anew.
+    if (windowRows_ > 0)
+        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
+    emit countProgress(windowRows_);
 }
 
 void TableModel::stopReading(bool waitForEnd)
@@ -80,7 +159,9 @@ void TableModel::stopReading(bool waitForEnd)
 
 std::int64_t TableModel::mappedRows() const
 {
-    return mapped_ ? static_cast<std::int64_t>(view_.size()) : rowset_->snapshot().rowCount();
+    if (rowset_->window())
+        return windowRows_;
+    return mapped_ ? static_cast<std::int64_t>(view_.size()) : rowset_->readRowCount();
 }
 
 qint64 TableModel::shownRows() const { return mappedRows() + (rowset_->pendingIsNew() ? 1 : 0); }
@@ -95,12 +176,12 @@ std::int64_t TableModel::rowsetRow(int row) const
     if (row < mapped)
         return mapped_ ? view_[static_cast<std::size_t>(row)] : row;
     // After the rows read: the new row being typed, then the placeholder.
-    return rowset_->snapshot().rowCount() + (row - mapped);
+    return rowset_->readRowCount() + (row - mapped);
 }
 
 int TableModel::viewRow(std::int64_t at) const
 {
-    const std::int64_t read = rowset_->snapshot().rowCount();
+    const std::int64_t read = rowset_->readRowCount();
     if (at < 0)
         return -1;
     if (at >= read)
@@ -115,7 +196,8 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return clampToInt(shownRows() + (rowset_->reading() ? 0 : 1));
+    // Rows kept in the database take no new row: no placeholder then.
+    return clampToInt(shownRows() + (rowset_->reading() || rowset_->window() ? 0 : 1));
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -125,12 +207,16 @@ int TableModel::columnCount(const QModelIndex& parent) const
 
 bool TableModel::isNewRowPlaceholder(int row) const
 {
-    return !rowset_->reading() && row == shownRows();
+    return !rowset_->reading() && !rowset_->window() && row == shownRows();
 }
 
 void TableModel::applyView(SortOrder sort, Filters filters)
 {
     stopView();
+    if (rowset_->window()) {
+        orderWindow(sort, std::move(filters));
+        return;
+    }
     const bool mapped = sort.column >= 0 || !filters.empty();
     std::vector<std::int32_t> rows;
     if (mapped)
@@ -145,6 +231,11 @@ void TableModel::startView(SortOrder sort, Filters filters)
     if (viewJob_) {
         viewJob_->stopAndWait();
         viewJob_.reset();
+    }
+    if (rowset_->window()) {
+        orderWindow(sort, std::move(filters));
+        emit viewEnded(ViewOutcome::Applied);
+        return;
     }
     if (sort.column < 0 && filters.empty()) {
         takeView(sort, std::move(filters), {}, false);
@@ -243,6 +334,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         if (placeholder)
             return QString();
         const EditableRowset::CellView cell = rowset_->cell(row, index.column());
+        if (cell.missing)
+            return QString(); // asked for: it shows when it comes
         if (cell.kind == ValueKind::Null)
             return role == Qt::DisplayRole ? QStringLiteral("(NULL)") : QString();
         if (showsSize(column, cell.kind)) {
@@ -256,8 +349,12 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         }
         return TextFromBytes(cell.data);
     }
-    case NullRole:
-        return !placeholder && rowset_->cell(row, index.column()).kind == ValueKind::Null;
+    case NullRole: {
+        if (placeholder)
+            return false;
+        const EditableRowset::CellView cell = rowset_->cell(row, index.column());
+        return !cell.missing && cell.kind == ValueKind::Null;
+    }
     case PendingRole:
         return !placeholder && rowset_->cell(row, index.column()).edited;
     case PlaceholderRole:
@@ -500,9 +597,9 @@ void TableModel::pendingChanged(int before)
 std::vector<Value> TableModel::valuesRead(int row) const
 {
     const std::int64_t at = rowsetRow(row);
-    if (at < 0 || at >= rowset_->snapshot().rowCount())
+    if (at < 0 || at >= rowset_->readRowCount())
         return {};
-    return rowset_->snapshot().row(at);
+    return rowset_->rowRead(at);
 }
 
 int TableModel::rowWithKey(const std::vector<Value>& key) const
@@ -542,7 +639,7 @@ std::optional<RowRefusal> TableModel::submitRow(int row)
     for (int c = 0; c < columnCount(); ++c)
         if (rowset_->typedCell(at, c))
             typed.push_back(c);
-    const std::vector<Value> before = wasNew ? std::vector<Value>{} : rowset_->snapshot().row(at);
+    const std::vector<Value> before = wasNew ? std::vector<Value>{} : rowset_->rowRead(at);
     if (std::optional<RowRefusal> refusal = rowset_->writeRow(at))
         return refusal;
     passOnWriteNote();
@@ -605,6 +702,8 @@ void TableModel::dropRow(int row)
     const std::int64_t at = rowsetRow(row);
     beginRemoveRows({}, row, row);
     rowset_->forgetRow(at);
+    if (rowset_->window())
+        windowRows_ = rowset_->readRowCount();
     if (mapped_) {
         // The rowset's rows after it move up one.
         view_.erase(view_.begin() + row);
@@ -637,7 +736,7 @@ std::vector<TableModel::RowRefused> TableModel::deleteRows(QList<int> rows)
             continue;
         }
         passOnWriteNote();
-        deleted.emplace_back(at, rowset_->snapshot().row(at));
+        deleted.emplace_back(at, rowset_->rowRead(at));
         dropRow(row);
     }
     if (!deleted.empty())

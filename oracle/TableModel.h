@@ -191,9 +191,20 @@ public:
     std::optional<std::size_t> readOverBudget() const { return rowset_->readOverBudget(); }
     std::optional<long long> estimatedRows() const { return rowset_->estimatedRows(); }
     // The memory the rows read take.
-    std::size_t memoryBytes() const { return rowset_->snapshot().memoryBytes(); }
+    std::size_t memoryBytes() const
+    {
+        return rowset_->snapshot().memoryBytes() + (rowset_->window() ? rowset_->window()->memoryBytes() : 0);
+    }
     // Whether a write is waiting for the database now.
     bool writing() const { return rowset_->writing(); }
+
+    // The rows stay in the database: a table that passed the memory budget
+    // while it was read is shown through a window over the database (see
+    // EditableRowset::keepRowsInDatabase). Sorting is then the database's;
+    // rows are read as they are shown; no new row can be added.
+    bool rowsInDatabase() const { return rowset_->window() != nullptr; }
+    // Whether the database still counts the rows (in the order shown).
+    bool countingRows() const { return rowset_->window() && rowset_->window()->counting(); }
 
 signals:
     // The pending row changed (-1: no row is pending any more).
@@ -219,6 +230,11 @@ signals:
     void viewEnded(TableModel::ViewOutcome outcome);
     // A find on a worker ended (after viewEnded): the cell found, if any.
     void findEnded(const std::optional<TableModel::Found>& found);
+    // The rows are numbered anew: rows written before cannot be found by
+    // their numbers any more (the rows went to the database, or its order changed).
+    void rowsRenumbered();
+    // The rows kept in the database: more were counted, or a read failed.
+    void countProgress(qint64 rows);
 
 private:
     // The edit history keeps rows as the rowset numbers them.
@@ -237,6 +253,10 @@ private:
     // Takes a row of the model out of the rowset and the view.
     void dropRow(int row);
     void takeView(SortOrder sort, Filters filters, std::vector<std::int32_t> rows, bool mapped);
+    // The rows go to the database, once no row is pending.
+    void keepRowsInDatabaseWhenFree();
+    void orderWindow(SortOrder sort, Filters filters);
+    void windowCounted();
 
     std::unique_ptr<EditableRowset> rowset_;
     // With a sort or a filter: the rowset's rows shown, in their order.
@@ -250,4 +270,9 @@ private:
     // Rows that arrive while a row is written (or a new one is typed) are
     // taken in once that is over: retried by this timer.
     QTimer* arrivalsWait_ = nullptr;
+    // The rows kept in the database: how many the model shows (it follows
+    // the window's count between the begin and end of each change).
+    std::int64_t windowRows_ = 0;
+    bool windowWanted_ = false;
+    bool resetting_ = false;
 };

@@ -279,7 +279,11 @@ void DataGrid::readEnded()
         showFilterCount();
         break;
     case TableReader::State::Stopped:
-        statusLine_->showStopped(rows, model_->readOutOfMemory(), model_->readOverBudget());
+        if (model_->rowsInDatabase())
+            statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
+                                            model_->isFiltered());
+        else
+            statusLine_->showStopped(rows, model_->readOutOfMemory(), model_->readOverBudget());
         break;
     case TableReader::State::Failed:
         statusLine_->showFailed(rows);
@@ -345,6 +349,16 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     if (model_) {
         connect(model_, &TableModel::readProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::readEnded, this, &DataGrid::readEnded);
+        connect(model_, &TableModel::countProgress, this, [this] {
+            if (!model_->rowsInDatabase())
+                return;
+            if (model_->readOverBudget())
+                statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
+                                            model_->isFiltered());
+            // Numbered anew, the rows had no current cell: the first one is.
+            if (!currentIndex().isValid() && model_->rowCount() > 0)
+                setCurrentIndex(model_->index(0, 0));
+        });
         connect(model_, &TableModel::viewEnded, this, &DataGrid::viewEnded);
         connect(model_, &TableModel::findEnded, this,
                 [this](const std::optional<TableModel::Found>& found) { showFound(found, findingBackwards_); });

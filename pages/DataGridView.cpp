@@ -287,7 +287,8 @@ void DataGrid::runAfterView()
 
 void DataGrid::showFilterCount()
 {
-    if (model_ && model_->isFiltered())
+    // Rows kept in the database: the count is the database's, on the state line.
+    if (model_ && model_->isFiltered() && !model_->rowsInDatabase())
         statusLine_->showFiltered(std::make_pair(model_->shownRows(), model_->totalRows()));
     else
         statusLine_->showFiltered(std::nullopt);
@@ -375,6 +376,10 @@ void DataGrid::findNext(bool backwards)
             if (!isColumnHidden(c))
                 columns << c;
         }
+    }
+    if (model_->rowsInDatabase()) {
+        statusLine_->showNote(QString::fromUtf8(kFindInDatabase));
+        return;
     }
     // A large table is searched on a worker, as it is sorted; a sort or
     // filter on its way is not dropped for it.

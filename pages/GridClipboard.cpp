@@ -612,6 +612,10 @@ void GridClipboard::replaceAll()
     }
     if (!readyToWrite(QStringLiteral("Cells can be replaced once all rows are read (or after Stop).")))
         return;
+    if (model_->rowsInDatabase()) {
+        grid_->statusLine()->showNote(QString::fromUtf8(DataGrid::kFindInDatabase));
+        return;
+    }
     const QModelIndex current = grid_->currentIndex();
     const std::vector<int> scope =
         bar.thisColumnOnly() && current.isValid() ? std::vector<int>{current.column()} : shownColumns();

@@ -98,6 +98,23 @@ void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<st
     refresh(true);
 }
 
+void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered)
+{
+    const bool changed = !state_.startsWith(QStringLiteral("Rows stay in the database"));
+    state_ = QStringLiteral("Rows stay in the database (the table needs more than the %1 of memory allowed, "
+                            "DERVANTA_MEMORY_BUDGET); the order is the database's. ")
+                 .arg(bytesText(budget));
+    if (counting)
+        state_ += QStringLiteral("Counting rows\u2026 %1").arg(number(rows));
+    else
+        state_ += filtered ? QStringLiteral("%1 rows match the filter.").arg(number(rows))
+                           : QStringLiteral("%1 rows.").arg(number(rows));
+    reading_ = false;
+    stop_->hide();
+    // Told to a screen reader once, not at every count.
+    refresh(changed);
+}
+
 void GridStatusLine::showFailed(qint64 rows)
 {
     note_.clear();

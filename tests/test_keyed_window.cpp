@@ -75,7 +75,7 @@ struct Window {
 };
 
 // The pass over `sort` on a session of its own, and a window over its blocks.
-Window passOver(const TestDb& db, const std::string& table, std::vector<OrderTerm> sort, std::vector<int> key,
+Window passOver(const TestDb& db, const std::string& table, std::vector<OrderTerm> sort, std::vector<OrderTerm> key,
                 std::optional<std::string> locator, std::size_t budget)
 {
     Window w;
@@ -174,7 +174,7 @@ private slots:
         };
         for (const auto& sort : sorts) {
             // A budget of a few blocks: blocks are let go and read again.
-            Window w = passOver(*db, table, sort, {0}, std::nullopt, 200 * 1024);
+            Window w = passOver(*db, table, sort, {{0, false, true}}, std::nullopt, 200 * 1024);
             QCOMPARE(w.counted, 3500);
             QCOMPARE(w.window->blockCount(), std::size_t{4});
             // The last block first, then the others out of order.
@@ -207,7 +207,7 @@ private slots:
         const std::string table = db->tableName("kw_changes");
         makeTable(*db, table, 3500);
         const std::vector<OrderTerm> sort = {{1, false, false}};
-        Window w = passOver(*db, table, sort, {0}, std::nullopt, 64 << 20);
+        Window w = passOver(*db, table, sort, {{0, false, true}}, std::nullopt, 64 << 20);
 
         // Others insert rows inside blocks, before the first row and after the
         // last, and delete rows, some of them a block's first.

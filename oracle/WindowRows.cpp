@@ -1,0 +1,163 @@
+#include "oracle/WindowRows.h"
+
+#include "oracle/Blocking.h"
+
+namespace {
+
+// Blocks asked for beyond these (the oldest) are forgotten: scrolling fast
+// asks for many that are gone from the screen before they could be read.
+constexpr std::size_t kWantedAtMost = 6;
+
+} // namespace
+
+// What the worker reading a block shares with the rows. The session is used
+// by one worker at a time (one block is read at a time) and by no one else.
+struct WindowRows::Fetch {
+    std::shared_ptr<Session> session;
+    UiMailbox* mailbox = &UiMailbox::instance();
+    WindowRows* owner = nullptr; // the user-interface thread's; null once the rows are gone
+};
+
+WindowRows::WindowRows(const Connection& login, KeyOrder order, std::size_t budget)
+    : passLogin_(login.Another()), budget_(budget), fetch_(std::make_shared<Fetch>())
+{
+    fetch_->session = login.Another()->Lend();
+    fetch_->owner = this;
+    window_ = std::make_unique<KeyedWindow>(std::move(order), budget_);
+    startPass();
+}
+
+WindowRows::~WindowRows()
+{
+    // A block still being read is dropped when it comes; the session goes
+    // with the last who holds it.
+    fetch_->owner = nullptr;
+}
+
+void WindowRows::startPass()
+{
+    // A login of its own for each pass: a pass given up keeps its session
+    // until the database answers the row it is on.
+    index_ = std::make_unique<PositionIndex>(passLogin_->Another()->Lend(), window_->order().placesQuery());
+    connect(index_.get(), &PositionIndex::arrived, this, &WindowRows::takePass);
+}
+
+void WindowRows::reorder(KeyOrder order)
+{
+    ++generation_;
+    wanted_.clear();
+    failure_.reset();
+    window_ = std::make_unique<KeyedWindow>(std::move(order), budget_);
+    index_->stop();
+    startPass();
+    emit countChanged();
+}
+
+void WindowRows::takePass()
+{
+    if (!index_->take())
+        return;
+    window_->takePass(index_->blockStarts(), index_->rowsCounted(), index_->ended());
+    if (index_->failure() && !failure_) {
+        failure_ = index_->failure();
+        emit failed();
+    }
+    emit countChanged();
+}
+
+std::optional<WindowRows::Here> WindowRows::at(std::int64_t position) const
+{
+    if (position < 0 || position >= window_->rowCount())
+        return std::nullopt;
+    const KeyedWindow::Spot spot = window_->locate(position);
+    const Snapshot* rows = window_->rows(spot.block);
+    if (!rows) {
+        ask(spot.block);
+        return std::nullopt;
+    }
+    if (spot.row >= rows->rowCount())
+        return std::nullopt;
+    return Here{rows, spot.row, window_->order().firstTableColumn()};
+}
+
+std::optional<std::vector<Value>> WindowRows::row(std::int64_t position) const
+{
+    const std::optional<Here> here = at(position);
+    if (!here)
+        return std::nullopt;
+    std::vector<Value> values = here->rows->row(here->row);
+    values.erase(values.begin(), values.begin() + here->firstColumn);
+    return values;
+}
+
+void WindowRows::replaceRow(std::int64_t position, const std::vector<Value>& stored)
+{
+    const std::optional<Here> here = at(position);
+    if (!here)
+        return;
+    std::vector<Value> values;
+    for (int c = 0; c < here->firstColumn; ++c)
+        values.push_back(Value{here->rows->kind(here->row, c), std::string(here->rows->value(here->row, c))});
+    values.insert(values.end(), stored.begin(), stored.end());
+    window_->replaceRow(position, values);
+}
+
+void WindowRows::removeRow(std::int64_t position) { window_->removeRow(position); }
+
+void WindowRows::ask(std::size_t block) const
+{
+    if (reading_ == block)
+        return;
+    std::erase(wanted_, block);
+    wanted_.push_front(block);
+    if (wanted_.size() > kWantedAtMost)
+        wanted_.pop_back();
+    fetchNext();
+}
+
+void WindowRows::fetchNext() const
+{
+    if (reading_ || wanted_.empty())
+        return;
+    const std::size_t block = wanted_.front();
+    wanted_.pop_front();
+    reading_ = block;
+    const std::uint64_t generation = generation_;
+    StartWorker([fetch = fetch_, statement = window_->blockQuery(block), block, generation] {
+        auto rows = std::make_shared<Snapshot>();
+        std::optional<DbError> failure;
+        try {
+            fetch->session->query(statement.sql, statement.params, *rows);
+        } catch (const DbError& e) {
+            failure = e;
+        } catch (const std::bad_alloc&) {
+            rows.reset();
+            failure = DbError(DbError::kGeneric, "there was not enough memory to read the rows");
+        } catch (const std::exception& e) {
+            failure = DbError(DbError::kGeneric, e.what());
+        }
+        fetch->mailbox->post([fetch, generation, block, rows, failure] {
+            if (fetch->owner)
+                fetch->owner->fetched(generation, block, rows, failure);
+        });
+    });
+}
+
+void WindowRows::fetched(std::uint64_t generation, std::size_t block, std::shared_ptr<Snapshot> rows,
+                         std::optional<DbError> failure)
+{
+    reading_.reset();
+    if (generation == generation_) {
+        if (failure) {
+            if (!failure_) {
+                failure_ = std::move(failure);
+                emit failed();
+            }
+        } else if (window_->takeBlock(block, std::move(*rows)) != 0) {
+            emit countChanged();
+        } else {
+            emit rowsArrived(window_->blockStart(block), window_->rows(block)->rowCount());
+        }
+    }
+    fetchNext();
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+// The rows of a table that does not fit in memory, as the editable rowset
+// reaches them by position: a position pass over the order (PositionIndex)
+// and the blocks around the rows asked for, each read on a worker by a seek
+// (KeyedWindow), kept within a memory budget. Two sessions of the login's
+// own serve it: one counts (the pass can take long on a large table), the
+// other reads blocks, one block at a time, so the one-thread-a-session rule
+// holds by construction; the rowset's own session stays free for writes.
+//
+// A position whose block is not here yet reads as missing, and asks for the
+// block; rowsArrived() tells when it came. countChanged() tells that the
+// number of rows or the positions moved: the pass counted more, or a block
+// read had rows others inserted or deleted since the pass.
+//
+// All calls from the user-interface thread.
+
+#include "oracle/Connection.h"
+#include "oracle/DbError.h"
+#include "oracle/KeyOrder.h"
+#include "oracle/KeyedWindow.h"
+#include "oracle/PositionIndex.h"
+
+#include <QObject>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+class WindowRows : public QObject {
+    Q_OBJECT
+public:
+    // Starts the pass in `order`, on sessions of the login's own.
+    WindowRows(const Connection& login, KeyOrder order, std::size_t budget);
+    ~WindowRows() override;
+
+    // Starts again in another order (the blocks kept are let go).
+    void reorder(KeyOrder order);
+    const KeyOrder& order() const { return window_->order(); }
+
+    std::int64_t rowCount() const { return window_->rowCount(); }
+    // Whether the pass still counts the rows.
+    bool counting() const { return !index_->ended(); }
+    // Why the pass or a block's read failed, when one did.
+    const std::optional<DbError>& failure() const { return failure_; }
+
+    // The row at a position as read (its table columns), or nothing when its
+    // block is not here yet (it is then asked for).
+    struct Here {
+        const Snapshot* rows = nullptr;
+        std::int64_t row = 0;
+        int firstColumn = 0; // the locator's column comes first where there is one
+    };
+    std::optional<Here> at(std::int64_t position) const;
+    std::optional<std::vector<Value>> row(std::int64_t position) const;
+    // After a write: the row's values as the database stored them. A row
+    // whose sort values changed stays where it is until the order changes.
+    void replaceRow(std::int64_t position, const std::vector<Value>& stored);
+    // After a delete: the row leaves, the positions after it move up.
+    void removeRow(std::int64_t position);
+
+    // The memory the blocks kept take.
+    std::size_t memoryBytes() const { return window_->memoryBytes(); }
+
+    struct Fetch; // shared with the worker reading a block (source file)
+
+signals:
+    void countChanged();
+    // Rows first .. first+count-1 came (their block was read).
+    void rowsArrived(qint64 first, qint64 count);
+    // The pass or a block's read failed (see failure()).
+    void failed();
+
+private:
+    void takePass();
+    void ask(std::size_t block) const;
+    void fetchNext() const;
+    void fetched(std::uint64_t generation, std::size_t block, std::shared_ptr<Snapshot> rows,
+                 std::optional<DbError> failure);
+    void startPass();
+
+    ConnectionPtr passLogin_;
+    std::size_t budget_;
+    std::unique_ptr<KeyedWindow> window_;
+    std::unique_ptr<PositionIndex> index_;
+    std::optional<DbError> failure_;
+    std::uint64_t generation_ = 0;
+    // Blocks asked for, the latest first; the one being read.
+    mutable std::deque<std::size_t> wanted_;
+    mutable std::optional<std::size_t> reading_;
+    std::shared_ptr<Fetch> fetch_;
+};

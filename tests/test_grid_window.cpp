@@ -1,0 +1,184 @@
+// A table past the memory budget, through the real window: its rows stay in
+// the database and the grid reaches every place of it (Ctrl+End, Ctrl+Home,
+// the scroll bar) without the rows between; a heading click sorts in the
+// database, NULL where the grid puts it; an edit is written by the row's key
+// and shown; rows others delete show in the count when their block is read;
+// filters are the database's.
+
+#include "oracle/TableModel.h"
+#include "pages/DataGrid.h"
+#include "pages/Form3.h"
+#include "pages/GridStatusLine.h"
+#include "support/PageSupport.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QTest>
+
+using namespace PageSupport;
+
+namespace {
+
+constexpr int kRows = 20000;
+
+std::string rowsSql(const std::string& series)
+{
+    return "insert into big select i, case when i % 5 = 0 then null else i % 7 end, 'n' || (1000 + i * 37 % 1000) from "
+           + series;
+}
+
+const std::string kSqlite = "create table big (id integer primary key, grp integer, name text); "
+                            + rowsSql("(with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+                                      + std::to_string(kRows) + ") select i from n)");
+const std::string kPg = "create table big (id integer primary key, grp integer, name text); "
+                        + rowsSql("generate_series(1, " + std::to_string(kRows) + ") i");
+
+// Waits until the cell shows something (its block came) and gives its text.
+QString shown(DataGrid& grid, int row, int column)
+{
+    grid.scrollTo(grid.Model()->index(row, column));
+    if (!QTest::qWaitFor([&] { return !cellText(grid, row, column).isEmpty(); }, 20000))
+        return QStringLiteral("(never shown)");
+    return cellText(grid, row, column);
+}
+
+} // namespace
+
+class GridWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { qputenv("DERVANTA_MEMORY_BUDGET", "256K"); }
+    void cleanup()
+    {
+        qunsetenv("DERVANTA_MEMORY_BUDGET");
+        resetPages();
+    }
+
+    void everyPlaceIsReachedSortedAndEdited_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("SQLite") << false;
+        QTest::newRow("PostgreSQL") << true;
+    }
+    void everyPlaceIsReachedSortedAndEdited()
+    {
+        QFETCH(bool, postgres);
+        std::optional<TestSupport::ScratchSqlite> file;
+        std::optional<TestSupport::ScratchPgRole> role;
+        if (postgres) {
+            DERVANTA_REQUIRE_PG();
+            role.emplace();
+            role->exec(kPg);
+        } else {
+            file.emplace(kSqlite);
+        }
+        const auto query = [&](const std::string& sql) {
+            return postgres ? TestSupport::pgQuery("set search_path = " + role->name() + ", public; " + sql,
+                                                   TestSupport::PgRole::Superuser)
+                            : file->query(sql);
+        };
+        const auto theirs = [&](const std::string& sql) {
+            if (postgres)
+                role->exec(sql);
+            else
+                file->exec(sql);
+        };
+        Form3& form3 = postgres ? startAndOpen(TestSupport::pgDataSource(), QStringLiteral("big"),
+                                               QString::fromStdString(role->name()),
+                                               QString::fromStdString(role->password()))
+                                : startAndOpen(file->dataSource(), QStringLiteral("big"));
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY2_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), qPrintable(QStringLiteral("reading %1, in database %2, counting %3, rows %4, over budget %5, state %6").arg(model.reading()).arg(model.rowsInDatabase()).arg(model.countingRows()).arg(model.rowCount()).arg(model.readOverBudget().has_value()).arg(int(model.readState()))), 20000);
+        QCOMPARE(model.rowCount(), kRows);
+        QCOMPARE(grid.statusLine()->text(),
+                 QStringLiteral("Rows stay in the database (the table needs more than the 256 KB of memory allowed, "
+                                "DERVANTA_MEMORY_BUDGET); the order is the database's. 20,000 rows."));
+        maybeScreenshot(QStringLiteral("grid-window-status"));
+
+        // The last row and the first, and the middle by the scroll bar.
+        activate(form3);
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(grid.currentIndex().row(), kRows - 1);
+        QCOMPARE(shown(grid, kRows - 1, 0), QString::number(kRows));
+        QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(shown(grid, 0, 0), QStringLiteral("1"));
+        grid.verticalScrollBar()->setValue(grid.verticalScrollBar()->maximum() / 2);
+        const int top = grid.rowAt(0);
+        QVERIFY(top > kRows / 3);
+        QCOMPARE(shown(grid, top, 0), QString::number(top + 1));
+        QVERIFY2(model.memoryBytes() < 512 * 1024, qPrintable(QString::number(model.memoryBytes())));
+
+        // Sorted by grp in the database: NULL after the values, ties by the key.
+        QHeaderView& header = *grid.horizontalHeader();
+        QTest::mouseClick(header.viewport(), Qt::LeftButton, {},
+                          QPoint(header.sectionViewportPosition(1) + header.sectionSize(1) / 2, header.height() / 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == kRows, 60000);
+        const TestSupport::Rows order = query("select id from big order by case when grp is null then 1 else 0 end,"
+                                              " grp, id");
+        for (int at : {0, 1023, 1024, 9999, 15999, 16000, kRows - 1})
+            QCOMPARE(shown(grid, at, 0).toStdString(), *order[static_cast<std::size_t>(at)][0]);
+        QCOMPARE(shown(grid, kRows - 1, 1), QStringLiteral("(NULL)"));
+
+        // An edit goes to the row's key and shows where the row is.
+        typeIntoCell(grid, 3, 2, QStringLiteral("edited"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(model.pendingRow(), -1);
+        QCOMPARE(*query("select name from big where id = " + *order[3][0]).at(0).at(0), std::string("edited"));
+        QCOMPARE(cellText(grid, 3, 2), QStringLiteral("edited"));
+
+        // Others delete rows in a block not read yet: when it is read, the
+        // count says so and its rows are the table's.
+        const std::string gone = *order[12000][0];
+        theirs("delete from big where id in (" + gone + ", " + *order[12001][0] + ")");
+        QCOMPARE(shown(grid, 12000, 0).toStdString(), *order[12002][0]);
+        QTRY_COMPARE(model.rowCount(), kRows - 2);
+        QTRY_VERIFY(grid.statusLine()->text().endsWith(QStringLiteral("19,998 rows.")));
+
+        // Filters are the database's, with their values bound: a comparison
+        // and a text looked for ignoring case, where % is no wildcard.
+        theirs("update big set name = 'A%b' where id = 12; update big set name = 'AXb' where id = 19");
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        typeFilter(grid, 1, QStringLiteral(">=5"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows(), 60000);
+        const std::string many = *query("select count(*) from big where grp >= 5").at(0).at(0);
+        QCOMPARE(QString::number(model.rowCount()).toStdString(), many);
+        QVERIFY(grid.statusLine()->text().endsWith(QStringLiteral("rows match the filter.")));
+        typeFilter(grid, 2, QStringLiteral("a%B"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == 1, 60000);
+        QCOMPARE(shown(grid, 0, 0), QStringLiteral("12"));
+
+        // Find looks only at rows held in memory: it says so.
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("n10"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(grid.statusLine()->text().contains(QStringLiteral("filter a column to find rows instead")));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // Without a key PostgreSQL cannot find a row again by anything the grid
+    // can seek by: the read stops at the budget, as before.
+    void aTableWithoutKeyStopsAtTheBudget()
+    {
+        DERVANTA_REQUIRE_PG();
+        TestSupport::ScratchPgRole role;
+        role.exec("create table loose (id integer, grp integer, name text); "
+                  "insert into loose select i, i % 7, repeat('x', 50) from generate_series(1, 20000) i");
+        Form3& form3 = startAndOpen(TestSupport::pgDataSource(), QStringLiteral("loose"),
+                                    QString::fromStdString(role.name()), QString::fromStdString(role.password()));
+        TableModel& model = *form3.DataGrid1->Model();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
+        QVERIFY(!model.rowsInDatabase());
+        QVERIFY(model.totalRows() < kRows);
+        QVERIFY(form3.DataGrid1->statusLine()->text().contains(QStringLiteral("reading stopped")));
+    }
+};
+
+DERVANTA_PAGE_TEST_MAIN(GridWindow)
+#include "test_grid_window.moc"
