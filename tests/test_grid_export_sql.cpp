@@ -1,0 +1,213 @@
+// Export as SQL INSERT statements and export of the selected cells, through
+// the real window on SQLite and PostgreSQL: the file, run by the database's
+// own client (sqlite3, psql) into the emptied table, gives back equal rows
+// (NULL and the empty text apart, quotes, line breaks, exact numbers, bytes
+// whole); the selection's file holds the selected rows' selected columns in
+// the order shown.
+
+#include "oracle/TableModel.h"
+#include "pages/DataGrid.h"
+#include "pages/Form3.h"
+#include "pages/Forms.h"
+#include "pages/GridStatusLine.h"
+#include "support/PageSupport.h"
+#include "support/RowWindowsSupport.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QFile>
+#include <QHeaderView>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace PageSupport;
+
+namespace {
+
+struct Db {
+    Db(bool postgres, const std::string& sql)
+    {
+        if (postgres) {
+            pg = std::make_unique<TestSupport::ScratchPgRole>();
+            pg->exec(sql);
+        } else {
+            lite = std::make_unique<TestSupport::ScratchSqlite>(sql);
+        }
+    }
+    DataGrid& open(const QString& table) const
+    {
+        if (lite)
+            return *startAndOpen(lite->dataSource(), table).DataGrid1;
+        return *startAndOpen(TestSupport::pgDataSource(), table, QString::fromStdString(pg->name()),
+                             QString::fromStdString(pg->password()))
+                    .DataGrid1;
+    }
+    void exec(const std::string& sql) const { lite ? lite->exec(sql) : pg->exec(sql); }
+    TestSupport::Rows query(const std::string& sql) const
+    {
+        return lite ? lite->query(sql) : TestSupport::pgQuery(sql, TestSupport::PgRole::Superuser);
+    }
+    // Runs a file through the database's own client, as its owner would; the client's errors.
+    QString runFile(const QString& path) const
+    {
+        QProcess client;
+        if (lite) {
+            client.setStandardInputFile(path);
+            client.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), lite->path()});
+        } else {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("PGPASSWORD"), QString::fromStdString(pg->password()));
+            client.setProcessEnvironment(env);
+            client.start(QStringLiteral("psql"),
+                         {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                          QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                          QString::number(TestSupport::pgLogin()->port), QStringLiteral("-U"),
+                          QString::fromStdString(pg->name()), QStringLiteral("-d"), QStringLiteral("dervanta"),
+                          QStringLiteral("-f"), path});
+        }
+        if (!client.waitForFinished(60'000))
+            return QStringLiteral("the client did not end");
+        if (client.exitCode() != 0)
+            return QString::fromUtf8(client.readAllStandardError());
+        return {};
+    }
+
+    std::unique_ptr<TestSupport::ScratchSqlite> lite;
+    std::unique_ptr<TestSupport::ScratchPgRole> pg;
+};
+
+void addEngines()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql") << true;
+}
+
+#define FETCH_ENGINE()                                                                             \
+    QFETCH(bool, postgres);                                                                        \
+    if (postgres && !TestSupport::pgLogin())                                                       \
+        QSKIP("DERVANTA_TEST_PG_* not set: no PostgreSQL test server")
+
+void trigger(DataGrid& grid, const QString& text)
+{
+    for (QAction* a : grid.actions())
+        if (a->text() == text)
+            a->trigger();
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestGridExportSql : public PageTest {
+    Q_OBJECT
+
+private slots:
+    // Every kind of value, written as SQL, deleted, and run back in by the
+    // database's client: the table holds the same rows again.
+    void sqlFileRecreatesTheRows_data() { addEngines(); }
+    void sqlFileRecreatesTheRows()
+    {
+        FETCH_ENGINE();
+        const std::string table = postgres ? "create table \"Odd \"\"name\" (id integer primary key, \"the text\" text,"
+                                             " amount numeric, r double precision, flag boolean, data bytea);"
+                                           : "create table \"Odd \"\"name\" (id integer primary key, \"the text\" text,"
+                                             " amount numeric, r real, flag boolean, data blob);";
+        const std::string rows =
+            "insert into \"Odd \"\"name\" values (1, 'it''s', 1.5, 0.1, true, null),"
+            " (2, '', null, -2.5e-300, false, null), (3, null, -7, null, null, null),"
+            " (4, 'two\nlines, \"quoted\" \\ back', 12345678901234567890.123456789, 1e300, true, null),"
+            " (5, 'ünï ☃', 0, 0, null, null);";
+        const Db db(postgres, table + rows);
+        db.exec(postgres ? "update \"Odd \"\"name\" set data = '\\x00ff27' where id = 1;"
+                           " update \"Odd \"\"name\" set data = '\\x' where id = 2"
+                         : "update \"Odd \"\"name\" set data = x'00ff27' where id = 1;"
+                           " update \"Odd \"\"name\" set data = x'' where id = 2");
+        const std::string all = postgres
+                                    ? "select id, \"the text\", \"the text\" is null, amount, r, flag, encode(data, 'hex'),"
+                                      " data is null from \"Odd \"\"name\" order by id"
+                                    : "select id, \"the text\", \"the text\" is null, typeof(\"the text\"), amount,"
+                                      " typeof(amount), r, flag, hex(data), typeof(data) from \"Odd \"\"name\" order by id";
+        const TestSupport::Rows before = db.query(all);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("odd.sql"));
+        {
+            BoxCatcher none;
+            DataGrid& grid = db.open(QStringLiteral("Odd \"name"));
+            RowWindowsSupport::FileDialogAnswer answer(path);
+            trigger(grid, QStringLiteral("Export Rows\u2026"));
+            QVERIFY(answer.answered());
+            QCOMPARE(grid.statusLine()->text(), QStringLiteral("5 rows exported to odd.sql."));
+            QCOMPARE(none.count(), 0);
+        }
+        resetPages();
+        const QByteArray sql = fileBytes(path);
+        QVERIFY2(sql.startsWith("BEGIN;\n"), sql.constData());
+        QVERIFY2(sql.contains("INSERT INTO \"Odd \"\"name\" (\"id\", \"the text\", \"amount\", \"r\", \"flag\", \"data\") "
+                              "VALUES (1, 'it''s', 1.5, "),
+                 sql.constData());
+        QVERIFY2(sql.contains(postgres ? "'\\x00FF27'::bytea" : "X'00FF27'"), sql.constData());
+        QVERIFY2(sql.endsWith("COMMIT;\n"), sql.constData());
+
+        db.exec("delete from \"Odd \"\"name\"");
+        QCOMPARE(db.query("select count(*) from \"Odd \"\"name\"").at(0).at(0).value_or(""), std::string("0"));
+        const QString failed = db.runFile(path);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QCOMPARE(db.query(all), before);
+    }
+
+    // The selected rows' selected columns, in the order shown (sorted here
+    // by id descending), with the columns in their order on the screen.
+    void selectionIsExported_data() { addEngines(); }
+    void selectionIsExported()
+    {
+        FETCH_ENGINE();
+        const Db db(postgres, "create table t (id integer primary key, name text, n integer, note text);"
+                              " insert into t values (1, 'one', 10, 'x'), (2, 'two', null, 'y'), (3, 'three', 30, 'z'),"
+                              " (4, 'four', 40, 'w');");
+        DataGrid& grid = db.open(QStringLiteral("t"));
+        QTRY_COMPARE(grid.model()->rowCount(), 5);
+        grid.sortBy(0, true); // 4, 3, 2, 1
+        QTRY_COMPARE(grid.Model()->sortOrder().column, 0);
+        // Rows 2 to 4 shown (ids 3, 2, 1), columns name and n; a second
+        // range adds row 1 (id 4) in column n only: the file is the rectangle.
+        grid.setFocus();
+        QItemSelection selection(grid.model()->index(1, 1), grid.model()->index(3, 2));
+        selection.select(grid.model()->index(0, 2), grid.model()->index(0, 2));
+        grid.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("part.csv"));
+        {
+            BoxCatcher none;
+            RowWindowsSupport::FileDialogAnswer answer(csv);
+            trigger(grid, QStringLiteral("Export Selection\u2026"));
+            QVERIFY(answer.answered());
+            QCOMPARE(none.count(), 0);
+        }
+        QCOMPARE(fileBytes(csv), QByteArray("name,n\r\nfour,40\r\nthree,30\r\ntwo,\r\none,10\r\n"));
+        QVERIFY2(grid.statusLine()->text().endsWith(QStringLiteral("4 rows exported to part.csv.")),
+                 qPrintable(grid.statusLine()->text()));
+
+        // Columns moved on the screen are written in their order there; as SQL too.
+        grid.horizontalHeader()->moveSection(2, 1);
+        grid.selectionModel()->select(QItemSelection(grid.model()->index(0, 1), grid.model()->index(1, 2)),
+                                      QItemSelectionModel::ClearAndSelect);
+        const QString sql = dir.filePath(QStringLiteral("part.sql"));
+        {
+            RowWindowsSupport::FileDialogAnswer answer(sql);
+            trigger(grid, QStringLiteral("Export Selection\u2026"));
+            QVERIFY(answer.answered());
+        }
+        QCOMPARE(fileBytes(sql), QByteArray("BEGIN;\n"
+                                            "INSERT INTO \"t\" (\"n\", \"name\") VALUES (40, 'four');\n"
+                                            "INSERT INTO \"t\" (\"n\", \"name\") VALUES (30, 'three');\n"
+                                            "COMMIT;\n"));
+    }
+};
+
+DERVANTA_PAGE_TEST_MAIN(TestGridExportSql)
+#include "test_grid_export_sql.moc"
