@@ -145,14 +145,16 @@ int main(int argc, char* argv[])
         const char* label;
         std::vector<TableModel::SortKey> keys;
         const char* orderBy;
-        double limit;
-    } twoKeys[] = {{"sort by a text, then an integer", {{8, false}, {1, false}}, "s3, i", 0.8 + 0.25},
-                   {"sort by an integer desc, then a text", {{1, true}, {5, false}}, "i desc, name", 0.8 + 0.25},
-                   {"sort by a text, then a real desc", {{8, false}, {3, true}}, "s3, r desc", 0.8 + 0.25}};
+    } twoKeys[] = {{"two keys: a text, then an integer", {{8, false}, {1, false}}, "s3, i"},
+                   {"two keys: an integer desc, a text", {{1, true}, {5, false}}, "i desc, name"},
+                   {"two keys: a text, then a real desc", {{8, false}, {3, true}}, "s3, r desc"}};
+    // Each key costs what it costs alone: no limit of their own beyond the client's ratio.
     for (const auto& s : twoKeys) {
         const double ours = best([&] { model.applyView(TableModel::SortOrder::by(s.keys), {}); });
-        report(s.label, ours, client(path, QStringLiteral("select * from t order by %1").arg(QLatin1String(s.orderBy))),
-               s.limit);
+        const double theirs =
+            client(path, QStringLiteral("select * from t order by %1").arg(QLatin1String(s.orderBy)));
+        std::printf("%-34s ours %.3f s, sqlite3 %.3f s, ratio %.2f, ratio 0.5 %s\n", s.label, ours, theirs,
+                    ours / theirs, ours / theirs <= 0.5 ? "ok" : "OVER");
     }
 
     const ColumnInfo name = model.columns()[5];
