@@ -180,7 +180,7 @@ private slots:
         selection.select(grid.model()->index(0, 2), grid.model()->index(0, 2));
         grid.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
         QTemporaryDir dir;
-        const QString csv = dir.filePath(QStringLiteral("part.csv"));
+        const QString csv = dir.filePath(QStringLiteral("selected.csv"));
         {
             BoxCatcher none;
             RowWindowsSupport::FileDialogAnswer answer(csv);
@@ -189,14 +189,14 @@ private slots:
             QCOMPARE(none.count(), 0);
         }
         QCOMPARE(fileBytes(csv), QByteArray("name,n\r\nfour,40\r\nthree,30\r\ntwo,\r\none,10\r\n"));
-        QVERIFY2(grid.statusLine()->text().endsWith(QStringLiteral("4 rows exported to part.csv.")),
+        QVERIFY2(grid.statusLine()->text().endsWith(QStringLiteral("4 rows exported to selected.csv.")),
                  qPrintable(grid.statusLine()->text()));
 
         // Columns moved on the screen are written in their order there; as SQL too.
         grid.horizontalHeader()->moveSection(2, 1);
         grid.selectionModel()->select(QItemSelection(grid.model()->index(0, 1), grid.model()->index(1, 2)),
                                       QItemSelectionModel::ClearAndSelect);
-        const QString sql = dir.filePath(QStringLiteral("part.sql"));
+        const QString sql = dir.filePath(QStringLiteral("moved.sql"));
         {
             RowWindowsSupport::FileDialogAnswer answer(sql);
             trigger(grid, QStringLiteral("Export Selection\u2026"));
