@@ -246,8 +246,12 @@ void DataGrid::applyFilters()
         typing->setFocus();
 }
 
-void DataGrid::applyView(const TableModel::SortOrder& sort)
+void DataGrid::applyView(const TableModel::SortOrder& asked)
 {
+    // A table read again may have fewer columns than the sort carried over.
+    std::vector<TableModel::SortKey> keys = asked.keys();
+    std::erase_if(keys, [this](const TableModel::SortKey& k) { return k.column >= model_->columnCount(); });
+    const TableModel::SortOrder sort = TableModel::SortOrder::by(keys);
     TableModel::Filters filters;
     for (int c = 0; c < model_->columnCount(); ++c) {
         const QString typed = filterRow_->isHidden() ? QString() : filterRow_->text(c);
