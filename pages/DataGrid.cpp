@@ -19,6 +19,7 @@
 #include <QMetaProperty>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyleOption>
 #include <QStyledItemDelegate>
@@ -90,7 +91,8 @@ protected:
         if (index.data(TableModel::PendingRole).toBool())
             option->backgroundBrush = QColor(0xFF, 0xF4, 0xC0);
         // A new row's empty cell shows, greyed, what the database will put there.
-        if (const QString hint = index.data(TableModel::HintRole).toString(); !hint.isEmpty() && option->text.isEmpty()) {
+        if (const QString hint = index.data(TableModel::HintRole).toString();
+            !sizing_ && !hint.isEmpty() && option->text.isEmpty()) {
             option->features |= QStyleOptionViewItem::HasDisplay;
             option->text = hint;
             option->palette.setColor(QPalette::Text, QColor(0x90, 0x90, 0x90));
@@ -98,8 +100,17 @@ protected:
         }
     }
 
+public:
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        // Columns are as wide as their values, never as the new row's hints.
+        const QScopedValueRollback<bool> sizing(sizing_, true);
+        return QStyledItemDelegate::sizeHint(option, index);
+    }
+
 private:
     std::function<void(const QString&)> refused_;
+    mutable bool sizing_ = false;
 };
 
 // The row headers: a row whose typed values are not saved yet shows a pencil.
