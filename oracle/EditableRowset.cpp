@@ -364,6 +364,13 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     RowWrite write;
     write.edits = pending_->edits;
     if (pending_->isNew) {
+        // Said here, before any statement: the database's own refusal would
+        // not name the column the way the grid shows it.
+        if (std::optional<std::string> missing = missingRequired(pending_->edits)) {
+            RowRefusal refusal = makeRefusal(RowRefusal::Why::Failed, std::move(*missing));
+            refusal.typed = pending_->edits;
+            return refusal;
+        }
         write.kind = RowWrite::Kind::Insert;
         write.checkFirst = pending_->unsure;
     } else {
@@ -406,6 +413,27 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     else
         replaceRead(row, out.stored);
     return std::nullopt;
+}
+
+std::optional<std::string> EditableRowset::missingRequired(const std::vector<std::optional<Value>>& edits) const
+{
+    std::vector<std::string> names;
+    for (std::size_t c = 0; c < edits.size() && c < columns().size(); ++c) {
+        if (edits[c] && !edits[c]->isNull())
+            continue;
+        const std::string& name = columns()[c].name;
+        const auto d = std::find_if(details_.begin(), details_.end(), [&name](const ColumnDetails& x) { return x.name == name; });
+        if (d != details_.end() && d->notNull && !d->filledByDatabase && !d->defaultText)
+            names.push_back("\"" + name + "\"");
+    }
+    if (names.empty())
+        return std::nullopt;
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return names.size() == 1
+               ? "the column " + list + " needs a value: it is NOT NULL and the database has no default for it"
+               : "the columns " + list + " need values: they are NOT NULL and the database has no default for them";
 }
 
 void EditableRowset::revertRow(std::int64_t row)

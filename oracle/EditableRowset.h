@@ -89,6 +89,8 @@ public:
     std::vector<int> keyColumns() const { return statements_ ? statements_->keyColumns() : std::vector<int>{}; }
     // What the catalogue says of the columns, by name (may be empty).
     const std::vector<ColumnDetails>& columnDetails() const { return details_; }
+    // Which database the table is in (for SQL written out for it).
+    DialectKind dialectKind() const { return dialect_ ? dialect_->kind() : DialectKind::Generic; }
 
     // A cell as the grid shows it: the typed value where the cell was edited,
     // otherwise the value read. `data` is valid until the rowset changes.
@@ -204,6 +206,9 @@ private:
     // The key of a row as one text, for telling rows apart; empty without a key.
     std::string keyText(const std::vector<Value>& row) const;
     std::string keyText(std::int64_t row) const;
+    // The NOT NULL columns a new row leaves without a value the database
+    // would fill, named for the user; nothing when there are none.
+    std::optional<std::string> missingRequired(const std::vector<std::optional<Value>>& edits) const;
 
     struct Pending {
         std::int64_t row = -1;

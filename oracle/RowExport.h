@@ -6,8 +6,13 @@
 // backslash written \t \n \r \\; NULL \N) and JSON (an array of objects by
 // column name; numbers as the exact numbers they are, NULL as null). Binary
 // values are written in base64. A header line names the columns in CSV and
-// TSV. Knows nothing of files or windows: it appends to a byte buffer.
+// TSV. Sql: one INSERT statement a row, between BEGIN and COMMIT, for the
+// table's own database (see setTable): names quoted, texts as literals with
+// quotes doubled, NULL as NULL, numbers as written, binary values as that
+// database's literal of bytes. Knows nothing of files or windows: it
+// appends to a byte buffer.
 
+#include "oracle/Dialect.h"
 #include "oracle/Engine.h"
 
 #include <string>
@@ -16,9 +21,11 @@
 
 class RowExport {
 public:
-    enum class Format { Csv, Tsv, Json };
+    enum class Format { Csv, Tsv, Json, Sql };
 
     RowExport(Format format, std::vector<ColumnInfo> columns);
+    // For Sql: the table the statements insert into (its name as listed) and its database.
+    void setTable(const std::string& table, DialectKind database);
 
     // The header, where the format has one; then each row; then the end.
     void begin(std::string& out) const;
@@ -42,5 +49,7 @@ private:
 
     Format format_;
     std::vector<ColumnInfo> columns_;
+    DialectKind database_ = DialectKind::Generic;
+    std::string insertInto_; // for Sql: INSERT INTO "table" ("a", "b") VALUES (
     bool firstRow_ = true;
 };

@@ -403,6 +403,19 @@ void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector
         sortByKeys(snapshot, column, kind, descending, rows, stop);
 }
 
+void SortRowsBy(const Snapshot& snapshot, const std::vector<SortKey>& keys, std::vector<std::int32_t>& rows,
+                const std::atomic<bool>* stop)
+{
+    // Every single-column sort keeps ties in the order it was given, so
+    // sorting by the last key first and by the first key last leaves rows
+    // ordered by the first, ties by the second, and so on: each column keeps
+    // its own fast sort (numbers by radix, texts by collation keys), and one
+    // key costs exactly what it did alone.
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+        if (key->column >= 0)
+            SortRows(snapshot, key->column, key->descending, rows, stop);
+}
+
 bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle)
 {
     if (needle.empty())

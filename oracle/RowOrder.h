@@ -1,7 +1,7 @@
 #pragma once
 
 // Orders and selects the rows of a snapshot for the grid's view: sorting by
-// one column (see ValueKeys for how values compare; NULL after every value
+// one column or several (see ValueKeys for how values compare; NULL after every value
 // ascending, before every value descending; stable, so equal values keep
 // the order they had), and filtering by one condition per column. The rows
 // are the snapshot's row numbers, 32 bits each. Pure functions; nothing here
@@ -41,6 +41,18 @@ private:
 // `stop` flag, ends early by throwing ViewStopped once it is set.
 void SortRows(const Snapshot& snapshot, int column, bool descending, std::vector<std::int32_t>& rows,
               const std::atomic<bool>* stop = nullptr);
+
+// One column of a sort by several.
+struct SortKey {
+    int column = -1;
+    bool descending = false;
+    bool operator==(const SortKey&) const = default;
+};
+
+// Sorts `rows` by the first key, rows equal there by the second, and so on;
+// rows equal by every key keep their order in `rows`.
+void SortRowsBy(const Snapshot& snapshot, const std::vector<SortKey>& keys, std::vector<std::int32_t>& rows,
+                const std::atomic<bool>* stop = nullptr);
 
 // One column's filter, from what the user typed into its box:
 //   plain text          the cell contains it, ignoring case

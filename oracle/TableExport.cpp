@@ -2,11 +2,15 @@
 
 #include "oracle/TableModel.h"
 
+#include <numeric>
 #include <string>
 #include <utility>
 
-ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
-                    const std::function<bool(int)>& progress)
+namespace {
+
+template <typename RowAt>
+ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::vector<int>& columns,
+                     RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress)
 {
     const auto flush = [&to](std::string& buffer) {
         const auto size = static_cast<qint64>(buffer.size());
@@ -14,12 +18,17 @@ ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format
         buffer.clear();
         return written;
     };
-    RowExport out(format, model.columns());
+    std::vector<ColumnInfo> infos;
+    for (int c : columns)
+        infos.push_back(model.columns()[static_cast<std::size_t>(c)]);
+    RowExport out(format, std::move(infos));
+    out.setTable(model.table(), model.dialectKind());
     std::string buffer;
     out.begin(buffer);
     for (int r = 0; r < rows; ++r) {
-        out.row(buffer, [&model, r](std::size_t c) {
-            const EditableRowset::CellView cell = model.cell(r, static_cast<int>(c));
+        const int row = rowAt(r);
+        out.row(buffer, [&model, &columns, row](std::size_t c) {
+            const EditableRowset::CellView cell = model.cell(row, columns[c]);
             return std::pair<ValueKind, std::string_view>(cell.kind, cell.data);
         });
         if (buffer.size() >= (std::size_t{1} << 20) && !flush(buffer))
@@ -29,4 +38,21 @@ ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format
     }
     out.end(buffer);
     return flush(buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
+}
+
+} // namespace
+
+ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
+                     const std::function<bool(int)>& progress)
+{
+    std::vector<int> columns(static_cast<std::size_t>(model.columnCount()));
+    std::iota(columns.begin(), columns.end(), 0);
+    return exportRows(model, rows, [](int r) { return r; }, columns, format, to, progress);
+}
+
+ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,
+                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress)
+{
+    return exportRows(model, static_cast<int>(rows.size()), [&rows](int r) { return rows[static_cast<std::size_t>(r)]; },
+                      columns, format, to, progress);
 }

@@ -9,6 +9,7 @@
 #include <QIODevice>
 
 #include <functional>
+#include <vector>
 
 class TableModel;
 
@@ -16,3 +17,8 @@ enum class ExportEnd { Written, Stopped, WriteFailed };
 
 ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
                     const std::function<bool(int)>& progress);
+
+// The same for some rows and columns of the view: `rows` and `columns` are
+// the model's, written in the order listed (a selection's, in the order shown).
+ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,
+                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress);

@@ -106,8 +106,8 @@ void TableModel::keepRowsInDatabaseWhenFree()
 void TableModel::orderWindow(SortOrder sort, Filters filters)
 {
     std::vector<std::pair<int, bool>> terms;
-    if (sort.column >= 0)
-        terms.emplace_back(sort.column, sort.descending);
+    for (const SortKey& k : sort.keys())
+        terms.emplace_back(k.column, k.descending);
     std::vector<KeyOrder::Filter> asked;
     for (const auto& [column, filter] : filters)
         if (!filter.empty())
@@ -210,6 +210,32 @@ bool TableModel::isNewRowPlaceholder(int row) const
     return !rowset_->reading() && !rowset_->window() && row == shownRows();
 }
 
+std::vector<TableModel::SortKey> TableModel::SortOrder::keys() const
+{
+    std::vector<SortKey> all;
+    if (column < 0)
+        return all;
+    all.push_back({column, descending});
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+}
+
+TableModel::SortOrder TableModel::SortOrder::by(const std::vector<SortKey>& keys)
+{
+    SortOrder order;
+    for (const SortKey& key : keys) {
+        if (key.column < 0)
+            continue;
+        if (order.column < 0) {
+            order.column = key.column;
+            order.descending = key.descending;
+        } else {
+            order.more.push_back(key);
+        }
+    }
+    return order;
+}
+
 void TableModel::applyView(SortOrder sort, Filters filters)
 {
     stopView();
@@ -220,8 +246,7 @@ void TableModel::applyView(SortOrder sort, Filters filters)
     const bool mapped = sort.column >= 0 || !filters.empty();
     std::vector<std::int32_t> rows;
     if (mapped)
-        rows = ViewJob::work(rowset_->snapshot(), rowset_->snapshot().rowCount(), {sort.column, sort.descending, filters},
-                             nullptr);
+        rows = ViewJob::work(rowset_->snapshot(), rowset_->snapshot().rowCount(), {sort.keys(), filters}, nullptr);
     takeView(sort, std::move(filters), std::move(rows), mapped);
 }
 
@@ -242,7 +267,7 @@ void TableModel::startView(SortOrder sort, Filters filters)
         emit viewEnded(ViewOutcome::Applied);
         return;
     }
-    ViewJob::Request request{sort.column, sort.descending, filters};
+    ViewJob::Request request{sort.keys(), filters};
     sortWanted_ = sort;
     QPointer<TableModel> self(this);
     viewJob_ = ViewJob::start(rowset_->snapshot(), rowset_->snapshot().rowCount(), std::move(request),
@@ -328,10 +353,14 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
     const std::int64_t row = rowsetRow(index.row());
     const ColumnInfo& column = rowset_->columns()[static_cast<std::size_t>(index.column())];
 
+    // A new row's cell not typed into: the insert leaves it to the database.
+    const bool empty = holdsNothingYet(index.row(), index.column());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole: {
         if (placeholder)
+            return QString();
+        if (empty && !newRowHint(index.column()).isEmpty())
             return QString();
         const EditableRowset::CellView cell = rowset_->cell(row, index.column());
         if (cell.missing)
@@ -350,11 +379,18 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         return TextFromBytes(cell.data);
     }
     case NullRole: {
-        if (placeholder)
+        if (placeholder || (empty && !newRowHint(index.column()).isEmpty()))
             return false;
         const EditableRowset::CellView cell = rowset_->cell(row, index.column());
         return !cell.missing && cell.kind == ValueKind::Null;
     }
+    case HintRole:
+        return empty ? newRowHint(index.column()) : QString();
+    case Qt::AccessibleTextRole:
+        // Read out as it is drawn: the hint where the cell holds nothing yet.
+        if (empty && !newRowHint(index.column()).isEmpty())
+            return newRowHint(index.column());
+        return {};
     case PendingRole:
         return !placeholder && rowset_->cell(row, index.column()).edited;
     case PlaceholderRole:
@@ -364,6 +400,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         if (!rowset_->isEditable(row, index.column()))
             if (const std::optional<RowRefusal> why = rowset_->refusal(row, index.column()))
                 return QString::fromStdString(why->text);
+        if (empty)
+            return newRowTip(index.column());
         return {};
     case Qt::TextAlignmentRole:
         if (isNumeric(column.type))
@@ -398,6 +436,55 @@ QString TableModel::headingTip(int column) const
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+const ColumnDetails* detailsOf(const std::vector<ColumnDetails>& details, const std::string& name)
+{
+    const auto d = std::find_if(details.begin(), details.end(), [&name](const ColumnDetails& x) { return x.name == name; });
+    return d == details.end() ? nullptr : &*d;
+}
+
+} // namespace
+
+bool TableModel::holdsNothingYet(int row, int column) const
+{
+    if (isNewRowPlaceholder(row))
+        return true;
+    const std::int64_t at = rowsetRow(row);
+    return rowset_->pendingIsNew() && rowset_->isPending(at) && !rowset_->typedCell(at, column);
+}
+
+QString TableModel::newRowHint(int column) const
+{
+    const ColumnDetails* d =
+        detailsOf(rowset_->columnDetails(), rowset_->columns()[static_cast<std::size_t>(column)].name);
+    if (!d)
+        return {};
+    if (d->filledByDatabase)
+        return QStringLiteral("(filled by the database)");
+    if (d->defaultText)
+        return QString::fromStdString(*d->defaultText);
+    if (d->notNull)
+        return QStringLiteral("(required)");
+    return {};
+}
+
+QString TableModel::newRowTip(int column) const
+{
+    const ColumnDetails* d =
+        detailsOf(rowset_->columnDetails(), rowset_->columns()[static_cast<std::size_t>(column)].name);
+    if (!d)
+        return {};
+    if (d->filledByDatabase)
+        return QStringLiteral("Left empty, the database fills it in");
+    if (d->defaultText)
+        return QStringLiteral("Left empty, the database stores its default: %1")
+            .arg(QString::fromStdString(*d->defaultText));
+    if (d->notNull)
+        return QStringLiteral("Required: the column is NOT NULL and has no default");
+    return {};
+}
+
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal) {
@@ -408,6 +495,24 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
             return QString::fromStdString(c.name);
         if (role == Qt::ToolTipRole)
             return headingTip(section);
+        if (role == SortMarkRole || role == Qt::AccessibleTextRole) {
+            const std::vector<SortKey> keys = sort_.keys();
+            const auto in = std::find_if(keys.begin(), keys.end(), [section](const SortKey& k) { return k.column == section; });
+            if (in == keys.end())
+                return {};
+            const auto place = static_cast<int>(in - keys.begin()) + 1;
+            if (role == SortMarkRole)
+                return keys.size() < 2 ? QString()
+                                       : (in->descending ? QStringLiteral("\u25BC") : QStringLiteral("\u25B2"))
+                                             + QString::number(place);
+            // Read out with the name: the direction, and the place among several keys.
+            QString said = QStringLiteral("%1, sorted %2").arg(QString::fromStdString(c.name),
+                                                               in->descending ? QStringLiteral("descending")
+                                                                              : QStringLiteral("ascending"));
+            if (keys.size() > 1)
+                said += QStringLiteral(", sort key %1 of %2").arg(place).arg(keys.size());
+            return said;
+        }
         return {};
     }
     if (section < 0 || section >= rowCount())

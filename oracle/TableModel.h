@@ -28,7 +28,7 @@
 // - submitRow(row) is what the grid calls when the user leaves a row: it
 //   writes the row if it is pending. On a refusal the database is unchanged,
 //   the typed values stay and the row stays pending.
-// - The view: rows may be sorted by one column and filtered by columns
+// - The view: rows may be sorted by columns and filtered by columns
 //   (applyView). The model's rows are then the rows shown, in the order
 //   shown; a row written, or added at the bottom, stays where it is until
 //   the view is applied again. Every edit goes to the row shown.
@@ -57,6 +57,14 @@ public:
         NullRole = Qt::UserRole + 1, // bool: the cell shows NULL
         PendingRole,                 // bool: the cell (or, on a vertical header, the row) is typed, not saved
         PlaceholderRole,             // bool: the cell is in the empty new-row placeholder
+        // QString: in a new row (the placeholder too), a cell not typed into
+        // shows what the database does with it: its default as the database
+        // writes it, "(filled by the database)", or "(required)". Display
+        // only: the cell's value stays empty and the insert leaves it out.
+        HintRole,
+        // QString, on a heading while rows are sorted by several columns:
+        // the column's direction and place among the keys, e.g. "▲1".
+        SortMarkRole,
     };
 
     TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent);
@@ -114,6 +122,9 @@ public:
     // The table and its rows, by the model's rows.
     const std::string& table() const { return rowset_->table(); }
     const std::vector<ColumnInfo>& columns() const { return rowset_->columns(); }
+    DialectKind dialectKind() const { return rowset_->dialectKind(); }
+    // The rows as read (and written since), in the table's order.
+    const Snapshot& snapshot() const { return rowset_->snapshot(); }
     // A cell as shown: the typed value where there is one, else the value read.
     EditableRowset::CellView cell(int row, int column) const { return rowset_->cell(rowsetRow(row), column); }
     // The row's values as read (without what is typed); the values typed.
@@ -125,9 +136,22 @@ public:
     int rowWithKey(const std::vector<Value>& key) const;
 
     // Sorting and filtering. A column of -1 is the table's order.
+    using SortKey = ::SortKey;
     struct SortOrder {
-        int column = -1;
+        SortOrder() = default;
+        // By one column (-1: the table's order), or more.
+        SortOrder(int first, bool down, std::vector<SortKey> then = {})
+            : column(first), descending(down), more(std::move(then))
+        {
+        }
+        int column = -1; // the first key
         bool descending = false;
+        // The keys after the first, each ordering the rows those before it leave equal.
+        std::vector<SortKey> more;
+        // Every key, the first first; none for the table's order.
+        std::vector<SortKey> keys() const;
+        static SortOrder by(const std::vector<SortKey>& keys);
+        bool operator==(const SortOrder&) const = default;
     };
     using Filters = std::vector<std::pair<int, ColumnFilter>>;
     // Here and now (a bad_alloc leaves the view as it was).
@@ -244,6 +268,11 @@ private:
     void takeArrivedRows();
     // A heading's tool tip: the type, then what the catalogue says of the column.
     QString headingTip(int column) const;
+    // What a new row's empty cell in the column will hold (see HintRole); empty when nothing to say.
+    QString newRowHint(int column) const;
+    QString newRowTip(int column) const;
+    // Whether a cell is one of a new row's that nothing was typed into.
+    bool holdsNothingYet(int row, int column) const;
     void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;

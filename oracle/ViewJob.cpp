@@ -43,8 +43,8 @@ std::vector<std::int32_t> ViewJob::work(const Snapshot& snapshot, std::int64_t r
     // Filtering first leaves fewer rows to sort; the order of the rows kept is the same.
     if (!request.filters.empty())
         rows = FilterRows(snapshot, request.filters, rows, stop);
-    if (request.sortColumn >= 0)
-        SortRows(snapshot, request.sortColumn, request.descending, rows, stop);
+    if (!request.sort.empty())
+        SortRowsBy(snapshot, request.sort, rows, stop);
     rows.shrink_to_fit();
     return rows;
 }

@@ -18,8 +18,7 @@
 class ViewJob {
 public:
     struct Request {
-        int sortColumn = -1;
-        bool descending = false;
+        std::vector<SortKey> sort; // none: the table's order
         std::vector<std::pair<int, ColumnFilter>> filters;
     };
     struct Result {

@@ -19,7 +19,9 @@
 #include <QMetaProperty>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QStyleOption>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -88,10 +90,27 @@ protected:
         }
         if (index.data(TableModel::PendingRole).toBool())
             option->backgroundBrush = QColor(0xFF, 0xF4, 0xC0);
+        // A new row's empty cell shows, greyed, what the database will put there.
+        if (const QString hint = index.data(TableModel::HintRole).toString();
+            !sizing_ && !hint.isEmpty() && option->text.isEmpty()) {
+            option->features |= QStyleOptionViewItem::HasDisplay;
+            option->text = hint;
+            option->palette.setColor(QPalette::Text, QColor(0x90, 0x90, 0x90));
+            option->palette.setColor(QPalette::HighlightedText, QColor(0xD0, 0xD0, 0xD0));
+        }
+    }
+
+public:
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        // Columns are as wide as their values, never as the new row's hints.
+        const QScopedValueRollback<bool> sizing(sizing_, true);
+        return QStyledItemDelegate::sizeHint(option, index);
     }
 
 private:
     std::function<void(const QString&)> refused_;
+    mutable bool sizing_ = false;
 };
 
 // The row headers: a row whose typed values are not saved yet shows a pencil.
@@ -109,6 +128,24 @@ protected:
         painter->setPen(QColor(0xC0, 0x00, 0x00));
         painter->drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("\u270E"));
         painter->restore();
+    }
+};
+
+// The column headings: while rows are sorted by several columns, each key's
+// heading shows its arrow and place after the name ("name ▲1").
+class SortHeader : public QHeaderView {
+public:
+    explicit SortHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override
+    {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        if (!model())
+            return;
+        const QString mark = model()->headerData(logicalIndex, Qt::Horizontal, TableModel::SortMarkRole).toString();
+        if (!mark.isEmpty())
+            option->text += QLatin1Char(' ') + mark;
     }
 };
 
@@ -134,6 +171,7 @@ DataGrid::DataGrid(QWidget* parent)
     : QTableView(parent)
 {
     setVerticalHeader(new RowHeader(this));
+    setHorizontalHeader(new SortHeader(this));
     verticalHeader()->setSectionsClickable(true);
     // One line of text a row, as a grid of records shows it.
     verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 2);
@@ -664,7 +702,18 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     for (QAction* a : {findAction_, clipboard_->ReplaceAction(), goToRowAction_, filterAction_, filterByValueAction_,
                        excludeValueAction_, refreshAction_, exportAction_, importAction_})
         menu.addAction(a);
+    // Added last, so that nothing above moves.
+    bool cellsSelected = false;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        cellsSelected = cellsSelected || !model_->isNewRowPlaceholder(range.top());
+    exportSelectionAction_->setEnabled(cellsSelected);
+    addSortAscendingAction_->setEnabled(index.isValid());
+    addSortDescendingAction_->setEnabled(index.isValid());
+    menu.addSeparator();
+    for (QAction* a : {exportSelectionAction_, addSortAscendingAction_, addSortDescendingAction_})
+        menu.addAction(a);
     menu.exec(event->globalPos());
+    exportSelectionAction_->setEnabled(true);
     clipboard_->MenuClosed();
     setNullAction_->setEnabled(true);
     deleteRowsAction_->setEnabled(true);

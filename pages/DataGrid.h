@@ -79,6 +79,11 @@ public:
     // coming, a sort or filter waits for the read to end.
     // Sorts by a column (ascending, descending) or back to the table's order (-1).
     void sortBy(int column, bool descending);
+    // Sorts by several columns at once (see TableModel::SortOrder).
+    void sortByOrder(const TableModel::SortOrder& order);
+    // Adds a column to the sort as its last key (Shift+click on a heading);
+    // a column already in it changes direction instead.
+    void addToSort(int column, bool descending);
     // Shows the filter row (focused on the current column) or hides and clears it.
     void toggleFilterRow();
     // Opens the find bar (with its replace line, or without); finds the
@@ -96,6 +101,9 @@ public:
     // Writes the rows shown, in their order, to a file the user names (CSV,
     // TSV or JSON by its ending), first writing the row being typed.
     void exportRows();
+    // The same for the selected cells only: the selected rows' selected
+    // columns, in the order shown.
+    void exportSelection();
 
     // Stops reading the table (Stop, Esc): the rows read so far stay and
     // become editable. Without waitForEnd the rows still on their way
@@ -146,7 +154,9 @@ private:
     void headerClicked(int column);
     void headerMenu(const QPoint& at);
     void applyFilters();
-    void applyView(int sortColumn, bool descending);
+    void applyView(const TableModel::SortOrder& sort);
+    // Writes rows (all shown, or those listed) and columns (all, or those listed) to a file the user names.
+    void exportPart(std::vector<int> rows, std::vector<int> columns);
     // A view worked out on a worker came back (or not).
     void viewEnded(TableModel::ViewOutcome outcome);
     // After a new view: the sort shown in the heading, the current cell on
@@ -203,6 +213,9 @@ private:
     QAction* excludeValueAction_ = nullptr;
     QAction* exportAction_ = nullptr;
     QAction* importAction_ = nullptr;
+    QAction* exportSelectionAction_ = nullptr;
+    QAction* addSortAscendingAction_ = nullptr;
+    QAction* addSortDescendingAction_ = nullptr;
     // What the selection holds is told once the selecting is done.
     bool summaryWaiting_ = false;
     // A view asked for while rows were still coming, applied at the read's end.

@@ -1,5 +1,5 @@
-// The grid's export: the rows shown, in their order, to a CSV, TSV or JSON
-// file, with a progress window and Stop.
+// The grid's export: the rows shown (or the selected cells), in their order,
+// to a CSV, TSV, JSON or SQL file, with a progress window and Stop.
 
 #include "pages/DataGrid.h"
 
@@ -12,10 +12,43 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <set>
 
-void DataGrid::exportRows()
+void DataGrid::exportRows() { exportPart({}, {}); }
+
+void DataGrid::exportSelection()
+{
+    if (!model_ || !selectionModel())
+        return;
+    // The selected rows' selected columns, as a rectangle: rows in the order
+    // shown, columns in their order on the screen.
+    std::set<int> rows;
+    std::set<int> columns;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            if (!model_->isNewRowPlaceholder(r))
+                rows.insert(r);
+        for (int c = range.left(); c <= range.right(); ++c)
+            if (!isColumnHidden(c))
+                columns.insert(c);
+    }
+    if (rows.empty() || columns.empty()) {
+        statusLine_->showNote(QStringLiteral("Select the cells to export first."));
+        return;
+    }
+    std::vector<int> byScreen(columns.begin(), columns.end());
+    std::sort(byScreen.begin(), byScreen.end(), [this](int a, int b) {
+        return horizontalHeader()->visualIndex(a) < horizontalHeader()->visualIndex(b);
+    });
+    exportPart(std::vector<int>(rows.begin(), rows.end()), std::move(byScreen));
+}
+
+void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
 {
     if (!model_)
         return;
@@ -29,10 +62,11 @@ void DataGrid::exportRows()
     const QString csv = QStringLiteral("CSV, comma-separated values (*.csv)");
     const QString tsv = QStringLiteral("TSV, tab-separated values (*.tsv)");
     const QString json = QStringLiteral("JSON (*.json)");
+    const QString sql = QStringLiteral("SQL INSERT statements (*.sql)");
     QFileDialog dialog(window(), QStringLiteral("Export Rows"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters({csv, tsv, json});
+    dialog.setNameFilters({csv, tsv, json, sql});
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     dialog.selectFile(QString::fromStdString(model_->table()) + QStringLiteral(".csv"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !model_)
@@ -41,9 +75,11 @@ void DataGrid::exportRows()
     const QString suffix = QFileInfo(path).suffix().toLower();
     const RowExport::Format format = suffix == QLatin1String("tsv")    ? RowExport::Format::Tsv
                                      : suffix == QLatin1String("json") ? RowExport::Format::Json
+                                     : suffix == QLatin1String("sql")  ? RowExport::Format::Sql
                                      : suffix == QLatin1String("csv")  ? RowExport::Format::Csv
                                      : dialog.selectedNameFilter() == tsv  ? RowExport::Format::Tsv
                                      : dialog.selectedNameFilter() == json ? RowExport::Format::Json
+                                     : dialog.selectedNameFilter() == sql  ? RowExport::Format::Sql
                                                                            : RowExport::Format::Csv;
 
     // Written aside and moved over the file at the end: an export that fails
@@ -55,16 +91,25 @@ void DataGrid::exportRows()
     };
     if (!file.open(QIODevice::WriteOnly))
         return fail();
+    // The rows were listed before the row being typed was written: a new
+    // row written since stays where it was, above the placeholder.
     int rows = model_->rowCount();
     if (rows > 0 && model_->isNewRowPlaceholder(rows - 1))
         --rows;
+    if (!rowList.empty()) {
+        std::erase_if(rowList, [this, rows](int r) { return r >= rows || model_->isNewRowPlaceholder(r); });
+        rows = static_cast<int>(rowList.size());
+    }
     QProgressDialog progress(QStringLiteral("Exporting rows\u2026"), QStringLiteral("Stop"), 0, rows, window());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    const ExportEnd end = ExportRows(*model_, rows, format, file, [&progress](int row) {
+    const auto goOn = [&progress](int row) {
         progress.setValue(row);
         return !progress.wasCanceled();
-    });
+    };
+    const ExportEnd end = rowList.empty() && columnList.empty()
+                              ? ExportRows(*model_, rows, format, file, goOn)
+                              : ExportCells(*model_, rowList, columnList, format, file, goOn);
     if (end == ExportEnd::Stopped) {
         file.cancelWriting();
         statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));

@@ -23,6 +23,8 @@
 #include <QMenu>
 #include <QScopeGuard>
 
+#include <algorithm>
+
 namespace {
 
 // The hourglass while the view changes: a million rows take a moment.
@@ -62,6 +64,11 @@ void DataGrid::addViewActions()
     excludeValueAction_ = make(QStringLiteral("Exclude This Value"), {}, [this] { filterByCurrentValue(true); });
     exportAction_ = make(QStringLiteral("Export Rows\u2026"), {}, [this] { exportRows(); });
     importAction_ = make(QStringLiteral("Import Rows\u2026"), {}, [this] { clipboard_->Import(); });
+    exportSelectionAction_ = make(QStringLiteral("Export Selection\u2026"), {}, [this] { exportSelection(); });
+    addSortAscendingAction_ =
+        make(QStringLiteral("Add to Sort, Ascending"), {}, [this] { addToSort(currentIndex().column(), false); });
+    addSortDescendingAction_ =
+        make(QStringLiteral("Add to Sort, Descending"), {}, [this] { addToSort(currentIndex().column(), true); });
 
     QHeaderView* header = horizontalHeader();
     header->setSectionsClickable(true);
@@ -103,9 +110,16 @@ void DataGrid::headerClicked(int column)
 {
     if (!model_)
         return;
+    // Shift adds the column to the sort (or turns its direction).
+    if (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier) {
+        const std::vector<TableModel::SortKey> keys = model_->sortWanted().keys();
+        const auto in = std::find_if(keys.begin(), keys.end(), [column](const auto& k) { return k.column == column; });
+        addToSort(column, in != keys.end() ? in->descending : false);
+        return;
+    }
     // Ascending, then descending, then back to the table's order.
     const TableModel::SortOrder now = model_->sortWanted();
-    if (now.column != column)
+    if (now.column != column || !now.more.empty())
         sortBy(column, false);
     else if (!now.descending)
         sortBy(column, true);
@@ -128,17 +142,44 @@ void DataGrid::headerMenu(const QPoint& at)
             toggleFilterRow();
         filterRow_->focusColumn(column);
     });
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Add to Sort, Ascending"), this, [this, column] { addToSort(column, false); });
+    menu.addAction(QStringLiteral("Add to Sort, Descending"), this, [this, column] { addToSort(column, true); });
     menu.exec(horizontalHeader()->mapToGlobal(at));
 }
 
 void DataGrid::sortBy(int column, bool descending)
 {
-    if (!model_ || column >= model_->columnCount())
+    TableModel::SortOrder order;
+    order.column = column;
+    order.descending = descending;
+    sortByOrder(order);
+}
+
+void DataGrid::addToSort(int column, bool descending)
+{
+    if (!model_ || column < 0 || column >= model_->columnCount())
         return;
+    std::vector<TableModel::SortKey> keys = model_->sortWanted().keys();
+    const auto in = std::find_if(keys.begin(), keys.end(), [column](const auto& k) { return k.column == column; });
+    if (in != keys.end())
+        in->descending = !in->descending;
+    else
+        keys.push_back({column, descending});
+    sortByOrder(TableModel::SortOrder::by(keys));
+}
+
+void DataGrid::sortByOrder(const TableModel::SortOrder& order)
+{
+    if (!model_ || order.column >= model_->columnCount())
+        return;
+    for (const TableModel::SortKey& key : order.more)
+        if (key.column < 0 || key.column >= model_->columnCount())
+            return;
     if (model_->reading()) {
         // Sorting works on the rows read: it waits for the rest.
         carried_ = std::make_unique<Carried>();
-        carried_->sort = {column, descending};
+        carried_->sort = order;
         carried_->filters = filterRow_->texts();
         carried_->filterRowShown = !filterRow_->isHidden();
         viewWaiting_ = true;
@@ -147,7 +188,7 @@ void DataGrid::sortBy(int column, bool descending)
     }
     if (!readyForViewChange())
         return;
-    applyView(column, descending);
+    applyView(order);
 }
 
 // ---- filtering -------------------------------------------------------------------------
@@ -199,15 +240,18 @@ void DataGrid::applyFilters()
     QWidget* typing = QApplication::focusWidget();
     if (!readyForViewChange())
         return;
-    const TableModel::SortOrder sort = model_->sortWanted();
-    applyView(sort.column, sort.descending);
+    applyView(model_->sortWanted());
     // The user goes on typing where they were.
     if (typing && filterRow_->isAncestorOf(typing))
         typing->setFocus();
 }
 
-void DataGrid::applyView(int sortColumn, bool descending)
+void DataGrid::applyView(const TableModel::SortOrder& asked)
 {
+    // A table read again may have fewer columns than the sort carried over.
+    std::vector<TableModel::SortKey> keys = asked.keys();
+    std::erase_if(keys, [this](const TableModel::SortKey& k) { return k.column >= model_->columnCount(); });
+    const TableModel::SortOrder sort = TableModel::SortOrder::by(keys);
     TableModel::Filters filters;
     for (int c = 0; c < model_->columnCount(); ++c) {
         const QString typed = filterRow_->isHidden() ? QString() : filterRow_->text(c);
@@ -220,8 +264,8 @@ void DataGrid::applyView(int sortColumn, bool descending)
     const QModelIndex current = currentIndex();
     const std::int64_t currentRow = current.isValid() ? model_->rowsetRow(current.row()) : -1;
     const TableModel::SortOrder before = model_->sortOrder();
-    const bool sorting = sortColumn >= 0 && (sortColumn != before.column || descending != before.descending);
-    const QString what = sortColumn >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows");
+    const bool sorting = sort.column >= 0 && sort != before;
+    const QString what = sort.column >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows");
 
     // A large table is put in order on a worker: the window goes on
     // answering, and says what it is doing until the view comes back.
@@ -232,7 +276,7 @@ void DataGrid::applyView(int sortColumn, bool descending)
         finding_ = false; // a find on its way is replaced and gives nothing
         // Said first: a view with nothing to work out ends within startView.
         statusLine_->showBusy(sorting ? QStringLiteral("Sorting\u2026") : QStringLiteral("Filtering\u2026"));
-        if (!RunShortOfMemory(window(), what, [&] { model_->startView({sortColumn, descending}, std::move(filters)); })) {
+        if (!RunShortOfMemory(window(), what, [&] { model_->startView(sort, std::move(filters)); })) {
             statusLine_->endBusy();
             runAfterView();
         }
@@ -240,7 +284,7 @@ void DataGrid::applyView(int sortColumn, bool descending)
     }
     const auto busy = busyPointer();
     // The view changes in one step, or not at all when memory runs short.
-    if (!RunShortOfMemory(window(), what, [&] { model_->applyView({sortColumn, descending}, std::move(filters)); })) {
+    if (!RunShortOfMemory(window(), what, [&] { model_->applyView(sort, std::move(filters)); })) {
         runAfterView();
         return;
     }
@@ -268,8 +312,11 @@ void DataGrid::showView(std::int64_t currentRow, int column)
 {
     const TableModel::SortOrder sort = model_->sortOrder();
     QHeaderView* header = horizontalHeader();
-    header->setSortIndicatorShown(sort.column >= 0);
-    if (sort.column >= 0)
+    // One key: the heading's own arrow. Several: each heading draws its
+    // arrow and place in the order (see the model's SortMarkRole).
+    header->setSortIndicatorShown(sort.column >= 0 && sort.more.empty());
+    header->viewport()->update();
+    if (sort.column >= 0 && sort.more.empty())
         header->setSortIndicator(sort.column, sort.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     const int row = currentRow >= 0 ? model_->viewRow(currentRow) : -1;
     setCurrentIndex(model_->index(std::max(row, 0), std::max(column, 0)));
@@ -507,5 +554,5 @@ void DataGrid::restore(const Carried& carried)
             scrollTo(currentIndex());
         }
     };
-    applyView(carried.sort.column, carried.sort.descending);
+    applyView(carried.sort);
 }

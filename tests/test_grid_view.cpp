@@ -13,6 +13,7 @@
 #include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
 #include "pages/ConflictWindow.h"
+#include "support/EngineDb.h"
 #include "support/PageSupport.h"
 #include "support/RowWindowsSupport.h"
 #include "support/TestSupport.h"
@@ -21,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -28,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
@@ -49,10 +52,10 @@ QStringList column(const DataGrid& grid, int c)
     return values;
 }
 
-void clickHeading(DataGrid& grid, int c)
+void clickHeading(DataGrid& grid, int c, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QHeaderView* header = grid.horizontalHeader();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, modifiers,
                       QPoint(header->sectionViewportPosition(c) + header->sectionSize(c) / 2, header->height() / 2));
 }
 
@@ -684,6 +687,73 @@ go', 12345678901234567, NULL);
         QCOMPARE(grid.Model()->shownRows(), 1);
         QCOMPARE(cellText(grid, 0, 1), QStringLiteral("mine"));
         QVERIFY2(boxes.count() == 0, qPrintable(boxes.lastText()));
+    }
+
+    // Through the window: a click sorts by one column, Shift+click adds the
+    // next (again turns its direction), the headings show each key's place
+    // and direction (and say it to a screen reader), a plain click goes back
+    // to one column; what is copied comes in the order shown. On the
+    // user-interface thread and on a worker.
+    void shiftClickBuildsTheOrder_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::addColumn<bool>("onWorker");
+        QTest::newRow("sqlite") << false << false;
+        QTest::newRow("sqlite, on a worker") << false << true;
+        QTest::newRow("postgresql") << true << false;
+    }
+    void shiftClickBuildsTheOrder()
+    {
+        QFETCH(bool, onWorker);
+        FETCH_ENGINE();
+        const EngineDb db(postgres, "create table t (id integer primary key, city text, n integer);"
+                                    " insert into t values (1, 'b', 2), (2, 'a', null), (3, 'b', 1), (4, null, 5),"
+                                    " (5, 'a', 3), (6, 'b', 2), (7, 'a', 3);");
+        DataGrid& grid = db.open(QStringLiteral("t"));
+        const WorkerFromRows worker(onWorker ? 1 : 50'000);
+        const auto mark = [&grid](int c) {
+            return grid.model()->headerData(c, Qt::Horizontal, TableModel::SortMarkRole).toString();
+        };
+        QTRY_COMPARE(grid.model()->rowCount(), 8);
+
+        clickHeading(grid, 1);
+        QTRY_COMPARE(column(grid, 0), (QStringList{"2", "5", "7", "1", "3", "6", "4"}));
+        QVERIFY(grid.horizontalHeader()->isSortIndicatorShown());
+        QCOMPARE(mark(1), QString());
+
+        clickHeading(grid, 2, Qt::ShiftModifier);
+        QTRY_COMPARE(column(grid, 0), (QStringList{"5", "7", "2", "3", "1", "6", "4"}));
+        QCOMPARE(grid.Model()->sortOrder().keys(), (std::vector<TableModel::SortKey>{{1, false}, {2, false}}));
+        QVERIFY(!grid.horizontalHeader()->isSortIndicatorShown());
+        QCOMPARE(mark(1), QStringLiteral("\u25B21"));
+        QCOMPARE(mark(2), QStringLiteral("\u25B22"));
+        QCOMPARE(mark(0), QString());
+        QCOMPARE(grid.model()->headerData(2, Qt::Horizontal, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("n, sorted ascending, sort key 2 of 2"));
+        // The heading's text stays the name: it is what a refresh goes by.
+        QCOMPARE(grid.model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("n"));
+        maybeScreenshot(QStringLiteral("sort-two-keys"));
+
+        // Shift+click again: that key turns.
+        clickHeading(grid, 2, Qt::ShiftModifier);
+        QTRY_COMPARE(column(grid, 0), (QStringList{"2", "5", "7", "1", "6", "3", "4"}));
+        QCOMPARE(mark(2), QStringLiteral("\u25BC2"));
+
+        // Copy follows the order shown.
+        grid.setFocus();
+        grid.selectionModel()->select(QItemSelection(grid.model()->index(0, 0), grid.model()->index(2, 0)),
+                                      QItemSelectionModel::ClearAndSelect);
+        QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text().split(QRegularExpression(QStringLiteral("\r?\n")),
+                                                           Qt::SkipEmptyParts),
+                 (QStringList{"2", "5", "7"}));
+
+        // A plain click sorts by that column alone.
+        clickHeading(grid, 2);
+        QTRY_COMPARE(grid.Model()->sortOrder().keys(), (std::vector<TableModel::SortKey>{{2, false}}));
+        QTRY_COMPARE(column(grid, 0), (QStringList{"3", "1", "6", "5", "7", "4", "2"}));
+        QCOMPARE(mark(1), QString());
+        QVERIFY(grid.horizontalHeader()->isSortIndicatorShown());
     }
 };
 

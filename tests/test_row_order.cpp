@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <string>
 
 namespace {
@@ -71,6 +72,32 @@ QStringList valuesOf(const QStringList& values, const QList<int>& rows)
     for (int r : rows)
         out << values[r];
     return out;
+}
+
+// A text column and an integer column (std::nullopt: NULL).
+Snapshot twoColumns(const std::vector<std::pair<std::optional<std::string>, std::optional<long long>>>& rows)
+{
+    ColumnInfo text, number;
+    text.name = "city";
+    number.name = "n";
+    number.type = ColumnType::Integer;
+    Snapshot s;
+    s.begin({text, number});
+    for (const auto& [t, n] : rows) {
+        const std::string digits = n ? std::to_string(*n) : std::string();
+        s.cell(t ? ValueKind::Text : ValueKind::Null, t ? t->data() : nullptr, t ? t->size() : 0);
+        s.cell(n ? ValueKind::Integer : ValueKind::Null, digits.data(), digits.size());
+        s.endRow();
+    }
+    s.end();
+    return s;
+}
+
+std::vector<std::int32_t> sortedBy(const Snapshot& s, const std::vector<SortKey>& keys)
+{
+    std::vector<std::int32_t> rows = allRows(s);
+    SortRowsBy(s, keys, rows);
+    return rows;
 }
 
 QList<int> kept(const Snapshot& s, const QString& typed)
@@ -395,6 +422,17 @@ private slots:
         const ColumnFilter filter(s.columns()[0], typed.toStdString());
         QVERIFY(!filter.problem());
         QCOMPARE(kept(s, typed), rows);
+    }
+
+    // Several keys: ties of the first go by the second; NULL last ascending,
+    // first descending, in each key; rows equal by both keep table order.
+    void tiesGoToTheNextKey()
+    {
+        const Snapshot s = twoColumns({{"b", 2}, {"a", std::nullopt}, {"b", 1}, {std::nullopt, 5}, {"a", 3}, {"b", 2}, {"a", 3}});
+        QCOMPARE(sortedBy(s, {{0, false}, {1, false}}), (std::vector<std::int32_t>{4, 6, 1, 2, 0, 5, 3}));
+        QCOMPARE(sortedBy(s, {{0, false}, {1, true}}), (std::vector<std::int32_t>{1, 4, 6, 0, 5, 2, 3}));
+        QCOMPARE(sortedBy(s, {{0, true}, {1, false}}), (std::vector<std::int32_t>{3, 2, 0, 5, 4, 6, 1}));
+        QCOMPARE(sortedBy(s, {{1, false}, {0, false}}), (std::vector<std::int32_t>{2, 0, 5, 4, 6, 3, 1}));
     }
 };
 
