@@ -86,6 +86,10 @@ public:
     std::vector<int> keyColumns() const { return statements_ ? statements_->keyColumns() : std::vector<int>{}; }
     // What the catalogue says of the columns, by name (may be empty).
     const std::vector<ColumnDetails>& columnDetails() const { return details_; }
+    // The kind of database the rows come from.
+    DialectKind dialectKind() const { return dialect_->kind(); }
+    // A connection of its own with the same login (see Connection::Another).
+    ConnectionPtr anotherConnection() const { return connection_->Another(); }
 
     // A cell as the grid shows it: the typed value where the cell was edited,
     // otherwise the value read. `data` is valid until the rowset changes.

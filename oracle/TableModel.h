@@ -57,6 +57,7 @@ public:
         NullRole = Qt::UserRole + 1, // bool: the cell shows NULL
         PendingRole,                 // bool: the cell (or, on a vertical header, the row) is typed, not saved
         PlaceholderRole,             // bool: the cell is in the empty new-row placeholder
+        WarningRole,                 // QString: why a typed value may not fit the column's type (a warning only)
     };
 
     TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent);
@@ -114,6 +115,13 @@ public:
     // The table and its rows, by the model's rows.
     const std::string& table() const { return rowset_->table(); }
     const std::vector<ColumnInfo>& columns() const { return rowset_->columns(); }
+    // What the catalogue says of a column; null when it says nothing.
+    const ColumnDetails* columnDetails(int column) const;
+    // The text the database stores for true or false (t/f, 1/0).
+    QString booleanText(bool value) const;
+    // A connection apart from the rows' own, with the same login, for a
+    // lookup on a thread of its own.
+    ConnectionPtr anotherConnection() const { return rowset_->anotherConnection(); }
     // A cell as shown: the typed value where there is one, else the value read.
     EditableRowset::CellView cell(int row, int column) const { return rowset_->cell(rowsetRow(row), column); }
     // The row's values as read (without what is typed); the values typed.
@@ -228,6 +236,8 @@ private:
     void takeArrivedRows();
     // A heading's tool tip: the type, then what the catalogue says of the column.
     QString headingTip(int column) const;
+    // Why a typed value may not fit its column; empty when it fits or was not typed.
+    QString warning(std::int64_t rowsetRow, int column) const;
     void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;
