@@ -35,6 +35,7 @@ private:
 // What the lookups of one table are made of, worked out at the first one.
 struct Plan {
     std::string select; // SELECT key, label FROM table
+    std::string from;   // the table, quoted
     std::string key;    // quoted
     std::string keyText; // the key as text, for a key that is not a whole number
     std::string label;  // quoted; empty without a readable column
@@ -75,8 +76,9 @@ Plan makePlan(Session& session, const std::string& table, const std::string& key
             plan.label = dialect.quote(c.name);
             break;
         }
+    plan.from = dialect.quote(table);
     plan.select = "SELECT " + plan.key + ", " + (plan.label.empty() ? std::string("NULL") : plan.label) + " FROM "
-                  + dialect.quote(table);
+                  + plan.from;
     return plan;
 }
 
@@ -144,6 +146,11 @@ KeyLookup::Matches findKeys(Session& session, const Plan& plan, const QString& p
         }
         return out;
     }
+    // A whole number's text is digits after a minus sign at most.
+    if (plan.wholeKey && !(prefix.front() == u'-' && std::all_of(prefix.begin() + 1, prefix.end(), [](QChar c) {
+                               return c >= u'0' && c <= u'9';
+                           })))
+        return {};
     std::string sql = plan.select + " WHERE ";
     std::vector<Param> params;
     const std::string bytes = BytesFromText(prefix);
@@ -164,20 +171,66 @@ KeyLookup::Matches findKeys(Session& session, const Plan& plan, const QString& p
     return matchesOf(rows);
 }
 
-// Rows whose readable column begins with `prefix` (ASCII letters in any case).
-KeyLookup::Matches findLabels(Session& session, const Plan& plan, const QString& prefix, int limit)
+// Rows whose readable column begins with `prefix` (ASCII letters in any
+// case), none of them in `skip`. That column has no index to use: with a
+// whole-number key the table is searched in ranges of the key, so that
+// what is found so far comes out at once and a newer lookup need not wait
+// for the whole table; otherwise in one query, its LIMIT ending it early.
+KeyLookup::Matches findLabels(Session& session, const Plan& plan, const QString& prefix, KeyLookup::Matches found,
+                              const std::function<bool()>& superseded,
+                              const std::function<void(const KeyLookup::Matches&)>& progress)
 {
-    const std::string sql = plan.select + " WHERE lower(substr(" + plan.label + ", 1, "
-                            + std::to_string(characters(prefix)) + ")) = " + Placeholder(plan.placeholders, 1)
-                            + plan.limit(limit);
+    const int limit = KeyLookup::kLimit;
+    std::set<QString> seen;
+    for (const KeyLookup::Match& m : found)
+        seen.insert(m.key);
+    const auto take = [&](const TextRows& rows) {
+        bool grew = false;
+        for (KeyLookup::Match& m : matchesOf(rows))
+            if (std::ssize(found) < limit && seen.insert(m.key).second) {
+                found.push_back(std::move(m));
+                grew = true;
+            }
+        return grew;
+    };
+    const std::string match = "lower(substr(" + plan.label + ", 1, " + std::to_string(characters(prefix)) + ")) = ";
     const Param p(ValueKind::Text, BytesFromText(lowerAscii(prefix)));
-    TextRows rows;
-    session.query(sql, std::span<const Param>(&p, 1), rows);
-    KeyLookup::Matches out = matchesOf(rows);
-    std::sort(out.begin(), out.end(), [](const KeyLookup::Match& a, const KeyLookup::Match& b) {
-        return a.label == b.label ? a.key < b.key : a.label < b.label;
-    });
-    return out;
+    if (!plan.wholeKey) {
+        TextRows rows;
+        session.query(plan.select + " WHERE " + match + Placeholder(plan.placeholders, 1) + plan.limit(limit * 2),
+                      std::span<const Param>(&p, 1), rows);
+        take(rows);
+        return found;
+    }
+    // Each bound a query of its own: SQLite finds min() or max() alone through
+    // the index, but reads the whole table for both at once.
+    TextRows least;
+    TextRows most;
+    session.query("SELECT min(" + plan.key + ") FROM " + plan.from, {}, least);
+    session.query("SELECT max(" + plan.key + ") FROM " + plan.from, {}, most);
+    if (least.rows.empty() || least.rows[0][0].isEmpty() || most.rows.empty())
+        return found;
+    const long long low = least.rows[0][0].toLongLong();
+    const long long high = most.rows[0][0].toLongLong();
+    constexpr long long kStep = 65536;
+    const std::string sql = plan.select + " WHERE " + plan.key + " BETWEEN " + Placeholder(plan.placeholders, 1)
+                            + " AND " + Placeholder(plan.placeholders, 2) + " AND " + match
+                            + Placeholder(plan.placeholders, 3) + " ORDER BY " + plan.key;
+    for (long long from = low; from <= high && std::ssize(found) < limit; from += kStep) {
+        if (superseded())
+            return found;
+        const long long to = high - from < kStep ? high : from + kStep - 1;
+        const Param params[] = {
+            Param(ValueKind::Integer, std::to_string(from), ColumnType::Integer, plan.keyInfo.nativeType),
+            Param(ValueKind::Integer, std::to_string(to), ColumnType::Integer, plan.keyInfo.nativeType), p};
+        TextRows rows;
+        session.query(sql + plan.limit(limit - static_cast<int>(found.size())), params, rows);
+        if (take(rows) && std::ssize(found) < limit && to < high)
+            progress(found);
+        if (to == high)
+            break;
+    }
+    return found;
 }
 
 } // namespace
@@ -241,16 +294,11 @@ void KeyLookup::run(ConnectionPtr own)
             post(keys, !more);
             if (!more)
                 continue;
-            Matches labels = findLabels(*session, *plan, prefix, kLimit);
+            Matches all = findLabels(*session, *plan, prefix, std::move(keys), superseded,
+                                     [&post](const Matches& some) { post(some, false); });
             if (superseded())
                 continue;
-            std::set<QString> seen;
-            for (const Match& m : keys)
-                seen.insert(m.key);
-            for (Match& m : labels)
-                if (std::ssize(keys) < kLimit && seen.insert(m.key).second)
-                    keys.push_back(std::move(m));
-            post(std::move(keys), true);
+            post(std::move(all), true);
         } catch (const std::exception& e) {
             const DbError* db = dynamic_cast<const DbError*>(&e);
             const QString reason = QString::fromStdString(db ? db->description() : std::string(e.what()));

@@ -7,6 +7,7 @@
 #include "pages/DateEdit.h"
 #include "pages/KeyLookupEdit.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPainter>
@@ -70,6 +71,8 @@ QWidget* CellEditors::create(QWidget* parent, const TableModel& model, const QMo
         combo->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
         for (const std::string& choice : details->choices)
             combo->addItem(QString::fromStdString(choice));
+        // The list as wide as its values, though the cell may be narrow.
+        combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 2 * combo->view()->frameWidth() + 24);
         editor = combo;
     } else if (info.type == ColumnType::Date || info.type == ColumnType::Timestamp
                || info.type == ColumnType::TimestampTz) {

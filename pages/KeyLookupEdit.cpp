@@ -3,8 +3,10 @@
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStandardItemModel>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -37,7 +39,7 @@ KeyLookupEdit::KeyLookupEdit(QWidget* parent, KeyLookup* lookup) : QLineEdit(par
             item->setEnabled(false);
             list_->appendRow(item);
             completer_->setCompletionPrefix(QString());
-            completer_->complete(QRect(0, 0, width(), height()));
+            popUp();
         });
     }
 }
@@ -73,9 +75,17 @@ void KeyLookupEdit::take(const QString& prefix, const KeyLookup::Matches& matche
         completer_->popup()->hide();
     } else {
         completer_->setCompletionPrefix(QString());
-        completer_->complete(QRect(0, 0, width(), height()));
+        popUp();
     }
     emit matchesShown();
+}
+
+// The list as wide as its lines, though the cell may be narrow.
+void KeyLookupEdit::popUp()
+{
+    QAbstractItemView* list = completer_->popup();
+    const int wide = list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width() + 2 * list->frameWidth() + 4;
+    completer_->complete(QRect(0, 0, std::max(width(), wide), height()));
 }
 
 void KeyLookupEdit::keyPressEvent(QKeyEvent* event)

@@ -32,6 +32,7 @@ protected:
 
 private:
     void take(const QString& prefix, const KeyLookup::Matches& matches);
+    void popUp();
 
     KeyLookup* lookup_;
     QCompleter* completer_;

@@ -213,7 +213,7 @@ std::vector<std::pair<std::string, std::vector<std::string>>> SqliteCheckLists(s
             && pastClose(t, from + 2) == to) {
             std::size_t at = from + 3;
             std::optional<std::vector<std::string>> values = literalList(t, at, ")");
-            if (values && at == to)
+            if (values)
                 lists.emplace_back(t[from].text, std::move(*values));
         }
         i = past - 1;
