@@ -91,8 +91,11 @@ void run(const char* engine, const ConnectionPtr& connection, const std::string&
             else
                 std::printf(" %.1f/%.1f", t.first * 1e3, t.whole * 1e3);
         }
-        std::printf(" ms\n    worst first matches %.1f ms, worst whole list %.1f ms\n", worstFirst * 1e3,
-                    worstWhole * 1e3);
+        if (worstFirst > 0)
+            std::printf(" ms\n    worst first matches %.1f ms, worst whole list %.1f ms\n", worstFirst * 1e3,
+                        worstWhole * 1e3);
+        else
+            std::printf(" ms\n    nothing matches; worst whole list %.1f ms\n", worstWhole * 1e3);
     }
 }
 
