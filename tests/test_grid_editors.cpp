@@ -374,6 +374,46 @@ private slots:
         }
     }
 
+    // What PostgreSQL's input reads is not marked, in the forms it takes
+    // (spaces, exponents, NaN, yes/off, special days, zones, 24:00); what it
+    // refuses is. A mark that cried wolf would teach the user to ignore it.
+    void marksFollowWhatTheDatabaseTakes()
+    {
+        DERVANTA_REQUIRE_PG();
+        const EngineTable db(QStringLiteral("postgresql"), "kinds");
+        const std::string t = db.name();
+        db.exec("create table " + t + " (id integer primary key, i integer, n numeric, r real, b boolean, d date,"
+                " ts timestamptz, tm time, t timestamp, s smallint)");
+        db.exec("insert into " + t + " (id) values (1)");
+        DataGrid& grid = db.open();
+        TableModel& model = *grid.Model();
+        const QStringList taken{" -12 ", "1.5e3", "-Infinity", "yes", "epoch", "2024-05-06T07:08:09.5Z",
+                                "24:00:00", "2024-05-06 07:08", "-32768"};
+        for (int c = 1; c <= taken.size(); ++c)
+            typeIntoCell(grid, 0, c, taken[c - 1]);
+        for (int c = 1; c <= taken.size(); ++c)
+            QVERIFY2(model.data(model.index(0, c), TableModel::WarningRole).toString().isEmpty(), qPrintable(taken[c - 1]));
+        BoxCatcher none;
+        QVERIFY(grid.commitPendingRow());
+        QCOMPARE(none.count(), 0);
+        QCOMPARE(QString::fromStdString(db.value("select i || ' ' || n || ' ' || b || ' ' || d || ' ' || (ts at time zone 'UTC')"
+                                                 " from " + t)),
+                 QStringLiteral("-12 1500 true 1970-01-01 2024-05-06 07:08:09.5"));
+
+        const QStringList refused{"12abc", "1.2.3", "1e", "maybe", "2023-02-29", "2024-13-01 00:00", "25:00",
+                                  "2024-05-06 07:60", "32768"};
+        for (int c = 1; c <= refused.size(); ++c)
+            typeIntoCell(grid, 0, c, refused[c - 1]);
+        for (int c = 1; c <= refused.size(); ++c)
+            QVERIFY2(!model.data(model.index(0, c), TableModel::WarningRole).toString().isEmpty(),
+                     qPrintable(refused[c - 1]));
+        QCOMPARE(model.data(model.index(0, 9), TableModel::WarningRole).toString(),
+                 QStringLiteral("Out of the range of smallint"));
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_Escape);
+        QVERIFY(!model.isRowPending(0));
+    }
+
     // The row details window has the same editors: a boolean's check box, a
     // date's calendar, the list of allowed values and of referenced keys;
     // what they put into the row is written as the grid writes it.
