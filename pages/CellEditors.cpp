@@ -89,6 +89,35 @@ void CellEditors::filled(QWidget* editor)
         combo->lineEdit()->selectAll();
 }
 
+void CellEditors::watch(QWidget* editor, const TableModel& model, const QModelIndex& index)
+{
+    auto* box = qobject_cast<QLineEdit*>(editor);
+    if (auto* combo = qobject_cast<QComboBox*>(editor))
+        box = combo->lineEdit();
+    if (!box)
+        return;
+    const int column = index.column();
+    const ColumnInfo info = model.columns()[static_cast<std::size_t>(column)];
+    std::optional<ColumnDetails> details;
+    if (const ColumnDetails* d = model.columnDetails(column))
+        details = *d;
+    const QPalette usual = box->palette();
+    const auto check = [box, info, details, usual](const QString& text) {
+        // Empty is NULL (or the empty text): nothing to mark.
+        const std::optional<std::string> why =
+            text.isEmpty() ? std::nullopt
+                           : ValueWarning(info, details ? &*details : nullptr, text.toStdString());
+        QPalette palette = usual;
+        if (why)
+            palette.setColor(QPalette::Base, QColor(0xFF, 0xE0, 0xE0));
+        box->setPalette(palette);
+        const QString reason = why ? QString::fromStdString(*why) : QString();
+        box->setToolTip(reason);
+        box->setAccessibleDescription(reason);
+    };
+    QObject::connect(box, &QLineEdit::textChanged, box, check);
+}
+
 bool CellEditors::isBoolean(const QModelIndex& index)
 {
     const auto* model = qobject_cast<const TableModel*>(index.model());

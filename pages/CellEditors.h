@@ -34,6 +34,9 @@ public:
     QWidget* create(QWidget* parent, const TableModel& model, const QModelIndex& index);
     // Once the editor shows the cell's value: typing replaces it, as in a text box.
     static void filled(QWidget* editor);
+    // Marks the editor's box while what is typed may not fit the column
+    // (its background and tool tip), as the cell is marked once it is in.
+    static void watch(QWidget* editor, const TableModel& model, const QModelIndex& index);
 
     // The lookup of a foreign-key column (one per column, made at first use
     // with a connection of its own); null for any other column.

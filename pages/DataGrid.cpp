@@ -46,13 +46,16 @@ public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         // The column's type may bring an editor of its own.
-        if (const auto* table = qobject_cast<const TableModel*>(index.model()))
-            if (QWidget* typed = editors_->create(parent, *table, index))
-                return typed;
-        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        // A cell may hold any length of text: the editor must never cut it.
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
-            line->setMaxLength(std::numeric_limits<int>::max());
+        const auto* table = qobject_cast<const TableModel*>(index.model());
+        QWidget* editor = table ? editors_->create(parent, *table, index) : nullptr;
+        if (!editor) {
+            editor = QStyledItemDelegate::createEditor(parent, option, index);
+            // A cell may hold any length of text: the editor must never cut it.
+            if (auto* line = qobject_cast<QLineEdit*>(editor))
+                line->setMaxLength(std::numeric_limits<int>::max());
+        }
+        if (table && editor)
+            CellEditors::watch(editor, *table, index);
         return editor;
     }
 

@@ -346,6 +346,18 @@ private slots:
         const auto warning = [&model](int column) {
             return model.data(model.index(0, column), TableModel::WarningRole).toString();
         };
+        // While it is typed: the box is marked and says why; a fix takes the mark off.
+        auto* box = openEditor<QLineEdit>(grid, 0, 1);
+        QVERIFY(box);
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("4x"));
+        QCOMPARE(box->toolTip(), QStringLiteral("Not a whole number"));
+        QVERIFY(box->palette().color(QPalette::Base) != grid.palette().color(QPalette::Base));
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box->toolTip(), QString());
+        QCOMPARE(box->palette().color(QPalette::Base), grid.palette().color(QPalette::Base));
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTRY_VERIFY(!grid.indexWidget(grid.currentIndex()));
         typeIntoCell(grid, 0, 1, QStringLiteral(" 42 "));
         typeIntoCell(grid, 0, 2, QStringLiteral("2024-02-29"));
         typeIntoCell(grid, 0, 3, QStringLiteral("abcde   "));
