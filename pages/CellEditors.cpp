@@ -32,12 +32,14 @@ CellEditors::~CellEditors() = default;
 
 KeyLookup* CellEditors::lookup(const TableModel& model, int column)
 {
-    // Lookups belong to the table they were made for.
+    // Lookups belong to the table they were made for, and end with it
+    // (their sessions with them).
     if (model_ != &model) {
-        for (auto& [c, l] : lookups_)
-            delete l;
-        lookups_.clear();
+        if (model_)
+            disconnect(model_.data(), nullptr, this, nullptr);
+        dropLookups();
         model_ = &model;
+        connect(&model, &QObject::destroyed, this, &CellEditors::dropLookups);
     }
     if (const auto it = lookups_.find(column); it != lookups_.end())
         return it->second;
@@ -51,6 +53,13 @@ KeyLookup* CellEditors::lookup(const TableModel& model, int column)
     } catch (const DbError&) {
         return nullptr; // the connection is closed: the plain box serves
     }
+}
+
+void CellEditors::dropLookups()
+{
+    for (auto& [column, l] : lookups_)
+        delete l;
+    lookups_.clear();
 }
 
 QWidget* CellEditors::create(QWidget* parent, const TableModel& model, const QModelIndex& index)

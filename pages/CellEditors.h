@@ -58,6 +58,8 @@ public:
     static void paintWarning(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index);
 
 private:
+    void dropLookups();
+
     QPointer<const TableModel> model_;
     std::map<int, KeyLookup*> lookups_; // children of this object, by column
 };
