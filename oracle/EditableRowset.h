@@ -91,6 +91,8 @@ public:
     const std::vector<ColumnDetails>& columnDetails() const { return details_; }
     // Which database the table is in (for SQL written out for it).
     DialectKind dialectKind() const { return dialect_ ? dialect_->kind() : DialectKind::Generic; }
+    // A connection of its own with the same login (see Connection::Another).
+    ConnectionPtr anotherConnection() const { return connection_->Another(); }
 
     // A cell as the grid shows it: the typed value where the cell was edited,
     // otherwise the value read. `data` is valid until the rowset changes.

@@ -64,6 +64,18 @@ struct ColumnDetails {
     std::optional<std::string> defaultText; // the default's expression, as the database writes it
     bool filledByDatabase = false;          // identity, serial, rowid: the database picks the value
     std::string comment;
+    // For the editors: the values the column may take, in their order (an
+    // enum type's labels, or the list of a plain CHECK (col IN (...))); the
+    // key another table's one-column foreign key refers to; the most
+    // characters the type holds (VARCHAR(n), CHAR(n)) where the database
+    // refuses more, 0 otherwise.
+    std::vector<std::string> choices;
+    struct Reference {
+        std::string table;
+        std::string column;
+    };
+    std::optional<Reference> references;
+    int maxLength = 0;
 };
 
 struct ColumnInfo {

@@ -1,6 +1,7 @@
 #include "oracle/TableModel.h"
 
 #include "oracle/ExactText.h"
+#include "oracle/ValueCheck.h"
 
 #include <QPointer>
 
@@ -395,11 +396,16 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
         return !placeholder && rowset_->cell(row, index.column()).edited;
     case PlaceholderRole:
         return placeholder;
+    case WarningRole:
+        return placeholder ? QString() : warning(row, index.column());
     case Qt::ToolTipRole:
         // A cell that cannot be edited says why.
         if (!rowset_->isEditable(row, index.column()))
             if (const std::optional<RowRefusal> why = rowset_->refusal(row, index.column()))
                 return QString::fromStdString(why->text);
+        if (!placeholder)
+            if (const QString why = warning(row, index.column()); !why.isEmpty())
+                return why;
         if (empty)
             return newRowTip(index.column());
         return {};
@@ -410,6 +416,36 @@ QVariant TableModel::data(const QModelIndex& index, int role) const
     default:
         return {};
     }
+}
+
+const ColumnDetails* TableModel::columnDetails(int column) const
+{
+    if (column < 0 || column >= rowset_->columnCount())
+        return nullptr;
+    const std::string& name = rowset_->columns()[static_cast<std::size_t>(column)].name;
+    for (const ColumnDetails& d : rowset_->columnDetails())
+        if (d.name == name)
+            return &d;
+    return nullptr;
+}
+
+QString TableModel::booleanText(bool value) const
+{
+    // PostgreSQL has a type of its own; elsewhere a boolean is a number.
+    if (rowset_->dialectKind() == DialectKind::PostgreSQL)
+        return value ? QStringLiteral("t") : QStringLiteral("f");
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// Only a value typed and not yet written is checked: what the database holds, it took.
+QString TableModel::warning(std::int64_t row, int column) const
+{
+    const EditableRowset::CellView cell = rowset_->cell(row, column);
+    if (!cell.edited || cell.kind == ValueKind::Null || cell.kind == ValueKind::Blob)
+        return {};
+    const std::optional<std::string> why =
+        ValueWarning(rowset_->columns()[static_cast<std::size_t>(column)], columnDetails(column), cell.data);
+    return why ? QString::fromStdString(*why) : QString();
 }
 
 QString TableModel::headingTip(int column) const

@@ -65,6 +65,7 @@ public:
         // QString, on a heading while rows are sorted by several columns:
         // the column's direction and place among the keys, e.g. "▲1".
         SortMarkRole,
+        WarningRole,                 // QString: why a typed value may not fit the column's type (a warning only)
     };
 
     TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent);
@@ -125,6 +126,13 @@ public:
     DialectKind dialectKind() const { return rowset_->dialectKind(); }
     // The rows as read (and written since), in the table's order.
     const Snapshot& snapshot() const { return rowset_->snapshot(); }
+    // What the catalogue says of a column; null when it says nothing.
+    const ColumnDetails* columnDetails(int column) const;
+    // The text the database stores for true or false (t/f, 1/0).
+    QString booleanText(bool value) const;
+    // A connection apart from the rows' own, with the same login, for a
+    // lookup on a thread of its own.
+    ConnectionPtr anotherConnection() const { return rowset_->anotherConnection(); }
     // A cell as shown: the typed value where there is one, else the value read.
     EditableRowset::CellView cell(int row, int column) const { return rowset_->cell(rowsetRow(row), column); }
     // The row's values as read (without what is typed); the values typed.
@@ -273,6 +281,8 @@ private:
     QString newRowTip(int column) const;
     // Whether a cell is one of a new row's that nothing was typed into.
     bool holdsNothingYet(int row, int column) const;
+    // Why a typed value may not fit its column; empty when it fits or was not typed.
+    QString warning(std::int64_t rowsetRow, int column) const;
     void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;

@@ -1,6 +1,7 @@
 #include "pages/DataGrid.h"
 
 #include "oracle/TableModel.h"
+#include "pages/CellEditors.h"
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaProperty>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -39,16 +41,23 @@ constexpr char kShownText[] = "dervantaShownText";
 class GridDelegate : public QStyledItemDelegate {
 public:
     GridDelegate(DataGrid* grid, std::function<void(const QString&)> refused)
-        : QStyledItemDelegate(grid), refused_(std::move(refused))
+        : QStyledItemDelegate(grid), refused_(std::move(refused)), editors_(new CellEditors(this))
     {
     }
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        // A cell may hold any length of text: the editor must never cut it.
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
-            line->setMaxLength(std::numeric_limits<int>::max());
+        // The column's type may bring an editor of its own.
+        const auto* table = qobject_cast<const TableModel*>(index.model());
+        QWidget* editor = table ? editors_->create(parent, *table, index) : nullptr;
+        if (!editor) {
+            editor = QStyledItemDelegate::createEditor(parent, option, index);
+            // A cell may hold any length of text: the editor must never cut it.
+            if (auto* line = qobject_cast<QLineEdit*>(editor))
+                line->setMaxLength(std::numeric_limits<int>::max());
+        }
+        if (table && editor)
+            CellEditors::watch(editor, *table, index);
         return editor;
     }
 
@@ -58,6 +67,46 @@ public:
         const QByteArray property = editor->metaObject()->userProperty().name();
         if (!property.isEmpty())
             editor->setProperty(kShownText, editor->property(property.constData()));
+        CellEditors::filled(editor);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        CellEditors::paintWarning(painter, option, index);
+    }
+
+    // A boolean cell's check box: a click on it, or Space, turns it to its next state.
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override
+    {
+        auto* table = qobject_cast<TableModel*>(model);
+        if (!table || !CellEditors::checkState(index) || !(table->flags(index) & Qt::ItemIsEditable)
+            || table->editsWaitForRead() || table->viewBusy())
+            return QStyledItemDelegate::editorEvent(event, model, option, index);
+        bool toggles = false;
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            toggles = key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier;
+        } else if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            QStyleOptionViewItem box = option;
+            initStyleOption(&box, index);
+            const QWidget* widget = option.widget;
+            const QStyle* style = widget ? widget->style() : QApplication::style();
+            const QRect check = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &box, widget);
+            if (mouse->button() != Qt::LeftButton || !check.contains(mouse->position().toPoint()))
+                return QStyledItemDelegate::editorEvent(event, model, option, index);
+            // A double click is two clicks on the box, not a text editor.
+            if (event->type() == QEvent::MouseButtonDblClick)
+                return true;
+            toggles = true;
+        }
+        if (!toggles)
+            return QStyledItemDelegate::editorEvent(event, model, option, index);
+        if (const std::optional<RowRefusal> why = CellEditors::toggle(*table, index))
+            refused_(QString::fromStdString(why->text));
+        return true;
     }
 
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
@@ -90,6 +139,7 @@ protected:
         }
         if (index.data(TableModel::PendingRole).toBool())
             option->backgroundBrush = QColor(0xFF, 0xF4, 0xC0);
+        CellEditors::styleCheck(option, index);
         // A new row's empty cell shows, greyed, what the database will put there.
         if (const QString hint = index.data(TableModel::HintRole).toString();
             !sizing_ && !hint.isEmpty() && option->text.isEmpty()) {
@@ -111,6 +161,7 @@ public:
 private:
     std::function<void(const QString&)> refused_;
     mutable bool sizing_ = false;
+    CellEditors* editors_;
 };
 
 // The row headers: a row whose typed values are not saved yet shows a pencil.

@@ -1,8 +1,12 @@
 #include "pages/RowDetailsWindow.h"
 
 #include "oracle/ExactText.h"
+#include "oracle/KeyLookup.h"
 #include "oracle/TableModel.h"
+#include "oracle/ValueCheck.h"
+#include "pages/CellEditors.h"
 #include "pages/DataGrid.h"
+#include "pages/DateEdit.h"
 #include "pages/ExactTextEdit.h"
 #include "pages/Messages.h"
 #include "pages/ValueFiles.h"
@@ -14,10 +18,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -55,6 +61,10 @@ struct RowDetailsWindow::Field {
     QPlainTextEdit* hex = nullptr;
     QLabel* size = nullptr;
     QCheckBox* null = nullptr;
+    // By the column's type: a boolean's check box; the calendar, or the
+    // list of allowed values or referenced keys, that fills the text box.
+    QCheckBox* truth = nullptr;
+    QToolButton* pick = nullptr;
     QPushButton* save = nullptr;
     QPushButton* load = nullptr;
     // The value shown, to tell a change in the row from none, and the text
@@ -71,6 +81,7 @@ RowDetailsWindow::RowDetailsWindow(DataGrid* grid, QWidget* page)
     setWindowTitle(QStringLiteral("Row Details"));
     setModal(false);
     setSizeGripEnabled(true);
+    lookups_ = new CellEditors(this);
 
     auto* layout = new QVBoxLayout(this);
     heading_ = new QLabel(this);
@@ -169,9 +180,11 @@ void RowDetailsWindow::build()
     const std::vector<ColumnInfo>& columns = model_->columns();
     for (std::size_t c = 0; c < columns.size(); ++c) {
         Field& f = *fieldList_.emplace_back(makeField(static_cast<int>(c), columns[c]));
-        for (QWidget* w : {static_cast<QWidget*>(f.editor), static_cast<QWidget*>(f.hex), static_cast<QWidget*>(f.null),
-                           static_cast<QWidget*>(f.save), static_cast<QWidget*>(f.load)})
-            chain(w);
+        for (QWidget* w : {static_cast<QWidget*>(f.editor), static_cast<QWidget*>(f.hex), static_cast<QWidget*>(f.truth),
+                           static_cast<QWidget*>(f.pick), static_cast<QWidget*>(f.null), static_cast<QWidget*>(f.save),
+                           static_cast<QWidget*>(f.load)})
+            if (w)
+                chain(w);
         fields_->insertWidget(fields_->count() - 1, f.box);
     }
     chain(previous_);
@@ -209,6 +222,7 @@ std::unique_ptr<RowDetailsWindow::Field> RowDetailsWindow::makeField(int column,
     top->addWidget(f.name);
     top->addWidget(typeLabel);
     top->addStretch(1);
+    addTypedControls(f, top);
     top->addWidget(f.null);
     box->addLayout(top);
 
@@ -249,6 +263,99 @@ std::unique_ptr<RowDetailsWindow::Field> RowDetailsWindow::makeField(int column,
     connect(f.save, &QPushButton::clicked, this, [this, &f] { saveToFile(f); });
     connect(f.load, &QPushButton::clicked, this, [this, &f] { loadFromFile(f); });
     return field;
+}
+
+// The controls a column's type brings beside the text box (see CellEditors).
+void RowDetailsWindow::addTypedControls(Field& f, QHBoxLayout* top)
+{
+    const QString name = QString::fromStdString(f.info.name);
+    const ColumnDetails* details = model_->columnDetails(f.column);
+    const ColumnType type = f.info.type;
+    if (type == ColumnType::Boolean) {
+        f.truth = new QCheckBox(QStringLiteral("True"), f.box);
+        f.truth->setAccessibleName(name + QStringLiteral(" is true"));
+        connect(f.truth, &QCheckBox::clicked, this, [this, &f](bool on) {
+            if (!model_ || row_ < 0)
+                return;
+            if (const std::optional<RowRefusal> why = model_->store(model_->index(row_, f.column), model_->booleanText(on)))
+                ShowMessage(this, QString::fromStdString(why->text));
+            refresh();
+        });
+        top->addWidget(f.truth);
+        return;
+    }
+    const bool references = details && details->references;
+    const bool choices = details && !details->choices.empty();
+    const bool dated = type == ColumnType::Date || type == ColumnType::Timestamp || type == ColumnType::TimestampTz;
+    if (!references && !choices && !dated)
+        return;
+    f.pick = new QToolButton(f.box);
+    f.pick->setFocusPolicy(Qt::StrongFocus);
+    if (dated) {
+        f.pick->setIcon(DateEdit::CalendarIcon());
+        f.pick->setToolTip(QStringLiteral("Choose a date"));
+        f.pick->setAccessibleName(QStringLiteral("Choose a date for %1").arg(name));
+        connect(f.pick, &QToolButton::clicked, this, [this, &f] {
+            const QDate shown = DateEdit::DateOf(f.editor->exactText());
+            DateEdit::ShowCalendar(f.pick, shown.isValid() ? shown : QDate::currentDate(), [this, &f](QDate day) {
+                putText(f, DateEdit::WithDate(f.editor->exactText(), day, f.info.type != ColumnType::Date));
+            });
+        });
+        top->addWidget(f.pick);
+        return;
+    }
+    f.pick->setText(QStringLiteral("Choose"));
+    f.pick->setAccessibleName(QStringLiteral("Choose %1").arg(name));
+    f.pick->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(f.pick);
+    f.pick->setMenu(menu);
+    connect(menu, &QMenu::triggered, this, [this, &f](QAction* a) {
+        if (a->data().isValid())
+            putText(f, a->data().toString());
+    });
+    if (choices) {
+        for (const std::string& choice : details->choices) {
+            const QString value = QString::fromStdString(choice);
+            menu->addAction(value)->setData(value);
+        }
+    } else if (KeyLookup* lookup = lookups_->lookup(*model_, f.column)) {
+        // The keys beginning with what the box holds, looked up as the list opens.
+        menu->addAction(QStringLiteral("Looking up\u2026"))->setEnabled(false);
+        connect(menu, &QMenu::aboutToShow, this, [menu, lookup, &f] {
+            menu->clear();
+            menu->addAction(QStringLiteral("Looking up\u2026"))->setEnabled(false);
+            const QString prefix = f.editor->exactText();
+            menu->setProperty("dervantaPrefix", prefix);
+            lookup->find(prefix);
+        });
+        connect(lookup, &KeyLookup::found, menu, [menu](const QString& prefix, const KeyLookup::Matches& matches, bool) {
+            if (menu->property("dervantaPrefix").toString() != prefix)
+                return; // for a list asked for before
+            menu->clear();
+            for (const KeyLookup::Match& m : matches)
+                menu->addAction(m.label.isEmpty() ? m.key : m.key + QStringLiteral(" \u2014 ") + m.label)->setData(m.key);
+            if (matches.empty())
+                menu->addAction(QStringLiteral("No key begins with this"))->setEnabled(false);
+        });
+        connect(lookup, &KeyLookup::failed, menu, [menu](const QString& prefix, const QString& reason) {
+            if (menu->property("dervantaPrefix").toString() != prefix)
+                return; // for a list asked for before
+            menu->clear();
+            menu->addAction(QStringLiteral("The keys could not be looked up: %1").arg(reason))->setEnabled(false);
+        });
+    }
+    top->addWidget(f.pick);
+}
+
+// Puts a text chosen from a list or the calendar into the field, as if typed.
+void RowDetailsWindow::putText(Field& f, const QString& text)
+{
+    if (f.editor->isReadOnly())
+        return;
+    f.editor->setExactText(text);
+    f.editor->document()->setModified(true);
+    commit(f);
+    f.editor->setFocus();
 }
 
 void RowDetailsWindow::follow()
@@ -328,6 +435,14 @@ void RowDetailsWindow::showValue(Field& f, bool force)
         fill(f, std::move(value));
     f.null->setChecked(f.shown.isNull() && !placeholder);
     f.null->setEnabled(changeable);
+    if (f.truth) {
+        const std::optional<bool> truth =
+            f.shown.isNull() ? std::optional<bool>(false) : ReadBoolean(f.shown.bytes);
+        f.truth->setChecked(truth.value_or(false));
+        f.truth->setEnabled(changeable && truth.has_value());
+    }
+    if (f.pick)
+        f.pick->setEnabled(changeable);
     f.editor->setReadOnly(!changeable);
     if (!changeable)
         f.editor->setTextInteractionFlags(kReadByKeys);

@@ -19,7 +19,9 @@
 class DataGrid;
 struct ColumnInfo;
 struct Value;
+class CellEditors;
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -48,6 +50,8 @@ private:
     void bind();
     void build();
     std::unique_ptr<Field> makeField(int column, const ColumnInfo& info);
+    void addTypedControls(Field& field, QHBoxLayout* top);
+    void putText(Field& field, const QString& text);
     void follow();
     void refresh();
     // Shows the row's value in a field, unless the field shows it already.
@@ -70,6 +74,7 @@ private:
     bool filling_ = false;
     bool placed_ = false;
     Field* committing_ = nullptr;
+    CellEditors* lookups_ = nullptr; // the foreign keys' lookups
     QLabel* heading_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QWidget* form_ = nullptr;

@@ -14,12 +14,14 @@
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
 #include "oracle/Engine.h"
+#include "oracle/engines/CheckLists.h"
 #include "oracle/engines/PgCopyText.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
@@ -256,7 +258,8 @@ public:
     {
         static constexpr const char* sql =
             "select a.attname, a.attnotnull, pg_catalog.pg_get_expr(d.adbin, d.adrelid), a.attidentity <> '',"
-            " pg_catalog.col_description(a.attrelid, a.attnum)"
+            " pg_catalog.col_description(a.attrelid, a.attnum),"
+            " case when a.atttypid in (1042, 1043) and a.atttypmod > 4 then a.atttypmod - 4 end"
             " from pg_catalog.pg_attribute a"
             " left join pg_catalog.pg_attrdef d on d.adrelid = a.attrelid and d.adnum = a.attnum"
             " where a.attrelid = (select c.oid from pg_catalog.pg_class c where c.relname = $1"
@@ -276,9 +279,57 @@ public:
                                  || (d.defaultText && d.defaultText->rfind("nextval(", 0) == 0);
             if (!PQgetisnull(result.get(), r, 4))
                 d.comment = PQgetvalue(result.get(), r, 4);
+            if (!PQgetisnull(result.get(), r, 5))
+                d.maxLength = std::atoi(PQgetvalue(result.get(), r, 5));
             details.push_back(std::move(d));
         }
+        addChoicesAndReferences(table, details);
         return details;
+    }
+
+    // Enum labels in their order, the plain IN lists of one-column CHECKs,
+    // and one-column foreign keys to a table of the same schema.
+    void addChoicesAndReferences(std::string_view table, std::vector<ColumnDetails>& details)
+    {
+        static constexpr const char* sql =
+            "with t as (select c.oid from pg_catalog.pg_class c where c.relname = $1"
+            " and c.relnamespace = (select oid from pg_catalog.pg_namespace where nspname = current_schema()))"
+            " (select 'e', a.attname::text, e.enumlabel::text, null::text from pg_catalog.pg_attribute a"
+            " join pg_catalog.pg_enum e on e.enumtypid = a.atttypid"
+            " where a.attrelid = (select oid from t) and a.attnum > 0 and not a.attisdropped"
+            " order by a.attnum, e.enumsortorder)"
+            " union all (select 'c', a.attname, pg_catalog.pg_get_constraintdef(k.oid), null"
+            " from pg_catalog.pg_constraint k join pg_catalog.pg_attribute a"
+            " on a.attrelid = k.conrelid and a.attnum = k.conkey[1]"
+            " where k.conrelid = (select oid from t) and k.contype = 'c' and cardinality(k.conkey) = 1"
+            " order by k.conname)"
+            " union all select 'f', a.attname, r.relname, ra.attname from pg_catalog.pg_constraint k"
+            " join pg_catalog.pg_attribute a on a.attrelid = k.conrelid and a.attnum = k.conkey[1]"
+            " join pg_catalog.pg_class r on r.oid = k.confrelid"
+            " join pg_catalog.pg_attribute ra on ra.attrelid = k.confrelid and ra.attnum = k.confkey[1]"
+            " where k.conrelid = (select oid from t) and k.contype = 'f' and cardinality(k.conkey) = 1"
+            " and r.relnamespace = (select oid from pg_catalog.pg_namespace where nspname = current_schema())";
+        const Param name{ValueKind::Text, std::string(table)};
+        ResultPtr result = execParams(sql, std::span<const Param>(&name, 1));
+        check(result.get(), PGRES_TUPLES_OK);
+        // Each part's rows come in their order (an enum's labels as the type sorts them).
+        for (int r = 0; r < PQntuples(result.get()); ++r) {
+            const std::string_view kind = PQgetvalue(result.get(), r, 0);
+            const std::string column = PQgetvalue(result.get(), r, 1);
+            const auto d = std::find_if(details.begin(), details.end(),
+                                        [&column](const ColumnDetails& c) { return c.name == column; });
+            if (d == details.end())
+                continue;
+            const std::string value = PQgetvalue(result.get(), r, 2);
+            if (kind == "e") {
+                d->choices.push_back(value);
+            } else if (kind == "c") {
+                if (d->choices.empty())
+                    d->choices = PgCheckList(value, column);
+            } else if (!d->references) {
+                d->references = ColumnDetails::Reference{value, PQgetvalue(result.get(), r, 3)};
+            }
+        }
     }
 
     // The read is one statement with a snapshot of its own: a write by

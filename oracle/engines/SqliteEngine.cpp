@@ -6,6 +6,7 @@
 // read and bound back compares equal to itself.
 
 #include "oracle/engines/SqliteEngine.h"
+#include "oracle/engines/CheckLists.h"
 
 #include "oracle/DbError.h"
 #include "oracle/Dialect.h"
@@ -14,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -255,6 +257,8 @@ public:
                 sqlite3_column_int(stmt.get(), 3) == 1 && text(4) == "INTEGER" && sqlite3_column_int(stmt.get(), 5) == 1;
             details.push_back(std::move(d));
         }
+        addChoices(table, details);
+        addReferences(table, details);
         return details;
     }
 
@@ -296,6 +300,52 @@ public:
     }
 
 private:
+    // The plain IN lists of the table's CHECKs, read off its CREATE TABLE text.
+    void addChoices(std::string_view table, std::vector<ColumnDetails>& details)
+    {
+        const Param name{ValueKind::Text, std::string(table)};
+        StmtPtr stmt = prepare("select sql from sqlite_master where type = 'table' and name = ?1", nullptr);
+        bind(stmt.get(), std::span<const Param>(&name, 1));
+        if (sqlite3_step(stmt.get()) != SQLITE_ROW || sqlite3_column_type(stmt.get(), 0) != SQLITE_TEXT)
+            return;
+        const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+        for (auto& [column, values] : SqliteCheckLists(
+                 std::string_view(sql, static_cast<std::size_t>(sqlite3_column_bytes(stmt.get(), 0)))))
+            for (ColumnDetails& d : details)
+                if (sqlite3_stricmp(d.name.c_str(), column.c_str()) == 0 && d.choices.empty())
+                    d.choices = values;
+    }
+
+    // One-column foreign keys; one that names no column refers to the other
+    // table's one-column primary key.
+    void addReferences(std::string_view table, std::vector<ColumnDetails>& details)
+    {
+        const Param name{ValueKind::Text, std::string(table)};
+        StmtPtr stmt = prepare("select \"from\", \"table\", \"to\" from pragma_foreign_key_list(?1) f"
+                               " where (select count(*) from pragma_foreign_key_list(?1) g where g.id = f.id) = 1",
+                               nullptr);
+        bind(stmt.get(), std::span<const Param>(&name, 1));
+        const auto text = [&stmt](int c) {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), c));
+            return std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt.get(), c)));
+        };
+        std::vector<std::array<std::string, 3>> found;
+        while (sqlite3_step(stmt.get()) == SQLITE_ROW)
+            found.push_back({text(0), text(1), sqlite3_column_type(stmt.get(), 2) == SQLITE_NULL ? "" : text(2)});
+        stmt.reset();
+        for (auto& [from, target, to] : found) {
+            if (to.empty()) {
+                const std::vector<std::string> key = primaryKey(target);
+                if (key.size() != 1)
+                    continue;
+                to = key[0];
+            }
+            for (ColumnDetails& d : details)
+                if (sqlite3_stricmp(d.name.c_str(), from.c_str()) == 0 && !d.references)
+                    d.references = ColumnDetails::Reference{target, to};
+        }
+    }
+
     // The columns of a statement from `first` on.
     static std::vector<ColumnInfo> describeColumns(sqlite3_stmt* s, int first)
     {
