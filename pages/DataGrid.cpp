@@ -4,6 +4,7 @@
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
+#include "pages/GridLayout.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 #include "pages/SelectionSummary.h"
@@ -193,6 +194,7 @@ DataGrid::DataGrid(QWidget* parent)
     filterRow_ = new GridFilterRow(this);
     addViewActions();
     clipboard_ = new GridClipboard(this);
+    layout_ = new GridLayout(this);
 }
 
 void DataGrid::updateGeometries()
@@ -321,6 +323,9 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
 
 void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
 {
+    // The same table read again (a refresh) carries its own view over.
+    const bool readAgain = model_ && rowset && model_->table() == rowset->table();
+    layout_->tableClosing();
     TableModel* previous = std::exchange(model_, rowset ? new TableModel(std::move(rowset), this) : nullptr);
     QItemSelectionModel* oldSelection = selectionModel();
     setModel(model_);
@@ -364,12 +369,10 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             readEnded();
         connect(model_, &TableModel::pendingRowChanged, verticalHeader()->viewport(),
                 qOverload<>(&QWidget::update));
-        resizeColumnsToContents();
-        // Very long texts must not make a column wider than the grid.
-        for (int c = 0; c < model_->columnCount(); ++c)
-            setColumnWidth(c, std::min(columnWidth(c), std::max(viewport()->width() * 2 / 3, 120)));
+        layout_->fitWidths();
         if (model_->rowCount() > 0)
             setCurrentIndex(model_->index(0, 0));
+        layout_->tableOpened(!readAgain);
     }
     emit dataSourceChanged();
 }
@@ -471,6 +474,7 @@ bool DataGrid::finishEditing()
 {
     // Leaving the page stops the read without waiting for it.
     stopReading(false);
+    layout_->flush();
     RowRefusal refusal;
     const int row = submitPendingRow(&refusal);
     if (row < 0)
@@ -650,6 +654,7 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     for (QAction* a : {findAction_, clipboard_->ReplaceAction(), goToRowAction_, filterAction_, filterByValueAction_,
                        excludeValueAction_, refreshAction_, exportAction_, importAction_})
         menu.addAction(a);
+    layout_->addMenuActions(menu, index.isValid() ? index.column() : -1);
     menu.exec(event->globalPos());
     clipboard_->MenuClosed();
     setNullAction_->setEnabled(true);

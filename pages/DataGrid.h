@@ -26,6 +26,7 @@
 class GridClipboard;
 class GridFilterRow;
 class GridFindBar;
+class GridLayout;
 class GridStatusLine;
 class QAction;
 class RowDetailsWindow;
@@ -68,6 +69,8 @@ public:
     GridFindBar* findBar() const { return findBar_; }
     // Copy, paste, replace, undo and redo.
     GridClipboard* clipboard() const { return clipboard_; }
+    // Columns hidden, moved and fitted, and the layout remembered per table.
+    GridLayout* columnLayout() const { return layout_; }
 
     // The view of the rows. Each first writes the pending row, by the same
     // rule as leaving the page; when that write is refused and the user goes
@@ -111,6 +114,8 @@ protected:
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
+    // Puts back a remembered sort and filter by the grid's own means.
+    friend class GridLayout;
     // Writes the pending row; the row that could not be written, or -1.
     int submitPendingRow(RowRefusal* refusal);
     // The one way a refused write is told: a change or deletion by another
@@ -213,4 +218,5 @@ private:
     std::function<void()> afterView_;
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;
+    GridLayout* layout_ = nullptr;
 };

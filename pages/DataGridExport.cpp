@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QProgressDialog>
 #include <QSaveFile>
 
@@ -61,10 +62,17 @@ void DataGrid::exportRows()
     QProgressDialog progress(QStringLiteral("Exporting rows\u2026"), QStringLiteral("Stop"), 0, rows, window());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    const ExportEnd end = ExportRows(*model_, rows, format, file, [&progress](int row) {
-        progress.setValue(row);
-        return !progress.wasCanceled();
-    });
+    // In their order on the screen; hidden ones too, so that the file holds every value of the rows.
+    std::vector<int> columns;
+    for (int visual = 0; visual < horizontalHeader()->count(); ++visual)
+        columns.push_back(horizontalHeader()->logicalIndex(visual));
+    const ExportEnd end = ExportRows(
+        *model_, rows, format, file,
+        [&progress](int row) {
+            progress.setValue(row);
+            return !progress.wasCanceled();
+        },
+        columns);
     if (end == ExportEnd::Stopped) {
         file.cancelWriting();
         statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));

@@ -10,6 +10,7 @@
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
+#include "pages/GridLayout.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 #include "shell/Page.h"
@@ -128,6 +129,7 @@ void DataGrid::headerMenu(const QPoint& at)
             toggleFilterRow();
         filterRow_->focusColumn(column);
     });
+    layout_->addMenuActions(menu, column);
     menu.exec(horizontalHeader()->mapToGlobal(at));
 }
 
@@ -276,6 +278,7 @@ void DataGrid::showView(std::int64_t currentRow, int column)
     if (row >= 0)
         scrollTo(currentIndex());
     showFilterCount();
+    layout_->viewChanged();
     runAfterView();
 }
 
@@ -426,8 +429,10 @@ void DataGrid::refresh()
     carried->sort = model_->sortWanted();
     carried->filters = filterRow_->texts();
     carried->filterRowShown = !filterRow_->isHidden();
+    // A hidden column has no width on the screen: it keeps the one it will show with.
     for (int c = 0; c < model_->columnCount(); ++c)
-        carried->widths.insert(model_->headerData(c, Qt::Horizontal).toString(), columnWidth(c));
+        if (!isColumnHidden(c))
+            carried->widths.insert(model_->headerData(c, Qt::Horizontal).toString(), columnWidth(c));
     const QModelIndex current = currentIndex();
     if (current.isValid()) {
         carried->currentColumn = model_->headerData(current.column(), Qt::Horizontal).toString();
