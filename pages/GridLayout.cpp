@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -76,10 +77,25 @@ void GridLayout::fitWidths()
     if (!model)
         return;
     grid_->resizeColumnsToContents();
-    // Very long texts must not make a column wider than the grid.
+    // Very long texts must not make a column wider than the grid. A hidden
+    // column shows no width: it keeps the one it was fitted to.
     const int widest = std::max(grid_->viewport()->width() * 2 / 3, 120);
     for (int c = 0; c < model->columnCount(); ++c)
-        grid_->setColumnWidth(c, std::min(grid_->columnWidth(c), widest));
+        if (!grid_->isColumnHidden(c))
+            grid_->setColumnWidth(c, std::min(grid_->columnWidth(c), widest));
+}
+
+void GridLayout::showTableOrder()
+{
+    const TableModel* model = grid_->Model();
+    QHeaderView* header = grid_->horizontalHeader();
+    const bool wasApplying = std::exchange(applying_, true);
+    for (int c = 0; model && c < model->columnCount(); ++c) {
+        grid_->setColumnHidden(c, false);
+        if (header->visualIndex(c) != c)
+            header->moveSection(header->visualIndex(c), c);
+    }
+    applying_ = wasApplying;
 }
 
 void GridLayout::fitOne(int column)
@@ -98,6 +114,10 @@ void GridLayout::tableOpened(bool withView)
     const TableModel* model = grid_->Model();
     if (!model)
         return;
+    // The headings keep their places over a model of as many columns: another
+    // table starts from its own order.
+    if (withView)
+        showTableOrder();
     const QString database = LayoutStore::DatabaseKey(CurrentLoginFields().sid);
     const QString table = QString::fromStdString(model->table());
     if (const std::optional<TableLayout> layout = LayoutStore(filePath()).Load(database, table))
@@ -292,11 +312,7 @@ void GridLayout::reset()
     {
         applying_ = true;
         const auto done = qScopeGuard([this] { applying_ = false; });
-        QHeaderView* header = grid_->horizontalHeader();
-        for (int c = 0; c < model->columnCount(); ++c) {
-            grid_->setColumnHidden(c, false);
-            header->moveSection(header->visualIndex(c), c);
-        }
+        showTableOrder();
         fitWidths();
     }
     userWidths_ = false;

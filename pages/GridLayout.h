@@ -54,6 +54,8 @@ private:
     // The user changed the layout: it is written shortly.
     void changed();
     void fitOne(int column);
+    // Every column shown, in the table's order.
+    void showTableOrder();
     // The current cell leaves a hidden column for the nearest one shown.
     void keepCurrentShown();
     int shownCount() const;

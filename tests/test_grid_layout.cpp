@@ -188,6 +188,17 @@ private slots:
         grid.setCurrentIndex(grid.model()->index(1, 0));
         findNext(grid, QStringLiteral("same"));
         QCOMPARE(grid.currentIndex(), grid.model()->index(1, 3));
+        // One value pasted over a block spanning the hidden column fills only what shows.
+        QGuiApplication::clipboard()->setText(QStringLiteral("7"));
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, grid.visualRect(grid.model()->index(2, 0)).center());
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          grid.visualRect(grid.model()->index(2, 2)).center());
+        QTest::keyClick(&grid, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(db.query("select a, b from t where id = 7").at(0).at(0), std::optional<std::string>("a3"));
+        QCOMPARE(db.query("select a, b from t where id = 7").at(0).at(1), std::optional<std::string>("7"));
+        // Reading the table again keeps it hidden, and its width for when it shows.
+        QTest::keyClick(&grid, Qt::Key_F5);
+        QVERIFY(grid.isColumnHidden(1));
 
         // Hiding the current column moves the current cell to one shown.
         grid.setCurrentIndex(grid.model()->index(1, 2));
@@ -220,6 +231,7 @@ private slots:
         QCOMPARE(listed, (QStringList{"id+", "a-", "b-", "c+"}));
         QVERIFY(!okWhenNone);
         QCOMPARE(onScreen(grid), (QStringList{"id", "a", "c"}));
+        QVERIFY(grid.columnWidth(1) > 10);
 
         // The last column shown cannot be hidden.
         headingMenu(grid, 1, QStringLiteral("Hide Column"));
