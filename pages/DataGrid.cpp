@@ -3,6 +3,7 @@
 #include "oracle/TableModel.h"
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
+#include "pages/FrozenColumns.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridLayout.h"
 #include "pages/GridStatusLine.h"
@@ -37,8 +38,8 @@ constexpr char kShownText[] = "dervantaShownText";
 // when the model refuses a typed value.
 class GridDelegate : public QStyledItemDelegate {
 public:
-    GridDelegate(DataGrid* grid, std::function<void(const QString&)> refused)
-        : QStyledItemDelegate(grid), refused_(std::move(refused))
+    GridDelegate(QObject* parent, std::function<void(const QString&)> refused)
+        : QStyledItemDelegate(parent), refused_(std::move(refused))
     {
     }
 
@@ -151,9 +152,7 @@ DataGrid::DataGrid(QWidget* parent)
     // Tab leaves the grid for the page's buttons; arrows move between cells.
     setTabKeyNavigation(false);
     setWordWrap(false);
-    setItemDelegate(new GridDelegate(this, [this](const QString& reason) {
-        QTimer::singleShot(0, this, [this, reason] { ShowMessage(window(), reason); });
-    }));
+    setItemDelegate(newDelegate(this));
 
     setNullAction_ = new QAction(QStringLiteral("Set to NULL"), this);
     setNullAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
@@ -195,6 +194,13 @@ DataGrid::DataGrid(QWidget* parent)
     addViewActions();
     clipboard_ = new GridClipboard(this);
     layout_ = new GridLayout(this);
+}
+
+QStyledItemDelegate* DataGrid::newDelegate(QObject* parent)
+{
+    return new GridDelegate(parent, [this](const QString& reason) {
+        QTimer::singleShot(0, this, [this, reason] { ShowMessage(window(), reason); });
+    });
 }
 
 void DataGrid::updateGeometries()
@@ -252,6 +258,8 @@ void DataGrid::layoutBars()
         verticalScrollBar()->setPageStep(visible);
         verticalScrollBar()->setRange(0, std::max(0, count - visible));
     }
+    if (FrozenColumns* frozen = layout_ ? layout_->frozen() : nullptr)
+        frozen->place();
     layingOut_ = false;
 }
 
@@ -318,7 +326,24 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
         statusLine_->showNote(QStringLiteral("Rows can be edited once they are in their new order (or after Stop)."));
         return false;
     }
+    // A column kept in place is edited where it shows.
+    if (FrozenColumns* frozen = layout_->frozen(); frozen && index.isValid() && frozen->holds(index.column()))
+        return frozen->editCell(index, trigger, event);
     return QTableView::edit(index, trigger, event);
+}
+
+void DataGrid::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    FrozenColumns* frozen = layout_ ? layout_->frozen() : nullptr;
+    const int sideways = horizontalScrollBar()->value();
+    QTableView::scrollTo(index, hint);
+    if (!frozen || !index.isValid())
+        return;
+    // A column kept in place shows as it is; another is never left under them.
+    if (frozen->holds(index.column()))
+        horizontalScrollBar()->setValue(sideways);
+    else if (const int left = visualRect(index).left(); left < frozen->frozenWidth())
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (frozen->frozenWidth() - left));
 }
 
 void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)

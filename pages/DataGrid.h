@@ -27,6 +27,7 @@ class GridClipboard;
 class GridFilterRow;
 class GridFindBar;
 class GridLayout;
+class QStyledItemDelegate;
 class GridStatusLine;
 class QAction;
 class RowDetailsWindow;
@@ -43,6 +44,8 @@ public:
     // previous rowset and its connection.
     void SetDataSource(std::unique_ptr<EditableRowset> rowset);
     TableModel* Model() const { return model_; }
+    // Never leaves a cell under the columns kept in place at the left.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
     // Writes the pending row, if any, before the page is left. On a refused
     // write the user is told why and chooses: go back to the row (false) or
@@ -116,6 +119,8 @@ protected:
 private:
     // Puts back a remembered sort and filter by the grid's own means.
     friend class GridLayout;
+    // The columns kept in place while scrolling sideways edit through the grid.
+    friend class FrozenColumns;
     // Writes the pending row; the row that could not be written, or -1.
     int submitPendingRow(RowRefusal* refusal);
     // The one way a refused write is told: a change or deletion by another
@@ -146,6 +151,9 @@ private:
     bool readyForViewChange();
     void headerClicked(int column);
     void headerMenu(const QPoint& at);
+    void showHeaderMenu(int column, const QPoint& globalAt);
+    // The delegate the grid draws and edits its cells with, for another view of them.
+    QStyledItemDelegate* newDelegate(QObject* parent);
     void applyFilters();
     void applyView(int sortColumn, bool descending);
     // A view worked out on a worker came back (or not).

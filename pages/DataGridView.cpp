@@ -116,7 +116,11 @@ void DataGrid::headerClicked(int column)
 
 void DataGrid::headerMenu(const QPoint& at)
 {
-    const int column = horizontalHeader()->logicalIndexAt(at);
+    showHeaderMenu(horizontalHeader()->logicalIndexAt(at), horizontalHeader()->mapToGlobal(at));
+}
+
+void DataGrid::showHeaderMenu(int column, const QPoint& globalAt)
+{
     if (!model_ || column < 0)
         return;
     QMenu menu(this);
@@ -130,7 +134,7 @@ void DataGrid::headerMenu(const QPoint& at)
         filterRow_->focusColumn(column);
     });
     layout_->addMenuActions(menu, column);
-    menu.exec(horizontalHeader()->mapToGlobal(at));
+    menu.exec(globalAt);
 }
 
 void DataGrid::sortBy(int column, bool descending)

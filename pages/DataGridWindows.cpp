@@ -71,8 +71,9 @@ DataGrid::~DataGrid()
     // The details window is a window of the page but works on this grid:
     // it goes with the grid.
     delete details_;
-    // The layout is written before the model goes with the grid's children.
-    layout_->flush();
+    // The layout is written before the model goes with the grid's children,
+    // and the view of the columns kept in place goes while the grid is whole.
+    layout_->tableClosing();
 }
 
 void DataGrid::showRowDetails()

@@ -4,6 +4,7 @@
 #include "oracle/TableModel.h"
 #include "pages/ColumnsWindow.h"
 #include "pages/DataGrid.h"
+#include "pages/FrozenColumns.h"
 #include "pages/GridFilterRow.h"
 #include "shell/SettingsStore.h"
 
@@ -38,8 +39,14 @@ GridLayout::GridLayout(DataGrid* grid) : QObject(grid), grid_(grid)
 
     QHeaderView* header = grid_->horizontalHeader();
     header->setSectionsMovable(true);
-    connect(header, &QHeaderView::sectionMoved, this, [this] { changed(); });
+    connect(header, &QHeaderView::sectionMoved, this, [this] {
+        if (frozen_)
+            frozen_->follow();
+        changed();
+    });
     connect(header, &QHeaderView::sectionResized, this, [this](int, int before, int now) {
+        if (frozen_)
+            frozen_->follow();
         // Hiding a column or showing it again sizes it to or from nothing.
         if (applying_ || before == 0 || now == 0)
             return;
@@ -59,6 +66,14 @@ void GridLayout::addMenuActions(QMenu& menu, int column)
     QAction* hide = menu.addAction(QStringLiteral("Hide Column"), this, [this, column] { hideColumn(column); });
     hide->setEnabled(column >= 0 && shownCount() > 1);
     menu.addAction(QStringLiteral("Columns\u2026"), this, &GridLayout::chooseColumns);
+    const QHeaderView* header = grid_->horizontalHeader();
+    // Kept in place up to here only with a column shown to scroll at its right.
+    bool anyRight = false;
+    for (int visual = header->visualIndex(column) + 1; column >= 0 && visual < header->count(); ++visual)
+        anyRight = anyRight || !header->isSectionHidden(header->logicalIndex(visual));
+    menu.addAction(QStringLiteral("Freeze Columns Up to Here"), this, [this, column] { freezeUpTo(column); })
+        ->setEnabled(anyRight);
+    menu.addAction(QStringLiteral("Unfreeze Columns"), this, &GridLayout::unfreeze)->setEnabled(frozen_ != nullptr);
     menu.addAction(QStringLiteral("Reset Columns"), this, &GridLayout::reset);
 }
 
@@ -129,6 +144,8 @@ void GridLayout::tableOpened(bool withView)
 void GridLayout::tableClosing()
 {
     flush();
+    // Its view goes before the grid takes another model.
+    delete frozen_;
     database_.clear();
     table_.clear();
 }
@@ -146,6 +163,14 @@ void GridLayout::flush()
         store.Forget(database_, table_);
 }
 
+void GridLayout::viewChanged()
+{
+    // The sort mark shows on a heading kept in place too.
+    if (frozen_)
+        frozen_->follow();
+    changed();
+}
+
 void GridLayout::changed()
 {
     if (applying_ || database_.isEmpty())
@@ -158,6 +183,7 @@ TableLayout GridLayout::capture() const
     const TableModel& model = *grid_->Model();
     const QHeaderView* header = grid_->horizontalHeader();
     TableLayout layout;
+    layout.frozen = frozen_ ? frozen_->count() : 0;
     for (int visual = 0; visual < header->count(); ++visual) {
         const int c = header->logicalIndex(visual);
         const bool hidden = grid_->isColumnHidden(c);
@@ -183,7 +209,7 @@ TableLayout GridLayout::capture() const
 
 bool GridLayout::worthKeeping(const TableLayout& layout) const
 {
-    if (userWidths_ || !layout.sortColumn.isEmpty() || layout.filterRowShown)
+    if (userWidths_ || layout.frozen > 0 || !layout.sortColumn.isEmpty() || layout.filterRowShown)
         return true;
     const QHeaderView* header = grid_->horizontalHeader();
     for (int visual = 0; visual < header->count(); ++visual)
@@ -221,6 +247,8 @@ void GridLayout::apply(const TableLayout& layout, bool withView)
         if (count > 0 && shownCount() == 0)
             grid_->setColumnHidden(header->logicalIndex(0), false);
         keepCurrentShown();
+        if (layout.frozen > 0 && layout.frozen < count)
+            freeze(layout.frozen);
     }
     if (!withView)
         return;
@@ -309,6 +337,7 @@ void GridLayout::reset()
     if (!model->reading() && !grid_->readyForViewChange())
         return;
     saveTimer_->stop();
+    delete frozen_;
     {
         applying_ = true;
         const auto done = qScopeGuard([this] { applying_ = false; });
@@ -325,4 +354,41 @@ void GridLayout::reset()
         grid_->layoutBars();
     }
     grid_->sortBy(-1, false);
+}
+
+FrozenColumns* GridLayout::frozen() const { return frozen_; }
+
+void GridLayout::freezeUpTo(int column)
+{
+    if (!grid_->Model() || column < 0 || column >= grid_->Model()->columnCount())
+        return;
+    freeze(grid_->horizontalHeader()->visualIndex(column) + 1);
+    changed();
+}
+
+void GridLayout::unfreeze()
+{
+    delete frozen_;
+    changed();
+}
+
+void GridLayout::freeze(int count)
+{
+    delete frozen_;
+    frozen_ = new FrozenColumns(grid_, count);
+    QHeaderView* header = frozen_->horizontalHeader();
+    // Its headings answer as the grid's do.
+    connect(header, &QHeaderView::sectionClicked, grid_, &DataGrid::headerClicked);
+    connect(header, &QHeaderView::customContextMenuRequested, grid_, [this, header](const QPoint& at) {
+        grid_->showHeaderMenu(header->logicalIndexAt(at), header->mapToGlobal(at));
+    });
+    connect(header, &QHeaderView::sectionResized, grid_, [this](int column, int, int now) {
+        if (now > 0 && grid_->columnWidth(column) != now)
+            grid_->setColumnWidth(column, now);
+    });
+    connect(header, &QHeaderView::sectionHandleDoubleClicked, grid_, [this](int column) {
+        grid_->resizeColumnToContents(column);
+        fitOne(column);
+    });
+    grid_->scrollTo(grid_->currentIndex());
 }

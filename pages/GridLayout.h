@@ -2,7 +2,9 @@
 
 // The grid's column layout: columns hidden (heading menu "Hide Column",
 // "Columns…"), moved by dragging their headings, fitted by a double-click on
-// a heading's edge (never wider than the rows' room), and "Reset Columns".
+// a heading's edge (never wider than the rows' room), the first ones kept in
+// place while scrolling sideways ("Freeze Columns Up to Here", "Unfreeze
+// Columns"), and "Reset Columns".
 // The layout, with the sort and the filter, is remembered per database and
 // table in the layout file beside the login's settings (see LayoutStore)
 // and put back when the same table is opened again; columns are matched by
@@ -11,9 +13,11 @@
 #include "shell/LayoutStore.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class DataGrid;
+class FrozenColumns;
 class QMenu;
 class QTimer;
 
@@ -33,7 +37,7 @@ public:
     // The grid leaves its table: flushed, and nothing more is remembered for it.
     void tableClosing();
     // The sort or the filter changed.
-    void viewChanged() { changed(); }
+    void viewChanged();
     // The widths the grid gives a table when it opens it.
     void fitWidths();
 
@@ -42,6 +46,10 @@ public:
     void chooseColumns();
     // Forgets the table's layout: its own order and widths, no sort, no filter.
     void reset();
+    // Keeps the columns up to this one (on the screen) in place; none.
+    void freezeUpTo(int column);
+    void unfreeze();
+    FrozenColumns* frozen() const;
 
     // Where the layouts are kept.
     static QString filePath();
@@ -66,4 +74,7 @@ private:
     QString table_;
     bool applying_ = false;
     bool userWidths_ = false;
+    QPointer<FrozenColumns> frozen_;
+    // Keeps the first `count` places; 0 for none.
+    void freeze(int count);
 };

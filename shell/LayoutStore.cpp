@@ -53,6 +53,8 @@ QJsonObject toJson(const TableLayout& layout)
     for (const auto& [name, text] : layout.filters)
         filters.insert(name, text);
     QJsonObject out{{QStringLiteral("columns"), columns}};
+    if (layout.frozen > 0)
+        out.insert(QStringLiteral("frozen"), layout.frozen);
     if (!layout.sortColumn.isEmpty())
         out.insert(QStringLiteral("sort"), QJsonObject{{QStringLiteral("column"), layout.sortColumn},
                                                        {QStringLiteral("descending"), layout.sortDescending}});
@@ -73,6 +75,7 @@ TableLayout fromJson(const QJsonObject& in)
             layout.columns.append({name, c.value(QStringLiteral("width")).toInt(-1),
                                    c.value(QStringLiteral("hidden")).toBool()});
     }
+    layout.frozen = qMax(0, in.value(QStringLiteral("frozen")).toInt());
     const QJsonObject sort = in.value(QStringLiteral("sort")).toObject();
     layout.sortColumn = sort.value(QStringLiteral("column")).toString();
     layout.sortDescending = sort.value(QStringLiteral("descending")).toBool();

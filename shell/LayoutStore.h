@@ -22,6 +22,7 @@ struct ColumnLayout {
 
 struct TableLayout {
     QList<ColumnLayout> columns; // in their order on the screen
+    int frozen = 0;              // places at the left kept while scrolling sideways
     QString sortColumn;          // empty: the table's order
     bool sortDescending = false;
     // The filter row's boxes by column name; the row shows when any is here.

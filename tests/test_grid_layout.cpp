@@ -11,6 +11,7 @@
 #include "pages/Form2.h"
 #include "pages/Form3.h"
 #include "pages/Forms.h"
+#include "pages/FrozenColumns.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridLayout.h"
@@ -30,6 +31,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 
 using namespace PageSupport;
@@ -340,6 +342,73 @@ private slots:
         QCOMPARE(onScreen(*grid), (QStringList{"id", "a", "b", "c"}));
         QVERIFY(grid->filterRow()->isHidden());
         QCOMPARE(fileBytes(settings), settingsBefore);
+    }
+
+    // The columns up to one kept in place while the rows scroll sideways:
+    // they take clicks and typing as the grid does, a cell right of them is
+    // never left under them, and they are remembered.
+    void frozenColumnsStayWhileScrollingSideways()
+    {
+        std::string sql = "create table w (id integer primary key, name text";
+        for (int c = 1; c <= 8; ++c)
+            sql += ", c" + std::to_string(c) + " text";
+        sql += ");";
+        for (int r = 1; r <= 3; ++r) {
+            sql += "insert into w values (" + std::to_string(r) + ", 'name " + std::to_string(r) + "'";
+            for (int c = 1; c <= 8; ++c)
+                sql += ", 'a value wide enough to need scrolling " + std::to_string(c) + "'";
+            sql += ");";
+        }
+        ScratchSqlite db(sql);
+        DataGrid* grid = startAndOpen(db.dataSource(), QStringLiteral("w")).DataGrid1;
+        const QStringList items = headingMenu(*grid, 1, QStringLiteral("Freeze Columns Up to Here"));
+        QVERIFY(items.contains(QStringLiteral("Unfreeze Columns (off)")));
+        FrozenColumns* frozen = grid->columnLayout()->frozen();
+        QVERIFY(frozen && frozen->isVisible());
+        QScrollBar* sideways = grid->horizontalScrollBar();
+        sideways->setValue(sideways->maximum());
+        QVERIFY(sideways->value() > 0);
+        QCOMPARE(frozen->geometry().left(), grid->viewport()->geometry().left());
+        QCOMPARE(frozen->columnViewportPosition(1), frozen->columnWidth(0));
+        QVERIFY(frozen->isColumnHidden(2));
+        const auto index = [grid](int row, int column) { return grid->model()->index(row, column); };
+
+        const int scrolled = sideways->value();
+        QTest::mouseClick(frozen->viewport(), Qt::LeftButton, Qt::NoModifier, frozen->visualRect(index(1, 1)).center());
+        QCOMPARE(grid->currentIndex(), index(1, 1));
+        QCOMPARE(sideways->value(), scrolled);
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_F2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor && frozen->isAncestorOf(editor));
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("typed"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(!frozen->indexWidget(index(1, 1)));
+        QTRY_VERIFY2(grid->hasFocus(), QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(db.query("select name from w where id = 2").at(0).at(0), std::optional<std::string>("typed"));
+
+        grid->setCurrentIndex(index(0, 1));
+        QCOMPARE(sideways->value(), scrolled);
+        sideways->setValue(sideways->maximum());
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(grid->currentIndex(), index(0, 2));
+        QVERIFY(grid->visualRect(index(0, 2)).left() >= frozen->frozenWidth());
+        // The filter boxes of the columns kept in place stay over them.
+        grid->toggleFilterRow();
+        QTRY_VERIFY(grid->filterRow()->box(1)->isVisible());
+        QCOMPARE(grid->filterRow()->box(1)->x(), frozen->columnViewportPosition(1));
+        QCOMPARE(frozen->horizontalHeader()->y() + frozen->horizontalHeader()->height() + grid->filterRow()->height(),
+                 frozen->viewport()->y());
+        maybeScreenshot(QStringLiteral("frozen-columns"));
+        grid->toggleFilterRow();
+
+        grid = &reopen(QStringLiteral("w"));
+        QVERIFY(grid->columnLayout()->frozen());
+        QCOMPARE(grid->columnLayout()->frozen()->count(), 2);
+        headingMenu(*grid, 0, QStringLiteral("Unfreeze Columns"));
+        QVERIFY(!grid->columnLayout()->frozen());
     }
 
     // A column remembered that is gone is passed over (a sort by it too), a
