@@ -1,5 +1,6 @@
 // Opening a table whose column layout is remembered (ten columns: moved,
-// one hidden, widths set, sorted by a text column, filtered by a number)
+// one hidden, widths set, two kept in place at the left, sorted by a text
+// column, filtered by a number)
 // against opening it with none, through the real window (offscreen), from
 // the press of Next > on the chooser: the first rows painted, every row read,
 // and the view ready (sorted and filtered where the layout asks for it).
@@ -176,11 +177,12 @@ int main(int argc, char* argv[])
     SettingsSave(app_, section, QStringLiteral("OraclePassword"), password);
 
     // Ten columns, the last three moved to the front, s4 hidden, widths set,
-    // sorted by a text, about half the rows filtered out.
+    // two kept in place, sorted by a text, about half the rows filtered out.
     TableLayout layout;
     int width = 60;
     for (const char* name : {"s2", "s3", "ts", "id", "i1", "i2", "r1", "r2", "s1", "s4"})
         layout.columns.append({QString::fromLatin1(name), width += 7, qstrcmp(name, "s4") == 0});
+    layout.frozen = 2;
     layout.sortColumn = QStringLiteral("s1");
     layout.sortDescending = true;
     layout.filters.append({QStringLiteral("i1"), QStringLiteral("<500000")});

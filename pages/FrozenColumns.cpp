@@ -12,6 +12,7 @@
 
 FrozenColumns::FrozenColumns(DataGrid* grid, int count) : QTableView(grid), grid_(grid), count_(count)
 {
+    setAccessibleName(QStringLiteral("Frozen columns"));
     setFocusPolicy(Qt::NoFocus);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -330,6 +330,7 @@ private slots:
         QCOMPARE(QFileInfo(layouts).absolutePath(), QFileInfo(settings).absolutePath());
         QVERIFY(fileBytes(layouts).contains("\"t\""));
         QVERIFY(!fileBytes(layouts).contains(password.toUtf8()));
+        QCOMPARE(QFile::permissions(layouts) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
 
         headingMenu(*grid, 0, QStringLiteral("Reset Columns"));
         QCOMPARE(onScreen(*grid), (QStringList{"id", "a", "b", "c"}));
