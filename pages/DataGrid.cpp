@@ -1,9 +1,9 @@
 #include "pages/DataGrid.h"
 
 #include "oracle/TableModel.h"
+#include "pages/FrozenColumns.h"
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
-#include "pages/FrozenColumns.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridLayout.h"
 #include "pages/GridStatusLine.h"

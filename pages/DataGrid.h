@@ -27,9 +27,9 @@ class GridClipboard;
 class GridFilterRow;
 class GridFindBar;
 class GridLayout;
-class QStyledItemDelegate;
 class GridStatusLine;
 class QAction;
+class QStyledItemDelegate;
 class RowDetailsWindow;
 class TableModel;
 
