@@ -688,6 +688,26 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     excludeValueAction_->setEnabled(true);
 }
 
+QItemSelection DataGrid::shownSelection() const
+{
+    // A block selected across a hidden column holds its cells too: they are
+    // not the user's to count unseen.
+    QItemSelection shown;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        int start = -1;
+        for (int c = range.left(); c <= range.right() + 1; ++c) {
+            const bool visible = c <= range.right() && !isColumnHidden(c);
+            if (visible && start < 0)
+                start = c;
+            if (!visible && start >= 0) {
+                shown.append(QItemSelectionRange(model_->index(range.top(), start), model_->index(range.bottom(), c - 1)));
+                start = -1;
+            }
+        }
+    }
+    return shown;
+}
+
 void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
 {
     QTableView::selectionChanged(selected, deselected);
@@ -696,7 +716,6 @@ void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelec
     summaryWaiting_ = true;
     QTimer::singleShot(0, this, [this] {
         summaryWaiting_ = false;
-        statusLine_->showSelection(model_ && selectionModel() ? SelectionSummary(*model_, selectionModel()->selection())
-                                                              : QString());
+        statusLine_->showSelection(model_ && selectionModel() ? SelectionSummary(*model_, shownSelection()) : QString());
     });
 }

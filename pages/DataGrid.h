@@ -154,6 +154,8 @@ private:
     void showHeaderMenu(int column, const QPoint& globalAt);
     // The delegate the grid draws and edits its cells with, for another view of them.
     QStyledItemDelegate* newDelegate(QObject* parent);
+    // The selection without the cells of hidden columns.
+    QItemSelection shownSelection() const;
     void applyFilters();
     void applyView(int sortColumn, bool descending);
     // A view worked out on a worker came back (or not).

@@ -15,6 +15,7 @@
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
 #include "pages/GridLayout.h"
+#include "pages/GridStatusLine.h"
 #include "shell/CheckButton.h"
 #include "shell/LayoutStore.h"
 #include "shell/SettingsStore.h"
@@ -186,6 +187,7 @@ private slots:
         selectRow(grid, 0);
         QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text().trimmed(), QStringLiteral("1\tb1\tsame"));
+        QTRY_VERIFY2(grid.statusLine()->text().startsWith(QStringLiteral("Count: 3 ")), qPrintable(grid.statusLine()->text()));
         // "same" in the hidden a of row 2 is passed over for its c.
         grid.setCurrentIndex(grid.model()->index(1, 0));
         findNext(grid, QStringLiteral("same"));
