@@ -43,11 +43,14 @@ ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::
 } // namespace
 
 ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
-                     const std::function<bool(int)>& progress)
+                     const std::function<bool(int)>& progress, const std::vector<int>& columns)
 {
-    std::vector<int> columns(static_cast<std::size_t>(model.columnCount()));
-    std::iota(columns.begin(), columns.end(), 0);
-    return exportRows(model, rows, [](int r) { return r; }, columns, format, to, progress);
+    std::vector<int> order = columns;
+    if (order.empty()) {
+        order.resize(static_cast<std::size_t>(model.columnCount()));
+        std::iota(order.begin(), order.end(), 0);
+    }
+    return exportRows(model, rows, [](int r) { return r; }, order, format, to, progress);
 }
 
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,

@@ -2,7 +2,9 @@
 
 // Writes the first `rows` rows of a model's view, in their order and as the
 // grid shows them, to a device in one of RowExport's formats. progress(row)
-// is asked every 4,096 rows; when it says no the writing ends there.
+// is asked every 4,096 rows; when it says no the writing ends there. The
+// columns go in the order given (the order on the screen), or all of them in
+// the table's order when none is given.
 
 #include "oracle/RowExport.h"
 
@@ -16,7 +18,7 @@ class TableModel;
 enum class ExportEnd { Written, Stopped, WriteFailed };
 
 ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
-                    const std::function<bool(int)>& progress);
+                    const std::function<bool(int)>& progress, const std::vector<int>& columns = {});
 
 // The same for some rows and columns of the view: `rows` and `columns` are
 // the model's, written in the order listed (a selection's, in the order shown).

@@ -2,9 +2,11 @@
 
 #include "oracle/TableModel.h"
 #include "pages/CellEditors.h"
+#include "pages/FrozenColumns.h"
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
+#include "pages/GridLayout.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 #include "pages/SelectionSummary.h"
@@ -40,8 +42,8 @@ constexpr char kShownText[] = "dervantaShownText";
 // when the model refuses a typed value.
 class GridDelegate : public QStyledItemDelegate {
 public:
-    GridDelegate(DataGrid* grid, std::function<void(const QString&)> refused)
-        : QStyledItemDelegate(grid), refused_(std::move(refused)), editors_(new CellEditors(this))
+    GridDelegate(QObject* parent, std::function<void(const QString&)> refused)
+        : QStyledItemDelegate(parent), refused_(std::move(refused)), editors_(new CellEditors(this))
     {
     }
 
@@ -239,9 +241,7 @@ DataGrid::DataGrid(QWidget* parent)
     // Tab leaves the grid for the page's buttons; arrows move between cells.
     setTabKeyNavigation(false);
     setWordWrap(false);
-    setItemDelegate(new GridDelegate(this, [this](const QString& reason) {
-        QTimer::singleShot(0, this, [this, reason] { ShowMessage(window(), reason); });
-    }));
+    setItemDelegate(newDelegate(this));
 
     setNullAction_ = new QAction(QStringLiteral("Set to NULL"), this);
     setNullAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
@@ -282,6 +282,14 @@ DataGrid::DataGrid(QWidget* parent)
     filterRow_ = new GridFilterRow(this);
     addViewActions();
     clipboard_ = new GridClipboard(this);
+    layout_ = new GridLayout(this);
+}
+
+QStyledItemDelegate* DataGrid::newDelegate(QObject* parent)
+{
+    return new GridDelegate(parent, [this](const QString& reason) {
+        QTimer::singleShot(0, this, [this, reason] { ShowMessage(window(), reason); });
+    });
 }
 
 void DataGrid::updateGeometries()
@@ -339,6 +347,8 @@ void DataGrid::layoutBars()
         verticalScrollBar()->setPageStep(visible);
         verticalScrollBar()->setRange(0, std::max(0, count - visible));
     }
+    if (FrozenColumns* frozen = layout_ ? layout_->frozen() : nullptr)
+        frozen->place();
     layingOut_ = false;
 }
 
@@ -409,11 +419,31 @@ bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
         statusLine_->showNote(QStringLiteral("Rows can be edited once they are in their new order (or after Stop)."));
         return false;
     }
+    // A column kept in place is edited where it shows.
+    if (FrozenColumns* frozen = layout_->frozen(); frozen && index.isValid() && frozen->holds(index.column()))
+        return frozen->editCell(index, trigger, event);
     return QTableView::edit(index, trigger, event);
+}
+
+void DataGrid::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    FrozenColumns* frozen = layout_ ? layout_->frozen() : nullptr;
+    const int sideways = horizontalScrollBar()->value();
+    QTableView::scrollTo(index, hint);
+    if (!frozen || !index.isValid())
+        return;
+    // A column kept in place shows as it is; another is never left under them.
+    if (frozen->holds(index.column()))
+        horizontalScrollBar()->setValue(sideways);
+    else if (const int left = visualRect(index).left(); left < frozen->frozenWidth())
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (frozen->frozenWidth() - left));
 }
 
 void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
 {
+    // The same table read again (a refresh) carries its own view over.
+    const bool readAgain = model_ && rowset && model_->table() == rowset->table();
+    layout_->tableClosing();
     TableModel* previous = std::exchange(model_, rowset ? new TableModel(std::move(rowset), this) : nullptr);
     QItemSelectionModel* oldSelection = selectionModel();
     setModel(model_);
@@ -467,12 +497,10 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             readEnded();
         connect(model_, &TableModel::pendingRowChanged, verticalHeader()->viewport(),
                 qOverload<>(&QWidget::update));
-        resizeColumnsToContents();
-        // Very long texts must not make a column wider than the grid.
-        for (int c = 0; c < model_->columnCount(); ++c)
-            setColumnWidth(c, std::min(columnWidth(c), std::max(viewport()->width() * 2 / 3, 120)));
+        layout_->fitWidths();
         if (model_->rowCount() > 0)
             setCurrentIndex(model_->index(0, 0));
+        layout_->tableOpened(!readAgain);
     }
     emit dataSourceChanged();
 }
@@ -574,6 +602,7 @@ bool DataGrid::finishEditing()
 {
     // Leaving the page stops the read without waiting for it.
     stopReading(false);
+    layout_->flush();
     RowRefusal refusal;
     const int row = submitPendingRow(&refusal);
     if (row < 0)
@@ -763,6 +792,7 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     menu.addSeparator();
     for (QAction* a : {exportSelectionAction_, addSortAscendingAction_, addSortDescendingAction_})
         menu.addAction(a);
+    layout_->addMenuActions(menu, index.isValid() ? index.column() : -1);
     menu.exec(event->globalPos());
     exportSelectionAction_->setEnabled(true);
     clipboard_->MenuClosed();
@@ -770,6 +800,26 @@ void DataGrid::contextMenuEvent(QContextMenuEvent* event)
     deleteRowsAction_->setEnabled(true);
     filterByValueAction_->setEnabled(true);
     excludeValueAction_->setEnabled(true);
+}
+
+QItemSelection DataGrid::shownSelection() const
+{
+    // A block selected across a hidden column holds its cells too: they are
+    // not the user's to count unseen.
+    QItemSelection shown;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        int start = -1;
+        for (int c = range.left(); c <= range.right() + 1; ++c) {
+            const bool visible = c <= range.right() && !isColumnHidden(c);
+            if (visible && start < 0)
+                start = c;
+            if (!visible && start >= 0) {
+                shown.append(QItemSelectionRange(model_->index(range.top(), start), model_->index(range.bottom(), c - 1)));
+                start = -1;
+            }
+        }
+    }
+    return shown;
 }
 
 void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
@@ -780,7 +830,6 @@ void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelec
     summaryWaiting_ = true;
     QTimer::singleShot(0, this, [this] {
         summaryWaiting_ = false;
-        statusLine_->showSelection(model_ && selectionModel() ? SelectionSummary(*model_, selectionModel()->selection())
-                                                              : QString());
+        statusLine_->showSelection(model_ && selectionModel() ? SelectionSummary(*model_, shownSelection()) : QString());
     });
 }

@@ -26,8 +26,10 @@
 class GridClipboard;
 class GridFilterRow;
 class GridFindBar;
+class GridLayout;
 class GridStatusLine;
 class QAction;
+class QStyledItemDelegate;
 class RowDetailsWindow;
 class TableModel;
 
@@ -46,6 +48,8 @@ public:
     // previous rowset and its connection.
     void SetDataSource(std::unique_ptr<EditableRowset> rowset);
     TableModel* Model() const { return model_; }
+    // Never leaves a cell under the columns kept in place at the left.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
     // Writes the pending row, if any, before the page is left. On a refused
     // write the user is told why and chooses: go back to the row (false) or
@@ -72,6 +76,8 @@ public:
     GridFindBar* findBar() const { return findBar_; }
     // Copy, paste, replace, undo and redo.
     GridClipboard* clipboard() const { return clipboard_; }
+    // Columns hidden, moved and fitted, and the layout remembered per table.
+    GridLayout* columnLayout() const { return layout_; }
 
     // The view of the rows. Each first writes the pending row, by the same
     // rule as leaving the page; when that write is refused and the user goes
@@ -123,6 +129,10 @@ protected:
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
+    // Puts back a remembered sort and filter by the grid's own means.
+    friend class GridLayout;
+    // The columns kept in place while scrolling sideways edit through the grid.
+    friend class FrozenColumns;
     // Writes the pending row; the row that could not be written, or -1.
     int submitPendingRow(RowRefusal* refusal);
     // The one way a refused write is told: a change or deletion by another
@@ -153,6 +163,11 @@ private:
     bool readyForViewChange();
     void headerClicked(int column);
     void headerMenu(const QPoint& at);
+    void showHeaderMenu(int column, const QPoint& globalAt);
+    // The delegate the grid draws and edits its cells with, for another view of them.
+    QStyledItemDelegate* newDelegate(QObject* parent);
+    // The selection without the cells of hidden columns.
+    QItemSelection shownSelection() const;
     void applyFilters();
     void applyView(const TableModel::SortOrder& sort);
     // Writes rows (all shown, or those listed) and columns (all, or those listed) to a file the user names.
@@ -230,4 +245,5 @@ private:
     std::function<void()> afterView_;
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;
+    GridLayout* layout_ = nullptr;
 };

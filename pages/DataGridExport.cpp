@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QProgressDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -107,8 +108,12 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
         progress.setValue(row);
         return !progress.wasCanceled();
     };
+    // In their order on the screen; hidden ones too, so that the file holds every value of the rows.
+    std::vector<int> columns;
+    for (int visual = 0; visual < horizontalHeader()->count(); ++visual)
+        columns.push_back(horizontalHeader()->logicalIndex(visual));
     const ExportEnd end = rowList.empty() && columnList.empty()
-                              ? ExportRows(*model_, rows, format, file, goOn)
+                              ? ExportRows(*model_, rows, format, file, goOn, columns)
                               : ExportCells(*model_, rowList, columnList, format, file, goOn);
     if (end == ExportEnd::Stopped) {
         file.cancelWriting();

@@ -10,6 +10,7 @@
 #include "pages/GridClipboard.h"
 #include "pages/GridFilterRow.h"
 #include "pages/GridFindBar.h"
+#include "pages/GridLayout.h"
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 #include "shell/Page.h"
@@ -129,7 +130,11 @@ void DataGrid::headerClicked(int column)
 
 void DataGrid::headerMenu(const QPoint& at)
 {
-    const int column = horizontalHeader()->logicalIndexAt(at);
+    showHeaderMenu(horizontalHeader()->logicalIndexAt(at), horizontalHeader()->mapToGlobal(at));
+}
+
+void DataGrid::showHeaderMenu(int column, const QPoint& globalAt)
+{
     if (!model_ || column < 0)
         return;
     QMenu menu(this);
@@ -145,7 +150,8 @@ void DataGrid::headerMenu(const QPoint& at)
     menu.addSeparator();
     menu.addAction(QStringLiteral("Add to Sort, Ascending"), this, [this, column] { addToSort(column, false); });
     menu.addAction(QStringLiteral("Add to Sort, Descending"), this, [this, column] { addToSort(column, true); });
-    menu.exec(horizontalHeader()->mapToGlobal(at));
+    layout_->addMenuActions(menu, column);
+    menu.exec(globalAt);
 }
 
 void DataGrid::sortBy(int column, bool descending)
@@ -323,6 +329,7 @@ void DataGrid::showView(std::int64_t currentRow, int column)
     if (row >= 0)
         scrollTo(currentIndex());
     showFilterCount();
+    layout_->viewChanged();
     runAfterView();
 }
 
@@ -478,8 +485,10 @@ void DataGrid::refresh()
     carried->sort = model_->sortWanted();
     carried->filters = filterRow_->texts();
     carried->filterRowShown = !filterRow_->isHidden();
+    // A hidden column has no width on the screen: it keeps the one it will show with.
     for (int c = 0; c < model_->columnCount(); ++c)
-        carried->widths.insert(model_->headerData(c, Qt::Horizontal).toString(), columnWidth(c));
+        if (!isColumnHidden(c))
+            carried->widths.insert(model_->headerData(c, Qt::Horizontal).toString(), columnWidth(c));
     const QModelIndex current = currentIndex();
     if (current.isValid()) {
         carried->currentColumn = model_->headerData(current.column(), Qt::Horizontal).toString();

@@ -4,6 +4,7 @@
 
 #include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
+#include "pages/GridLayout.h"
 #include "pages/RowDetailsWindow.h"
 
 #include "oracle/TableModel.h"
@@ -70,6 +71,9 @@ DataGrid::~DataGrid()
     // The details window is a window of the page but works on this grid:
     // it goes with the grid.
     delete details_;
+    // The layout is written before the model goes with the grid's children,
+    // and the view of the columns kept in place goes while the grid is whole.
+    layout_->tableClosing();
 }
 
 void DataGrid::showRowDetails()

@@ -445,7 +445,8 @@ std::vector<RowInput> GridClipboard::fillInputs(const CellInput& value) const
 {
     std::map<int, std::vector<int>> cellsByRow;
     for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
-        if (!model_->isNewRowPlaceholder(index.row()))
+        // A hidden cell inside the selected block is not the user's to fill unseen.
+        if (!model_->isNewRowPlaceholder(index.row()) && !grid_->isColumnHidden(index.column()))
             cellsByRow[index.row()].push_back(index.column());
     const QHeaderView* header = grid_->horizontalHeader();
     std::vector<RowInput> inputs;

@@ -48,12 +48,22 @@ void GridFilterRow::followHeader()
         if (c < 0 || c >= static_cast<int>(boxes_.size()))
             continue;
         QLineEdit* box = boxes_[static_cast<std::size_t>(c)];
-        box->setVisible(!header_->isSectionHidden(c));
-        box->setGeometry(header_->sectionViewportPosition(c), 0, header_->sectionSize(c), height);
+        const bool kept = frozen_ && c < frozen_->count() && !frozen_->isSectionHidden(c);
+        const int x = kept ? frozen_->sectionViewportPosition(c) : header_->sectionViewportPosition(c);
+        box->setVisible(!header_->isSectionHidden(c) && (kept || !frozen_ || x >= frozenWidth_));
+        box->setGeometry(x, 0, header_->sectionSize(c), height);
+        if (kept)
+            box->raise();
         if (previous)
             setTabOrder(previous, box);
         previous = box;
     }
+}
+
+void GridFilterRow::setFrozen(QHeaderView* frozen, int width)
+{
+    frozen_ = frozen;
+    frozenWidth_ = width;
 }
 
 QString GridFilterRow::text(int column) const

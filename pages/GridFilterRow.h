@@ -21,6 +21,9 @@ public:
     void setColumns(QHeaderView* header, const QStringList& names);
     // Lines the boxes up with the header's sections.
     void followHeader();
+    // The columns kept in place at the left (their header, and the room they
+    // take), or none: their boxes stay with them, and no other box slips under.
+    void setFrozen(QHeaderView* frozen, int width);
 
     QString text(int column) const;
     // Every box's text, by column.
@@ -44,5 +47,7 @@ protected:
 
 private:
     QHeaderView* header_ = nullptr;
+    QHeaderView* frozen_ = nullptr;
+    int frozenWidth_ = 0;
     std::vector<QLineEdit*> boxes_;
 };

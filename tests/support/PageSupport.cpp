@@ -6,6 +6,7 @@
 #include "pages/Form3.h"
 #include "pages/Forms.h"
 #include "pages/GridFilterRow.h"
+#include "pages/GridLayout.h"
 #include "pages/Startup.h"
 #include "pages/TableList.h"
 #include "shell/CheckButton.h"
@@ -69,6 +70,8 @@ QString storedValue(const QString& key) { return SettingsGet(kApplication, kSect
 void resetPages()
 {
     DestroyFormsForTests();
+    // A table of the same name in the next test starts with no layout.
+    QFile::remove(GridLayout::filePath());
     storeLogin({}, {}, {});
     programEnds().clear();
     QCoreApplication::processEvents();

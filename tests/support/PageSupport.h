@@ -32,7 +32,7 @@ void installHooks();
 // The exit codes EndProgram was called with since the last reset.
 QList<int>& programEnds();
 
-// Destroys the pages, empties the stored login and forgets program ends.
+// Destroys the pages, empties the stored login, forgets the grid's layouts and program ends.
 void resetPages();
 
 // The stored login fields.
