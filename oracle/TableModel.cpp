@@ -89,7 +89,8 @@ void TableModel::keepRowsInDatabaseWhenFree()
     if (!windowWanted_ || rowset_->pendingRow() >= 0)
         return;
     windowWanted_ = false;
-    orderWindow(sort_, {});
+    // The sort and filters in force stay, now the database's.
+    orderWindow(sort_, filters_);
     connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
     connect(rowset_->window(), &WindowRows::rowsArrived, this, [this](qint64 first, qint64 count) {
         const qint64 last = std::min<qint64>(first + count, windowRows_) - 1;
