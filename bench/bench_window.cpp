@@ -1,0 +1,229 @@
+// A table past the memory budget, through the real window (offscreen): its
+// rows stay in the database. Measures Next > to the first rows painted, the
+// count in the database (against the engine's client reading the same key
+// column in order), Ctrl+End and a jump to the middle by the scroll bar once
+// counted, a sort by a column without an index and a filter to the first
+// rows shown (against the client running the same query), the longest stall
+// of the user-interface thread (a 10 ms timer's worst lateness) and the peak
+// memory against the budget.
+//
+//   DERVANTA_MEMORY_BUDGET=256M bench_window [ROWS]     (default 10,000,000)
+//
+// SQLite reads $TMPDIR/dervanta_bench_fetch_ROWS.db (bench_fetch makes it);
+// DERVANTA_BENCH_ENGINE=postgresql (under scripts/with-test-postgres) reads
+// the table bench_fetch_ROWS.
+
+#include "oracle/MemoryBudget.h"
+#include "oracle/TableModel.h"
+#include "pages/DataGrid.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/Forms.h"
+#include "pages/Startup.h"
+#include "pages/TableList.h"
+#include "shell/CheckButton.h"
+#include "shell/Main.h"
+#include "shell/ProgramEnd.h"
+#include "shell/SettingsStore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+long long peakMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return 0;
+}
+
+// The worst lateness of a 10 ms timer while it runs.
+struct Stalls : QObject {
+    QElapsedTimer clock;
+    QTimer tick;
+    qint64 last = 0;
+    qint64 worst = 0;
+    Stalls()
+    {
+        tick.setInterval(10);
+        connect(&tick, &QTimer::timeout, this, [this] {
+            const qint64 now = clock.elapsed();
+            worst = std::max(worst, now - last - 10);
+            last = now;
+        });
+        clock.start();
+        tick.start();
+    }
+};
+
+// Turns the event loop until `done` holds; the seconds it took.
+double until(const std::function<bool()>& done, int timeoutMs = 600000)
+{
+    QElapsedTimer t;
+    t.start();
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || t.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    check.start(1);
+    if (!done())
+        loop.exec();
+    return t.nsecsElapsed() / 1e9;
+}
+
+double clientSeconds(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setStandardOutputFile(QStringLiteral("/dev/null"));
+    QElapsedTimer timer;
+    timer.start();
+    p.start(program, args);
+    p.waitForFinished(-1);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("DERVANTA_MEMORY_BUDGET"))
+        qputenv("DERVANTA_MEMORY_BUDGET", "256M");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    SetHomePageHooks([] { return 0.5; }, [](const QUrl&) {});
+    const long long rows = argc > 1 ? QByteArray(argv[1]).toLongLong() : 10000000;
+    const bool pg = qEnvironmentVariable("DERVANTA_BENCH_ENGINE") == QLatin1String("postgresql");
+
+    QString sid, user, password, table;
+    std::function<double(const QString&)> client;
+    if (pg) {
+        const QString port = qEnvironmentVariable("DERVANTA_TEST_PG_PORT");
+        user = qEnvironmentVariable("DERVANTA_TEST_PG_USER");
+        password = qEnvironmentVariable("DERVANTA_TEST_PG_PASSWORD");
+        sid = QStringLiteral("postgresql://127.0.0.1:%1/dervanta").arg(port);
+        table = QStringLiteral("bench_fetch_%1").arg(rows);
+        qputenv("PGPASSWORD", password.toUtf8());
+        client = [=](const QString& sql) {
+            return clientSeconds(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                                          QStringLiteral("-p"), port, QStringLiteral("-U"), user,
+                                                          QStringLiteral("-d"), QStringLiteral("dervanta"),
+                                                          QStringLiteral("-c"), QStringLiteral("copy (%1) to stdout").arg(sql)});
+        };
+    } else {
+        const QString path = QDir::temp().filePath(QStringLiteral("dervanta_bench_fetch_%1.db").arg(rows));
+        if (!QFileInfo::exists(path)) {
+            std::fprintf(stderr, "%s is missing: run bench_fetch %lld first\n", qPrintable(path), rows);
+            return 2;
+        }
+        sid = QStringLiteral("sqlite:") + path;
+        table = QStringLiteral("t");
+        client = [=](const QString& sql) { return clientSeconds(QStringLiteral("sqlite3"), {path, sql}); };
+    }
+    const QString t = pg ? table : QStringLiteral("t");
+    const QString key = QStringLiteral("Oracle");
+    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("SID"), sid);
+    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("User"), user);
+    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("Password"), password);
+
+    StartProgram();
+    Form2& chooser = GetForm2();
+    for (int i = 0; i < chooser.List1->ListCount(); ++i)
+        if (chooser.List1->List(i) == table)
+            chooser.List1->SetListIndex(i);
+    GetForm3();
+    QApplication::processEvents();
+    Stalls stalls;
+    QElapsedTimer clock;
+    clock.start();
+    chooser.Check3->SetValue(1); // Next >
+    DataGrid& grid = *GetForm3().DataGrid1;
+    TableModel* model = grid.Model();
+    const auto shows = [&](int row) {
+        return row < model->rowCount() && !model->data(model->index(row, 0)).toString().isEmpty();
+    };
+    until([&] { return shows(0); });
+    const double firstRows = clock.nsecsElapsed() / 1e9;
+    until([&] { return model->rowsInDatabase(); });
+    const double inDatabase = clock.nsecsElapsed() / 1e9;
+    const double counted = until([&] { return !model->countingRows(); });
+    const qint64 openStall = std::exchange(stalls.worst, 0);
+    std::printf("%s, %lld rows, budget %.0f MB: first rows %.3f s after Next >; rows went to the database after "
+                "%.3f s; counted %.3f s later (%lld rows)\n",
+                pg ? "PostgreSQL" : "SQLite", rows, MemoryBudget() / 1048576.0, firstRows, inDatabase, counted,
+                static_cast<long long>(model->rowCount()));
+    const double clientKeys = client(QStringLiteral("select id from %1 order by id").arg(t));
+    std::printf("  the count's pass against the client's select id ... order by id: %.3f s vs %.3f s, ratio %.2f\n",
+                counted, clientKeys, counted / clientKeys);
+    std::printf("  longest stall while opening: %lld ms\n", static_cast<long long>(openStall));
+
+    grid.setFocus();
+    QElapsedTimer step;
+    step.start();
+    QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);
+    QApplication::sendEvent(&grid, &end);
+    until([&] { return shows(model->rowCount() - 1); });
+    std::printf("  Ctrl+End to the last rows shown: %.3f s\n", step.nsecsElapsed() / 1e9);
+    step.restart();
+    grid.verticalScrollBar()->setValue(grid.verticalScrollBar()->maximum() / 2);
+    const int middle = grid.rowAt(0);
+    until([&] { return shows(middle); });
+    std::printf("  scroll bar to 50%%: rows shown after %.3f s\n", step.nsecsElapsed() / 1e9);
+    const qint64 scrollStall = std::exchange(stalls.worst, 0);
+
+    // i1 has no index.
+    step.restart();
+    grid.sortBy(1, false);
+    until([&] { return shows(0); });
+    const double sortFirst = step.nsecsElapsed() / 1e9;
+    until([&] { return !model->countingRows(); });
+    const double sorted = step.nsecsElapsed() / 1e9;
+    const double clientSort = client(QStringLiteral("select i1, id from %1 order by i1, id").arg(t));
+    std::printf("  sort by i1 (no index): first rows %.3f s, counted %.3f s; the client's select i1, id ... order by "
+                "i1, id %.3f s: ratio %.2f\n",
+                sortFirst, sorted, clientSort, sorted / clientSort);
+    std::printf("  longest stall scrolling and sorting: %lld ms\n",
+                static_cast<long long>(std::max(scrollStall, stalls.worst)));
+    grid.sortBy(-1, false);
+    until([&] { return !model->countingRows(); });
+
+    const struct {
+        const char* typed;
+        const char* where;
+    } filters[] = {{"=12345", "i1 = 12345"}, {">999000", "i1 > 999000"}};
+    for (const auto& f : filters) {
+        step.restart();
+        model->applyView({-1, false}, {{1, ColumnFilter(model->columns()[1], f.typed)}});
+        until([&] { return model->rowCount() == 0 ? !model->countingRows() : shows(0); });
+        const double first = step.nsecsElapsed() / 1e9;
+        const double clientFilter = client(QStringLiteral("select * from %1 where %2 limit 50").arg(t, f.where));
+        std::printf("  filter i1 %s: first rows %.3f s; the client's select ... where %s limit 50 %.3f s: ratio %.2f\n",
+                    f.typed, first, f.where, clientFilter, first / clientFilter);
+        until([&] { return !model->countingRows(); });
+    }
+    std::printf("  peak memory %.1f MB against a budget of %.1f MB\n", peakMemory() / 1e6, MemoryBudget() / 1e6);
+    std::fflush(stdout);
+    EndProgram(0);
+    return 0;
+}
