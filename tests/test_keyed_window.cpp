@@ -14,6 +14,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 #include <random>
 
 using namespace RowsetSupport;
@@ -221,6 +223,53 @@ private slots:
         QCOMPARE(shown, expected);
         QCOMPARE(w.window->rowCount(), static_cast<std::int64_t>(expected.size()));
         QCOMPARE(change, static_cast<std::int64_t>(expected.size()) - 3500);
+    }
+
+    // Filters answered by the database: NULL never equals or differs, a
+    // text is looked for ignoring case with % and _ as typed, and the seeks
+    // keep to the rows filtered.
+    void filtersAreTheDatabasesAndBlocksKeepToThem_data() { addEngines(); }
+    void filtersAreTheDatabasesAndBlocksKeepToThem()
+    {
+        QFETCH(Engine, engine);
+        QString skip;
+        const std::unique_ptr<TestDb> db = TestDb::make(engine, &skip);
+        if (!db)
+            QSKIP(qPrintable(skip));
+        const std::string table = db->tableName("kw_filter");
+        makeTable(*db, table, 5000);
+        db->exec("update " + quoted(table) + " set name = 'N_1%' where id in (3, 4000)");
+        const std::vector<Row> rows = rowsOf(*db, table);
+        using Op = ColumnFilter::Op;
+        const struct {
+            std::vector<KeyOrder::Filter> filters;
+            std::function<bool(const Row&)> keeps;
+        } cases[] = {
+            {{{1, Op::NotEqual, "3"}}, [](const Row& r) { return r.grp && *r.grp != 3; }},
+            {{{1, Op::IsNull, ""}, {2, Op::Contains, "n10"}},
+             [](const Row& r) { return !r.grp && r.name && r.name->starts_with("n10"); }},
+            {{{2, Op::Contains, "_1%"}}, [](const Row& r) { return r.name == "N_1%"; }},
+            {{{1, Op::GreaterEqual, "5"}, {2, Op::Less, "n1500"}},
+             [](const Row& r) { return r.grp && *r.grp >= 5 && r.name && *r.name < "n1500"; }},
+        };
+        const std::vector<OrderTerm> sort = {{2, true, false}};
+        for (const auto& c : cases) {
+            std::shared_ptr<Session> reader = OpenSession(db->login);
+            KeyOrder order(reader->dialect(), reader->placeholders(), table, columnsOf(*reader, table), sort,
+                           {{0, false, true}}, std::nullopt);
+            order.setFilters(c.filters);
+            PositionIndex index(OpenSession(db->login), order.placesQuery());
+            index.waitForEnd();
+            index.take();
+            QVERIFY(!index.failure());
+            Window w{reader, std::make_unique<KeyedWindow>(order, 64 << 20), index.rowsCounted()};
+            w.window->takePass(index.blockStarts(), index.rowsCounted(), true);
+            std::vector<Row> kept;
+            std::copy_if(rows.begin(), rows.end(), std::back_inserter(kept), c.keeps);
+            std::vector<std::size_t> blocks(w.window->blockCount());
+            std::iota(blocks.rbegin(), blocks.rend(), std::size_t{0});
+            QCOMPARE(idsShown(w, blocks), idsInOrder(kept, sort));
+        }
     }
 
     void aTableWithoutKeyGoesByRowid()
