@@ -2,6 +2,8 @@
 
 #include "oracle/Blocking.h"
 
+#include <algorithm>
+
 namespace {
 
 // Blocks asked for beyond these (the oldest) are forgotten: scrolling fast
@@ -18,8 +20,16 @@ struct WindowRows::Fetch {
     WindowRows* owner = nullptr; // the user-interface thread's; null once the rows are gone
 };
 
+namespace {
+
+// The blocks kept take at least this much: fewer than a screen's worth
+// would be read again and again, each letting the other go.
+constexpr std::size_t kKeptAtLeast = std::size_t{16} << 20;
+
+} // namespace
+
 WindowRows::WindowRows(const Connection& login, KeyOrder order, std::size_t budget)
-    : passLogin_(login.Another()), budget_(budget), fetch_(std::make_shared<Fetch>())
+    : passLogin_(login.Another()), budget_(std::max(budget, kKeptAtLeast)), fetch_(std::make_shared<Fetch>())
 {
     fetch_->session = login.Another()->Lend();
     fetch_->owner = this;

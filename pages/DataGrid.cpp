@@ -478,6 +478,14 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             if (!currentIndex().isValid() && model_->rowCount() > 0)
                 setCurrentIndex(model_->index(0, 0));
         });
+        // Rows that go to the database before any shows have their widths
+        // fitted once their first rows come, not to the empty cells.
+        connect(model_, &TableModel::dataChanged, this, [this, fit = std::make_shared<bool>(true)] {
+            if (*fit && model_->rowsInDatabase() && !model_->data(model_->index(0, 0)).toString().isEmpty()) {
+                *fit = false;
+                layout_->fitWidthsAgain();
+            }
+        });
         connect(model_, &TableModel::viewEnded, this, &DataGrid::viewEnded);
         connect(model_, &TableModel::findEnded, this,
                 [this](const std::optional<TableModel::Found>& found) { showFound(found, findingBackwards_); });

@@ -40,6 +40,12 @@ public:
     void viewChanged();
     // The widths the grid gives a table when it opens it.
     void fitWidths();
+    // The same, unless the user's own widths are in force (resized or remembered).
+    void fitWidthsAgain()
+    {
+        if (!userWidths_)
+            fitWidths();
+    }
 
     void hideColumn(int column);
     // Asks in the Columns window which columns to show.

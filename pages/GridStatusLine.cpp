@@ -100,15 +100,16 @@ void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<st
 
 void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered)
 {
-    const bool changed = !state_.startsWith(QStringLiteral("Rows stay in the database"));
-    state_ = QStringLiteral("Rows stay in the database (the table needs more than the %1 of memory allowed, "
-                            "DERVANTA_MEMORY_BUDGET); the order is the database's. ")
-                 .arg(bytesText(budget));
+    // The count first: the line is often narrower than what it says.
+    const bool changed = !state_.contains(QStringLiteral("kept in the database"));
     if (counting)
-        state_ += QStringLiteral("Counting rows\u2026 %1").arg(number(rows));
+        state_ = QStringLiteral("Counting rows\u2026 %1").arg(number(rows));
     else
-        state_ += filtered ? QStringLiteral("%1 rows match the filter.").arg(number(rows))
-                           : QStringLiteral("%1 rows.").arg(number(rows));
+        state_ = filtered ? QStringLiteral("%1 rows match the filter").arg(number(rows))
+                          : QStringLiteral("%1 rows").arg(number(rows));
+    state_ += QStringLiteral(", kept in the database: the table needs more than the %1 of memory allowed "
+                             "(DERVANTA_MEMORY_BUDGET); sorted and filtered by the database.")
+                  .arg(bytesText(budget));
     reading_ = false;
     stop_->hide();
     // Told to a screen reader once, not at every count.
@@ -187,6 +188,8 @@ void GridStatusLine::refresh(bool announce)
         text_->setText(shown);
     // The line, a status bar to a screen reader, is named by what it says too.
     setAccessibleName(shown);
+    // Whole in its tool tip when the line is too narrow for it.
+    text_->setToolTip(shown);
     // Stop is for a read in progress or for the long work said now.
     stop_->setVisible(reading_ || !busy_.isEmpty());
     setShown(!shown.isEmpty());
