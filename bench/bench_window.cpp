@@ -177,6 +177,14 @@ int main(int argc, char* argv[])
     std::printf("  the count's pass against the client's select id ... order by id: %.3f s vs %.3f s, ratio %.2f\n",
                 counted, clientKeys, counted / clientKeys);
     std::printf("  longest stall while opening: %lld ms\n", static_cast<long long>(openStall));
+    // The client ran in this thread: its time is no stall of ours.
+    const auto settle = [&] {
+        QElapsedTimer t;
+        t.start();
+        until([&] { return t.elapsed() > 50; });
+        stalls.worst = 0;
+    };
+    settle();
 
     grid.setFocus();
     QElapsedTimer step;
@@ -195,6 +203,8 @@ int main(int argc, char* argv[])
     // i1 has no index.
     step.restart();
     grid.sortBy(1, false);
+    const double sortCall = step.nsecsElapsed() / 1e9;
+    const qint64 scrollAndCallStall = stalls.worst;
     until([&] { return shows(0); });
     const double sortFirst = step.nsecsElapsed() / 1e9;
     until([&] { return !model->countingRows(); });
@@ -203,10 +213,13 @@ int main(int argc, char* argv[])
     std::printf("  sort by i1 (no index): first rows %.3f s, counted %.3f s; the client's select i1, id ... order by "
                 "i1, id %.3f s: ratio %.2f\n",
                 sortFirst, sorted, clientSort, sorted / clientSort);
-    std::printf("  longest stall scrolling and sorting: %lld ms\n",
-                static_cast<long long>(std::max(scrollStall, stalls.worst)));
+    std::printf("  longest stall scrolling %lld ms, asking for the sort %lld ms (the call took %.3f s), while sorting "
+                "%lld ms\n",
+                static_cast<long long>(scrollStall), static_cast<long long>(scrollAndCallStall),
+                sortCall, static_cast<long long>(stalls.worst));
     grid.sortBy(-1, false);
     until([&] { return !model->countingRows(); });
+    settle();
 
     const struct {
         const char* typed;
@@ -221,6 +234,7 @@ int main(int argc, char* argv[])
         std::printf("  filter i1 %s: first rows %.3f s; the client's select ... where %s limit 50 %.3f s: ratio %.2f\n",
                     f.typed, first, f.where, clientFilter, first / clientFilter);
         until([&] { return !model->countingRows(); });
+        settle();
     }
     std::printf("  peak memory %.1f MB against a budget of %.1f MB\n", peakMemory() / 1e6, MemoryBudget() / 1e6);
     std::fflush(stdout);

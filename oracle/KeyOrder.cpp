@@ -170,8 +170,14 @@ KeyOrder::Statement KeyOrder::rowsFrom(const std::vector<Value>* from, const std
             sql += "(" + atOrAfter(*from, params) + ")";
         if (from && to)
             sql += " AND ";
-        if (to)
+        if (to) {
+            // Its first term again as a range: the database stops there
+            // instead of reading on to the table's end.
+            const OrderTerm& first = terms_.front();
+            if (first.notNull && !to->front().isNull())
+                sql += termSql(first) + (first.descending ? " >= " : " <= ") + marker(params, first, to->front()) + " AND ";
             sql += "NOT (" + atOrAfter(*to, params) + ")";
+        }
         return sql;
     });
     s.sql += orderBy();
