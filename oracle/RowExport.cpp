@@ -246,6 +246,8 @@ void RowExport::value(std::string& out, std::size_t column, ValueKind kind, std:
             out += ',';
         if (kind != ValueKind::Null)
             csvField(out, binary ? std::string_view(base64(bytes)) : bytes, true);
+        else if (!nullText_.empty())
+            csvField(out, nullText_, false);
         return;
     case Format::Tsv:
         if (column > 0)

@@ -26,6 +26,9 @@ public:
     RowExport(Format format, std::vector<ColumnInfo> columns);
     // For Sql: the table the statements insert into (its name as listed) and its database.
     void setTable(const std::string& table, DialectKind database);
+    // For Csv: what NULL is written as instead of an empty field (an empty
+    // text is always written as "", so the two stay apart either way).
+    void setNullText(std::string text) { nullText_ = std::move(text); }
 
     // The header, where the format has one; then each row; then the end.
     void begin(std::string& out) const;
@@ -52,4 +55,5 @@ private:
     DialectKind database_ = DialectKind::Generic;
     std::string insertInto_; // for Sql: INSERT INTO "table" ("a", "b") VALUES (
     bool firstRow_ = true;
+    std::string nullText_;
 };

@@ -10,7 +10,8 @@ namespace {
 
 template <typename RowAt>
 ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::vector<int>& columns,
-                     RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress)
+                     RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
+                     const std::string& nullText)
 {
     const auto flush = [&to](std::string& buffer) {
         const auto size = static_cast<qint64>(buffer.size());
@@ -23,6 +24,7 @@ ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::
         infos.push_back(model.columns()[static_cast<std::size_t>(c)]);
     RowExport out(format, std::move(infos));
     out.setTable(model.table(), model.dialectKind());
+    out.setNullText(nullText);
     std::string buffer;
     out.begin(buffer);
     for (int r = 0; r < rows; ++r) {
@@ -43,19 +45,21 @@ ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::
 } // namespace
 
 ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
-                     const std::function<bool(int)>& progress, const std::vector<int>& columns)
+                     const std::function<bool(int)>& progress, const std::vector<int>& columns,
+                     const std::string& nullText)
 {
     std::vector<int> order = columns;
     if (order.empty()) {
         order.resize(static_cast<std::size_t>(model.columnCount()));
         std::iota(order.begin(), order.end(), 0);
     }
-    return exportRows(model, rows, [](int r) { return r; }, order, format, to, progress);
+    return exportRows(model, rows, [](int r) { return r; }, order, format, to, progress, nullText);
 }
 
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,
-                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress)
+                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
+                      const std::string& nullText)
 {
     return exportRows(model, static_cast<int>(rows.size()), [&rows](int r) { return rows[static_cast<std::size_t>(r)]; },
-                      columns, format, to, progress);
+                      columns, format, to, progress, nullText);
 }

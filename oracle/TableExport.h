@@ -11,6 +11,7 @@
 #include <QIODevice>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 class TableModel;
@@ -18,9 +19,11 @@ class TableModel;
 enum class ExportEnd { Written, Stopped, WriteFailed };
 
 ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
-                    const std::function<bool(int)>& progress, const std::vector<int>& columns = {});
+                    const std::function<bool(int)>& progress, const std::vector<int>& columns = {},
+                    const std::string& nullText = {});
 
 // The same for some rows and columns of the view: `rows` and `columns` are
 // the model's, written in the order listed (a selection's, in the order shown).
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,
-                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress);
+                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
+                      const std::string& nullText = {});

@@ -10,6 +10,9 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QProgressDialog>
@@ -70,6 +73,21 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
     dialog.setNameFilters({csv, tsv, json, sql});
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     dialog.selectFile(QString::fromStdString(model_->table()) + QStringLiteral(".csv"));
+    // What NULL is written as in a CSV file: a line of the dialog's own, so
+    // the dialog is Qt's (a desktop's dialog takes no line of ours).
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* nullText = new QLineEdit(&dialog);
+    nullText->setObjectName(QStringLiteral("nullTextEdit"));
+    nullText->setPlaceholderText(QStringLiteral("(an empty field)"));
+    nullText->setToolTip(QStringLiteral("In a CSV file, what a NULL is written as; left empty, an empty field. An "
+                                        "empty text is written as \"\" either way."));
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        auto* label = new QLabel(QStringLiteral("&NULL in CSV as:"), &dialog);
+        label->setBuddy(nullText);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(nullText, row, 1);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !model_)
         return;
     const QString path = dialog.selectedFiles().constFirst();
@@ -113,8 +131,9 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
     for (int visual = 0; visual < horizontalHeader()->count(); ++visual)
         columns.push_back(horizontalHeader()->logicalIndex(visual));
     const ExportEnd end = rowList.empty() && columnList.empty()
-                              ? ExportRows(*model_, rows, format, file, goOn, columns)
-                              : ExportCells(*model_, rowList, columnList, format, file, goOn);
+                              ? ExportRows(*model_, rows, format, file, goOn, columns, nullText->text().toStdString())
+                              : ExportCells(*model_, rowList, columnList, format, file, goOn,
+                                            nullText->text().toStdString());
     if (end == ExportEnd::Stopped) {
         file.cancelWriting();
         statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));

@@ -409,8 +409,8 @@ go', 12345678901234567, NULL);
         // A message (say, "already exists") would be a failure; caught, it does not hang the test.
         BoxCatcher none;
         // Names that start alike would make the file dialog offer one for the other as it is typed.
-        const auto exportTo = [&grid](const QString& path) {
-            FileDialogAnswer answer(path);
+        const auto exportTo = [&grid](const QString& path, std::optional<QString> nullText = std::nullopt) {
+            FileDialogAnswer answer(path, nullText);
             for (QAction* a : grid.actions())
                 if (a->text() == QStringLiteral("Export Rows\u2026"))
                     a->trigger();
@@ -442,8 +442,16 @@ go', 12345678901234567, NULL);
                             "3\t\\N\t-7\t\\N\n"
                             "2\t\tn/a\t\\N\n"
                             "1\tplain\t1.5\tAP8=\n"));
+        // NULL as a text of the user's: quoted where it must be, the empty text still "".
+        exportTo(dir.filePath(QStringLiteral("d.csv")), QStringLiteral("N,A"));
+        QCOMPARE(contents(dir.filePath(QStringLiteral("d.csv"))),
+                 QByteArray("id,name,amount,data\r\n"
+                            "4,\"say \"\"hi\"\", then\ngo\",12345678901234567,\"N,A\"\r\n"
+                            "3,\"N,A\",-7,\"N,A\"\r\n"
+                            "2,\"\",n/a,\"N,A\"\r\n"
+                            "1,plain,1.5,AP8=\r\n"));
         // Only the files' own names are left: the copies they were written to went.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"a.csv", "b.json", "c.tsv"}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"a.csv", "b.json", "c.tsv", "d.csv"}));
         QCOMPARE(none.count(), 0);
     }
 

@@ -138,7 +138,8 @@ void ConflictCatcher::poll()
     QTest::keyClick(focus && window->isAncestorOf(focus) ? focus : window, Qt::Key_Escape);
 }
 
-FileDialogAnswer::FileDialogAnswer(QString path) : path_(std::move(path))
+FileDialogAnswer::FileDialogAnswer(QString path, std::optional<QString> nullText)
+    : path_(std::move(path)), nullText_(std::move(nullText))
 {
     connect(&timer_, &QTimer::timeout, this, &FileDialogAnswer::poll);
     timer_.start(10);
@@ -160,6 +161,14 @@ void FileDialogAnswer::poll()
     }
     // The folder as a user would pick it; the file's name typed and Enter.
     // (Typing a slash makes the dialog change folders while it takes the keys.)
+    if (nullText_) {
+        PageSupport::maybeScreenshot(QStringLiteral("export-dialog"));
+        auto* box = dialog->findChild<QLineEdit*>(QStringLiteral("nullTextEdit"));
+        if (!box)
+            qWarning("FileDialogAnswer: the dialog has no NULL box");
+        else
+            box->setText(*nullText_);
+    }
     const QFileInfo file(path_);
     dialog->setDirectory(file.absolutePath());
     name->setFocus();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 // Helpers for the tests of the grid's own windows: the conflict window
 // caught and answered while its modal loop runs (as BoxCatcher answers
 // message boxes), and file dialogs answered by typing a path into them.
@@ -93,9 +95,10 @@ private:
 
 // Answers the next file dialog by typing `path` into its file name box and
 // pressing Enter; an empty path cancels it with Esc. `title` gets its title.
+// With `nullText`, that goes into the export's "NULL in CSV as" box first.
 class FileDialogAnswer : public QObject {
 public:
-    explicit FileDialogAnswer(QString path);
+    explicit FileDialogAnswer(QString path, std::optional<QString> nullText = std::nullopt);
     bool answered() const { return answered_; }
     QString title;
 
@@ -103,6 +106,7 @@ private:
     void poll();
 
     QString path_;
+    std::optional<QString> nullText_;
     bool answered_ = false;
     QTimer timer_;
 };
