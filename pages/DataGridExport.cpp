@@ -60,6 +60,13 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
         statusLine_->showNote(QStringLiteral("Rows can be exported once they are all read (or after Stop)."));
         return;
     }
+    // Only the rows held in memory could be written: a file missing rows
+    // must not look complete.
+    if (model_->rowsInDatabase()) {
+        statusLine_->showNote(QStringLiteral("This table's rows stay in the database (it needs more memory than "
+                                             "allowed): exporting it is not available here."));
+        return;
+    }
     // What is typed is written first: the file holds what the table holds.
     if (!readyForViewChange())
         return;

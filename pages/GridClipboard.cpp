@@ -175,6 +175,13 @@ void GridClipboard::copyCells(bool withColumnNames)
                 continue;
             }
             const EditableRowset::CellView cell = model_->cell(r, c);
+            // A row kept in the database and not read yet holds no value to
+            // copy: nothing goes to the clipboard rather than blanks.
+            if (cell.missing) {
+                grid_->statusLine()->showNote(QStringLiteral(
+                    "Some of these rows are still being read from the database: copy again once they show."));
+                return;
+            }
             block.cells.emplace_back(Value{cell.kind, std::string(cell.data)});
             line.push_back(shownText(*model_, index, cell));
         }

@@ -10,9 +10,12 @@
 #include "pages/Form3.h"
 #include "pages/GridStatusLine.h"
 #include "support/PageSupport.h"
+#include "support/RowWindowsSupport.h"
 #include "support/TestSupport.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -141,6 +144,22 @@ private slots:
         QCOMPARE(shown(grid, 12000, 0).toStdString(), *order[12002][0]);
         QTRY_COMPARE(model.rowCount(), kRows - 2);
         QTRY_VERIFY(grid.statusLine()->text().startsWith(QStringLiteral("19,998 rows, kept in the database")));
+
+        // A copy or export that would meet rows not read yet refuses instead of
+        // writing blanks for them.
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        grid.selectAll();
+        QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        QVERIFY(grid.statusLine()->text().contains(QStringLiteral("still being read from the database")));
+        {
+            RowWindowsSupport::FileDialogAnswer never(QString{});
+            for (QAction* a : grid.actions())
+                if (a->text() == QStringLiteral("Export Rows\u2026"))
+                    a->trigger();
+            QVERIFY(!never.answered());
+            QVERIFY(grid.statusLine()->text().contains(QStringLiteral("exporting it is not available")));
+        }
 
         // Filters are the database's, with their values bound: a comparison
         // and a text looked for ignoring case, where % is no wildcard.
