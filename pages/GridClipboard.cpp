@@ -340,6 +340,12 @@ void GridClipboard::import()
         grid_->statusLine()->showNote(readingNote);
         return;
     }
+    // Imported rows are new rows, which rows kept in the database do not take.
+    if (model_->rowsInDatabase()) {
+        grid_->statusLine()->showNote(QStringLiteral("This table's rows stay in the database (it needs more memory "
+                                                     "than allowed): importing into it is not available here."));
+        return;
+    }
     QFileDialog dialog(grid_->window(), QStringLiteral("Import Rows"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);

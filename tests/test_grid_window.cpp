@@ -160,6 +160,14 @@ private slots:
             QVERIFY(!never.answered());
             QVERIFY(grid.statusLine()->text().contains(QStringLiteral("exporting it is not available")));
         }
+        {
+            RowWindowsSupport::FileDialogAnswer never(QString{});
+            for (QAction* a : grid.actions())
+                if (a->text() == QStringLiteral("Import Rows\u2026"))
+                    a->trigger();
+            QVERIFY(!never.answered());
+            QVERIFY(grid.statusLine()->text().contains(QStringLiteral("importing into it is not available")));
+        }
 
         // Filters are the database's, with their values bound: a comparison
         // and a text looked for ignoring case, where % is no wildcard.
