@@ -14,6 +14,7 @@
 // reads bench_layout_ROWS, made with psql when missing. Each way three
 // times, alternating; the best of each counts.
 
+#include "bench/BenchPages.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
@@ -119,9 +120,7 @@ Times openOnce(const QString& table, bool sorted)
 int main(int argc, char* argv[])
 {
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchPrepareEnvironment(config);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     SetHomePageHooks([] { return 0.5; }, [](const QUrl&) {});
@@ -130,12 +129,12 @@ int main(int argc, char* argv[])
 
     QString sid, user, password, table;
     if (pg) {
-        const QString port = qEnvironmentVariable("DERVANTA_TEST_PG_PORT");
-        user = qEnvironmentVariable("DERVANTA_TEST_PG_USER");
-        password = qEnvironmentVariable("DERVANTA_TEST_PG_PASSWORD");
-        sid = QStringLiteral("postgresql://127.0.0.1:%1/dervanta").arg(port);
+        const BenchPgLogin login = BenchPgLoginFromEnvironment();
+        const QString port = login.port;
+        user = login.user;
+        password = login.password;
+        sid = login.sid;
         table = QStringLiteral("bench_layout_%1").arg(rows);
-        qputenv("PGPASSWORD", password.toUtf8());
         const std::string t = table.toStdString();
         const std::string sql = "create table if not exists " + t
                                 + " (id bigint primary key, i1 int, i2 bigint, r1 float8, r2 float8, s1 text, s2 text,"
@@ -171,10 +170,7 @@ int main(int argc, char* argv[])
         sid = QStringLiteral("sqlite:") + path;
         table = QStringLiteral("t");
     }
-    const QString app_ = QStringLiteral("Marrowick"), section = QStringLiteral("Dervanta");
-    SettingsSave(app_, section, QStringLiteral("OracleSID"), sid);
-    SettingsSave(app_, section, QStringLiteral("OracleUser"), user);
-    SettingsSave(app_, section, QStringLiteral("OraclePassword"), password);
+    BenchStoreLogin(sid, user, password);
 
     // Ten columns, the last three moved to the front, s4 hidden, widths set,
     // two kept in place, sorted by a text, about half the rows filtered out.

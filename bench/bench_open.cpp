@@ -14,6 +14,7 @@
 // The source compiles against builds before the table was read on a worker
 // too, for figures side by side.
 
+#include "bench/BenchPages.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
@@ -41,18 +42,6 @@
 #include <utility>
 
 namespace {
-
-// The peak resident memory of this process so far, in bytes.
-long long peakMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    return 0;
-}
 
 template <typename Model>
 bool stillReading(Model* model)
@@ -122,9 +111,7 @@ double clientSeconds(const QString& program, const QStringList& args, qint64* by
 int main(int argc, char* argv[])
 {
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchPrepareEnvironment(config);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     SetHomePageHooks([] { return 0.5; }, [](const QUrl&) {});
@@ -135,12 +122,12 @@ int main(int argc, char* argv[])
     QString client;
     QStringList clientArgs;
     if (pg) {
-        const QString port = qEnvironmentVariable("DERVANTA_TEST_PG_PORT");
-        user = qEnvironmentVariable("DERVANTA_TEST_PG_USER");
-        password = qEnvironmentVariable("DERVANTA_TEST_PG_PASSWORD");
-        sid = QStringLiteral("postgresql://127.0.0.1:%1/dervanta").arg(port);
+        const BenchPgLogin login = BenchPgLoginFromEnvironment();
+        const QString port = login.port;
+        user = login.user;
+        password = login.password;
+        sid = login.sid;
         table = QStringLiteral("bench_fetch_%1").arg(rows);
-        qputenv("PGPASSWORD", password.toUtf8());
         client = QStringLiteral("psql");
         clientArgs = {QStringLiteral("-X"), QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), port,
                       QStringLiteral("-U"), user, QStringLiteral("-d"), QStringLiteral("dervanta"), QStringLiteral("-c"),
@@ -156,14 +143,11 @@ int main(int argc, char* argv[])
         client = QStringLiteral("sqlite3");
         clientArgs = {path, QStringLiteral("select * from t")};
     }
-    const QString key = QStringLiteral("Oracle");
-    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("SID"), sid);
-    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("User"), user);
-    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("Password"), password);
+    BenchStoreLogin(sid, user, password);
 
     qint64 textBytes = 0;
     const double clientTime = clientSeconds(client, clientArgs, &textBytes);
-    const long long memoryBefore = peakMemory();
+    const long long memoryBefore = BenchPeakMemory();
 
     StartProgram();
     Form2& chooser = GetForm2();
@@ -226,7 +210,7 @@ int main(int argc, char* argv[])
     }
     const qint64 allRead = watch.clock.elapsed();
     watch.tick.stop();
-    const long long peak = peakMemory();
+    const long long peak = BenchPeakMemory();
     if (editorOpened >= 0) {
         std::printf("  during the read: a cell took typing %lld ms after the first rows showed; leaving the row "
                     "wrote it in %lld ms; longest stall before the edit %lld ms, from it to the read's end %lld ms\n",

@@ -13,6 +13,7 @@
 // DERVANTA_BENCH_ENGINE=postgresql (under scripts/with-test-postgres) reads
 // the table bench_fetch_ROWS.
 
+#include "bench/BenchPages.h"
 #include "oracle/MemoryBudget.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
@@ -41,17 +42,6 @@
 #include <functional>
 
 namespace {
-
-long long peakMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    return 0;
-}
 
 // The worst lateness of a 10 ms timer while it runs.
 struct Stalls : QObject {
@@ -105,9 +95,7 @@ double clientSeconds(const QString& program, const QStringList& args)
 int main(int argc, char* argv[])
 {
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchPrepareEnvironment(config);
     if (qEnvironmentVariableIsEmpty("DERVANTA_MEMORY_BUDGET"))
         qputenv("DERVANTA_MEMORY_BUDGET", "256M");
     QApplication app(argc, argv);
@@ -119,12 +107,12 @@ int main(int argc, char* argv[])
     QString sid, user, password, table;
     std::function<double(const QString&)> client;
     if (pg) {
-        const QString port = qEnvironmentVariable("DERVANTA_TEST_PG_PORT");
-        user = qEnvironmentVariable("DERVANTA_TEST_PG_USER");
-        password = qEnvironmentVariable("DERVANTA_TEST_PG_PASSWORD");
-        sid = QStringLiteral("postgresql://127.0.0.1:%1/dervanta").arg(port);
+        const BenchPgLogin login = BenchPgLoginFromEnvironment();
+        const QString port = login.port;
+        user = login.user;
+        password = login.password;
+        sid = login.sid;
         table = QStringLiteral("bench_fetch_%1").arg(rows);
-        qputenv("PGPASSWORD", password.toUtf8());
         client = [=](const QString& sql) {
             return clientSeconds(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                                                           QStringLiteral("-p"), port, QStringLiteral("-U"), user,
@@ -142,10 +130,7 @@ int main(int argc, char* argv[])
         client = [=](const QString& sql) { return clientSeconds(QStringLiteral("sqlite3"), {path, sql}); };
     }
     const QString t = pg ? table : QStringLiteral("t");
-    const QString key = QStringLiteral("Oracle");
-    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("SID"), sid);
-    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("User"), user);
-    SettingsSave(QStringLiteral("Marrowick"), QStringLiteral("Dervanta"), key + QStringLiteral("Password"), password);
+    BenchStoreLogin(sid, user, password);
 
     StartProgram();
     Form2& chooser = GetForm2();
@@ -236,7 +221,7 @@ int main(int argc, char* argv[])
         until([&] { return !model->countingRows(); });
         settle();
     }
-    std::printf("  peak memory %.1f MB against a budget of %.1f MB\n", peakMemory() / 1e6, MemoryBudget() / 1e6);
+    std::printf("  peak memory %.1f MB against a budget of %.1f MB\n", BenchPeakMemory() / 1e6, MemoryBudget() / 1e6);
     std::fflush(stdout);
     EndProgram(0);
     return 0;
