@@ -39,7 +39,8 @@ std::int64_t KeyedWindow::rowCount() const
     std::int64_t n = counted_;
     for (const auto& [block, len] : lengths_)
         n += len - counted(block);
-    return n;
+    // The head's rows are there whatever the pass has counted yet.
+    return passEnded_ ? n : std::max(n, headRows_);
 }
 
 KeyedWindow::Spot KeyedWindow::locate(std::int64_t position) const
@@ -106,16 +107,41 @@ std::int64_t KeyedWindow::takeBlock(std::size_t block, Snapshot rows)
         else
             lengths_.erase(block);
     }
+    keep(block, std::move(rows), isBounded, false);
+    return rowCount() - before;
+}
+
+KeyOrder::Statement KeyedWindow::headQuery() const { return order_.rowsFrom(nullptr, nullptr, kHeadRows); }
+
+std::int64_t KeyedWindow::takeHead(Snapshot rows)
+{
+    if (kept_.contains(0))
+        return 0;
+    const std::int64_t before = rowCount();
+    headRows_ = rows.rowCount();
+    // Block 0's first rows whatever the pass finds later, so the pass's
+    // places do not let them go; fewer rows than asked for are all there are.
+    keep(0, std::move(rows), true, headRows_ == kHeadRows);
+    return rowCount() - before;
+}
+
+bool KeyedWindow::partial(std::size_t block) const
+{
+    const auto it = kept_.find(block);
+    return it != kept_.end() && it->second.head;
+}
+
+void KeyedWindow::keep(std::size_t block, Snapshot rows, bool isBounded, bool head)
+{
     const auto old = kept_.find(block);
     if (old != kept_.end()) {
         bytes_ -= old->second.bytes;
         kept_.erase(old);
     }
     const std::size_t size = rows.memoryBytes();
-    kept_.emplace(block, Kept{std::move(rows), ++clock_, size, isBounded});
+    kept_.emplace(block, Kept{std::move(rows), ++clock_, size, isBounded, head});
     bytes_ += size;
     makeRoom();
-    return rowCount() - before;
 }
 
 std::int64_t KeyedWindow::readBlock(Session& session, std::size_t block)

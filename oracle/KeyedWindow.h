@@ -12,6 +12,11 @@
 // block's edge; the block's new length moves the positions after it and the
 // row count, and takeBlock tells by how much.
 //
+// Before the pass has found anything, the head (the first kHeadRows rows,
+// a screen's worth) can be read on its own: a filter or sort shows its first
+// rows after the database found that many, not after a block's worth, and
+// the rows count at least that many until the pass says how many there are.
+//
 // Used on one thread; readBlock runs a query on the session it is given.
 
 #include "oracle/Engine.h"
@@ -26,6 +31,7 @@
 class KeyedWindow {
 public:
     static constexpr std::int64_t kBlockRows = 1024;
+    static constexpr std::int64_t kHeadRows = 50;
     using Place = std::vector<Value>;
 
     KeyedWindow(KeyOrder order, std::size_t budget);
@@ -56,6 +62,14 @@ public:
     KeyOrder::Statement blockQuery(std::size_t block) const;
     // Keeps a block read by blockQuery; how much the row count changed by.
     std::int64_t takeBlock(std::size_t block, Snapshot rows);
+    // The query that reads the head, and keeps what it read as block 0's
+    // first rows (unless block 0 is kept already); how much the row count
+    // changed by.
+    KeyOrder::Statement headQuery() const;
+    std::int64_t takeHead(Snapshot rows);
+    // Whether a block kept holds only its first rows (the head): its other
+    // rows are read with blockQuery.
+    bool partial(std::size_t block) const;
     // Reads a block here and now with `session`, and keeps it (see takeBlock).
     std::int64_t readBlock(Session& session, std::size_t block);
     // A row read changed (its values as the database stored them, in the
@@ -75,12 +89,14 @@ private:
     std::int64_t length(std::size_t block) const;
     // Whether a block's end is known (the next block's place, or the pass's end).
     bool bounded(std::size_t block) const { return block + 1 < starts_.size() || passEnded_; }
+    void keep(std::size_t block, Snapshot rows, bool bounded, bool head);
     void makeRoom();
 
     KeyOrder order_;
     std::size_t budget_;
     std::vector<Place> starts_;
     std::int64_t counted_ = 0;
+    std::int64_t headRows_ = 0; // the rows the head read found
     bool passEnded_ = false;
     // Blocks read whose length differs from what the pass counted: their length.
     std::map<std::size_t, std::int64_t> lengths_;
@@ -89,6 +105,7 @@ private:
         std::uint64_t used = 0;
         std::size_t bytes = 0;
         bool bounded = true; // read to the next block's place (else the first kBlockRows rows only)
+        bool head = false;   // the head, with rows after it not read
     };
     std::unordered_map<std::size_t, Kept> kept_;
     std::uint64_t clock_ = 0;

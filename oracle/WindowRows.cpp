@@ -3,6 +3,7 @@
 #include "oracle/Blocking.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -50,6 +51,10 @@ void WindowRows::startPass()
     // until the database answers the row it is on.
     index_ = std::make_unique<PositionIndex>(passLogin_->Another()->Lend(), window_->order().placesQuery());
     connect(index_.get(), &PositionIndex::arrived, this, &WindowRows::takePass);
+    // The first screen need not wait for the pass (a filter that matches
+    // rarely, or a sort the database does in full, keeps the pass long).
+    headWanted_ = true;
+    fetchNext();
 }
 
 void WindowRows::reorder(KeyOrder order)
@@ -85,8 +90,11 @@ std::optional<WindowRows::Here> WindowRows::at(std::int64_t position) const
         ask(spot.block);
         return std::nullopt;
     }
-    if (spot.row >= rows->rowCount())
+    if (spot.row >= rows->rowCount()) {
+        if (window_->partial(spot.block))
+            ask(spot.block);
         return std::nullopt;
+    }
     return Here{rows, spot.row, window_->order().firstTableColumn()};
 }
 
@@ -127,13 +135,16 @@ void WindowRows::ask(std::size_t block) const
 
 void WindowRows::fetchNext() const
 {
-    if (reading_ || wanted_.empty())
+    if (reading_ || (wanted_.empty() && !headWanted_))
         return;
-    const std::size_t block = wanted_.front();
-    wanted_.pop_front();
+    const bool head = std::exchange(headWanted_, false);
+    const std::size_t block = head ? 0 : wanted_.front();
+    if (!head)
+        wanted_.pop_front();
     reading_ = block;
     const std::uint64_t generation = generation_;
-    StartWorker([fetch = fetch_, statement = window_->blockQuery(block), block, generation] {
+    StartWorker([fetch = fetch_, statement = head ? window_->headQuery() : window_->blockQuery(block), block, head,
+                 generation] {
         auto rows = std::make_shared<Snapshot>();
         std::optional<DbError> failure;
         try {
@@ -146,14 +157,14 @@ void WindowRows::fetchNext() const
         } catch (const std::exception& e) {
             failure = DbError(DbError::kGeneric, e.what());
         }
-        fetch->mailbox->post([fetch, generation, block, rows, failure] {
+        fetch->mailbox->post([fetch, generation, block, head, rows, failure] {
             if (fetch->owner)
-                fetch->owner->fetched(generation, block, rows, failure);
+                fetch->owner->fetched(generation, block, head, rows, failure);
         });
     });
 }
 
-void WindowRows::fetched(std::uint64_t generation, std::size_t block, std::shared_ptr<Snapshot> rows,
+void WindowRows::fetched(std::uint64_t generation, std::size_t block, bool head, std::shared_ptr<Snapshot> rows,
                          std::optional<DbError> failure)
 {
     reading_.reset();
@@ -163,10 +174,12 @@ void WindowRows::fetched(std::uint64_t generation, std::size_t block, std::share
                 failure_ = std::move(failure);
                 emit failed();
             }
-        } else if (window_->takeBlock(block, std::move(*rows)) != 0) {
-            emit countChanged();
         } else {
-            emit rowsArrived(window_->blockStart(block), window_->rows(block)->rowCount());
+            const std::int64_t read = rows->rowCount();
+            if ((head ? window_->takeHead(std::move(*rows)) : window_->takeBlock(block, std::move(*rows))) != 0)
+                emit countChanged();
+            else
+                emit rowsArrived(window_->blockStart(block), read);
         }
     }
     fetchNext();

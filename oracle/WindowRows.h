@@ -75,7 +75,7 @@ private:
     void takePass();
     void ask(std::size_t block) const;
     void fetchNext() const;
-    void fetched(std::uint64_t generation, std::size_t block, std::shared_ptr<Snapshot> rows,
+    void fetched(std::uint64_t generation, std::size_t block, bool head, std::shared_ptr<Snapshot> rows,
                  std::optional<DbError> failure);
     void startPass();
 
@@ -88,5 +88,7 @@ private:
     // Blocks asked for, the latest first; the one being read.
     mutable std::deque<std::size_t> wanted_;
     mutable std::optional<std::size_t> reading_;
+    // The head is read first in each order, beside the pass.
+    mutable bool headWanted_ = false;
     std::shared_ptr<Fetch> fetch_;
 };
