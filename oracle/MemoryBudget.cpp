@@ -1,5 +1,7 @@
 #include "oracle/MemoryBudget.h"
 
+#include "oracle/BlockMemory.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -83,6 +85,14 @@ std::optional<std::size_t> ParseByteSize(std::string_view text)
     return n << shift;
 }
 
+std::size_t AddressSpaceBudget(std::size_t left)
+{
+    // Besides the rows: sorting and finding, the window's blocks, the
+    // threads' stacks and what painting maps.
+    constexpr std::size_t kOwnNeeds = std::size_t{256} << 20;
+    return left > 2 * kOwnNeeds ? left - kOwnNeeds : left / 2;
+}
+
 std::size_t MemoryBudget()
 {
     if (const char* set = std::getenv("DERVANTA_MEMORY_BUDGET")) {
@@ -92,8 +102,10 @@ std::size_t MemoryBudget()
     }
     std::size_t budget = std::numeric_limits<std::size_t>::max();
     if (const std::optional<std::size_t> physical = physicalMemory())
-        budget = std::min(budget, *physical / 2);
+        budget = std::min(budget, *physical / 4);
     if (const std::optional<std::size_t> group = groupLimit())
-        budget = std::min(budget, *group / 4 * 3);
+        budget = std::min(budget, *group / 2);
+    if (const std::optional<std::size_t> left = AddressSpaceLeft())
+        budget = std::min(budget, AddressSpaceBudget(*left));
     return budget;
 }

@@ -70,6 +70,9 @@ private slots:
         TestSupport::ScratchSqlite db("create table big (id integer primary key, v text);"
                                       " insert into big with recursive n(i) as (select 1 union all select i + 1"
                                       " from n where i < " + std::to_string(kRows) + ") select i, printf('%01500d', i) from n;");
+        // A budget past the limit, as a user may set: memory runs out first.
+        qputenv("DERVANTA_MEMORY_BUDGET", "64G");
+        const auto unset = qScopeGuard([] { qunsetenv("DERVANTA_MEMORY_BUDGET"); });
         Form3* form3 = nullptr;
         {
             const AddressSpaceLimit limit(addressSpace() + (qint64{160} << 20));
@@ -113,6 +116,26 @@ private slots:
         typeIntoCell(grid, 0, 1, QStringLiteral("edited"));
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(db.query("select v from big where id = 1").at(0).at(0), std::optional<std::string>("edited"));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // Under an address-space limit the default budget is what the limit
+    // leaves: the table goes to the database before memory runs out.
+    void anAddressSpaceLimitSetsTheBudget()
+    {
+        constexpr int kRows = 200000; // about 300 MB of text
+        TestSupport::ScratchSqlite db("create table big (id integer primary key, v text);"
+                                      " insert into big with recursive n(i) as (select 1 union all select i + 1"
+                                      " from n where i < " + std::to_string(kRows) + ") select i, printf('%01500d', i) from n;");
+        const AddressSpaceLimit limit(addressSpace() + (qint64{400} << 20));
+        QVERIFY(limit.ok());
+        Form3& form3 = startAndOpen(db.dataSource(), QStringLiteral("big"));
+        DataGrid& grid = *form3.DataGrid1;
+        QTRY_VERIFY_WITH_TIMEOUT(grid.Model()->rowsInDatabase() && !grid.Model()->countingRows(), 60000);
+        QCOMPARE(grid.Model()->totalRows(), kRows);
+        QVERIFY2(grid.statusLine()->text().contains(QStringLiteral("kept in the database")),
+                 qPrintable(grid.statusLine()->text()));
+        QTRY_COMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
         QVERIFY(programEnds().isEmpty());
     }
 
