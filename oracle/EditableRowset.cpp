@@ -141,7 +141,7 @@ void EditableRowset::replaceRead(std::int64_t row, const std::vector<Value>& val
 
 bool EditableRowset::canKeepRowsInDatabase() const
 {
-    return statements_ && (!statements_->keyColumns().empty() || dialect_->kind() == DialectKind::SQLite);
+    return statements_ && (!statements_->keyColumns().empty() || RowLocator(dialect_->kind()));
 }
 
 void EditableRowset::keepRowsInDatabase(const std::vector<std::pair<int, bool>>& sort,
@@ -164,7 +164,7 @@ void EditableRowset::keepRowsInDatabase(const std::vector<std::pair<int, bool>>&
         key.push_back(OrderTerm{c, false, keyNotNull || notNull(c)});
     std::optional<std::string> locator;
     if (key.empty())
-        locator = "rowid";
+        locator = RowLocator(dialect_->kind());
     KeyOrder order(*dialect_, placeholders_, table_, snapshot_.columns(), std::move(terms), std::move(key),
                    std::move(locator));
     order.setFilters(std::move(filters));

@@ -47,8 +47,8 @@ std::string KeyOrder::marker(std::vector<Param>& params, const OrderTerm& t, con
 {
     // Bound as the column's type, so that the database compares it as it
     // orders the column (an exact number as a number, a time as a time).
-    if (t.column < 0)
-        params.emplace_back(v, ColumnType::Integer, 0);
+    if (t.column < 0) // SQLite's rowid is a number, Oracle's ROWID a text
+        params.emplace_back(v, dialect_->kind() == DialectKind::SQLite ? ColumnType::Integer : ColumnType::Text, 0);
     else {
         const ColumnInfo& c = columns_[static_cast<std::size_t>(t.column)];
         params.emplace_back(v, c.type, c.nativeType);
@@ -149,6 +149,13 @@ std::string KeyOrder::where(std::vector<Param>& params,
     return sql;
 }
 
+std::optional<std::string> RowLocator(DialectKind kind)
+{
+    if (kind == DialectKind::SQLite || kind == DialectKind::Oracle)
+        return "rowid";
+    return std::nullopt;
+}
+
 KeyOrder::Statement KeyOrder::placesQuery() const
 {
     Statement s;
@@ -163,7 +170,9 @@ KeyOrder::Statement KeyOrder::rowsFrom(const std::vector<Value>* from, const std
                                        std::optional<long long> limit) const
 {
     Statement s;
-    s.sql = "SELECT " + (locator_ ? *locator_ + ", " : std::string()) + "* FROM " + dialect_->quote(table_);
+    // Oracle takes * beside another column only as the table's.
+    const std::string table = dialect_->quote(table_);
+    s.sql = "SELECT " + (locator_ ? *locator_ + ", " + table + ".*" : std::string("*")) + " FROM " + table;
     s.sql += where(s.params, [&](std::vector<Param>& params) {
         std::string sql;
         if (from)

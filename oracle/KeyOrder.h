@@ -21,6 +21,12 @@
 #include <string>
 #include <vector>
 
+// The row locator of an engine whose tables need no key to tell their rows
+// apart (SQLite's rowid, Oracle's ROWID), which the database can sort and
+// seek by; none where the engine has none (a table without a key then
+// cannot be kept in the database).
+std::optional<std::string> RowLocator(DialectKind kind);
+
 struct OrderTerm {
     int column = -1; // the table's column; -1 for the row locator
     bool descending = false;

@@ -2,6 +2,7 @@
 
 #include "oracle/BlockMemory.h"
 #include "oracle/Blocking.h"
+#include "oracle/KeyOrder.h"
 #include "oracle/MemoryBudget.h"
 
 #include <QEventLoop>
@@ -88,6 +89,9 @@ public:
 
     // Room kept for handing over what was read once memory has run out.
     void releaseReserve() { reserve_.reset(); }
+    // The rows the database estimates the table holds, where the rows past
+    // the budget can be kept in the database.
+    void estimateRows(std::optional<long long> rows) { estimate_ = rows; }
 
     static bool shortOfAddressSpace()
     {
@@ -123,6 +127,10 @@ public:
         if (limited_ && shortOfAddressSpace())
             throw std::bad_alloc();
         if (bytes_ > shared_->work.budget)
+            throw OverBudget{};
+        // A table the database says is larger than the budget goes to it
+        // after its first block, rather than once the budget is read.
+        if (estimate_ && rows_ == 1024 && bytes_ / rows_ * static_cast<std::size_t>(*estimate_) > shared_->work.budget)
             throw OverBudget{};
         // The first block goes at once, so the grid shows rows early.
         if (!first_ && Clock::now() - last_ < kBatchInterval)
@@ -193,6 +201,7 @@ private:
     Snapshot part_;
     long long rows_ = 0;
     std::size_t bytes_ = 0; // what the rows read take, about
+    std::optional<long long> estimate_;
     bool first_ = true;
     Clock::time_point last_;
 };
@@ -208,6 +217,8 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     try {
         std::vector<std::string> key = session.primaryKey(shared->work.table);
         std::optional<long long> estimate = session.estimatedRows(shared->work.table);
+        if (!key.empty() || RowLocator(session.dialect().kind()))
+            sink.estimateRows(estimate);
         const bool othersCanWrite = session.othersCanWriteWhileRead(shared->work.table);
         std::vector<ColumnDetails> details;
         try {

@@ -9,10 +9,12 @@
 #include "pages/Form3.h"
 #include "pages/GridStatusLine.h"
 #include "support/PageSupport.h"
+#include "support/RowsetSupport.h"
 #include "support/TestSupport.h"
 
 #include "oracle/Blocking.h"
 #include "oracle/MemoryBudget.h"
+#include "oracle/TableReader.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -137,6 +139,47 @@ private slots:
                  qPrintable(grid.statusLine()->text()));
         QTRY_COMPARE(cellText(grid, 0, 0), QStringLiteral("1"));
         QVERIFY(programEnds().isEmpty());
+    }
+
+    // A table the database says is larger than the budget goes there after
+    // its first block; one that cannot be kept there (no key on PostgreSQL)
+    // is read on to the budget.
+    void theDatabasesEstimateSendsTheRowsThereEarly_data()
+    {
+        QTest::addColumn<RowsetSupport::Engine>("engine");
+        QTest::newRow("SQLite") << RowsetSupport::Engine::Sqlite;
+        QTest::newRow("PostgreSQL") << RowsetSupport::Engine::Postgres;
+    }
+    void theDatabasesEstimateSendsTheRowsThereEarly()
+    {
+        QFETCH(RowsetSupport::Engine, engine);
+        QString skip;
+        const std::unique_ptr<RowsetSupport::TestDb> db = RowsetSupport::TestDb::make(engine, &skip);
+        if (!db)
+            QSKIP(qPrintable(skip));
+        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
+        const auto unset = qScopeGuard([] { qunsetenv("DERVANTA_MEMORY_BUDGET"); });
+        for (const bool keyed : {true, false}) {
+            const std::string table = db->tableName(keyed ? "estimated_keyed" : "estimated_keyless");
+            db->exec("create table " + table + " (id integer" + (keyed ? " primary key" : "") + ", v varchar(200))");
+            std::string sql;
+            for (int r = 1; r <= 20000; ++r) { // about 2.3 MB
+                sql += (sql.empty() ? "insert into " + table + " values " : ", ") + ("(" + std::to_string(r) + ", '")
+                       + std::string(100, 'x') + "')";
+                if (r % 1000 == 0) {
+                    db->exec(sql);
+                    sql.clear();
+                }
+            }
+            if (engine == RowsetSupport::Engine::Postgres)
+                db->exec("analyze " + table);
+            TableReader reader(OpenSession(db->login), table);
+            Snapshot rows;
+            QTRY_VERIFY_WITH_TIMEOUT((reader.take(rows), reader.state() != TableReader::State::Reading), 30000);
+            QVERIFY(reader.overBudget());
+            const bool early = keyed || engine == RowsetSupport::Engine::Sqlite;
+            QVERIFY2(early ? rows.rowCount() == 1024 : rows.rowCount() > 5000, qPrintable(QString::number(rows.rowCount())));
+        }
     }
 
     void byteSizesAreRead_data()
