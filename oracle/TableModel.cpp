@@ -133,7 +133,13 @@ void TableModel::windowCounted()
     if (resetting_)
         return;
     const std::int64_t now = rowset_->readRowCount();
-    if (now > windowRows_) {
+    // The view's rows grow in steps that double while the database counts:
+    // each step costs the view time in proportion to all its rows, and
+    // growing it every time the count moves would keep it busy on a table of
+    // a hundred million rows. The line below the rows shows every count.
+    constexpr std::int64_t kGrowFreely = 1 << 16;
+    const bool step = now >= 2 * windowRows_ || now <= kGrowFreely || !countingRows();
+    if (now > windowRows_ && step) {
         beginInsertRows({}, clampToInt(windowRows_), clampToInt(now - 1));
         windowRows_ = now;
         endInsertRows();
