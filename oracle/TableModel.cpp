@@ -128,7 +128,7 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     emit countProgress(windowRows_);
 }
 
-void TableModel::windowCounted()
+void TableModel::windowCounted(bool moved)
 {
     if (resetting_)
         return;
@@ -148,8 +148,9 @@ void TableModel::windowCounted()
         windowRows_ = now;
         endRemoveRows();
     }
-    // Positions may have moved (others' rows in a block read): show them anew.
-    if (windowRows_ > 0)
+    // Positions moved (others' rows in a block read): show them anew. A
+    // count that only grew leaves the rows shown as they are.
+    if (moved && windowRows_ > 0)
         emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
     emit countProgress(windowRows_);
 }

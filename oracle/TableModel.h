@@ -295,7 +295,7 @@ private:
     // The rows go to the database, once no row is pending.
     void keepRowsInDatabaseWhenFree();
     void orderWindow(SortOrder sort, Filters filters);
-    void windowCounted();
+    void windowCounted(bool moved);
 
     std::unique_ptr<EditableRowset> rowset_;
     // With a sort or a filter: the rowset's rows shown, in their order.

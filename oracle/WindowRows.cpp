@@ -65,7 +65,7 @@ void WindowRows::reorder(KeyOrder order)
     window_ = std::make_unique<KeyedWindow>(std::move(order), budget_);
     index_->stop();
     startPass();
-    emit countChanged();
+    emit countChanged(true);
 }
 
 void WindowRows::takePass()
@@ -77,7 +77,7 @@ void WindowRows::takePass()
         failure_ = index_->failure();
         emit failed();
     }
-    emit countChanged();
+    emit countChanged(false);
 }
 
 std::optional<WindowRows::Here> WindowRows::at(std::int64_t position) const
@@ -177,7 +177,7 @@ void WindowRows::fetched(std::uint64_t generation, std::size_t block, bool head,
         } else {
             const std::int64_t read = rows->rowCount();
             if ((head ? window_->takeHead(std::move(*rows)) : window_->takeBlock(block, std::move(*rows))) != 0)
-                emit countChanged();
+                emit countChanged(true);
             else
                 emit rowsArrived(window_->blockStart(block), read);
         }

@@ -10,8 +10,8 @@
 //
 // A position whose block is not here yet reads as missing, and asks for the
 // block; rowsArrived() tells when it came. countChanged() tells that the
-// number of rows or the positions moved: the pass counted more, or a block
-// read had rows others inserted or deleted since the pass.
+// number of rows changed: the pass counted more, or (`moved`: positions
+// moved too) a block read had rows others inserted or deleted since the pass.
 //
 // All calls from the user-interface thread.
 
@@ -65,7 +65,7 @@ public:
     struct Fetch; // shared with the worker reading a block (source file)
 
 signals:
-    void countChanged();
+    void countChanged(bool moved);
     // Rows first .. first+count-1 came (their block was read).
     void rowsArrived(qint64 first, qint64 count);
     // The pass or a block's read failed (see failure()).
