@@ -141,6 +141,12 @@ public:
 
     // Runs a query and streams every row into the sink.
     virtual void query(std::string_view sql, std::span<const Param> params, RowSink& sink) = 0;
+    // The same for a result that may not fit in memory: an engine that holds
+    // a whole result before its first row is given reads this one in parts.
+    virtual void queryLarge(std::string_view sql, std::span<const Param> params, RowSink& sink)
+    {
+        query(sql, params, sink);
+    }
 
     // Runs a statement and returns the number of rows it affected; -1 when
     // the driver does not tell.

@@ -113,7 +113,7 @@ void runPass(const std::shared_ptr<PositionIndex::Shared>& shared)
     std::optional<DbError> failure;
     bool stopped = false;
     try {
-        shared->session->query(shared->places.sql, shared->places.params, sink);
+        shared->session->queryLarge(shared->places.sql, shared->places.params, sink);
     } catch (const PassStopped&) {
         stopped = true;
     } catch (const DbError& e) {

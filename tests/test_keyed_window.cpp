@@ -331,6 +331,40 @@ private slots:
         }
     }
 
+    // A pass with a filter over more rows than the engine hands over at once
+    // counts each row once and places every block where it starts.
+    void aFilteredPassOverManyRowsCountsEachOnce_data() { addEngines(); }
+    void aFilteredPassOverManyRowsCountsEachOnce()
+    {
+        QFETCH(Engine, engine);
+        QString skip;
+        const std::unique_ptr<TestDb> db = TestDb::make(engine, &skip);
+        if (!db)
+            QSKIP(qPrintable(skip));
+        const std::string table = db->tableName("kw_many");
+        db->exec("create table " + quoted(table) + " (id integer primary key, grp integer)");
+        db->exec("insert into " + quoted(table)
+                 + (engine == Engine::Postgres
+                        ? std::string(" select i, i % 7 from generate_series(1, 60000) i")
+                        : std::string(" with recursive n(i) as (select 1 union all select i + 1 from n where i < 60000)"
+                                      " select i, i % 7 from n")));
+        std::shared_ptr<Session> reader = OpenSession(db->login);
+        KeyOrder order(reader->dialect(), reader->placeholders(), table, columnsOf(*reader, table), {},
+                       {{0, false, true}}, std::nullopt);
+        order.setFilters({{1, ColumnFilter::Op::NotEqual, "3"}});
+        PositionIndex index(OpenSession(db->login), order.placesQuery());
+        index.waitForEnd();
+        index.take();
+        QVERIFY(!index.failure());
+        std::vector<long long> ids;
+        for (const auto& r : db->query("select id from " + quoted(table) + " where grp <> 3 order by id"))
+            ids.push_back(std::stoll(*r[0]));
+        QCOMPARE(index.rowsCounted(), std::ssize(ids));
+        QCOMPARE(std::ssize(index.blockStarts()), (std::ssize(ids) + 1023) / 1024);
+        for (std::size_t b = 0; b < index.blockStarts().size(); ++b)
+            QCOMPARE(std::stoll(index.blockStarts()[b].front().bytes), ids[b * 1024]);
+    }
+
     void aTableWithoutKeyGoesByRowid()
     {
         QString skip;

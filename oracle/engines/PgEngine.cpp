@@ -180,6 +180,44 @@ public:
         queryByCopy(text, columns, sink);
     }
 
+    void queryLarge(std::string_view sql, std::span<const Param> params, RowSink& sink) override
+    {
+        // Without parameters COPY streams; with them a result would come
+        // whole, so it comes through a cursor, a part at a time.
+        if (params.empty() || !selectLike(sql)) {
+            query(sql, params, sink);
+            return;
+        }
+        sendPendingBegin();
+        const bool ownTransaction = PQtransactionStatus(conn()) == PQTRANS_IDLE;
+        if (ownTransaction)
+            command("begin");
+        try {
+            const std::string declare = "declare dervanta_part no scroll cursor for " + std::string(withoutTerminator(sql));
+            ResultPtr declared = execParams(declare, params);
+            check(declared.get(), PGRES_COMMAND_OK);
+            constexpr int kPart = 20000;
+            const std::string fetch = "fetch forward " + std::to_string(kPart) + " from dervanta_part";
+            for (bool first = true;; first = false) {
+                ResultPtr part(PQexec(conn(), fetch.c_str()));
+                check(part.get(), PGRES_TUPLES_OK);
+                if (first)
+                    sink.begin(describe(part.get()));
+                emitCells(part.get(), sink);
+                if (PQntuples(part.get()) < kPart)
+                    break;
+            }
+            sink.end();
+            command("close dervanta_part");
+            if (ownTransaction)
+                command("commit");
+        } catch (...) {
+            if (ownTransaction && !broken())
+                PQclear(PQexec(conn(), "rollback"));
+            throw;
+        }
+    }
+
     long long execute(std::string_view sql, std::span<const Param> params) override
     {
         ResultPtr result;
@@ -520,8 +558,13 @@ private:
 
     void emitRows(const PGresult* r, RowSink& sink)
     {
-        const std::vector<ColumnInfo> columns = describe(r);
-        sink.begin(columns);
+        sink.begin(describe(r));
+        emitCells(r, sink);
+        sink.end();
+    }
+
+    void emitCells(const PGresult* r, RowSink& sink)
+    {
         std::string bytes;
         const int rows = PQntuples(r);
         const int n = PQnfields(r);
@@ -542,7 +585,12 @@ private:
             }
             sink.endRow();
         }
-        sink.end();
+    }
+
+    void command(const char* sql)
+    {
+        ResultPtr result(PQexec(conn(), sql));
+        check(result.get(), PGRES_COMMAND_OK);
     }
 
     void queryByCopy(const std::string& sql, const std::vector<ColumnInfo>& columns, RowSink& sink)
