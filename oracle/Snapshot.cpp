@@ -119,15 +119,25 @@ void Snapshot::closeBlock(Column& c)
     const auto count = static_cast<std::size_t>(std::clamp<std::int64_t>(physicalRows_ - first, 0, kBlockRows));
     // (a cell of a row not ended is not kept)
     const std::uint32_t size = count == 0 ? 0 : w.ends[count - 1];
+    // (loops without an early way out, which the compiler makes wide)
     const auto null = static_cast<std::uint8_t>(ValueKind::Null);
     const std::uint8_t* kinds = w.kinds;
-    const std::uint8_t* notNull = std::find_if(kinds, kinds + count, [null](std::uint8_t k) { return k != null; });
-    const std::uint8_t one = notNull == kinds + count ? null : *notNull;
-    const bool nulls = notNull != kinds;
-    bool oneKind = true, anyNull = nulls;
-    for (const std::uint8_t* k = notNull; k != kinds + count; ++k) {
-        anyNull |= *k == null;
-        oneKind &= *k == one || *k == null;
+    std::uint8_t one = count ? kinds[0] : null;
+    std::uint8_t differ = 0;
+    for (std::size_t slot = 0; slot < count; ++slot)
+        differ |= static_cast<std::uint8_t>(kinds[slot] ^ one);
+    bool oneKind = differ == 0, anyNull = false;
+    if (!oneKind) {
+        // One kind but for NULLs?
+        const std::uint8_t* notNull = std::find_if(kinds, kinds + count, [null](std::uint8_t k) { return k != null; });
+        one = *notNull; // there is one: the kinds differ
+        std::uint8_t other = 0, nulls = 0;
+        for (std::size_t slot = 0; slot < count; ++slot) {
+            other |= static_cast<std::uint8_t>(kinds[slot] != one && kinds[slot] != null);
+            nulls |= static_cast<std::uint8_t>(kinds[slot] == null);
+        }
+        oneKind = other == 0;
+        anyNull = nulls != 0;
     }
 
     Block head{size, static_cast<std::uint16_t>(count), 0, 0};
@@ -142,12 +152,11 @@ void Snapshot::closeBlock(Column& c)
     BlockMemory::Place place = memory_.allocate(sizeof(Block) + head.endsBytes() + head.kindsBytes() + size);
     auto* b = new (place.at) Block(head);
     auto* arrays = place.at + sizeof(Block);
-    if (head.narrow())
-        for (std::size_t slot = 0; slot < count; ++slot) {
-            const auto e = static_cast<std::uint16_t>(w.ends[slot]);
-            std::memcpy(arrays + slot * 2, &e, 2);
-        }
-    else
+    if (head.narrow()) {
+        auto* ends = reinterpret_cast<std::uint16_t*>(arrays); // aligned: the head is 8 bytes
+        for (std::size_t slot = 0; slot < count; ++slot)
+            ends[slot] = static_cast<std::uint16_t>(w.ends[slot]);
+    } else
         std::memcpy(arrays, w.ends, count * 4);
     char* kindsAt = arrays + head.endsBytes();
     if (!oneKind) {

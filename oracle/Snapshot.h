@@ -226,12 +226,12 @@ std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t e
             r = blockEnd;
             continue;
         }
-        // One loop a layout of the ends, so that the walk does not ask a cell's.
-        const auto walk = [&]<typename End>(const End* ends) {
+        // One loop a layout, so that the walk asks no cell how its block is laid out.
+        const auto walk = [&]<typename End>(const End* ends, auto storedAt) {
             const char* bytes = b.bytes();
             for (; r < blockEnd; ++r) {
                 const auto slot = static_cast<std::size_t>(r % kBlockRows);
-                const std::uint8_t stored = b.stored(slot);
+                const std::uint8_t stored = storedAt(slot);
                 const std::uint32_t begin = slot == 0 ? 0 : ends[slot - 1];
                 std::string_view v(bytes + begin, ends[slot] - begin);
                 if (stored & kApartFlag) [[unlikely]] {
@@ -244,9 +244,14 @@ std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t e
             }
             return false;
         };
-        // The arrays follow an 8-byte head in memory aligned for any block.
-        const bool found = b.narrow() ? walk(reinterpret_cast<const std::uint16_t*>(b.arrays()))
-                                      : walk(reinterpret_cast<const std::uint32_t*>(b.arrays()));
+        const auto walkEnds = [&](auto storedAt) {
+            // The arrays follow an 8-byte head in memory aligned for any block.
+            return b.narrow() ? walk(reinterpret_cast<const std::uint16_t*>(b.arrays()), storedAt)
+                              : walk(reinterpret_cast<const std::uint32_t*>(b.arrays()), storedAt);
+        };
+        const bool found = (b.layout & (kOneKind | kNullBits)) == kOneKind
+                               ? walkEnds([one = b.kind](std::size_t) { return one; })
+                               : walkEnds([&b](std::size_t slot) { return b.stored(slot); });
         if (found)
             return r;
     }
