@@ -35,14 +35,14 @@ void Snapshot::cell(ValueKind kind, const char* data, std::size_t size)
 // Once a million times a column: kept short.
 inline void Snapshot::put(Column& c, std::uint8_t stored, const char* data, std::size_t size)
 {
-    Block* b = c.blocks.back().block;
-    if (sizeof(Block) + b->size + size > c.fillingCapacity) [[unlikely]]
-        b = refill(c, std::max(sizeof(Block) + b->size + size, c.fillingCapacity * 2));
+    auto* b = reinterpret_cast<Wide*>(c.blocks.back().block);
+    if (sizeof(Wide) + b->head.size + size > c.fillingCapacity) [[unlikely]]
+        b = grow(c, std::max(sizeof(Wide) + b->head.size + size, c.fillingCapacity * 2));
     if (size) {
-        std::memcpy(b->bytes() + b->size, data, size);
-        b->size += static_cast<std::uint32_t>(size);
+        std::memcpy(b->bytes() + b->head.size, data, size);
+        b->head.size += static_cast<std::uint32_t>(size);
     }
-    b->ends[slot_] = b->size;
+    b->ends[slot_] = b->head.size;
     b->kinds[slot_] = stored;
 }
 
@@ -59,48 +59,124 @@ void Snapshot::openBlock(Column& c)
     if (slot_ == 0 && static_cast<std::int64_t>(c.blocks.size()) * kBlockRows <= physicalRows_)
         startBlock(c);
     else // a row added after the fill: its block fills again
-        refill(c, sizeof(Block) + c.blocks.back().block->size + 1024);
+        reopen(c);
 }
 
-// The last block, copied into a new filling buffer of `capacity` bytes: to
-// grow, or to fill again a block already in the block memory.
-Snapshot::Block* Snapshot::refill(Column& c, std::size_t capacity)
+// The filling block, moved into a buffer of `capacity` bytes.
+Snapshot::Wide* Snapshot::grow(Column& c, std::size_t capacity)
 {
     const Block* b = c.blocks.back().block;
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
-    std::memcpy(buffer.get(), b, sizeof(Block) + b->size);
+    std::memcpy(buffer.get(), b, sizeof(Wide) + b->size);
     c.filling = std::move(buffer);
     c.fillingCapacity = capacity;
-    auto* moved = reinterpret_cast<Block*>(c.filling.get());
-    c.blocks.back() = {moved, nullptr};
-    c.open = true;
+    auto* moved = reinterpret_cast<Wide*>(c.filling.get());
+    c.blocks.back() = {&moved->head, nullptr};
     return moved;
+}
+
+// The last block, closed, copied back into a filling buffer, wide again.
+void Snapshot::reopen(Column& c)
+{
+    const Block& b = *c.blocks.back().block;
+    const std::size_t capacity = sizeof(Wide) + b.size + 1024;
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    auto* w = new (buffer.get()) Wide;
+    w->head = {b.size, static_cast<std::uint16_t>(kBlockRows), 0, 0};
+    for (std::size_t slot = 0; slot < b.cells; ++slot) {
+        w->ends[slot] = b.end(slot);
+        w->kinds[slot] = b.stored(slot);
+    }
+    std::memcpy(w->bytes(), b.bytes(), b.size);
+    c.filling = std::move(buffer);
+    c.fillingCapacity = capacity;
+    c.blocks.back() = {&w->head, nullptr};
+    c.open = true;
 }
 
 void Snapshot::startBlock(Column& c)
 {
-    constexpr std::size_t kFirstCapacity = sizeof(Block) + 16 * 1024;
+    constexpr std::size_t kFirstCapacity = sizeof(Wide) + 16 * 1024;
     if (c.fillingCapacity < kFirstCapacity) {
         c.filling = std::make_unique_for_overwrite<char[]>(kFirstCapacity);
         c.fillingCapacity = kFirstCapacity;
     }
-    auto* b = new (c.filling.get()) Block; // every slot is written before it is read
-    b->size = 0;
-    c.blocks.push_back({b, nullptr});
+    auto* b = new (c.filling.get()) Wide; // every slot is written before it is read
+    b->head = {0, static_cast<std::uint16_t>(kBlockRows), 0, 0};
+    c.blocks.push_back({&b->head, nullptr});
     c.open = true;
 }
 
-// The filling block goes into the block memory, exactly as large as it is.
+// The filling block goes into the block memory, as small as its rows allow:
+// its cells only, 16-bit ends when its bytes allow them, one kind for all
+// when its cells share it (or share it but for NULLs).
 void Snapshot::closeBlock(Column& c)
 {
     if (!c.open)
         return;
-    const Block* b = c.blocks.back().block;
-    const std::size_t size = sizeof(Block) + b->size;
-    BlockMemory::Place place = memory_.allocate(size);
-    std::memcpy(place.at, b, size);
-    c.blocks.back() = {reinterpret_cast<Block*>(place.at), std::move(place.piece)};
+    const auto& w = *reinterpret_cast<const Wide*>(c.blocks.back().block);
+    const std::int64_t first = static_cast<std::int64_t>(c.blocks.size() - 1) * kBlockRows;
+    const auto count = static_cast<std::size_t>(std::clamp<std::int64_t>(physicalRows_ - first, 0, kBlockRows));
+    // (a cell of a row not ended is not kept)
+    const std::uint32_t size = count == 0 ? 0 : w.ends[count - 1];
+    // (loops with no early way out and no branch: a few cycles a cell)
+    const auto null = static_cast<std::uint8_t>(ValueKind::Null);
+    const std::uint8_t* kinds = w.kinds;
+    std::uint8_t one = count ? kinds[0] : null;
+    std::uint8_t differ = 0;
+    for (std::size_t slot = 0; slot < count; ++slot)
+        differ |= static_cast<std::uint8_t>(kinds[slot] ^ one);
+    bool oneKind = differ == 0, anyNull = false;
+    if (!oneKind) {
+        // One kind but for NULLs?
+        const std::uint8_t* notNull = std::find_if(kinds, kinds + count, [null](std::uint8_t k) { return k != null; });
+        one = *notNull; // there is one: the kinds differ
+        std::uint8_t other = 0, nulls = 0;
+        for (std::size_t slot = 0; slot < count; ++slot) {
+            other |= static_cast<std::uint8_t>(kinds[slot] != one && kinds[slot] != null);
+            nulls |= static_cast<std::uint8_t>(kinds[slot] == null);
+        }
+        oneKind = other == 0;
+        anyNull = nulls != 0;
+    }
+
+    Block head{size, static_cast<std::uint16_t>(count), 0, 0};
+    if (size <= 0xffff)
+        head.layout |= kNarrowEnds;
+    if (oneKind) {
+        head.layout |= kOneKind;
+        head.kind = one;
+        if (anyNull && one != null)
+            head.layout |= kNullBits;
+    }
+    BlockMemory::Place place = memory_.allocate(sizeof(Block) + head.endsBytes() + head.kindsBytes() + size);
+    auto* b = new (place.at) Block(head);
+    auto* arrays = place.at + sizeof(Block);
+    if (head.narrow()) {
+        auto* ends = reinterpret_cast<std::uint16_t*>(arrays); // aligned: the head is 8 bytes
+        for (std::size_t slot = 0; slot < count; ++slot)
+            ends[slot] = static_cast<std::uint16_t>(w.ends[slot]);
+    } else
+        std::memcpy(arrays, w.ends, count * 4);
+    char* kindsAt = arrays + head.endsBytes();
+    if (!oneKind) {
+        std::memcpy(kindsAt, kinds, count);
+    } else if (head.layout & kNullBits) {
+        std::memset(kindsAt, 0, head.kindsBytes());
+        for (std::size_t slot = 0; slot < count; ++slot)
+            if (kinds[slot] == null)
+                kindsAt[slot / 8] = static_cast<char>(kindsAt[slot / 8] | 1 << (slot % 8));
+    }
+    std::memcpy(b->bytes(), reinterpret_cast<const char*>(&w + 1), size);
+    c.blocks.back() = {b, std::move(place.piece)};
     c.open = false;
+}
+
+// Where a cell kept apart holds its index among those of its column; null
+// for a cell held in the block.
+char* Snapshot::apartIndex(Block& b, std::size_t slot)
+{
+    return (b.stored(slot) & kApartFlag) ? b.bytes() + b.begin(slot) : nullptr;
 }
 
 void Snapshot::closeBlocks()
@@ -148,7 +224,7 @@ ValueKind Snapshot::kind(std::int64_t row, int column) const
     if (const Value* c = replaced(p, column))
         return c->kind;
     const Located at = locate(data_[static_cast<std::size_t>(column)], p);
-    return static_cast<ValueKind>(at.block->kinds[at.slot] & ~kApartFlag);
+    return static_cast<ValueKind>(at.block->stored(at.slot) & ~kApartFlag);
 }
 
 std::string_view Snapshot::value(std::int64_t row, int column) const
@@ -159,13 +235,13 @@ std::string_view Snapshot::value(std::int64_t row, int column) const
     const Column& c = data_[static_cast<std::size_t>(column)];
     const Located at = locate(c, p);
     const Block& b = *at.block;
-    const std::uint32_t begin = at.slot == 0 ? 0 : b.ends[at.slot - 1];
-    if (b.kinds[at.slot] & kApartFlag) {
+    const std::uint32_t begin = b.begin(at.slot);
+    if (b.stored(at.slot) & kApartFlag) [[unlikely]] {
         std::uint32_t index = 0;
         std::memcpy(&index, b.bytes() + begin, sizeof index);
         return c.apart[index];
     }
-    return std::string_view(b.bytes() + begin, b.ends[at.slot] - begin);
+    return std::string_view(b.bytes() + begin, b.end(at.slot) - begin);
 }
 
 std::vector<Value> Snapshot::row(std::int64_t row) const
@@ -225,15 +301,15 @@ Snapshot Snapshot::takeWholeBlocks(bool all)
         from.apart.clear();
         if (!from.blocks.empty()) {
             Block& filling = *from.blocks.front().block;
-            for (std::size_t slot = 0; slot < slot_; ++slot) {
-                if (!(filling.kinds[slot] & kApartFlag))
+            for (std::size_t slot = 0; slot < std::min<std::size_t>(slot_, filling.cells); ++slot) {
+                char* at = apartIndex(filling, slot);
+                if (!at)
                     continue;
-                const std::uint32_t begin = slot == 0 ? 0 : filling.ends[slot - 1];
                 std::uint32_t index = 0;
-                std::memcpy(&index, filling.bytes() + begin, sizeof index);
+                std::memcpy(&index, at, sizeof index);
                 const auto renumbered = static_cast<std::uint32_t>(from.apart.size());
                 from.apart.push_back(std::move(to.apart[index]));
-                std::memcpy(filling.bytes() + begin, &renumbered, sizeof renumbered);
+                std::memcpy(at, &renumbered, sizeof renumbered);
             }
         }
     }
@@ -272,14 +348,14 @@ void Snapshot::adopt(Snapshot&& part)
                 Block* block = from.blocks[b].block;
                 const std::int64_t first = static_cast<std::int64_t>(b) * kBlockRows;
                 const auto slots = static_cast<std::size_t>(std::min(kBlockRows, part.physicalRows_ - first));
-                for (std::size_t slot = 0; slot < slots; ++slot) {
-                    if (!(block->kinds[slot] & kApartFlag))
+                for (std::size_t slot = 0; slot < std::min<std::size_t>(slots, block->cells); ++slot) {
+                    char* at = apartIndex(*block, slot);
+                    if (!at)
                         continue;
-                    const std::uint32_t begin = slot == 0 ? 0 : block->ends[slot - 1];
                     std::uint32_t index = 0;
-                    std::memcpy(&index, block->bytes() + begin, sizeof index);
+                    std::memcpy(&index, at, sizeof index);
                     index += base;
-                    std::memcpy(block->bytes() + begin, &index, sizeof index);
+                    std::memcpy(at, &index, sizeof index);
                 }
             }
         }

@@ -1,10 +1,14 @@
 #pragma once
 
 // A client-side copy of a result. Per column, rows are stored in blocks of
-// 1024: a 32-bit end offset and a one-byte kind per cell, then the exact
-// values back to back (five bytes of overhead a cell, no heap object per
-// cell). A block is filled in a buffer of its column's own and, once full,
-// copied whole into the snapshot's block memory (BlockMemory.h). A cell of a
+// 1024: where each cell's bytes end, its kind, then the exact values back to
+// back (no heap object per cell). A block is filled in a buffer of its
+// column's own, wide (a 32-bit end and a kind byte a cell, so that filling
+// stays a couple of stores), and once full it is copied into the snapshot's
+// block memory (BlockMemory.h) as small as it goes: 16-bit ends when its
+// bytes fit in 65,535, and one kind for the block when every cell has it
+// (NULLs then marked by a bit each) instead of a kind byte a cell. A column
+// of short values thus costs two bytes a cell beyond its text. A cell of a
 // megabyte or more is kept apart, so that a block's offsets never overflow.
 // Rows rewritten after a save live in a small side table; a removed row only
 // leaves the row map. The row count is exact once the fill has ended.
@@ -21,10 +25,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class Snapshot final : public RowSink {
@@ -85,14 +91,64 @@ private:
     static constexpr std::size_t kApart = std::size_t{1} << 20; // cells this large are kept apart
     static constexpr std::uint8_t kApartFlag = 0x80;            // in a kind: the bytes are an index into `apart`
 
-    // The cells' bytes follow the block, back to back.
-    struct Block {
-        std::uint32_t ends[kBlockRows]; // where each cell's bytes end
-        std::uint8_t kinds[kBlockRows]; // ValueKind, with kApartFlag
-        std::uint32_t size;             // the bytes in use
-        char* bytes() { return reinterpret_cast<char*>(this + 1); }
-        const char* bytes() const { return reinterpret_cast<const char*>(this + 1); }
+    // A block's head; its arrays and then its bytes follow it. A block
+    // filling is Wide with kBlockRows cells; a closed one holds its rows.
+    enum Layout : std::uint8_t {
+        kNarrowEnds = 1, // 16-bit ends, not 32-bit
+        kOneKind = 2,    // no kind byte a cell: `kind` is every cell's
+        kNullBits = 4,   // with kOneKind: a bit a cell set for NULL
     };
+    struct Block {
+        std::uint32_t size;  // the bytes in use
+        std::uint16_t cells; // cells the arrays have room for
+        std::uint8_t layout; // Layout flags; none while filling
+        std::uint8_t kind;   // with kOneKind: the stored kind (ValueKind, with kApartFlag)
+
+        bool narrow() const { return (layout & kNarrowEnds) != 0; }
+        const unsigned char* arrays() const { return reinterpret_cast<const unsigned char*>(this + 1); }
+        std::size_t endsBytes() const { return std::size_t{cells} * (narrow() ? 2 : 4); }
+        std::size_t kindsBytes() const
+        {
+            if (!(layout & kOneKind))
+                return cells;
+            return (layout & kNullBits) ? (std::size_t{cells} + 7) / 8 : 0;
+        }
+        const char* bytes() const
+        {
+            return reinterpret_cast<const char*>(arrays() + endsBytes() + kindsBytes());
+        }
+        char* bytes() { return const_cast<char*>(std::as_const(*this).bytes()); }
+        std::uint32_t end(std::size_t slot) const
+        {
+            if (narrow()) {
+                std::uint16_t e;
+                std::memcpy(&e, arrays() + slot * 2, 2);
+                return e;
+            }
+            std::uint32_t e;
+            std::memcpy(&e, arrays() + slot * 4, 4);
+            return e;
+        }
+        std::uint32_t begin(std::size_t slot) const { return slot == 0 ? 0 : end(slot - 1); }
+        std::uint8_t stored(std::size_t slot) const
+        {
+            const unsigned char* k = arrays() + endsBytes();
+            if (!(layout & kOneKind))
+                return k[slot];
+            if ((layout & kNullBits) && (k[slot / 8] >> (slot % 8) & 1))
+                return static_cast<std::uint8_t>(ValueKind::Null);
+            return kind;
+        }
+    };
+    // The layout of a block while it fills.
+    struct Wide {
+        Block head;
+        std::uint32_t ends[kBlockRows];
+        std::uint8_t kinds[kBlockRows];
+        char* bytes() { return reinterpret_cast<char*>(this + 1); }
+    };
+    static_assert(offsetof(Wide, ends) == sizeof(Block) && offsetof(Wide, kinds) == sizeof(Block) + 4 * kBlockRows
+                  && sizeof(Wide) == sizeof(Block) + 5 * kBlockRows);
     struct BlockRef {
         Block* block;
         std::shared_ptr<MemoryPiece> piece; // none while the block fills in its column's buffer
@@ -121,7 +177,9 @@ private:
     const Value* replaced(std::int64_t physicalRow, int column) const;
     void put(Column& c, std::uint8_t stored, const char* data, std::size_t size);
     void putApart(Column& c, ValueKind kind, const char* data, std::size_t size);
-    Block* refill(Column& c, std::size_t capacity);
+    Wide* grow(Column& c, std::size_t capacity);
+    void reopen(Column& c);
+    static char* apartIndex(Block& b, std::size_t slot);
     void openBlock(Column& c);
     void startBlock(Column& c);
     void closeBlock(Column& c);
@@ -158,26 +216,44 @@ std::int64_t Snapshot::scanColumn(int column, std::int64_t first, std::int64_t e
         const auto from = static_cast<std::size_t>(r % kBlockRows);
         const auto to = static_cast<std::size_t>((blockEnd - 1) % kBlockRows);
         // Values kept apart are not among the block's bytes: such runs are visited.
-        const bool allHere = std::none_of(b.kinds + from, b.kinds + to + 1,
-                                          [](std::uint8_t k) { return (k & kApartFlag) != 0; });
-        const std::uint32_t runBegin = from == 0 ? 0 : b.ends[from - 1];
-        if (allHere && !mayHold(std::string_view(b.bytes() + runBegin, b.ends[to] - runBegin))) {
+        const auto* kinds = b.arrays() + b.endsBytes();
+        const bool allHere = (b.layout & kOneKind) ? !(b.kind & kApartFlag)
+                                                   : std::none_of(kinds + from, kinds + to + 1, [](std::uint8_t k) {
+                                                         return (k & kApartFlag) != 0;
+                                                     });
+        const std::uint32_t runBegin = b.begin(from);
+        if (allHere && !mayHold(std::string_view(b.bytes() + runBegin, b.end(to) - runBegin))) {
             r = blockEnd;
             continue;
         }
-        for (; r < blockEnd; ++r) {
-            const auto slot = static_cast<std::size_t>(r % kBlockRows);
-            const std::uint8_t stored = b.kinds[slot];
-            const std::uint32_t begin = slot == 0 ? 0 : b.ends[slot - 1];
-            std::string_view v(b.bytes() + begin, b.ends[slot] - begin);
-            if (stored & kApartFlag) {
-                std::uint32_t index = 0;
-                std::memcpy(&index, v.data(), sizeof index);
-                v = c.apart[index];
+        // One loop a layout, so that the walk asks no cell how its block is laid out.
+        const auto walk = [&]<typename End>(const End* ends, auto storedAt) {
+            const char* bytes = b.bytes();
+            for (; r < blockEnd; ++r) {
+                const auto slot = static_cast<std::size_t>(r % kBlockRows);
+                const std::uint8_t stored = storedAt(slot);
+                const std::uint32_t begin = slot == 0 ? 0 : ends[slot - 1];
+                std::string_view v(bytes + begin, ends[slot] - begin);
+                if (stored & kApartFlag) [[unlikely]] {
+                    std::uint32_t index = 0;
+                    std::memcpy(&index, v.data(), sizeof index);
+                    v = c.apart[index];
+                }
+                if (visit(r, static_cast<ValueKind>(stored & ~kApartFlag), v))
+                    return true;
             }
-            if (visit(r, static_cast<ValueKind>(stored & ~kApartFlag), v))
-                return r;
-        }
+            return false;
+        };
+        const auto walkEnds = [&](auto storedAt) {
+            // The arrays follow an 8-byte head in memory aligned for any block.
+            return b.narrow() ? walk(reinterpret_cast<const std::uint16_t*>(b.arrays()), storedAt)
+                              : walk(reinterpret_cast<const std::uint32_t*>(b.arrays()), storedAt);
+        };
+        const bool found = (b.layout & (kOneKind | kNullBits)) == kOneKind
+                               ? walkEnds([one = b.kind](std::size_t) { return one; })
+                               : walkEnds([&b](std::size_t slot) { return b.stored(slot); });
+        if (found)
+            return r;
     }
     return -1;
 }
