@@ -8,23 +8,33 @@
 
 namespace {
 
-template <typename RowAt>
-ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::vector<int>& columns,
-                     RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
-                     const std::string& nullText)
+bool flushed(QIODevice& to, std::string& buffer)
 {
-    const auto flush = [&to](std::string& buffer) {
-        const auto size = static_cast<qint64>(buffer.size());
-        const bool written = to.write(buffer.data(), size) == size;
-        buffer.clear();
-        return written;
-    };
+    const auto size = static_cast<qint64>(buffer.size());
+    const bool written = to.write(buffer.data(), size) == size;
+    buffer.clear();
+    return written;
+}
+
+RowExport exporter(const TableModel& model, const std::vector<int>& columns, RowExport::Format format,
+                   const std::string& nullText)
+{
     std::vector<ColumnInfo> infos;
     for (int c : columns)
         infos.push_back(model.columns()[static_cast<std::size_t>(c)]);
     RowExport out(format, std::move(infos));
     out.setTable(model.table(), model.dialectKind());
     out.setNullText(nullText);
+    return out;
+}
+
+template <typename RowAt>
+ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::vector<int>& columns,
+                     RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
+                     const std::string& nullText)
+{
+    const auto flush = [&to](std::string& buffer) { return flushed(to, buffer); };
+    RowExport out = exporter(model, columns, format, nullText);
     std::string buffer;
     out.begin(buffer);
     for (int r = 0; r < rows; ++r) {
@@ -54,6 +64,34 @@ ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format
         std::iota(order.begin(), order.end(), 0);
     }
     return exportRows(model, rows, [](int r) { return r; }, order, format, to, progress, nullText);
+}
+
+ExportEnd ExportRowsFromDatabase(const TableModel& model, RowExport::Format format, QIODevice& to,
+                                 const std::function<bool(std::int64_t)>& progress, const std::vector<int>& columns,
+                                 const std::string& nullText)
+{
+    RowExport out = exporter(model, columns, format, nullText);
+    std::string buffer;
+    out.begin(buffer);
+    std::int64_t written = 0;
+    ExportEnd end = ExportEnd::Written;
+    model.eachBlockInDatabase([&](const Snapshot& rows, int first) {
+        for (std::int64_t r = 0; r < rows.rowCount(); ++r)
+            out.row(buffer, [&](std::size_t c) {
+                const int column = first + columns[c];
+                return std::pair<ValueKind, std::string_view>(rows.kind(r, column), rows.value(r, column));
+            });
+        written += rows.rowCount();
+        if (!flushed(to, buffer))
+            end = ExportEnd::WriteFailed;
+        else if (!progress(written))
+            end = ExportEnd::Stopped;
+        return end == ExportEnd::Written;
+    });
+    if (end != ExportEnd::Written)
+        return end;
+    out.end(buffer);
+    return flushed(to, buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
 }
 
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,

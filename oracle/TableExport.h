@@ -10,6 +10,7 @@
 
 #include <QIODevice>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +22,14 @@ enum class ExportEnd { Written, Stopped, WriteFailed };
 ExportEnd ExportRows(const TableModel& model, int rows, RowExport::Format format, QIODevice& to,
                     const std::function<bool(int)>& progress, const std::vector<int>& columns = {},
                     const std::string& nullText = {});
+
+// The same for the rows of a table kept in the database, once counted, read
+// from it block by block in the order and with the filters shown; progress
+// is asked after each block with the rows written so far. A failed read
+// throws DbError.
+ExportEnd ExportRowsFromDatabase(const TableModel& model, RowExport::Format format, QIODevice& to,
+                                 const std::function<bool(std::int64_t)>& progress, const std::vector<int>& columns,
+                                 const std::string& nullText = {});
 
 // The same for some rows and columns of the view: `rows` and `columns` are
 // the model's, written in the order listed (a selection's, in the order shown).

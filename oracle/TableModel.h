@@ -237,6 +237,11 @@ public:
     bool rowsInDatabase() const { return rowset_->window() != nullptr; }
     // Whether the database still counts the rows (in the order shown).
     bool countingRows() const { return rowset_->window() && rowset_->window()->counting(); }
+    // The rows kept in the database, block by block (WindowRows::eachBlock).
+    void eachBlockInDatabase(const std::function<bool(const Snapshot&, int)>& visit) const
+    {
+        rowset_->window()->eachBlock(visit);
+    }
 
 signals:
     // The pending row changed (-1: no row is pending any more).

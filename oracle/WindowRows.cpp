@@ -122,6 +122,18 @@ void WindowRows::replaceRow(std::int64_t position, const std::vector<Value>& sto
 
 void WindowRows::removeRow(std::int64_t position) { window_->removeRow(position); }
 
+void WindowRows::eachBlock(const std::function<bool(const Snapshot&, int)>& visit) const
+{
+    const std::shared_ptr<Session> session = passLogin_->Another()->Lend();
+    for (std::size_t block = 0; block < window_->blockCount(); ++block) {
+        const KeyOrder::Statement s = window_->blockQuery(block);
+        Snapshot rows;
+        session->query(s.sql, s.params, rows);
+        if (!visit(rows, window_->order().firstTableColumn()))
+            return;
+    }
+}
+
 void WindowRows::ask(std::size_t block) const
 {
     if (reading_ == block)

@@ -24,6 +24,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -61,6 +62,13 @@ public:
 
     // The memory the blocks kept take.
     std::size_t memoryBytes() const { return window_->memoryBytes(); }
+
+    // Every row in the order, once counted: block by block, each read here
+    // and now by a seek on a session of its own (so the window can paint
+    // between them) and not kept; visit(rows, firstColumn) is shown each
+    // block's rows, their table columns from firstColumn on, and ends the
+    // walk by saying no. A failed read throws.
+    void eachBlock(const std::function<bool(const Snapshot&, int)>& visit) const;
 
     struct Fetch; // shared with the worker reading a block (source file)
 

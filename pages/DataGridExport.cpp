@@ -3,6 +3,7 @@
 
 #include "pages/DataGrid.h"
 
+#include "oracle/DbError.h"
 #include "oracle/TableExport.h"
 #include "oracle/TableModel.h"
 #include "pages/GridStatusLine.h"
@@ -60,11 +61,17 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
         statusLine_->showNote(QStringLiteral("Rows can be exported once they are all read (or after Stop)."));
         return;
     }
-    // Only the rows held in memory could be written: a file missing rows
-    // must not look complete.
-    if (model_->rowsInDatabase()) {
+    // Rows kept in the database are written from it, every row in the order
+    // and filter shown; a selection could take in rows not read, and a file
+    // missing rows must not look complete.
+    const bool fromDatabase = model_->rowsInDatabase();
+    if (fromDatabase && (!rowList.empty() || !columnList.empty())) {
         statusLine_->showNote(QStringLiteral("This table's rows stay in the database (it needs more memory than "
-                                             "allowed): exporting it is not available here."));
+                                             "allowed): export all its rows with Export Rows instead."));
+        return;
+    }
+    if (fromDatabase && model_->countingRows()) {
+        statusLine_->showNote(QStringLiteral("Rows can be exported once the database has counted them."));
         return;
     }
     // What is typed is written first: the file holds what the table holds.
@@ -119,7 +126,7 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
         return fail();
     // The rows were listed before the row being typed was written: a new
     // row written since stays where it was, above the placeholder.
-    int rows = model_->rowCount();
+    int rows = fromDatabase ? static_cast<int>(model_->totalRows()) : model_->rowCount();
     if (rows > 0 && model_->isNewRowPlaceholder(rows - 1))
         --rows;
     if (!rowList.empty()) {
@@ -137,10 +144,26 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
     std::vector<int> columns;
     for (int visual = 0; visual < horizontalHeader()->count(); ++visual)
         columns.push_back(horizontalHeader()->logicalIndex(visual));
-    const ExportEnd end = rowList.empty() && columnList.empty()
-                              ? ExportRows(*model_, rows, format, file, goOn, columns, nullText->text().toStdString())
-                              : ExportCells(*model_, rowList, columnList, format, file, goOn,
-                                            nullText->text().toStdString());
+    ExportEnd end = ExportEnd::Written;
+    if (fromDatabase) {
+        try {
+            end = ExportRowsFromDatabase(
+                *model_, format, file,
+                [&](std::int64_t written) {
+                    rows = static_cast<int>(written);
+                    return goOn(rows);
+                },
+                columns, nullText->text().toStdString());
+        } catch (const DbError& e) {
+            file.cancelWriting();
+            ShowMessage(window(), QStringLiteral("The rows could not be exported: %1").arg(QString::fromStdString(e.what())));
+            return;
+        }
+    } else {
+        end = rowList.empty() && columnList.empty()
+                  ? ExportRows(*model_, rows, format, file, goOn, columns, nullText->text().toStdString())
+                  : ExportCells(*model_, rowList, columnList, format, file, goOn, nullText->text().toStdString());
+    }
     if (end == ExportEnd::Stopped) {
         file.cancelWriting();
         statusLine_->showNote(QStringLiteral("The export was stopped; no file was written."));
