@@ -80,6 +80,19 @@ void post(const std::shared_ptr<TableReader::Shared>& shared)
 }
 
 // Fills the worker's own snapshot and hands over whole blocks as they fill.
+// What a cell read takes in memory, about: its bytes, where they end and its kind.
+std::size_t CellBytes(std::size_t size) { return size + 5; }
+
+// The rows a table's size is judged by, and what they take.
+constexpr long long kSample = 1024;
+struct SizeSink final : RowSink {
+    std::size_t bytes = 0;
+    std::size_t rows = 0;
+    void begin(const std::vector<ColumnInfo>&) override {}
+    void cell(ValueKind, const char*, std::size_t size) override { bytes += CellBytes(size); }
+    void endRow() override { ++rows; }
+};
+
 class ReadSink final : public RowSink {
 public:
     explicit ReadSink(std::shared_ptr<TableReader::Shared> shared)
@@ -89,9 +102,6 @@ public:
 
     // Room kept for handing over what was read once memory has run out.
     void releaseReserve() { reserve_.reset(); }
-    // The rows the database estimates the table holds, where the rows past
-    // the budget can be kept in the database.
-    void estimateRows(std::optional<long long> rows) { estimate_ = rows; }
 
     static bool shortOfAddressSpace()
     {
@@ -113,7 +123,7 @@ public:
     void cell(ValueKind kind, const char* data, std::size_t size) override
     {
         part_.cell(kind, data, size);
-        bytes_ += size + 5; // and where it ends, and its kind
+        bytes_ += CellBytes(size);
     }
     void endRow() override
     {
@@ -127,10 +137,6 @@ public:
         if (limited_ && shortOfAddressSpace())
             throw std::bad_alloc();
         if (bytes_ > shared_->work.budget)
-            throw OverBudget{};
-        // A table the database says is larger than the budget goes to it
-        // after its first block, rather than once the budget is read.
-        if (estimate_ && rows_ == 1024 && bytes_ / rows_ * static_cast<std::size_t>(*estimate_) > shared_->work.budget)
             throw OverBudget{};
         // The first block goes at once, so the grid shows rows early.
         if (!first_ && Clock::now() - last_ < kBatchInterval)
@@ -201,7 +207,6 @@ private:
     Snapshot part_;
     long long rows_ = 0;
     std::size_t bytes_ = 0; // what the rows read take, about
-    std::optional<long long> estimate_;
     bool first_ = true;
     Clock::time_point last_;
 };
@@ -217,8 +222,7 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
     try {
         std::vector<std::string> key = session.primaryKey(shared->work.table);
         std::optional<long long> estimate = session.estimatedRows(shared->work.table);
-        if (!key.empty() || RowLocator(session.dialect().kind()))
-            sink.estimateRows(estimate);
+        const bool mayGoToDatabase = !key.empty() || RowLocator(session.dialect().kind());
         const bool othersCanWrite = session.othersCanWriteWhileRead(shared->work.table);
         std::vector<ColumnDetails> details;
         try {
@@ -232,6 +236,19 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
             shared->handOver.estimatedRows = estimate;
             shared->handOver.othersCanWrite = othersCanWrite;
             shared->handOver.details = std::move(details);
+        }
+        // A table the database says is larger than the budget goes to it
+        // after its first rows (measured for their size), rather than once
+        // the budget is read.
+        if (mayGoToDatabase && estimate && *estimate > kSample) {
+            const Dialect& dialect = session.dialect();
+            const std::string sample = dialect.firstRows("SELECT * FROM " + dialect.quote(shared->work.table), kSample);
+            SizeSink size;
+            session.query(sample, {}, size);
+            if (size.rows > 0 && size.bytes / size.rows * static_cast<std::size_t>(*estimate) > shared->work.budget) {
+                session.query(sample, {}, sink); // shown until the rows go
+                throw OverBudget{};
+            }
         }
         session.readTable(shared->work.table, sink);
     } catch (const ReadStopped&) {
