@@ -23,8 +23,23 @@ KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::strin
 
 KeyOrder::KeyOrder(const KeyOrder& other)
     : dialect_(other.dialect_->clone()), placeholders_(other.placeholders_), table_(other.table_),
-      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_), filters_(other.filters_)
+      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_), filters_(other.filters_),
+      anyColumns_(other.anyColumns_), anyText_(other.anyText_)
 {
+}
+
+void KeyOrder::setAnyContaining(std::vector<int> columns, std::string text)
+{
+    anyColumns_ = std::move(columns);
+    anyText_ = std::move(text);
+}
+
+KeyOrder KeyOrder::reversed() const
+{
+    KeyOrder turned(*this);
+    for (OrderTerm& t : turned.terms_)
+        t.descending = !t.descending;
+    return turned;
 }
 
 std::string KeyOrder::termSql(const OrderTerm& t) const
@@ -141,6 +156,12 @@ std::string KeyOrder::where(std::vector<Param>& params,
     std::string sql;
     for (const Filter& f : filters_)
         sql += (sql.empty() ? " WHERE " : " AND ") + filterSql(f, params);
+    if (!anyColumns_.empty()) {
+        std::string any;
+        for (int c : anyColumns_)
+            any += (any.empty() ? "(" : " OR ") + filterSql(Filter{c, ColumnFilter::Op::Contains, anyText_}, params);
+        sql += (sql.empty() ? " WHERE " : " AND ") + any + ")";
+    }
     if (more) {
         const std::string m = more(params);
         if (!m.empty())

@@ -53,6 +53,11 @@ public:
     };
     void setFilters(std::vector<Filter> filters) { filters_ = std::move(filters); }
     bool filtered() const { return !filters_.empty(); }
+    // Besides the filters, only rows where one of `columns` contains `text`
+    // (ignoring case, as the filters do): the rows a find looks at.
+    void setAnyContaining(std::vector<int> columns, std::string text);
+    // The same order backwards (the NULLs' place turns with it).
+    KeyOrder reversed() const;
 
     struct Statement {
         std::string sql;
@@ -97,4 +102,6 @@ private:
     std::vector<OrderTerm> terms_;
     std::optional<std::string> locator_;
     std::vector<Filter> filters_;
+    std::vector<int> anyColumns_;
+    std::string anyText_;
 };

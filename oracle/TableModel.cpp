@@ -2,6 +2,7 @@
 
 #include "oracle/ExactText.h"
 #include "oracle/ValueCheck.h"
+#include "oracle/WindowFind.h"
 
 #include <QPointer>
 
@@ -114,6 +115,7 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     for (const auto& [column, filter] : filters)
         if (!filter.empty())
             asked.push_back(KeyOrder::Filter{column, filter.op(), filter.operand()});
+    lastFound_.reset();
     resetting_ = true;
     beginResetModel();
     rowset_->keepRowsInDatabase(terms, std::move(asked));
@@ -150,6 +152,8 @@ void TableModel::windowCounted(bool moved)
     }
     // Positions moved (others' rows in a block read): show them anew. A
     // count that only grew leaves the rows shown as they are.
+    if (moved)
+        lastFound_.reset();
     if (moved && windowRows_ > 0)
         emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
     emit countProgress(windowRows_);
@@ -939,6 +943,64 @@ private:
 };
 
 } // namespace
+
+bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions& options, const QList<int>& columns)
+{
+    WindowRows& window = *rowset_->window();
+    WindowFindRequest request{window.order(), std::nullopt, {}, {}, 0, options.backwards, options.text.toStdString(), {}};
+    if (from.isValid()) {
+        request.place = window.placeAt(from.row());
+        if (const std::optional<std::vector<Value>> values = window.row(from.row()))
+            request.current = *values;
+        // The last match, its block perhaps not here yet.
+        if (!request.place && lastFound_ && lastFound_->position == from.row()) {
+            request.place = lastFound_->place;
+            request.current = lastFound_->values;
+        }
+        if (!request.place)
+            return false;
+        request.currentColumn = static_cast<int>(std::max<qsizetype>(columns.indexOf(from.column()), 0));
+    }
+    if (viewJob_) {
+        viewJob_->stopAndWait();
+        viewJob_.reset();
+    }
+    request.columns.assign(columns.begin(), columns.end());
+    // As among rows in memory: NULL and values shown as their size never match.
+    request.matches = [options, infos = rowset_->columns()](int column, ValueKind kind, std::string_view value) {
+        return kind != ValueKind::Null && !showsSize(infos[static_cast<std::size_t>(column)], kind)
+               && CellMatcher(options)(value);
+    };
+    // The session is the job's alone: made here, handed over with the request.
+    std::shared_ptr<Session> session = window.anotherSession();
+    QPointer<TableModel> self(this);
+    viewJob_ = ViewJob::run([self, session, request = std::move(request)](const std::atomic<bool>& stop) {
+        std::optional<WindowFound> found;
+        QString failure;
+        try {
+            found = FindInDatabase(*session, request, stop);
+        } catch (const DbError& e) {
+            failure = QString::fromStdString(e.what());
+        }
+        return std::function<void()>([self, found, failure] {
+            if (!self)
+                return;
+            self->viewJob_.reset();
+            std::optional<Found> result;
+            self->lastFound_.reset();
+            if (found && found->position < self->windowRows_) {
+                result = Found{self->index(clampToInt(found->position), found->column), found->wrapped};
+                self->lastFound_ = LastFound{found->position, found->place, found->values};
+            }
+            emit self->viewEnded(ViewOutcome::Applied);
+            if (!failure.isEmpty())
+                emit self->writeNoted(QStringLiteral("The rows could not be searched in the database: %1").arg(failure),
+                                      true);
+            emit self->findEnded(result);
+        });
+    });
+    return true;
+}
 
 bool TableModel::matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options,
                              const QByteArray& needle) const

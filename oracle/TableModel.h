@@ -206,6 +206,10 @@ public:
     // The same on a worker, as a view job (viewBusy; a view or another find
     // replaces it, stopView drops it): findEnded tells what was found.
     void startFind(const QModelIndex& from, const FindOptions& options, const QList<int>& columns);
+    // The same for rows kept in the database, once counted: the database
+    // narrows the rows (see WindowFind.h), the match is judged as above.
+    // False (and nothing started) while the current row is not read yet.
+    bool startFindInDatabase(const QModelIndex& from, const FindOptions& options, const QList<int>& columns);
     // Whether a cell's shown value matches.
     bool matches(const QModelIndex& index, const FindOptions& options) const;
 
@@ -292,6 +296,13 @@ private:
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;
     bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;
+    // Where a find among rows kept in the database last landed.
+    struct LastFound {
+        std::int64_t position = 0;
+        std::vector<Value> place;
+        std::vector<Value> values;
+    };
+    std::optional<LastFound> lastFound_;
     std::optional<RowRefusal> storeTyped(const QModelIndex& index, bool setNull, const QString& text);
     void pendingChanged(int before);
     // Takes a row of the model out of the rowset and the view.

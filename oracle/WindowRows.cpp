@@ -108,6 +108,14 @@ std::optional<std::vector<Value>> WindowRows::row(std::int64_t position) const
     return values;
 }
 
+std::optional<std::vector<Value>> WindowRows::placeAt(std::int64_t position) const
+{
+    const std::optional<Here> here = at(position);
+    if (!here)
+        return std::nullopt;
+    return window_->order().placeOf(here->rows->row(here->row));
+}
+
 void WindowRows::replaceRow(std::int64_t position, const std::vector<Value>& stored)
 {
     const std::optional<Here> here = at(position);
@@ -124,7 +132,7 @@ void WindowRows::removeRow(std::int64_t position) { window_->removeRow(position)
 
 void WindowRows::eachBlock(const std::function<bool(const Snapshot&, int)>& visit) const
 {
-    const std::shared_ptr<Session> session = passLogin_->Another()->Lend();
+    const std::shared_ptr<Session> session = anotherSession();
     for (std::size_t block = 0; block < window_->blockCount(); ++block) {
         const KeyOrder::Statement s = window_->blockQuery(block);
         Snapshot rows;

@@ -54,6 +54,10 @@ public:
     };
     std::optional<Here> at(std::int64_t position) const;
     std::optional<std::vector<Value>> row(std::int64_t position) const;
+    // The row's place in the order, when its block is here.
+    std::optional<std::vector<Value>> placeAt(std::int64_t position) const;
+    // A session of the login's own, for work beside the window's.
+    std::shared_ptr<Session> anotherSession() const { return passLogin_->Another()->Lend(); }
     // After a write: the row's values as the database stored them. A row
     // whose sort values changed stays where it is until the order changes.
     void replaceRow(std::int64_t position, const std::vector<Value>& stored);

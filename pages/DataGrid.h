@@ -36,9 +36,9 @@ class TableModel;
 class DataGrid : public QTableView {
     Q_OBJECT
 public:
-    // Find and Replace look through the rows held in memory.
-    static constexpr const char* kFindInDatabase =
-        "Find and Replace look at rows held in memory; this table's rows stay in the database: "
+    // Replace looks through the rows held in memory only.
+    static constexpr const char* kReplaceInDatabase =
+        "Replace looks at rows held in memory; this table's rows stay in the database: "
         "filter a column to find rows instead.";
     explicit DataGrid(QWidget* parent = nullptr);
     ~DataGrid() override;

@@ -431,8 +431,20 @@ void DataGrid::findNext(bool backwards)
                 columns << c;
         }
     }
+    // Rows kept in the database are searched there, from the current row's
+    // place, on a worker.
     if (model_->rowsInDatabase()) {
-        statusLine_->showNote(QString::fromUtf8(kFindInDatabase));
+        if (model_->countingRows()) {
+            statusLine_->showNote(QStringLiteral("Find waits until the database has counted the rows."));
+            return;
+        }
+        if (!model_->startFindInDatabase(from, options, columns)) {
+            statusLine_->showNote(QStringLiteral("Find waits until the current row is read."));
+            return;
+        }
+        finding_ = true;
+        findingBackwards_ = backwards;
+        statusLine_->showBusy(QStringLiteral("Finding\u2026"));
         return;
     }
     // A large table is searched on a worker, as it is sorted; a sort or

@@ -627,7 +627,7 @@ void GridClipboard::replaceAll()
     if (!readyToWrite(QStringLiteral("Cells can be replaced once all rows are read (or after Stop).")))
         return;
     if (model_->rowsInDatabase()) {
-        grid_->statusLine()->showNote(QString::fromUtf8(DataGrid::kFindInDatabase));
+        grid_->statusLine()->showNote(QString::fromUtf8(DataGrid::kReplaceInDatabase));
         return;
     }
     const QModelIndex current = grid_->currentIndex();

@@ -197,12 +197,71 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == 1, 60000);
         QCOMPARE(shown(grid, 0, 0), QStringLiteral("12"));
 
-        // Find looks only at rows held in memory: it says so.
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // Find looks in the database from the current row's place, in the order
+    // shown, forwards and backwards and round past either end, and lands
+    // where full mode would.
+    void findSeeksInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void findSeeksInTheDatabase()
+    {
+        QFETCH(bool, postgres);
+        std::optional<TestSupport::ScratchSqlite> file;
+        std::optional<TestSupport::ScratchPgRole> role;
+        if (postgres) {
+            DERVANTA_REQUIRE_PG();
+            role.emplace();
+            role->exec(kPg);
+        } else {
+            file.emplace(kSqlite);
+        }
+        Form3& form3 = postgres ? startAndOpen(TestSupport::pgDataSource(), QStringLiteral("big"),
+                                               QString::fromStdString(role->name()),
+                                               QString::fromStdString(role->password()))
+                                : startAndOpen(file->dataSource(), QStringLiteral("big"));
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        grid.sortBy(1, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == kRows, 60000);
+        // Where full mode would find "N1999" (ignoring case): grp descending,
+        // NULL first, ties by id.
+        const std::string orderSql = "select name from big order by case when grp is null then 0 else 1 end, grp desc, id";
+        const TestSupport::Rows names = postgres ? TestSupport::pgQuery("set search_path = " + role->name()
+                                                                            + ", public; " + orderSql,
+                                                                        TestSupport::PgRole::Superuser)
+                                                 : file->query(orderSql);
+        std::vector<int> at;
+        for (std::size_t r = 0; r < names.size(); ++r)
+            if (*names[r][0] == "n1999")
+                at.push_back(static_cast<int>(r));
+        QCOMPARE(at.size(), std::size_t{20});
+
+        activate(form3);
         grid.setFocus();
+        grid.setCurrentIndex(model.index(0, 0));
+        const auto trigger = [&](const QString& text) {
+            for (QAction* a : grid.actions())
+                if (a->text() == text)
+                    a->trigger();
+        };
+        const auto foundAt = [&](int row) {
+            return QTest::qWaitFor([&] { return grid.currentIndex().row() == row && grid.currentIndex().column() == 2; },
+                                   20000);
+        };
         QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("n10"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("N1999"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QTRY_VERIFY(grid.statusLine()->text().contains(QStringLiteral("filter a column to find rows instead")));
+        QVERIFY(foundAt(at[0]));
+        trigger(QStringLiteral("Find Next"));
+        QVERIFY(foundAt(at[1]));
+        trigger(QStringLiteral("Find Previous"));
+        QVERIFY(foundAt(at[0]));
+        trigger(QStringLiteral("Find Previous")); // round past the first row
+        QVERIFY(foundAt(at.back()));
+        trigger(QStringLiteral("Find Next"));
+        QVERIFY(foundAt(at[0]));
         QVERIFY(programEnds().isEmpty());
     }
 
