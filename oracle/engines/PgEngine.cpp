@@ -193,7 +193,8 @@ public:
         if (ownTransaction)
             command("begin");
         try {
-            const std::string declare = "declare dervanta_part no scroll cursor for " + std::string(withoutTerminator(sql));
+            const std::string declare =
+                "declare dervanta_part no scroll cursor for " + std::string(withoutTerminator(sql));
             ResultPtr declared = execParams(declare, params);
             check(declared.get(), PGRES_COMMAND_OK);
             constexpr int kPart = 20000;
@@ -212,8 +213,10 @@ public:
             if (ownTransaction)
                 command("commit");
         } catch (...) {
-            if (ownTransaction && !broken())
-                PQclear(PQexec(conn(), "rollback"));
+            // Inside the caller's transaction the cursor goes, so that the
+            // next such read can declare it again.
+            if (!broken())
+                PQclear(PQexec(conn(), ownTransaction ? "rollback" : "close dervanta_part"));
             throw;
         }
     }
