@@ -41,6 +41,44 @@ const std::string kSqlite = "create table big (id integer primary key, grp integ
 const std::string kPg = "create table big (id integer primary key, grp integer, name text); "
                         + rowsSql("generate_series(1, " + std::to_string(kRows) + ") i");
 
+// The big table on one engine, and the test's own way to read and write it
+// (as another user would).
+struct BigTable {
+    explicit BigTable(bool pg) : postgres(pg)
+    {
+        if (postgres) {
+            role.emplace();
+            role->exec(kPg);
+        } else {
+            file.emplace(kSqlite);
+        }
+    }
+    TestSupport::Rows query(const std::string& sql) const
+    {
+        return postgres ? TestSupport::pgQuery("set search_path = " + role->name() + ", public; " + sql,
+                                               TestSupport::PgRole::Superuser)
+                        : file->query(sql);
+    }
+    void exec(const std::string& sql) const
+    {
+        if (postgres)
+            role->exec(sql);
+        else
+            file->exec(sql);
+    }
+    Form3& open() const
+    {
+        return postgres ? PageSupport::startAndOpen(TestSupport::pgDataSource(), QStringLiteral("big"),
+                                                    QString::fromStdString(role->name()),
+                                                    QString::fromStdString(role->password()))
+                        : PageSupport::startAndOpen(file->dataSource(), QStringLiteral("big"));
+    }
+
+    bool postgres;
+    std::optional<TestSupport::ScratchSqlite> file;
+    std::optional<TestSupport::ScratchPgRole> role;
+};
+
 // Waits until the cell shows something (its block came) and gives its text.
 QString shown(DataGrid& grid, int row, int column)
 {
@@ -74,30 +112,12 @@ private slots:
     void everyPlaceIsReachedSortedAndEdited()
     {
         QFETCH(bool, postgres);
-        std::optional<TestSupport::ScratchSqlite> file;
-        std::optional<TestSupport::ScratchPgRole> role;
-        if (postgres) {
+        if (postgres)
             DERVANTA_REQUIRE_PG();
-            role.emplace();
-            role->exec(kPg);
-        } else {
-            file.emplace(kSqlite);
-        }
-        const auto query = [&](const std::string& sql) {
-            return postgres ? TestSupport::pgQuery("set search_path = " + role->name() + ", public; " + sql,
-                                                   TestSupport::PgRole::Superuser)
-                            : file->query(sql);
-        };
-        const auto theirs = [&](const std::string& sql) {
-            if (postgres)
-                role->exec(sql);
-            else
-                file->exec(sql);
-        };
-        Form3& form3 = postgres ? startAndOpen(TestSupport::pgDataSource(), QStringLiteral("big"),
-                                               QString::fromStdString(role->name()),
-                                               QString::fromStdString(role->password()))
-                                : startAndOpen(file->dataSource(), QStringLiteral("big"));
+        const BigTable big(postgres);
+        const auto query = [&](const std::string& sql) { return big.query(sql); };
+        const auto theirs = [&](const std::string& sql) { big.exec(sql); };
+        Form3& form3 = big.open();
         DataGrid& grid = *form3.DataGrid1;
         TableModel& model = *grid.Model();
         QTRY_VERIFY2_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), qPrintable(QStringLiteral("reading %1, in database %2, counting %3, rows %4, over budget %5, state %6").arg(model.reading()).arg(model.rowsInDatabase()).arg(model.countingRows()).arg(model.rowCount()).arg(model.readOverBudget().has_value()).arg(int(model.readState()))), 20000);
@@ -207,19 +227,10 @@ private slots:
     void findSeeksInTheDatabase()
     {
         QFETCH(bool, postgres);
-        std::optional<TestSupport::ScratchSqlite> file;
-        std::optional<TestSupport::ScratchPgRole> role;
-        if (postgres) {
+        if (postgres)
             DERVANTA_REQUIRE_PG();
-            role.emplace();
-            role->exec(kPg);
-        } else {
-            file.emplace(kSqlite);
-        }
-        Form3& form3 = postgres ? startAndOpen(TestSupport::pgDataSource(), QStringLiteral("big"),
-                                               QString::fromStdString(role->name()),
-                                               QString::fromStdString(role->password()))
-                                : startAndOpen(file->dataSource(), QStringLiteral("big"));
+        const BigTable big(postgres);
+        Form3& form3 = big.open();
         DataGrid& grid = *form3.DataGrid1;
         TableModel& model = *grid.Model();
         QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
@@ -228,10 +239,7 @@ private slots:
         // Where full mode would find "N1999" (ignoring case): grp descending,
         // NULL first, ties by id.
         const std::string orderSql = "select name from big order by case when grp is null then 0 else 1 end, grp desc, id";
-        const TestSupport::Rows names = postgres ? TestSupport::pgQuery("set search_path = " + role->name()
-                                                                            + ", public; " + orderSql,
-                                                                        TestSupport::PgRole::Superuser)
-                                                 : file->query(orderSql);
+        const TestSupport::Rows names = big.query(orderSql);
         std::vector<int> at;
         for (std::size_t r = 0; r < names.size(); ++r)
             if (*names[r][0] == "n1999")
