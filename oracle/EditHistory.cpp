@@ -54,6 +54,12 @@ void EditHistory::rowRemoved(std::int64_t row)
     }
 }
 
+void EditHistory::detachRows()
+{
+    std::fill(rowOfId_.begin(), rowOfId_.end(), -1);
+    idOfRow_.clear();
+}
+
 // ---- recording ---------------------------------------------------------------------
 
 void EditHistory::beginGroup(Action action)
@@ -90,16 +96,17 @@ void EditHistory::clearRedo()
 }
 
 void EditHistory::recordUpdate(std::int64_t row, std::vector<int> columns, std::vector<Value> before,
-                               std::vector<Value> after)
+                               std::vector<Value> after, std::vector<Value> stored, std::int64_t seenAt)
 {
-    RowChange change{RowChange::Kind::Update, idOf(row), std::move(columns), std::move(before), std::move(after)};
+    RowChange change{RowChange::Kind::Update, idOf(row), std::move(columns), std::move(before),
+                     std::move(after),        std::move(stored), seenAt};
     endTyping();
     push(Step{Action::Edit, {std::move(change)}});
 }
 
 void EditHistory::recordInsert(std::int64_t row, std::vector<Value> values)
 {
-    RowChange change{RowChange::Kind::Insert, idOf(row), {}, {}, std::move(values)};
+    RowChange change{RowChange::Kind::Insert, idOf(row), {}, {}, std::move(values), {}, -1};
     endTyping();
     push(Step{Action::Edit, {std::move(change)}});
 }
@@ -108,7 +115,7 @@ void EditHistory::recordDeletes(const std::vector<std::pair<std::int64_t, std::v
 {
     Step step{Action::Deletion, {}};
     for (const auto& [row, values] : rows) {
-        step.changes.push_back(RowChange{RowChange::Kind::Delete, idOf(row), {}, values, {}});
+        step.changes.push_back(RowChange{RowChange::Kind::Delete, idOf(row), {}, values, {}, {}, -1});
         rowRemoved(row);
     }
     if (!step.changes.empty())

@@ -33,6 +33,11 @@ public:
         std::vector<int> columns;  // Update: the columns written
         std::vector<Value> before; // Update: their values before; Delete: the whole row as it was
         std::vector<Value> after;  // Update: their values after; Insert: the whole row as stored
+        // Update: the whole row as last stored, by which a row kept in the
+        // database is found again (by its key, or by every value without one),
+        // and where the grid last showed it (-1: not shown, or rows in memory).
+        std::vector<Value> stored;
+        std::int64_t seenAt = -1;
     };
     enum class Action { Edit, Paste, ReplaceAll, Deletion, Import };
     struct Step {
@@ -56,6 +61,20 @@ public:
     // A rowset row left the rowset: its id stands for no row, and the rows
     // after it move up one.
     void rowRemoved(std::int64_t row);
+    // The rows were numbered anew, and the steps find their rows by their
+    // values from now on (rows kept in the database): no id stands for a row.
+    void detachRows();
+    // Every change of the steps to undo and to redo.
+    template <typename Visit>
+    void eachChange(Visit visit)
+    {
+        for (Step& step : undo_)
+            for (RowChange& change : step.changes)
+                visit(change);
+        for (Step& step : redo_)
+            for (RowChange& change : step.changes)
+                visit(change);
+    }
 
     // ---- recording -----------------------------------------------------------
     // Everything recorded until endGroup is one step (a paste, a Replace All).
@@ -63,7 +82,8 @@ public:
     void endGroup();
     bool grouping() const { return group_.has_value(); }
     // Each clears what could be done again.
-    void recordUpdate(std::int64_t row, std::vector<int> columns, std::vector<Value> before, std::vector<Value> after);
+    void recordUpdate(std::int64_t row, std::vector<int> columns, std::vector<Value> before, std::vector<Value> after,
+                      std::vector<Value> stored = {}, std::int64_t seenAt = -1);
     void recordInsert(std::int64_t row, std::vector<Value> values);
     // Deletions in the order done, each row numbered as it was when it left;
     // one step, and the rows leave as they did.

@@ -139,6 +139,57 @@ void EditableRowset::replaceRead(std::int64_t row, const std::vector<Value>& val
         snapshot_.replaceRow(row, values);
 }
 
+std::string EditableRowset::uncheckedText(int column) const
+{
+    return "the column \"" + snapshot_.columns()[static_cast<std::size_t>(column)].name
+           + "\" cannot be compared by this database, so a change another user made to it could not be detected; "
+             "the row was not written";
+}
+
+RowNow EditableRowset::readRowInDatabase(const std::vector<Value>& row)
+{
+    if (row.size() != static_cast<std::size_t>(columnCount()))
+        return {};
+    const ConnectionPtr connection = writeConnection();
+    return readRowNow(*connection, statements_, row);
+}
+
+bool EditableRowset::holdsRow(std::int64_t row, const std::vector<Value>& values) const
+{
+    const std::vector<Value> read = rowRead(row);
+    if (read.empty() || read.size() != values.size())
+        return false;
+    if (findsByKey())
+        return keyText(read) == keyText(values);
+    return std::equal(read.begin(), read.end(), values.begin(), [](const Value& a, const Value& b) { return SameValue(a, b); });
+}
+
+WriteResult EditableRowset::writeInDatabase(RowWrite write)
+{
+    WriteResult out;
+    if (write.kind != RowWrite::Kind::Insert && !statements_->canFindRows()) {
+        out.refusal = makeRefusal(RowRefusal::Why::CannotFind, RowRefusal::kCannotFind);
+        return out;
+    }
+    if (write.kind == RowWrite::Kind::Update) {
+        if (const int c = statements_->uncheckableChange(write.edits); c >= 0) {
+            out.refusal = makeRefusal(RowRefusal::Why::Unchecked, uncheckedText(c));
+            return out;
+        }
+    }
+    const ConnectionPtr connection = writeConnection();
+    out = ::writeRow(*connection, statements_, write);
+    if (out.statements)
+        statements_ = out.statements;
+    if (!out.refusal)
+        note_ = out.note;
+    // The blocks are read again as they are shown: the row shows as stored
+    // (or not at all), where the order puts it, and the count follows.
+    if (window_)
+        window_->forgetRows();
+    return out;
+}
+
 bool EditableRowset::canKeepRowsInDatabase() const
 {
     return statements_ && (!statements_->keyColumns().empty() || RowLocator(dialect_->kind()));
@@ -384,10 +435,7 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
         if (!statements_->canFindRows())
             return refuse(RowRefusal::Why::CannotFind, RowRefusal::kCannotFind);
         if (const int c = statements_->uncheckableChange(write.edits); c >= 0)
-            return refuse(RowRefusal::Why::Unchecked,
-                          "the column \"" + snapshot_.columns()[static_cast<std::size_t>(c)].name
-                              + "\" cannot be compared by this database, so a change another user made to it could "
-                                "not be detected; the row was not written");
+            return refuse(RowRefusal::Why::Unchecked, uncheckedText(c));
     }
 
     const ConnectionPtr connection = writeConnection();

@@ -191,6 +191,16 @@ public:
     // typing began, for the pending row); empty when it is not here.
     std::vector<Value> rowRead(std::int64_t row) const;
 
+    // Rows kept in the database, found by their values rather than by a
+    // position, which others' rows move (an undo's rows): the row as the
+    // database holds it now, found by what finds it (its key, or its values);
+    // whether the row at a position is that row; and a write of it (see
+    // writeRow), after which no block kept shows it as it was.
+    RowNow readRowInDatabase(const std::vector<Value>& row);
+    bool findsByKey() const { return statements_ && statements_->byKey(); }
+    bool holdsRow(std::int64_t row, const std::vector<Value>& values) const;
+    WriteResult writeInDatabase(RowWrite write);
+
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
 
@@ -208,6 +218,8 @@ private:
     // The key of a row as one text, for telling rows apart; empty without a key.
     std::string keyText(const std::vector<Value>& row) const;
     std::string keyText(std::int64_t row) const;
+    // Why a change to the column cannot be written (it cannot be compared).
+    std::string uncheckedText(int column) const;
     // The NOT NULL columns a new row leaves without a value the database
     // would fill, named for the user; nothing when there are none.
     std::optional<std::string> missingRequired(const std::vector<std::optional<Value>>& edits) const;

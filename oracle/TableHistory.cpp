@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -29,9 +30,21 @@ TableHistory::TableHistory(TableModel* model) : QObject(model), model_(model)
     connect(model, &TableModel::pendingRowChanged, this, &TableHistory::observeTyping);
     connect(model, &TableModel::rowWritten, this, &TableHistory::rowWritten);
     connect(model, &TableModel::rowsDeleted, this, &TableHistory::rowsDeleted);
-    connect(model, &TableModel::rowLeft, this, [this](qint64 row) { history_.rowRemoved(row); });
-    // Steps find their rows by number: numbered anew, none can be found.
-    connect(model, &TableModel::rowsRenumbered, this, [this] { history_.clear(); });
+    connect(model, &TableModel::rowLeft, this, [this](qint64 row) {
+        history_.rowRemoved(row);
+        shownRowLeft(row);
+    });
+    connect(model, &TableModel::rowsLeavingMemory, this, &TableHistory::findRowsByValues);
+    // Steps find the rows in memory by number: numbered anew, none can be
+    // found. Rows kept in the database are found by their values.
+    connect(model, &TableModel::rowsRenumbered, this, [this] {
+        if (!model_->rowsInDatabase()) {
+            history_.clear();
+            return;
+        }
+        history_.detachRows();
+        history_.eachChange([](EditHistory::RowChange& change) { change.seenAt = -1; });
+    });
     // Whatever is pending when the history starts was typed at once.
     observeTyping();
 }
@@ -77,13 +90,13 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
     typed_.clear();
     if (replaying_)
         return;
-    // Rows kept in the database move when others' rows come and go: a step
-    // could not be sure to find its row again, so none is kept.
-    if (model_->rowsInDatabase())
+    const std::vector<Value> stored = model_->rowset().rowRead(row);
+    if (stored.size() != static_cast<std::size_t>(model_->rowset().columnCount())) {
+        history_.endTyping(); // a row kept in the database whose block went meanwhile
         return;
-    const Snapshot& snapshot = model_->rowset().snapshot();
+    }
     if (before.empty()) {
-        history_.recordInsert(row, snapshot.row(row));
+        history_.recordInsert(row, stored);
         return;
     }
     // The columns typed that the write changed: a trigger's own changes are
@@ -92,29 +105,69 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
     std::vector<Value> was, now;
     for (int c : typedColumns) {
         const Value& old = before[static_cast<std::size_t>(c)];
-        if (SameValue(old.kind, old.bytes, snapshot.kind(row, c), snapshot.value(row, c)))
+        const Value& held = stored[static_cast<std::size_t>(c)];
+        if (SameValue(old, held))
             continue;
         columns.push_back(c);
         was.push_back(old);
-        now.push_back(Value{snapshot.kind(row, c), std::string(snapshot.value(row, c))});
+        now.push_back(held);
     }
     if (columns.empty()) {
         history_.endTyping();
         return;
     }
-    history_.recordUpdate(row, std::move(columns), std::move(was), std::move(now));
+    // Rows kept in the database move when others' rows come and go: the
+    // step finds its row by its values, and the grid's row is only a hint.
+    const bool inDatabase = model_->rowsInDatabase();
+    history_.recordUpdate(row, std::move(columns), std::move(was), std::move(now),
+                          inDatabase ? stored : std::vector<Value>{}, inDatabase ? row : -1);
+    if (inDatabase)
+        history_.detachRows();
 }
 
 void TableHistory::rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows)
 {
-    if (model_->rowsInDatabase())
-        return;
-    if (!replaying_) {
+    if (!replaying_)
         history_.recordDeletes(rows);
-        return;
+    else
+        for (const auto& deleted : rows)
+            history_.rowRemoved(deleted.first);
+    if (model_->rowsInDatabase()) {
+        history_.detachRows();
+        for (const auto& deleted : rows)
+            shownRowLeft(deleted.first);
     }
-    for (const auto& deleted : rows)
-        history_.rowRemoved(deleted.first);
+}
+
+void TableHistory::findRowsByValues()
+{
+    // A row deleted since a change to it is known by the values it left with.
+    std::unordered_map<EditHistory::RowId, std::vector<Value>> left;
+    history_.eachChange([&left](EditHistory::RowChange& change) {
+        if (change.kind == EditHistory::RowChange::Kind::Delete)
+            left[change.row] = change.before;
+    });
+    const EditableRowset& rowset = model_->rowset();
+    history_.eachChange([&](EditHistory::RowChange& change) {
+        if (change.kind != EditHistory::RowChange::Kind::Update)
+            return;
+        if (const std::int64_t row = history_.rowOf(change.row); row >= 0 && row < rowset.readRowCount())
+            change.stored = rowset.rowRead(row);
+        else if (const auto it = left.find(change.row); it != left.end())
+            change.stored = it->second;
+    });
+    history_.detachRows();
+}
+
+void TableHistory::shownRowLeft(std::int64_t row)
+{
+    // Where the grid showed the rows of steps: the rows below moved up.
+    history_.eachChange([row](EditHistory::RowChange& change) {
+        if (change.seenAt == row)
+            change.seenAt = -1;
+        else if (change.seenAt > row)
+            --change.seenAt;
+    });
 }
 
 void TableHistory::beginGroup(EditHistory::Action action)
@@ -142,9 +195,10 @@ bool TableHistory::undoIsTyping() const
 
 bool TableHistory::redoIsTyping() const { return history_.canRedoTyping(); }
 
-QString TableHistory::rowName(EditHistory::RowId id) const
+QString TableHistory::rowName(const EditHistory::RowChange& change) const
 {
-    const int shown = model_->viewRow(history_.rowOf(id));
+    const int shown = model_->rowsInDatabase() ? shownAt(change.seenAt, change.stored)
+                                               : model_->viewRow(history_.rowOf(change.row));
     return shown >= 0 ? QStringLiteral("Row %1").arg(shown + 1) : QStringLiteral("a Row Not Shown");
 }
 
@@ -155,13 +209,13 @@ QString TableHistory::stepName(const EditHistory::Step& step) const
     switch (step.action) {
     case EditHistory::Action::Edit:
         if (first.kind == EditHistory::RowChange::Kind::Insert)
-            return history_.rowOf(first.row) >= 0 ? QStringLiteral("New %1").arg(rowName(first.row))
+            return history_.rowOf(first.row) >= 0 ? QStringLiteral("New %1").arg(rowName(first))
                                                   : QStringLiteral("New Row");
-        return QStringLiteral("Change to %1").arg(rowName(first.row));
+        return QStringLiteral("Change to %1").arg(rowName(first));
     case EditHistory::Action::Paste:
-        return n == 1 ? QStringLiteral("Paste into %1").arg(rowName(first.row)) : QStringLiteral("Paste of %1 Rows").arg(n);
+        return n == 1 ? QStringLiteral("Paste into %1").arg(rowName(first)) : QStringLiteral("Paste of %1 Rows").arg(n);
     case EditHistory::Action::ReplaceAll:
-        return n == 1 ? QStringLiteral("Replace All in %1").arg(rowName(first.row))
+        return n == 1 ? QStringLiteral("Replace All in %1").arg(rowName(first))
                       : QStringLiteral("Replace All in %1 Rows").arg(n);
     case EditHistory::Action::Deletion:
         return n == 1 ? QStringLiteral("Deletion of 1 Row") : QStringLiteral("Deletion of %1 Rows").arg(n);
@@ -210,11 +264,14 @@ void TableHistory::applyTyped(std::int64_t row, const EditHistory::Typed& target
             model_->revertRow(shown);
         return;
     }
-    if (row < rowset.snapshot().rowCount()) {
+    if (row < rowset.readRowCount()) {
         // A cell not typed goes back to its value read.
+        const std::vector<Value> read = rowset.rowRead(row);
+        if (read.size() != static_cast<std::size_t>(rowset.columnCount()))
+            return;
         for (int c = 0; c < rowset.columnCount(); ++c) {
             const auto& want = target[static_cast<std::size_t>(c)];
-            Value value = want ? *want : Value{rowset.snapshot().kind(row, c), std::string(rowset.snapshot().value(row, c))};
+            Value value = want ? *want : read[static_cast<std::size_t>(c)];
             const EditableRowset::CellView now = rowset.cell(row, c);
             if (!SameValue(now.kind, now.data, value.kind, value.bytes))
                 model_->storeValue(model_->index(shown, c), std::move(value));
@@ -298,6 +355,8 @@ BatchResult TableHistory::replay(bool undo, const BatchProgress& progress)
 std::optional<TableHistory::Refused> TableHistory::apply(EditHistory::RowChange& change, bool undo)
 {
     using Kind = EditHistory::RowChange::Kind;
+    if (model_->rowsInDatabase())
+        return applyInDatabase(change, undo);
     switch (change.kind) {
     case Kind::Update:
         return undo ? rewrite(change.row, change.columns, change.after, change.before, change.before)
@@ -411,5 +470,126 @@ std::optional<TableHistory::Refused> TableHistory::insert(EditHistory::RowId id,
     history_.placeRow(id, row);
     values = rowset.snapshot().row(row);
     lastRow_ = model_->viewRow(row);
+    return std::nullopt;
+}
+
+// ---- steps taken back among rows kept in the database ------------------------------------
+
+namespace {
+
+// The row as the database holds it now, or why it cannot be written.
+std::optional<RowRefusal> notFound(const RowNow& now, bool byKey)
+{
+    if (now.state == RowNow::State::Found)
+        return std::nullopt;
+    if (now.state == RowNow::State::Gone)
+        return makeRefusal(RowRefusal::Why::DeletedByOther, RowRefusal::kDeletedByOtherUser);
+    // Without a key the row is found by every value: none holding them is
+    // another user's change.
+    return makeRefusal(byKey ? RowRefusal::Why::Failed : RowRefusal::Why::ChangedByOther,
+                       byKey ? "the row could not be read again from the database"
+                             : RowRefusal::kChangedByOtherUser);
+}
+
+bool sameRow(const std::vector<Value>& a, const std::vector<Value>& b)
+{
+    return a.size() == b.size()
+           && std::equal(a.begin(), a.end(), b.begin(), [](const Value& x, const Value& y) { return SameValue(x, y); });
+}
+
+} // namespace
+
+int TableHistory::shownAt(std::int64_t seenAt, const std::vector<Value>& row) const
+{
+    if (seenAt < 0 || seenAt >= model_->rowCount() || !model_->rowset().holdsRow(seenAt, row))
+        return -1;
+    return static_cast<int>(seenAt);
+}
+
+std::optional<TableHistory::Refused> TableHistory::applyInDatabase(EditHistory::RowChange& change, bool undo)
+{
+    using Kind = EditHistory::RowChange::Kind;
+    switch (change.kind) {
+    case Kind::Update:
+        return undo ? rewriteInDatabase(change, change.after, change.before)
+                    : rewriteInDatabase(change, change.before, change.after);
+    case Kind::Insert:
+        return undo ? removeInDatabase(change.after) : insertInDatabase(change.after);
+    case Kind::Delete:
+        return undo ? insertInDatabase(change.before) : removeInDatabase(change.before);
+    }
+    return std::nullopt;
+}
+
+// As rewrite, the row found by its values as last stored. What the database
+// holds now stands as the row's values read, so the write's own check finds
+// any change made after this one.
+std::optional<TableHistory::Refused> TableHistory::rewriteInDatabase(EditHistory::RowChange& change,
+                                                                    const std::vector<Value>& expected,
+                                                                    std::vector<Value>& target)
+{
+    EditableRowset& rowset = model_->rowset();
+    const RowNow now = rowset.readRowInDatabase(change.stored);
+    const int shown = shownAt(change.seenAt, change.stored);
+    if (std::optional<RowRefusal> why = notFound(now, rowset.findsByKey()))
+        return Refused{shown, std::move(*why)};
+    for (std::size_t i = 0; i < change.columns.size(); ++i)
+        if (!SameValue(now.values[static_cast<std::size_t>(change.columns[i])], expected[i]))
+            return Refused{shown, changedSince(now.values)};
+    std::vector<Value> stored;
+    if (shown >= 0) {
+        // Shown: written as typing into it would be, and shown as stored.
+        model_->takeCurrent(shown, now.values);
+        for (std::size_t i = 0; i < change.columns.size(); ++i)
+            if (std::optional<RowRefusal> why = model_->storeValue(model_->index(shown, change.columns[i]), target[i])) {
+                model_->revertRow(shown);
+                return Refused{shown, std::move(*why)};
+            }
+        if (std::optional<RowRefusal> refusal = model_->submitRow(shown)) {
+            model_->revertRow(shown);
+            return Refused{shown, std::move(*refusal)};
+        }
+        stored = rowset.rowRead(shown);
+    } else {
+        RowStatements::Values edits(now.values.size());
+        for (std::size_t i = 0; i < change.columns.size(); ++i)
+            edits[static_cast<std::size_t>(change.columns[i])] = target[i];
+        if (std::optional<RowRefusal> why = model_->writeNotShown(RowWrite{RowWrite::Kind::Update, std::move(edits), now.values, false}, stored))
+            return Refused{-1, std::move(*why)};
+    }
+    if (stored.size() == now.values.size()) {
+        for (std::size_t i = 0; i < change.columns.size(); ++i)
+            target[i] = stored[static_cast<std::size_t>(change.columns[i])];
+        change.stored = std::move(stored);
+    }
+    change.seenAt = shown;
+    lastRow_ = shown;
+    return std::nullopt;
+}
+
+std::optional<TableHistory::Refused> TableHistory::removeInDatabase(const std::vector<Value>& expected)
+{
+    EditableRowset& rowset = model_->rowset();
+    const RowNow now = rowset.readRowInDatabase(expected);
+    if (std::optional<RowRefusal> why = notFound(now, rowset.findsByKey()))
+        return Refused{-1, std::move(*why)};
+    if (!sameRow(now.values, expected))
+        return Refused{-1, changedSince(now.values)};
+    lastRow_ = -1;
+    std::vector<Value> none;
+    if (std::optional<RowRefusal> why = model_->writeNotShown(RowWrite{RowWrite::Kind::Delete, {}, now.values, false}, none))
+        return Refused{-1, std::move(*why)};
+    return std::nullopt;
+}
+
+std::optional<TableHistory::Refused> TableHistory::insertInDatabase(std::vector<Value>& values)
+{
+    RowStatements::Values edits(values.begin(), values.end());
+    std::vector<Value> stored;
+    lastRow_ = -1;
+    if (std::optional<RowRefusal> why = model_->writeNotShown(RowWrite{RowWrite::Kind::Insert, std::move(edits), {}, false}, stored))
+        return Refused{-1, std::move(*why)};
+    if (!stored.empty())
+        values = std::move(stored);
     return std::nullopt;
 }

@@ -66,6 +66,10 @@ private:
     void observeTyping();
     void rowWritten(qint64 row, const std::vector<Value>& before, const std::vector<int>& typedColumns);
     void rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
+    void shownRowLeft(std::int64_t row);
+    // The rows in memory are let go for rows kept in the database: every
+    // step takes its row's values while they are here.
+    void findRowsByValues();
     BatchResult replay(bool undo, const BatchProgress& progress);
     std::optional<Refused> apply(EditHistory::RowChange& change, bool undo);
     std::optional<Refused> rewrite(EditHistory::RowId id, const std::vector<int>& columns,
@@ -73,13 +77,21 @@ private:
                                    std::vector<Value>& nowHeld);
     std::optional<Refused> remove(EditHistory::RowId id, const std::vector<Value>& expected);
     std::optional<Refused> insert(EditHistory::RowId id, std::vector<Value>& values);
+    // Rows kept in the database: found by their values, not their place.
+    std::optional<Refused> applyInDatabase(EditHistory::RowChange& change, bool undo);
+    std::optional<Refused> rewriteInDatabase(EditHistory::RowChange& change, const std::vector<Value>& expected,
+                                             std::vector<Value>& target);
+    std::optional<Refused> removeInDatabase(const std::vector<Value>& expected);
+    std::optional<Refused> insertInDatabase(std::vector<Value>& values);
+    // The grid's row where the row was last seen, if it still shows it; -1 if not.
+    int shownAt(std::int64_t seenAt, const std::vector<Value>& row) const;
     // Finds the row shown for an id; the reason when there is none.
     std::optional<Refused> locate(EditHistory::RowId id, std::int64_t* row, int* shown) const;
     EditHistory::Typed typedState(std::int64_t row) const;
     void applyTyped(std::int64_t row, const EditHistory::Typed& target);
     // Puts the typing of the pending row one step back (or forward again).
     int replayTyping(bool redo);
-    QString rowName(EditHistory::RowId id) const;
+    QString rowName(const EditHistory::RowChange& change) const;
     QString stepName(const EditHistory::Step& step) const;
 
     TableModel* model_;

@@ -90,6 +90,7 @@ void TableModel::keepRowsInDatabaseWhenFree()
     if (!windowWanted_ || rowset_->pendingRow() >= 0)
         return;
     windowWanted_ = false;
+    emit rowsLeavingMemory();
     // The sort and filters in force stay, now the database's.
     orderWindow(sort_, filters_);
     connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
@@ -804,6 +805,19 @@ std::optional<RowRefusal> TableModel::submitRow(int row)
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
     emit pendingRowChanged(-1);
+    return std::nullopt;
+}
+
+std::optional<RowRefusal> TableModel::writeNotShown(RowWrite write, std::vector<Value>& stored)
+{
+    stopView(); // a find reads the rows
+    WriteResult out = rowset_->writeInDatabase(std::move(write));
+    if (out.refusal)
+        return std::move(out.refusal);
+    stored = std::move(out.stored);
+    passOnWriteNote();
+    if (windowRows_ > 0)
+        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
     return std::nullopt;
 }
 

@@ -119,6 +119,10 @@ public:
     };
     std::vector<RowRefused> deleteRows(QList<int> rows);
     bool isNewRowPlaceholder(int row) const;
+    // Rows kept in the database: a write of a row found by its values, not
+    // by where it shows (an undo's row); every row is shown anew after it,
+    // as the database holds it. What was stored goes to `stored`.
+    std::optional<RowRefusal> writeNotShown(RowWrite write, std::vector<Value>& stored);
 
     // The table and its rows, by the model's rows.
     const std::string& table() const { return rowset_->table(); }
@@ -264,6 +268,9 @@ signals:
     // A row left the rowset without being deleted (it became the new row,
     // or it was forgotten), numbered as it was when it left.
     void rowLeft(qint64 rowsetRow);
+    // The rows read are about to be let go: the rows are kept in the
+    // database from now on (rowsRenumbered follows).
+    void rowsLeavingMemory();
     // Something to tell about a write or delete that went through (see
     // WriteNote); tellNow: worth a window of its own.
     void writeNoted(const QString& text, bool tellNow);

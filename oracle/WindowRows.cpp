@@ -130,6 +130,23 @@ void WindowRows::replaceRow(std::int64_t position, const std::vector<Value>& sto
 
 void WindowRows::removeRow(std::int64_t position) { window_->removeRow(position); }
 
+void WindowRows::forgetRows()
+{
+    window_->forgetRows();
+    // A block being read may hold what was there before: it is read again.
+    ++forgotten_;
+}
+
+void WindowRows::readAgain(std::size_t block, bool head)
+{
+    reading_.reset();
+    if (head)
+        headWanted_ = true;
+    else
+        ask(block);
+    fetchNext();
+}
+
 void WindowRows::eachBlock(const std::function<bool(const Snapshot&, int)>& visit) const
 {
     const std::shared_ptr<Session> session = anotherSession();
@@ -163,8 +180,9 @@ void WindowRows::fetchNext() const
         wanted_.pop_front();
     reading_ = block;
     const std::uint64_t generation = generation_;
+    const std::uint64_t forgotten = forgotten_;
     StartWorker([fetch = fetch_, statement = head ? window_->headQuery() : window_->blockQuery(block), block, head,
-                 generation] {
+                 generation, forgotten] {
         auto rows = std::make_shared<Snapshot>();
         std::optional<DbError> failure;
         try {
@@ -177,8 +195,12 @@ void WindowRows::fetchNext() const
         } catch (const std::exception& e) {
             failure = DbError(DbError::kGeneric, e.what());
         }
-        fetch->mailbox->post([fetch, generation, block, head, rows, failure] {
-            if (fetch->owner)
+        fetch->mailbox->post([fetch, generation, forgotten, block, head, rows, failure] {
+            if (!fetch->owner)
+                return;
+            if (forgotten != fetch->owner->forgotten_ && generation == fetch->owner->generation_)
+                fetch->owner->readAgain(block, head);
+            else
                 fetch->owner->fetched(generation, block, head, rows, failure);
         });
     });

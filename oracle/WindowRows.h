@@ -63,6 +63,9 @@ public:
     void replaceRow(std::int64_t position, const std::vector<Value>& stored);
     // After a delete: the row leaves, the positions after it move up.
     void removeRow(std::int64_t position);
+    // After a write to a row perhaps not where it is shown (or not shown):
+    // every block is read again as it is shown.
+    void forgetRows();
 
     // The memory the blocks kept take.
     std::size_t memoryBytes() const { return window_->memoryBytes(); }
@@ -90,6 +93,7 @@ private:
     void fetched(std::uint64_t generation, std::size_t block, bool head, std::shared_ptr<Snapshot> rows,
                  std::optional<DbError> failure);
     void startPass();
+    void readAgain(std::size_t block, bool head);
 
     ConnectionPtr passLogin_;
     std::size_t budget_;
@@ -97,6 +101,7 @@ private:
     std::unique_ptr<PositionIndex> index_;
     std::optional<DbError> failure_;
     std::uint64_t generation_ = 0;
+    std::uint64_t forgotten_ = 0; // forgetRows() so far
     // Blocks asked for, the latest first; the one being read.
     mutable std::deque<std::size_t> wanted_;
     mutable std::optional<std::size_t> reading_;

@@ -273,6 +273,105 @@ private slots:
         QVERIFY(programEnds().isEmpty());
     }
 
+    // Undo and redo find their rows by their values, wherever the rows show
+    // now: after a sort, after a deletion, and not past another user's change.
+    void undoFindsItsRowsInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void undoFindsItsRowsInTheDatabase()
+    {
+        QFETCH(bool, postgres);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        const BigTable big(postgres);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        const auto name = [&](int id) { return *big.query("select name from big where id = " + std::to_string(id)).at(0).at(0); };
+        const auto undo = [&] { QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier); };
+        const auto redo = [&] { QTest::keyClick(&grid, Qt::Key_Y, Qt::ControlModifier); };
+        activate(form3);
+        grid.setFocus();
+
+        // Typing is taken back a cell at a time in its own row.
+        const std::string seventh = name(7);
+        QCOMPARE(shown(grid, 6, 2).toStdString(), seventh);
+        typeIntoCell(grid, 6, 1, QStringLiteral("3"));
+        typeIntoCell(grid, 6, 2, QStringLiteral("typed"));
+        undo();
+        QCOMPARE(model.pendingRow(), 6);
+        QCOMPARE(cellText(grid, 6, 2).toStdString(), seventh);
+        QCOMPARE(cellText(grid, 6, 1), QStringLiteral("3"));
+        undo();
+        QCOMPARE(model.pendingRow(), -1);
+
+        // An edit, then a sort: the undo writes the row it changed, and the
+        // grid shows it where the sort put it.
+        const std::string fourth = name(4);
+        typeIntoCell(grid, 3, 2, QStringLiteral("first"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(name(4), std::string("first"));
+        grid.sortBy(1, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == kRows, 60000);
+        const TestSupport::Rows order = big.query("select id from big order by case when grp is null then 1 else 0 end, grp, id");
+        int at = 0;
+        while (*order[static_cast<std::size_t>(at)][0] != "4")
+            ++at;
+        QCOMPARE(shown(grid, at, 2), QStringLiteral("first"));
+        undo();
+        QCOMPARE(name(4), fourth);
+        QCOMPARE(shown(grid, at, 2).toStdString(), fourth);
+        redo();
+        QCOMPARE(name(4), std::string("first"));
+        QCOMPARE(shown(grid, at, 2), QStringLiteral("first"));
+
+        // Another user's change since is not written over.
+        big.exec("update big set name = 'theirs' where id = 4");
+        {
+            BoxCatcher boxes;
+            undo();
+            QCOMPARE(boxes.count(), 1);
+            QVERIFY2(boxes.lastText().contains(QString::fromLatin1(RowRefusal::kChangedByOtherUser)),
+                     qPrintable(boxes.lastText()));
+        }
+        QCOMPARE(name(4), std::string("theirs"));
+
+        // A paste into two rows is taken back as one step.
+        activate(form3);
+        const int id10 = std::stoi(*order[10][0]), id11 = std::stoi(*order[11][0]);
+        const std::string tenth = name(id10), eleventh = name(id11);
+        grid.setCurrentIndex(model.index(10, 2));
+        QGuiApplication::clipboard()->setText(QStringLiteral("p1\np2"));
+        QTest::keyClick(&grid, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(name(id11), std::string("p2"));
+        QCOMPARE(name(id10), std::string("p1"));
+        undo();
+        QCOMPARE(name(id10), tenth);
+        QCOMPARE(name(id11), eleventh);
+
+        // A deletion taken back puts the row back in its place; done again,
+        // it goes.
+        const std::string first = *order[0][0];
+        const std::string whole = "select id || ' ' || coalesce(grp, -1) || ' ' || name from big where id = " + first;
+        const std::string before = *big.query(whole).at(0).at(0);
+        grid.selectRow(0);
+        {
+            BoxCatcher yes([](QMessageBox*) { return QStringLiteral("&Yes"); });
+            QTest::keyClick(&grid, Qt::Key_Delete);
+            QCOMPARE(yes.count(), 1);
+        }
+        QCOMPARE(big.query(whole).size(), std::size_t{0});
+        QTRY_COMPARE(model.rowCount(), kRows - 1);
+        activate(form3);
+        undo();
+        QCOMPARE(*big.query(whole).at(0).at(0), before);
+        QTRY_COMPARE(model.rowCount(), kRows);
+        QCOMPARE(shown(grid, 0, 0).toStdString(), first);
+        redo();
+        QCOMPARE(big.query(whole).size(), std::size_t{0});
+        QTRY_COMPARE(model.rowCount(), kRows - 1);
+        QVERIFY(programEnds().isEmpty());
+    }
+
     // Without a key PostgreSQL cannot find a row again by anything the grid
     // can seek by: the read stops at the budget, as before.
     void aTableWithoutKeyStopsAtTheBudget()
