@@ -107,6 +107,17 @@ void TableModel::keepRowsInDatabaseWhenFree()
     });
 }
 
+namespace {
+
+bool sameFilters(const TableModel::Filters& a, const TableModel::Filters& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second.op() == y.second.op() && x.second.operand() == y.second.operand();
+    });
+}
+
+} // namespace
+
 void TableModel::orderWindow(SortOrder sort, Filters filters)
 {
     std::vector<std::pair<int, bool>> terms;
@@ -117,6 +128,22 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
         if (!filter.empty())
             asked.push_back(KeyOrder::Filter{column, filter.op(), filter.operand()});
     lastFound_.reset();
+    // Only the order changes: the rows stay as many, and the view keeps its
+    // rows while the database counts them again. Starting over from none
+    // would cost a table of a hundred million rows seconds of the view's
+    // time growing them back.
+    if (rowset_->window() && !countingRows() && windowRows_ > 0 && sameFilters(filters, filters_)) {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        holdingRows_ = true; // before the new order tells its first count
+        rowset_->keepRowsInDatabase(terms, std::move(asked));
+        sort_ = sort;
+        filters_ = std::move(filters);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        emit rowsRenumbered();
+        emit countProgress(windowRows_);
+        return;
+    }
+    holdingRows_ = false;
     resetting_ = true;
     beginResetModel();
     rowset_->keepRowsInDatabase(terms, std::move(asked));
@@ -136,6 +163,15 @@ void TableModel::windowCounted(bool moved)
     if (resetting_)
         return;
     const std::int64_t now = rowset_->readRowCount();
+    if (moved)
+        lastFound_.reset();
+    if (holdingRows_ && countingRows()) {
+        // Held in a new order: the rows counted so far can be read.
+        if (const std::int64_t ready = std::min(now, windowRows_); ready > 0)
+            emit dataChanged(index(0, 0), index(clampToInt(ready - 1), columnCount() - 1));
+        return;
+    }
+    holdingRows_ = false;
     // The view's rows grow in steps that double while the database counts:
     // each step costs the view time in proportion to all its rows, and
     // growing it every time the count moves would keep it busy on a table of
@@ -153,8 +189,6 @@ void TableModel::windowCounted(bool moved)
     }
     // Positions moved (others' rows in a block read): show them anew. A
     // count that only grew leaves the rows shown as they are.
-    if (moved)
-        lastFound_.reset();
     if (moved && windowRows_ > 0)
         emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
     emit countProgress(windowRows_);
@@ -869,8 +903,9 @@ void TableModel::dropRow(int row)
     const std::int64_t at = rowsetRow(row);
     beginRemoveRows({}, row, row);
     rowset_->forgetRow(at);
+    // One row fewer in the view, whatever the count it follows has reached.
     if (rowset_->window())
-        windowRows_ = rowset_->readRowCount();
+        --windowRows_;
     if (mapped_) {
         // The rowset's rows after it move up one.
         view_.erase(view_.begin() + row);

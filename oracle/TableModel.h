@@ -336,5 +336,7 @@ private:
     // the window's count between the begin and end of each change).
     std::int64_t windowRows_ = 0;
     bool windowWanted_ = false;
+    // A new order of the same rows: the view keeps its rows until counted.
+    bool holdingRows_ = false;
     bool resetting_ = false;
 };
