@@ -190,6 +190,22 @@ WriteResult EditableRowset::writeInDatabase(RowWrite write)
     return out;
 }
 
+std::optional<RowRefusal> EditableRowset::insertAgain(std::int64_t row)
+{
+    if (!window_ || !pending_ || pending_->row != row || pending_->isNew)
+        return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such row");
+    RowWrite write;
+    write.kind = RowWrite::Kind::Insert;
+    write.edits = asNewRow(row);
+    if (std::optional<std::string> missing = missingRequired(write.edits))
+        return makeRefusal(RowRefusal::Why::Failed, std::move(*missing));
+    WriteResult out = writeInDatabase(std::move(write));
+    if (out.refusal)
+        return std::move(out.refusal);
+    pending_.reset();
+    return std::nullopt;
+}
+
 bool EditableRowset::canKeepRowsInDatabase() const
 {
     return statements_ && (!statements_->keyColumns().empty() || RowLocator(dialect_->kind()));
@@ -371,19 +387,25 @@ void EditableRowset::takeCurrent(std::int64_t row, const std::vector<Value>& cur
         pending_.reset();
 }
 
-std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
+RowStatements::Values EditableRowset::asNewRow(std::int64_t row) const
 {
-    // Rows kept in the database take no new row.
-    if (window_ || row < 0 || row >= snapshot_.rowCount())
-        return -1;
-    std::vector<std::optional<Value>> values(static_cast<std::size_t>(columnCount()));
-    const std::vector<Value> read = snapshot_.row(row);
-    for (std::size_t c = 0; c < values.size(); ++c) {
+    RowStatements::Values values(static_cast<std::size_t>(columnCount()));
+    const std::vector<Value> read = rowRead(row);
+    for (std::size_t c = 0; c < values.size() && c < read.size(); ++c) {
         if (pending_ && pending_->row == row && pending_->edits[c])
             values[c] = pending_->edits[c];
         else if (!read[c].isNull())
             values[c] = read[c];
     }
+    return values;
+}
+
+std::int64_t EditableRowset::convertToNewRow(std::int64_t row)
+{
+    // Rows kept in the database take no new row (see insertAgain).
+    if (window_ || row < 0 || row >= snapshot_.rowCount())
+        return -1;
+    RowStatements::Values values = asNewRow(row);
     pending_.reset();
     snapshot_.removeRow(row);
     pending_ = Pending{snapshot_.rowCount(), true, std::move(values), false, {}};

@@ -144,6 +144,11 @@ public:
     // typed ones over those read), to be inserted when written; its number
     // is returned (the last row).
     std::int64_t convertToNewRow(std::int64_t row);
+    // Rows kept in the database: the pending row another user deleted is
+    // inserted again at once, with its typed values (the blocks kept are
+    // read again, so it shows where the order puts it). The row is still
+    // in the rowset afterwards, no longer pending: the caller lets it go.
+    std::optional<RowRefusal> insertAgain(std::int64_t row);
 
     // The pending row: -1 when none.
     std::int64_t pendingRow() const { return pending_ ? pending_->row : -1; }
@@ -223,6 +228,8 @@ private:
     // The NOT NULL columns a new row leaves without a value the database
     // would fill, named for the user; nothing when there are none.
     std::optional<std::string> missingRequired(const std::vector<std::optional<Value>>& edits) const;
+    // The row's values as a new row: typed values, else those read (not NULLs).
+    RowStatements::Values asNewRow(std::int64_t row) const;
 
     struct Pending {
         std::int64_t row = -1;

@@ -704,6 +704,22 @@ void TableModel::takeCurrent(int row, const std::vector<Value>& current)
     pendingChanged(before);
 }
 
+std::optional<RowRefusal> TableModel::insertAgain(int row)
+{
+    stopView();
+    const int before = pendingRow();
+    if (std::optional<RowRefusal> refusal = rowset_->insertAgain(rowsetRow(row)))
+        return refusal;
+    passOnWriteNote();
+    const std::int64_t at = rowsetRow(row);
+    dropRow(row);
+    emit rowLeft(at);
+    pendingChanged(before);
+    if (windowRows_ > 0)
+        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
+    return std::nullopt;
+}
+
 int TableModel::convertToNewRow(int row)
 {
     stopView();

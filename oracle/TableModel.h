@@ -95,6 +95,9 @@ public:
     // A row another user deleted becomes a new row holding its values,
     // moved to the bottom; the new row's place in the model.
     int convertToNewRow(int row);
+    // Rows kept in the database: such a row is inserted again at once, and
+    // leaves its place; it shows again where the order puts it.
+    std::optional<RowRefusal> insertAgain(int row);
 
     // Writes the row if it is pending (UPDATE of the changed columns, or
     // INSERT of a new row), then shows what the database stored. Nothing

@@ -47,6 +47,10 @@ int DataGrid::settleConflict(int row, const RowRefusal& refusal, std::optional<R
         *again = model_->submitRow(row);
         break;
     case ConflictWindow::Choice::InsertAsNewRow: {
+        if (model_->rowsInDatabase()) {
+            *again = model_->insertAgain(row);
+            break;
+        }
         const int column = std::max(0, currentIndex().column());
         row = model_->convertToNewRow(row);
         if (row < 0)

@@ -6,6 +6,7 @@
 // filters are the database's.
 
 #include "oracle/TableModel.h"
+#include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
 #include "pages/GridStatusLine.h"
@@ -373,6 +374,61 @@ private slots:
         redo();
         QCOMPARE(big.query(whole).size(), std::size_t{0});
         QTRY_COMPARE(model.rowCount(), kRows - 1);
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // A write another user's change or deletion refused is settled in the
+    // conflict window as among rows in memory: theirs shown, mine written
+    // over theirs, the row put back as a new row, or dropped.
+    void conflictsAreSettledInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void conflictsAreSettledInTheDatabase()
+    {
+        QFETCH(bool, postgres);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        const BigTable big(postgres);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        const auto name = [&](int id) {
+            const TestSupport::Rows r = big.query("select name from big where id = " + std::to_string(id));
+            return r.empty() ? std::string("(gone)") : *r.at(0).at(0);
+        };
+        const auto settle = [&](int row, const QString& typed, const std::string& theirs, const QString& choice) {
+            activate(form3);
+            QCOMPARE(shown(grid, row, 2).isEmpty(), false);
+            typeIntoCell(grid, row, 2, typed);
+            big.exec(theirs);
+            RowWindowsSupport::ConflictCatcher conflicts([choice](ConflictWindow*) { return choice; });
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTRY_COMPARE(conflicts.count(), 1);
+            QTRY_COMPARE(model.pendingRow(), -1);
+        };
+
+        settle(3, QStringLiteral("mine"), "update big set name = 'theirs' where id = 4", QStringLiteral("Use Theirs"));
+        QCOMPARE(name(4), std::string("theirs"));
+        QCOMPARE(cellText(grid, 3, 2), QStringLiteral("theirs"));
+
+        settle(5, QStringLiteral("mine"), "update big set name = 'theirs' where id = 6", QStringLiteral("Overwrite"));
+        QCOMPARE(name(6), std::string("mine"));
+        QCOMPARE(cellText(grid, 5, 2), QStringLiteral("mine"));
+
+        // A deleted row dropped leaves the grid: the rows below move up.
+        settle(7, QStringLiteral("mine"), "delete from big where id = 8", QStringLiteral("Discard"));
+        QCOMPARE(name(8), std::string("(gone)"));
+        QCOMPARE(model.rowCount(), kRows - 1);
+        QCOMPARE(shown(grid, 7, 0), QStringLiteral("9"));
+
+        // Put back as a new row with what was typed: in the database at once,
+        // shown where the order puts it.
+        const std::string grp = *big.query("select coalesce(grp, -1) from big where id = 10").at(0).at(0);
+        settle(8, QStringLiteral("again"), "delete from big where id = 10", QStringLiteral("Insert as New Row"));
+        const TestSupport::Rows back = big.query("select id, coalesce(grp, -1) from big where name = 'again'");
+        QCOMPARE(back.size(), std::size_t{1});
+        QCOMPARE(*back[0][1], grp);
+        QTRY_COMPARE(model.rowCount(), kRows - 1);
+        QCOMPARE(shown(grid, 8, 2), QStringLiteral("again"));
         QVERIFY(programEnds().isEmpty());
     }
 
