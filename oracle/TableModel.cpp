@@ -129,16 +129,16 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
             asked.push_back(KeyOrder::Filter{column, filter.op(), filter.operand()});
     lastFound_.reset();
     // Only the order changes: the rows stay as many, and the view keeps its
-    // rows while the database counts them again. Starting over from none
-    // would cost a table of a hundred million rows seconds of the view's
-    // time growing them back.
+    // rows (each place shows the row the new order puts there) while the
+    // database counts them again. Starting over from none, or a change of
+    // layout, would cost a table of a hundred million rows a second of the
+    // view's time over its row headings.
     if (rowset_->window() && !countingRows() && windowRows_ > 0 && sameFilters(filters, filters_)) {
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         holdingRows_ = true; // before the new order tells its first count
         rowset_->keepRowsInDatabase(terms, std::move(asked));
         sort_ = sort;
         filters_ = std::move(filters);
-        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
         emit rowsRenumbered();
         emit countProgress(windowRows_);
         return;
