@@ -10,6 +10,7 @@
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
 #include "pages/GridStatusLine.h"
+#include "pages/RowDetailsWindow.h"
 #include "support/PageSupport.h"
 #include "support/RowWindowsSupport.h"
 #include "support/TestSupport.h"
@@ -17,7 +18,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QAccessible>
 #include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -430,6 +435,42 @@ private slots:
         QTRY_COMPARE(model.rowCount(), kRows - 1);
         QCOMPARE(shown(grid, 8, 2), QStringLiteral("again"));
         QVERIFY(programEnds().isEmpty());
+    }
+
+    // The row details window shows a row read from the database far down,
+    // and what is typed there is written by the row's key.
+    void rowDetailsWorkFarDown()
+    {
+        const BigTable big(false);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        activate(form3);
+        grid.setFocus();
+        QCOMPARE(shown(grid, 15000, 0), QStringLiteral("15001"));
+        grid.setCurrentIndex(model.index(15000, 2));
+        QTest::keyClick(&grid, Qt::Key_F4);
+        RowDetailsWindow* details = grid.rowDetails();
+        QVERIFY(details && details->isVisible());
+        activate(*details);
+        QPlainTextEdit* name = nullptr;
+        for (QPlainTextEdit* e : details->findChildren<QPlainTextEdit*>())
+            if (QAccessible::queryAccessibleInterface(e)->text(QAccessible::Name) == QStringLiteral("name"))
+                name = e;
+        QVERIFY(name);
+        QCOMPARE(name->toPlainText().toStdString(), *big.query("select name from big where id = 15001").at(0).at(0));
+        QCOMPARE(details->findChild<QLabel*>(QStringLiteral("rowHeading"))->text(), QStringLiteral("Row 15001 of 20000"));
+        name->setFocus();
+        name->selectAll();
+        QTest::keyClicks(name, QStringLiteral("detailed"));
+        QTest::keyClick(name, Qt::Key_Return, Qt::ControlModifier);
+        for (QPushButton* b : details->findChildren<QPushButton*>())
+            if (b->text().remove(u'&') == QStringLiteral("Next Row"))
+                QTest::mouseClick(b, Qt::LeftButton);
+        QCOMPARE(*big.query("select name from big where id = 15001").at(0).at(0), std::string("detailed"));
+        QCOMPARE(grid.currentIndex().row(), 15001);
+        QCOMPARE(name->toPlainText().toStdString(), *big.query("select name from big where id = 15002").at(0).at(0));
     }
 
     // Without a key PostgreSQL cannot find a row again by anything the grid
