@@ -3,9 +3,11 @@
 // the scroll bar) without the rows between; a heading click sorts in the
 // database, NULL where the grid puts it; an edit is written by the row's key
 // and shown; rows others delete show in the count when their block is read;
-// filters are the database's.
+// filters are the database's; rows that go there while the user is deep in
+// them keep the current cell on its row.
 
 #include "oracle/TableModel.h"
+#include "oracle/ViewJob.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
 #include "pages/GridStatusLine.h"
@@ -21,7 +23,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 using namespace PageSupport;
 
@@ -44,13 +50,13 @@ const std::string kPg = "create table big (id integer primary key, grp integer, 
 // The big table on one engine, and the test's own way to read and write it
 // (as another user would).
 struct BigTable {
-    explicit BigTable(bool pg) : postgres(pg)
+    explicit BigTable(bool pg, const std::string& sqlite = kSqlite, const std::string& pgSql = kPg) : postgres(pg)
     {
         if (postgres) {
             role.emplace();
-            role->exec(kPg);
+            role->exec(pgSql);
         } else {
-            file.emplace(kSqlite);
+            file.emplace(sqlite);
         }
     }
     TestSupport::Rows query(const std::string& sql) const
@@ -78,6 +84,60 @@ struct BigTable {
     std::optional<TestSupport::ScratchSqlite> file;
     std::optional<TestSupport::ScratchPgRole> role;
 };
+
+// A table whose rows pass the budget late: its first rows are short, so the
+// first block's estimate stays within the budget and the read goes on; the
+// rows after kShortRows pass it. Every row is slow to read, so rows are
+// still coming when the test types. The ids are the rows' numbers plus
+// kIdAfter (the locator of a table without a key is the row's number).
+constexpr int kLateRows = 12000;
+constexpr int kShortRows = 5000;
+constexpr int kIdAfter = 5;
+
+std::string lateRowsSql(bool keyed)
+{
+    return "create table big (id integer" + std::string(keyed ? " primary key" : "")
+           + ", name text, note text, w integer generated always as (length(hex(zeroblob(200000 + id % 2)))) virtual);"
+             " insert into big (id, name, note) with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+           + std::to_string(kLateRows) + ") select i + " + std::to_string(kIdAfter) + ", 'n' || i, case when i > "
+           + std::to_string(kShortRows) + " then printf('%01000d', i) else '' end from n";
+}
+
+const std::string kLatePg = "create table big (id integer primary key, name text, note text);"
+                            " insert into big select i + " + std::to_string(kIdAfter) + ", 'n' || i, case when i > "
+                            + std::to_string(kShortRows) + " then lpad(i::text, 1000, '0') else '' end"
+                            " from generate_series(1, " + std::to_string(kLateRows) + ") i;"
+                            " create function slow_row(integer) returns boolean language sql volatile as"
+                            " 'select pg_sleep(0.0002) is not null';"
+                            " create policy slowly on big using (slow_row(id));"
+                            " alter table big enable row level security; alter table big force row level security";
+
+// Opens the late table and types into its third row while rows still come,
+// so that the switch waits for that row, then waits until the read has
+// passed the budget with the rows read still in memory.
+void openHeldBeforeTheSwitch(const BigTable& big, Form3** opened)
+{
+    Form3& form3 = big.open();
+    *opened = &form3;
+    DataGrid& grid = *form3.DataGrid1;
+    TableModel& model = *grid.Model();
+    activate(form3);
+    QVERIFY(model.reading());
+    typeIntoCell(grid, 2, 1, QStringLiteral("typed"));
+    QCOMPARE(model.pendingRow(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
+    QVERIFY(model.readOverBudget().has_value());
+    QVERIFY(!model.rowsInDatabase());
+    QVERIFY2(model.rowCount() > kShortRows, qPrintable(QString::number(model.rowCount())));
+}
+
+// A click on a cell, as the user makes it.
+void clickCell(DataGrid& grid, int row, int column)
+{
+    const QModelIndex at = grid.model()->index(row, column);
+    grid.scrollTo(at);
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(at).center());
+}
 
 // Waits until the cell shows something (its block came) and gives its text.
 QString shown(DataGrid& grid, int row, int column)
@@ -270,6 +330,121 @@ private slots:
         QVERIFY(foundAt(at.back()));
         trigger(QStringLiteral("Find Next"));
         QVERIFY(foundAt(at[0]));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // The rows go to the database while the user is deep in them: the
+    // current cell stays on its row (by its key, where the database now puts
+    // it) and its column, scrolled into view.
+    void theCurrentCellStaysOnItsRow_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void theCurrentCellStaysOnItsRow()
+    {
+        QFETCH(bool, postgres);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
+        const BigTable big(postgres, lateRowsSql(true), kLatePg);
+        Form3* form3 = nullptr;
+        openHeldBeforeTheSwitch(big, &form3);
+        if (QTest::currentTestFailed())
+            return;
+        DataGrid& grid = *form3->DataGrid1;
+        TableModel& model = *grid.Model();
+        // Another user deletes rows before the one the user goes to: the
+        // row stands ten rows higher in the database than in memory.
+        big.exec("delete from big where id between 11 and 20");
+        // Leaving the row typed writes it; then the rows go to the database.
+        clickCell(grid, 3999, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase(), 20000);
+        QCOMPARE(*big.query("select name from big where id = 8").at(0).at(0), std::string("typed"));
+        QTRY_COMPARE_WITH_TIMEOUT(grid.currentIndex().row(), 3989, 30000);
+        QCOMPARE(grid.currentIndex().column(), 1);
+        // Scrolled to as Go to Row does: in the middle of the rows shown.
+        QVERIFY(grid.viewport()->rect().contains(grid.visualRect(grid.currentIndex())));
+        QVERIFY2(qAbs(grid.rowAt(grid.viewport()->height() / 2) - 3989) <= 1,
+                 qPrintable(QString::number(grid.rowAt(grid.viewport()->height() / 2))));
+        QCOMPARE(shown(grid, 3989, 0), QString::number(4000 + kIdAfter));
+        QCOMPARE(shown(grid, 3989, 1), QStringLiteral("n4000"));
+        maybeScreenshot(QStringLiteral("grid-window-current-row"));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // A move the user makes before the database tells where the row is wins:
+    // the late answer moves nothing.
+    void aMoveBeforeThePlaceIsKnownWins_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void aMoveBeforeThePlaceIsKnownWins()
+    {
+        QFETCH(bool, postgres);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
+        const BigTable big(postgres, lateRowsSql(true), kLatePg);
+        Form3* form3 = nullptr;
+        openHeldBeforeTheSwitch(big, &form3);
+        if (QTest::currentTestFailed())
+            return;
+        DataGrid& grid = *form3->DataGrid1;
+        TableModel& model = *grid.Model();
+        // The question waits on its worker until the user has moved.
+        std::atomic<bool> answer{false};
+        ViewJob::setStartHook([&answer](const std::atomic<bool>& stop) {
+            while (!answer.load() && !stop.load())
+                QThread::msleep(5);
+        });
+        const auto unhook = qScopeGuard([&answer] {
+            answer = true;
+            ViewJob::setStartHook({});
+        });
+        QSignalSpy told(&model, &TableModel::rowFollowed);
+        clickCell(grid, 3999, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && grid.currentIndex().isValid(), 20000);
+        QCOMPARE(grid.currentIndex().row(), 0);
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(grid.currentIndex().row(), 1);
+        answer = true;
+        QTRY_COMPARE_WITH_TIMEOUT(told.count(), 1, 30000);
+        QCOMPARE(told.at(0).at(0).toLongLong(), qint64{3999});
+        QCoreApplication::processEvents();
+        QCOMPARE(grid.currentIndex().row(), 1);
+        QCOMPARE(grid.currentIndex().column(), 0);
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // A row another user deleted meanwhile, and a table without a key (the
+    // rows read hold no locator), leave the grid at the top, saying nothing.
+    void aRowNotFoundLeavesTheTop_data()
+    {
+        QTest::addColumn<bool>("keyed");
+        QTest::newRow("deleted") << true;
+        QTest::newRow("no key") << false;
+    }
+    void aRowNotFoundLeavesTheTop()
+    {
+        QFETCH(bool, keyed);
+        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
+        const BigTable big(false, lateRowsSql(keyed));
+        Form3* form3 = nullptr;
+        openHeldBeforeTheSwitch(big, &form3);
+        if (QTest::currentTestFailed())
+            return;
+        DataGrid& grid = *form3->DataGrid1;
+        TableModel& model = *grid.Model();
+        BoxCatcher boxes;
+        QSignalSpy told(&model, &TableModel::rowFollowed);
+        if (keyed)
+            big.exec("delete from big where id = " + std::to_string(4000 + kIdAfter));
+        clickCell(grid, 3999, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 30000);
+        QCOMPARE(shown(grid, 0, 1), QStringLiteral("n1"));
+        if (keyed)
+            QTRY_COMPARE_WITH_TIMEOUT(told.count(), 1, 30000);
+        else
+            QTest::qWait(500);
+        QCOMPARE(told.count(), keyed ? 1 : 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(grid.currentIndex().row(), 0);
+        QCOMPARE(boxes.count(), 0);
         QVERIFY(programEnds().isEmpty());
     }
 
