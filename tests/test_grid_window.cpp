@@ -112,33 +112,6 @@ const std::string kLatePg = "create table big (id integer primary key, name text
                             " create policy slowly on big using (slow_row(id));"
                             " alter table big enable row level security; alter table big force row level security";
 
-// Opens the late table and types into its third row while rows still come,
-// so that the switch waits for that row, then waits until the read has
-// passed the budget with the rows read still in memory.
-void openHeldBeforeTheSwitch(const BigTable& big, Form3** opened)
-{
-    Form3& form3 = big.open();
-    *opened = &form3;
-    DataGrid& grid = *form3.DataGrid1;
-    TableModel& model = *grid.Model();
-    activate(form3);
-    QVERIFY(model.reading());
-    typeIntoCell(grid, 2, 1, QStringLiteral("typed"));
-    QCOMPARE(model.pendingRow(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
-    QVERIFY(model.readOverBudget().has_value());
-    QVERIFY(!model.rowsInDatabase());
-    QVERIFY2(model.rowCount() > kShortRows, qPrintable(QString::number(model.rowCount())));
-}
-
-// A click on a cell, as the user makes it.
-void clickCell(DataGrid& grid, int row, int column)
-{
-    const QModelIndex at = grid.model()->index(row, column);
-    grid.scrollTo(at);
-    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(at).center());
-}
-
 // Waits until the cell shows something (its block came) and gives its text.
 QString shown(DataGrid& grid, int row, int column)
 {
@@ -335,58 +308,42 @@ private slots:
 
     // The rows go to the database while the user is deep in them: the
     // current cell stays on its row (by its key, where the database now puts
-    // it) and its column, scrolled into view.
-    void theCurrentCellStaysOnItsRow_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    // it: ten rows up after others' deletes) and column, scrolled to as Go to
+    // Row does. A move made before the database has told wins; a row deleted
+    // meanwhile, or a table without a key (the rows read hold no locator),
+    // leaves the grid at the top, saying nothing.
+    void theCurrentCellStaysOnItsRow_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::addColumn<QByteArray>("what");
+        for (const bool pg : {false, true}) {
+            const char* engine = pg ? "PostgreSQL" : "SQLite";
+            QTest::addRow("%s, followed", engine) << pg << QByteArray("followed");
+            QTest::addRow("%s, moved first", engine) << pg << QByteArray("moved first");
+        }
+        QTest::newRow("SQLite, row deleted") << false << QByteArray("deleted");
+        QTest::newRow("SQLite, no key") << false << QByteArray("no key");
+    }
     void theCurrentCellStaysOnItsRow()
     {
         QFETCH(bool, postgres);
+        QFETCH(QByteArray, what);
         if (postgres)
             DERVANTA_REQUIRE_PG();
         qputenv("DERVANTA_MEMORY_BUDGET", "1M");
-        const BigTable big(postgres, lateRowsSql(true), kLatePg);
-        Form3* form3 = nullptr;
-        openHeldBeforeTheSwitch(big, &form3);
-        if (QTest::currentTestFailed())
-            return;
-        DataGrid& grid = *form3->DataGrid1;
+        const BigTable big(postgres, lateRowsSql(what != "no key"), kLatePg);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
         TableModel& model = *grid.Model();
-        // Another user deletes rows before the one the user goes to: the
-        // row stands ten rows higher in the database than in memory.
-        big.exec("delete from big where id between 11 and 20");
-        // Leaving the row typed writes it; then the rows go to the database.
-        clickCell(grid, 3999, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase(), 20000);
-        QCOMPARE(*big.query("select name from big where id = 8").at(0).at(0), std::string("typed"));
-        QTRY_COMPARE_WITH_TIMEOUT(grid.currentIndex().row(), 3989, 30000);
-        QCOMPARE(grid.currentIndex().column(), 1);
-        // Scrolled to as Go to Row does: in the middle of the rows shown.
-        QVERIFY(grid.viewport()->rect().contains(grid.visualRect(grid.currentIndex())));
-        QVERIFY2(qAbs(grid.rowAt(grid.viewport()->height() / 2) - 3989) <= 1,
-                 qPrintable(QString::number(grid.rowAt(grid.viewport()->height() / 2))));
-        QCOMPARE(shown(grid, 3989, 0), QString::number(4000 + kIdAfter));
-        QCOMPARE(shown(grid, 3989, 1), QStringLiteral("n4000"));
-        maybeScreenshot(QStringLiteral("grid-window-current-row"));
-        QVERIFY(programEnds().isEmpty());
-    }
-
-    // A move the user makes before the database tells where the row is wins:
-    // the late answer moves nothing.
-    void aMoveBeforeThePlaceIsKnownWins_data() { everyPlaceIsReachedSortedAndEdited_data(); }
-    void aMoveBeforeThePlaceIsKnownWins()
-    {
-        QFETCH(bool, postgres);
-        if (postgres)
-            DERVANTA_REQUIRE_PG();
-        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
-        const BigTable big(postgres, lateRowsSql(true), kLatePg);
-        Form3* form3 = nullptr;
-        openHeldBeforeTheSwitch(big, &form3);
-        if (QTest::currentTestFailed())
-            return;
-        DataGrid& grid = *form3->DataGrid1;
-        TableModel& model = *grid.Model();
-        // The question waits on its worker until the user has moved.
-        std::atomic<bool> answer{false};
+        activate(form3);
+        // Typed while rows still come, the third row holds the switch until it is written.
+        typeIntoCell(grid, 2, 1, QStringLiteral("typed"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
+        QVERIFY(model.readOverBudget() && !model.rowsInDatabase() && model.rowCount() > 4000);
+        big.exec(what == "deleted" ? "delete from big where id = " + std::to_string(4000 + kIdAfter)
+                                                   : "delete from big where id between 11 and 20");
+        // The database's answer waits on its worker until the user has moved.
+        std::atomic<bool> answer{what != "moved first"};
         ViewJob::setStartHook([&answer](const std::atomic<bool>& stop) {
             while (!answer.load() && !stop.load())
                 QThread::msleep(5);
@@ -396,55 +353,28 @@ private slots:
             ViewJob::setStartHook({});
         });
         QSignalSpy told(&model, &TableModel::rowFollowed);
-        clickCell(grid, 3999, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && grid.currentIndex().isValid(), 20000);
-        QCOMPARE(grid.currentIndex().row(), 0);
-        grid.setFocus();
-        QTest::keyClick(&grid, Qt::Key_Down);
-        QCOMPARE(grid.currentIndex().row(), 1);
-        answer = true;
-        QTRY_COMPARE_WITH_TIMEOUT(told.count(), 1, 30000);
-        QCOMPARE(told.at(0).at(0).toLongLong(), qint64{3999});
-        QCoreApplication::processEvents();
-        QCOMPARE(grid.currentIndex().row(), 1);
-        QCOMPARE(grid.currentIndex().column(), 0);
-        QVERIFY(programEnds().isEmpty());
-    }
-
-    // A row another user deleted meanwhile, and a table without a key (the
-    // rows read hold no locator), leave the grid at the top, saying nothing.
-    void aRowNotFoundLeavesTheTop_data()
-    {
-        QTest::addColumn<bool>("keyed");
-        QTest::newRow("deleted") << true;
-        QTest::newRow("no key") << false;
-    }
-    void aRowNotFoundLeavesTheTop()
-    {
-        QFETCH(bool, keyed);
-        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
-        const BigTable big(false, lateRowsSql(keyed));
-        Form3* form3 = nullptr;
-        openHeldBeforeTheSwitch(big, &form3);
-        if (QTest::currentTestFailed())
-            return;
-        DataGrid& grid = *form3->DataGrid1;
-        TableModel& model = *grid.Model();
         BoxCatcher boxes;
-        QSignalSpy told(&model, &TableModel::rowFollowed);
-        if (keyed)
-            big.exec("delete from big where id = " + std::to_string(4000 + kIdAfter));
-        clickCell(grid, 3999, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 30000);
-        QCOMPARE(shown(grid, 0, 1), QStringLiteral("n1"));
-        if (keyed)
-            QTRY_COMPARE_WITH_TIMEOUT(told.count(), 1, 30000);
-        else
-            QTest::qWait(500);
-        QCOMPARE(told.count(), keyed ? 1 : 0);
+        // The user goes to row 4,000's name: the row typed is written, the rows go.
+        const QModelIndex deep = model.index(3999, 1);
+        grid.scrollTo(deep);
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(deep).center());
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && grid.currentIndex().isValid(), 20000);
+        QCOMPARE(*big.query("select name from big where id = 8").at(0).at(0), std::string("typed"));
+        if (what == "moved first") {
+            QCOMPARE(grid.currentIndex().row(), 0);
+            QTest::keyClick(&grid, Qt::Key_Down);
+            answer = true;
+        }
+        QTest::qWait(what == "no key" ? 1000 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(told.count(), what == "no key" ? 0 : 1, 30000);
         QCoreApplication::processEvents();
-        QCOMPARE(grid.currentIndex().row(), 0);
+        const QPoint at(grid.currentIndex().column(), grid.currentIndex().row());
+        QCOMPARE(at, what == "followed" ? QPoint(1, 3989) : QPoint(0, what == "moved first" ? 1 : 0));
         QCOMPARE(boxes.count(), 0);
+        if (what == "followed") {
+            QVERIFY(qAbs(grid.rowAt(grid.viewport()->height() / 2) - 3989) <= 1);
+            QCOMPARE(shown(grid, 3989, 0), QString::number(4000 + kIdAfter));
+        }
         QVERIFY(programEnds().isEmpty());
     }
 
