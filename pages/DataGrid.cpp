@@ -480,9 +480,11 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
                 setCurrentIndex(model_->index(0, 0));
         });
         // Rows that go to the database before any shows have their widths
-        // fitted once their first rows come, not to the empty cells.
+        // fitted once their first rows come, not to the empty cells: the rows
+        // on the screen (the current row may have been found again far down).
         connect(model_, &TableModel::dataChanged, this, [this, fit = std::make_shared<bool>(true)] {
-            if (*fit && model_->rowsInDatabase() && !model_->data(model_->index(0, 0)).toString().isEmpty()) {
+            const QModelIndex top = model_->index(std::max(rowAt(0), 0), 0);
+            if (*fit && model_->rowsInDatabase() && !model_->data(top).toString().isEmpty()) {
                 *fit = false;
                 layout_->fitWidthsAgain();
             }
