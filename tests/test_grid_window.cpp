@@ -374,6 +374,7 @@ private slots:
         if (what == "followed") {
             QVERIFY(qAbs(grid.rowAt(grid.viewport()->height() / 2) - 3989) <= 1);
             QCOMPARE(shown(grid, 3989, 0), QString::number(4000 + kIdAfter));
+            maybeScreenshot(QStringLiteral("grid-window-current-row"));
         }
         QVERIFY(programEnds().isEmpty());
     }
