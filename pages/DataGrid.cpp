@@ -498,7 +498,8 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
         });
         connect(model_, &TableModel::rowFollowed, this, [this](qint64 row) {
             const int column = std::exchange(followColumn_, -1);
-            if (column < 0 || row < 0)
+            // Typing meanwhile is the user's too: the row typed is not left for them.
+            if (column < 0 || row < 0 || state() == QAbstractItemView::EditingState || model_->pendingRow() >= 0)
                 return;
             const QModelIndex to = model_->index(static_cast<int>(row), column);
             setCurrentIndex(to);
