@@ -309,9 +309,9 @@ private slots:
     // The rows go to the database while the user is deep in them: the
     // current cell stays on its row (by its key, where the database now puts
     // it: ten rows up after others' deletes) and column, scrolled to as Go to
-    // Row does. A move made before the database has told wins; a row deleted
-    // meanwhile, or a table without a key (the rows read hold no locator),
-    // leaves the grid at the top, saying nothing.
+    // Row does. A move made (or a row typed) before the database has told
+    // wins; a row deleted meanwhile, or a table without a key (the rows read
+    // hold no locator), leaves the grid at the top, saying nothing.
     void theCurrentCellStaysOnItsRow_data()
     {
         QTest::addColumn<bool>("postgres");
@@ -320,6 +320,7 @@ private slots:
             const char* engine = pg ? "PostgreSQL" : "SQLite";
             QTest::addRow("%s, followed", engine) << pg << QByteArray("followed");
             QTest::addRow("%s, moved first", engine) << pg << QByteArray("moved first");
+            QTest::addRow("%s, typed first", engine) << pg << QByteArray("typed first");
         }
         QTest::newRow("SQLite, row deleted") << false << QByteArray("deleted");
         QTest::newRow("SQLite, no key") << false << QByteArray("no key");
@@ -341,9 +342,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
         QVERIFY(model.readOverBudget() && !model.rowsInDatabase() && model.rowCount() > 4000);
         big.exec(what == "deleted" ? "delete from big where id = " + std::to_string(4000 + kIdAfter)
-                                                   : "delete from big where id between 11 and 20");
-        // The database's answer waits on its worker until the user has moved.
-        std::atomic<bool> answer{what != "moved first"};
+                                   : "delete from big where id between 11 and 20");
+        // The database's answer waits on its worker until the user has acted.
+        const bool userFirst = what.endsWith("first");
+        std::atomic<bool> answer{!userFirst};
         ViewJob::setStartHook([&answer](const std::atomic<bool>& stop) {
             while (!answer.load() && !stop.load())
                 QThread::msleep(5);
@@ -360,9 +362,15 @@ private slots:
         QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(deep).center());
         QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && grid.currentIndex().isValid(), 20000);
         QCOMPARE(*big.query("select name from big where id = 8").at(0).at(0), std::string("typed"));
-        if (what == "moved first") {
+        if (userFirst) {
             QCOMPARE(grid.currentIndex().row(), 0);
-            QTest::keyClick(&grid, Qt::Key_Down);
+            if (what == "moved first") {
+                QTest::keyClick(&grid, Qt::Key_Down);
+            } else {
+                shown(grid, 0, 0);
+                typeIntoCell(grid, 0, 0, QStringLiteral("1")); // where it is
+                QCOMPARE(model.pendingRow(), 0);
+            }
             answer = true;
         }
         QTest::qWait(what == "no key" ? 1000 : 0);
