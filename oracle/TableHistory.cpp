@@ -34,7 +34,7 @@ TableHistory::TableHistory(TableModel* model) : QObject(model), model_(model)
         history_.rowRemoved(row);
         shownRowLeft(row);
     });
-    connect(model, &TableModel::rowsLeavingMemory, this, &TableHistory::findRowsByValues);
+    connect(model, &TableModel::rowsGoingToDatabase, this, &TableHistory::findRowsByValues);
     // Steps find the rows in memory by number: numbered anew, none can be
     // found. Rows kept in the database are found by their values.
     connect(model, &TableModel::rowsRenumbered, this, [this] {

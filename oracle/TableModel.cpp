@@ -3,6 +3,7 @@
 #include "oracle/ExactText.h"
 #include "oracle/ValueCheck.h"
 #include "oracle/WindowFind.h"
+#include "oracle/WindowPlace.h"
 
 #include <QPointer>
 
@@ -90,7 +91,10 @@ void TableModel::keepRowsInDatabaseWhenFree()
     if (!windowWanted_ || rowset_->pendingRow() >= 0)
         return;
     windowWanted_ = false;
-    emit rowsLeavingMemory();
+    // The current row is found again once the database tells where it stands.
+    followValues_.clear();
+    emit rowsGoingToDatabase();
+    const std::vector<Value> followed = std::exchange(followValues_, {});
     // The sort and filters in force stay, now the database's.
     orderWindow(sort_, filters_);
     connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
@@ -105,6 +109,54 @@ void TableModel::keepRowsInDatabaseWhenFree()
                                 .arg(QString::fromStdString(failure->what())),
                             true);
     });
+    if (!followed.empty())
+        startFollowing(followed);
+}
+
+void TableModel::followRow(int row)
+{
+    followValues_ = rowset_->window() || row >= mappedRows() ? std::vector<Value>{} : valuesRead(row);
+}
+
+void TableModel::startFollowing(const std::vector<Value>& values)
+{
+    const WindowRows& window = *rowset_->window();
+    // Rows told apart by the engine's locator: the rows read did not hold it.
+    if (window.order().readsLocator())
+        return;
+    std::vector<Value> place = window.order().placeOf(values);
+    // The session is the job's alone: made here, handed over with the order.
+    std::shared_ptr<Session> session = window.anotherSession();
+    QPointer<TableModel> self(this);
+    followJob_ = ViewJob::run([self, session, order = window.order(),
+                               place = std::move(place)](const std::atomic<bool>& stop) {
+        std::optional<std::int64_t> at;
+        try {
+            if (!stop.load())
+                at = PositionInDatabase(*session, order, place);
+        } catch (const DbError&) {
+            // The grid stays where it is; the window tells its own failures.
+        }
+        return std::function<void()>([self, at] {
+            if (!self)
+                return;
+            self->followJob_.reset();
+            self->followedAt_ = at.value_or(-1);
+            self->tellFollowed();
+        });
+    });
+}
+
+void TableModel::tellFollowed()
+{
+    if (!followedAt_)
+        return;
+    // Past the rows counted so far: told once the view's rows reach it.
+    const std::int64_t at = *followedAt_;
+    if (at >= windowRows_ && countingRows())
+        return;
+    followedAt_.reset();
+    emit rowFollowed(at < windowRows_ ? at : -1);
 }
 
 namespace {
@@ -128,6 +180,10 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
         if (!filter.empty())
             asked.push_back(KeyOrder::Filter{column, filter.op(), filter.operand()});
     lastFound_.reset();
+    // A row followed into the old order is nowhere in the new one.
+    if (followJob_)
+        followJob_->stop();
+    followedAt_.reset();
     // Only the order changes: the rows stay as many, and the view keeps its
     // rows (each place shows the row the new order puts there) while the
     // database counts them again. Starting over from none, or a change of
@@ -192,6 +248,7 @@ void TableModel::windowCounted(bool moved)
     if (moved && windowRows_ > 0)
         emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
     emit countProgress(windowRows_);
+    tellFollowed();
 }
 
 void TableModel::stopReading(bool waitForEnd)

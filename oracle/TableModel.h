@@ -253,6 +253,9 @@ public:
     {
         rowset_->window()->eachBlock(visit);
     }
+    // Called while rowsGoingToDatabase is handled: the row of the model to
+    // find again in the database's order (-1: none); rowFollowed tells where.
+    void followRow(int row);
 
 signals:
     // The pending row changed (-1: no row is pending any more).
@@ -271,9 +274,6 @@ signals:
     // A row left the rowset without being deleted (it became the new row,
     // or it was forgotten), numbered as it was when it left.
     void rowLeft(qint64 rowsetRow);
-    // The rows read are about to be let go: the rows are kept in the
-    // database from now on (rowsRenumbered follows).
-    void rowsLeavingMemory();
     // Something to tell about a write or delete that went through (see
     // WriteNote); tellNow: worth a window of its own.
     void writeNoted(const QString& text, bool tellNow);
@@ -286,6 +286,15 @@ signals:
     void rowsRenumbered();
     // The rows kept in the database: more were counted, or a read failed.
     void countProgress(qint64 rows);
+    // The rows read are about to be let go and kept in the database from now
+    // on (the model is reset, rowsRenumbered follows): the history notes the
+    // rows it knows as they were, the grid names the row it wants found
+    // again (followRow).
+    void rowsGoingToDatabase();
+    // The row followed is this row of the model now, told once the view's
+    // rows reach it; -1 when it is no longer there. Never after the order
+    // changed, nor for rows told apart by a locator the rows read did not hold.
+    void rowFollowed(qint64 row);
 
 private:
     // The edit history keeps rows as the rowset numbers them.
@@ -322,6 +331,9 @@ private:
     void keepRowsInDatabaseWhenFree();
     void orderWindow(SortOrder sort, Filters filters);
     void windowCounted(bool moved);
+    // Asks the database, on a worker, where the row read with `values` stands.
+    void startFollowing(const std::vector<Value>& values);
+    void tellFollowed();
 
     std::unique_ptr<EditableRowset> rowset_;
     // With a sort or a filter: the rowset's rows shown, in their order.
@@ -332,6 +344,11 @@ private:
     // Declared after the rowset: ended before the rows it reads go.
     std::shared_ptr<ViewJob> viewJob_;
     SortOrder sortWanted_; // the running job's
+    // The row followed into the database: its values read (while the grid
+    // names it), the job that asks for its position, the position told.
+    std::vector<Value> followValues_;
+    std::shared_ptr<ViewJob> followJob_;
+    std::optional<std::int64_t> followedAt_;
     // Rows that arrive while a row is written (or a new one is typed) are
     // taken in once that is over: retried by this timer.
     QTimer* arrivalsWait_ = nullptr;

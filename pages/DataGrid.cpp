@@ -455,6 +455,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     afterView_ = nullptr;
     finding_ = false;
     viewWaiting_ = false;
+    followColumn_ = -1;
     horizontalHeader()->setSortIndicatorShown(false);
     filterRow_->clear();
     filterRow_->hide();
@@ -479,12 +480,30 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
                 setCurrentIndex(model_->index(0, 0));
         });
         // Rows that go to the database before any shows have their widths
-        // fitted once their first rows come, not to the empty cells.
+        // fitted once their first rows come, not to the empty cells: the rows
+        // on the screen (the current row may have been found again far down).
         connect(model_, &TableModel::dataChanged, this, [this, fit = std::make_shared<bool>(true)] {
-            if (*fit && model_->rowsInDatabase() && !model_->data(model_->index(0, 0)).toString().isEmpty()) {
+            const QModelIndex top = model_->index(std::max(rowAt(0), 0), 0);
+            if (*fit && model_->rowsInDatabase() && !model_->data(top).toString().isEmpty()) {
                 *fit = false;
                 layout_->fitWidthsAgain();
             }
+        });
+        // Rows that go to the database keep the current cell on its row, once
+        // the database tells where the row stands, unless the user moved first.
+        connect(model_, &TableModel::rowsGoingToDatabase, this, [this] {
+            const QModelIndex at = currentIndex();
+            model_->followRow(at.isValid() ? at.row() : -1);
+            followColumn_ = at.isValid() ? at.column() : -1;
+        });
+        connect(model_, &TableModel::rowFollowed, this, [this](qint64 row) {
+            const int column = std::exchange(followColumn_, -1);
+            // Typing meanwhile is the user's too: the row typed is not left for them.
+            if (column < 0 || row < 0 || state() == QAbstractItemView::EditingState || model_->pendingRow() >= 0)
+                return;
+            const QModelIndex to = model_->index(static_cast<int>(row), column);
+            setCurrentIndex(to);
+            scrollTo(to, QAbstractItemView::PositionAtCenter);
         });
         connect(model_, &TableModel::viewEnded, this, &DataGrid::viewEnded);
         connect(model_, &TableModel::findEnded, this,
@@ -626,6 +645,9 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
 {
     // The base commits an open editor of the previous cell first.
     QTableView::currentChanged(current, previous);
+    // A move from a cell (the user's) wins over a row followed into the database.
+    if (previous.isValid() && current != previous)
+        followColumn_ = -1;
     if (!model_ || returning_ || !previous.isValid() || current.row() == previous.row())
         return;
     const int row = previous.row();

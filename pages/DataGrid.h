@@ -243,6 +243,9 @@ private:
     bool finding_ = false; // the job on the worker is a find
     bool findingBackwards_ = false;
     std::function<void()> afterView_;
+    // While the rows going to the database look for the current row: the
+    // current cell's column there; -1 when nothing is followed.
+    int followColumn_ = -1;
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;
     GridLayout* layout_ = nullptr;

@@ -3,9 +3,11 @@
 // the scroll bar) without the rows between; a heading click sorts in the
 // database, NULL where the grid puts it; an edit is written by the row's key
 // and shown; rows others delete show in the count when their block is read;
-// filters are the database's.
+// filters are the database's; rows that go there while the user is deep in
+// them keep the current cell on its row.
 
 #include "oracle/TableModel.h"
+#include "oracle/ViewJob.h"
 #include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
@@ -27,7 +29,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 using namespace PageSupport;
 
@@ -50,13 +56,13 @@ const std::string kPg = "create table big (id integer primary key, grp integer, 
 // The big table on one engine, and the test's own way to read and write it
 // (as another user would).
 struct BigTable {
-    explicit BigTable(bool pg) : postgres(pg)
+    explicit BigTable(bool pg, const std::string& sqlite = kSqlite, const std::string& pgSql = kPg) : postgres(pg)
     {
         if (postgres) {
             role.emplace();
-            role->exec(kPg);
+            role->exec(pgSql);
         } else {
-            file.emplace(kSqlite);
+            file.emplace(sqlite);
         }
     }
     TestSupport::Rows query(const std::string& sql) const
@@ -84,6 +90,25 @@ struct BigTable {
     std::optional<TestSupport::ScratchSqlite> file;
     std::optional<TestSupport::ScratchPgRole> role;
 };
+
+// A table whose rows pass a budget of 1M late: the first 5,000 rows are
+// short, so the first block's estimate stays within it and the read goes on;
+// the rows after them pass it. Every row is slow to read, so rows still come
+// when the test types. Ids are the rows' numbers plus 5 (a table without a
+// key keeps its rows by their numbers).
+std::string lateRowsSql(bool keyed)
+{
+    return std::string("create table big (id integer") + (keyed ? " primary key" : "")
+           + ", name text, note text, w integer generated always as (length(hex(zeroblob(200000 + id % 2)))) virtual);"
+             " insert into big (id, name, note) with recursive n(i) as (select 1 union all select i + 1 from n"
+             " where i < 12000) select i + 5, 'n' || i, case when i > 5000 then printf('%01000d', i) else '' end from n";
+}
+const std::string kLatePg = "create table big (id integer primary key, name text, note text); insert into big"
+                            " select i + 5, 'n' || i, case when i > 5000 then lpad(i::text, 1000, '0') else '' end"
+                            " from generate_series(1, 12000) i; create function slow_row(integer) returns boolean"
+                            " language sql volatile as 'select pg_sleep(0.0002) is not null';"
+                            " create policy slowly on big using (slow_row(id)); alter table big enable row level"
+                            " security; alter table big force row level security";
 
 // Waits until the cell shows something (its block came) and gives its text.
 QString shown(DataGrid& grid, int row, int column)
@@ -471,6 +496,81 @@ private slots:
         QCOMPARE(*big.query("select name from big where id = 15001").at(0).at(0), std::string("detailed"));
         QCOMPARE(grid.currentIndex().row(), 15001);
         QCOMPARE(name->toPlainText().toStdString(), *big.query("select name from big where id = 15002").at(0).at(0));
+    }
+
+    // The rows go to the database while the user is deep in them: the
+    // current cell stays on its row (by its key, where the database now puts
+    // it: ten rows up after others' deletes) and column, scrolled to as Go to
+    // Row does. A move made (or a row typed) before the database has told
+    // wins; a row deleted meanwhile, or a table without a key (the rows read
+    // hold no locator), leaves the grid at the top, saying nothing.
+    void theCurrentCellStaysOnItsRow_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::addColumn<QByteArray>("what");
+        for (const bool pg : {false, true}) {
+            const char* engine = pg ? "PostgreSQL" : "SQLite";
+            QTest::addRow("%s, followed", engine) << pg << QByteArray("followed");
+            QTest::addRow("%s, moved first", engine) << pg << QByteArray("moved first");
+            QTest::addRow("%s, typed first", engine) << pg << QByteArray("typed first");
+        }
+        QTest::newRow("SQLite, row deleted") << false << QByteArray("deleted");
+        QTest::newRow("SQLite, no key") << false << QByteArray("no key");
+    }
+    void theCurrentCellStaysOnItsRow()
+    {
+        QFETCH(bool, postgres);
+        QFETCH(QByteArray, what);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        qputenv("DERVANTA_MEMORY_BUDGET", "1M");
+        const BigTable big(postgres, lateRowsSql(what != "no key"), kLatePg);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        activate(form3);
+        // Typed while rows still come, the third row holds the switch until it is written.
+        typeIntoCell(grid, 2, 1, QStringLiteral("typed"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.reading(), 60000);
+        QVERIFY(model.readOverBudget() && !model.rowsInDatabase() && model.rowCount() > 4000);
+        big.exec(what == "deleted" ? "delete from big where id = 4005" : "delete from big where id between 11 and 20");
+        // The database's answer waits on its worker until the user has acted.
+        std::atomic<bool> answer{!what.endsWith("first")};
+        ViewJob::setStartHook([&answer](const std::atomic<bool>& stop) {
+            while (!answer.load() && !stop.load())
+                QThread::msleep(5);
+        });
+        const auto unhook = qScopeGuard([&answer] {
+            answer = true;
+            ViewJob::setStartHook({});
+        });
+        QSignalSpy told(&model, &TableModel::rowFollowed);
+        BoxCatcher boxes;
+        // The user goes to row 4,000's name: the row typed is written, the rows go.
+        const QModelIndex deep = model.index(3999, 1);
+        grid.scrollTo(deep);
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(deep).center());
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && grid.currentIndex().isValid(), 20000);
+        QCOMPARE(*big.query("select name from big where id = 8").at(0).at(0), std::string("typed"));
+        if (what == "moved first")
+            QTest::keyClick(&grid, Qt::Key_Down);
+        if (what == "typed first") {
+            shown(grid, 0, 0);
+            typeIntoCell(grid, 0, 0, QStringLiteral("1")); // into the current cell, not moving
+        }
+        answer = true;
+        QTest::qWait(what == "no key" ? 1000 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(told.count(), what == "no key" ? 0 : 1, 30000);
+        const QPoint at(grid.currentIndex().column(), grid.currentIndex().row());
+        QCOMPARE(at, what == "followed" ? QPoint(1, 3989) : QPoint(0, what == "moved first" ? 1 : 0));
+        QCOMPARE(model.pendingRow(), what == "typed first" ? 0 : -1);
+        QCOMPARE(boxes.count(), 0);
+        if (what == "followed") {
+            QVERIFY(qAbs(grid.rowAt(grid.viewport()->height() / 2) - 3989) <= 1);
+            QCOMPARE(shown(grid, 3989, 0), QStringLiteral("4005"));
+            maybeScreenshot(QStringLiteral("grid-window-current-row"));
+        }
+        QVERIFY(programEnds().isEmpty());
     }
 
     // Without a key PostgreSQL cannot find a row again by anything the grid

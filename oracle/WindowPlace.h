@@ -1,0 +1,18 @@
+#pragma once
+
+// Where a row stands among the rows of a table kept in the database: the
+// count of the rows before its place (its order values) in the order shown,
+// once the database shows that a row is still at that place and passes the
+// filters. Nothing when it is not (another user deleted it, or changed it
+// so that it no longer sorts there or passes a filter).
+//
+// Runs on a worker with a session of its own.
+
+#include "oracle/Engine.h"
+#include "oracle/KeyOrder.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+std::optional<std::int64_t> PositionInDatabase(Session& session, const KeyOrder& order, const std::vector<Value>& place);
