@@ -91,6 +91,18 @@ struct BigTable {
     std::optional<TestSupport::ScratchPgRole> role;
 };
 
+// The big table on the engine of the row's data, open and counted in the
+// database: `big`, `form3`, `grid` and `model` for the test's steps.
+#define OPEN_BIG_TABLE_COUNTED()                                                                      \
+    QFETCH(bool, postgres);                                                                         \
+    if (postgres)                                                                                   \
+        DERVANTA_REQUIRE_PG();                                                                      \
+    const BigTable big(postgres);                                                                   \
+    Form3& form3 = big.open();                                                                      \
+    DataGrid& grid = *form3.DataGrid1;                                                              \
+    TableModel& model = *grid.Model();                                                              \
+    QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000)
+
 // A table whose rows pass a budget of 1M late: the first 5,000 rows are
 // short, so the first block's estimate stays within it and the read goes on;
 // the rows after them pass it. Every row is slow to read, so rows still come
@@ -260,14 +272,7 @@ private slots:
     void findSeeksInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
     void findSeeksInTheDatabase()
     {
-        QFETCH(bool, postgres);
-        if (postgres)
-            DERVANTA_REQUIRE_PG();
-        const BigTable big(postgres);
-        Form3& form3 = big.open();
-        DataGrid& grid = *form3.DataGrid1;
-        TableModel& model = *grid.Model();
-        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        OPEN_BIG_TABLE_COUNTED();
         grid.sortBy(1, true);
         QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == kRows, 60000);
         // Where full mode would find "N1999" (ignoring case): grp descending,
@@ -313,14 +318,7 @@ private slots:
     void undoFindsItsRowsInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
     void undoFindsItsRowsInTheDatabase()
     {
-        QFETCH(bool, postgres);
-        if (postgres)
-            DERVANTA_REQUIRE_PG();
-        const BigTable big(postgres);
-        Form3& form3 = big.open();
-        DataGrid& grid = *form3.DataGrid1;
-        TableModel& model = *grid.Model();
-        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        OPEN_BIG_TABLE_COUNTED();
         const auto name = [&](int id) { return *big.query("select name from big where id = " + std::to_string(id)).at(0).at(0); };
         const auto undo = [&] { QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier); };
         const auto redo = [&] { QTest::keyClick(&grid, Qt::Key_Y, Qt::ControlModifier); };
@@ -413,14 +411,7 @@ private slots:
     void conflictsAreSettledInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
     void conflictsAreSettledInTheDatabase()
     {
-        QFETCH(bool, postgres);
-        if (postgres)
-            DERVANTA_REQUIRE_PG();
-        const BigTable big(postgres);
-        Form3& form3 = big.open();
-        DataGrid& grid = *form3.DataGrid1;
-        TableModel& model = *grid.Model();
-        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        OPEN_BIG_TABLE_COUNTED();
         const auto name = [&](int id) {
             const TestSupport::Rows r = big.query("select name from big where id = " + std::to_string(id));
             return r.empty() ? std::string("(gone)") : *r.at(0).at(0);
