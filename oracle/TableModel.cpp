@@ -6,6 +6,7 @@
 #include "oracle/WindowPlace.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <climits>
@@ -91,10 +92,10 @@ void TableModel::keepRowsInDatabaseWhenFree()
     if (!windowWanted_ || rowset_->pendingRow() >= 0)
         return;
     windowWanted_ = false;
-    // The current row is found again once the database tells where it stands.
+    // The current row is found again once the database tells where it
+    // stands (the grid names it while the signal is handled).
     followValues_.clear();
     emit rowsGoingToDatabase();
-    const std::vector<Value> followed = std::exchange(followValues_, {});
     // The sort and filters in force stay, now the database's.
     orderWindow(sort_, filters_);
     connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
@@ -109,13 +110,17 @@ void TableModel::keepRowsInDatabaseWhenFree()
                                 .arg(QString::fromStdString(failure->what())),
                             true);
     });
-    if (!followed.empty())
-        startFollowing(followed);
 }
 
 void TableModel::followRow(int row)
 {
-    followValues_ = rowset_->window() || row >= mappedRows() ? std::vector<Value>{} : valuesRead(row);
+    followValues_.clear();
+    if (row < 0 || row >= mappedRows())
+        return;
+    if (!rowset_->window())
+        followValues_ = valuesRead(row);
+    else if (std::optional<std::vector<Value>> shown = rowset_->window()->row(row))
+        followValues_ = std::move(*shown);
 }
 
 void TableModel::startFollowing(const std::vector<Value>& values)
@@ -180,10 +185,15 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
         if (!filter.empty())
             asked.push_back(KeyOrder::Filter{column, filter.op(), filter.operand()});
     lastFound_.reset();
-    // A row followed into the old order is nowhere in the new one.
+    // A row followed into the old order is looked for in the new one.
     if (followJob_)
         followJob_->stop();
     followedAt_.reset();
+    const std::vector<Value> followed = std::exchange(followValues_, {});
+    const auto follow = qScopeGuard([this, &followed] {
+        if (!followed.empty())
+            startFollowing(followed);
+    });
     // Only the order changes: the rows stay as many, and the view keeps its
     // rows (each place shows the row the new order puts there) while the
     // database counts them again. Starting over from none, or a change of
@@ -225,6 +235,7 @@ void TableModel::windowCounted(bool moved)
         // Held in a new order: the rows counted so far can be read.
         if (const std::int64_t ready = std::min(now, windowRows_); ready > 0)
             emit dataChanged(index(0, 0), index(clampToInt(ready - 1), columnCount() - 1));
+        tellFollowed();
         return;
     }
     holdingRows_ = false;

@@ -272,6 +272,12 @@ void DataGrid::applyView(const TableModel::SortOrder& asked)
     const TableModel::SortOrder before = model_->sortOrder();
     const bool sorting = sort.column >= 0 && sort != before;
     const QString what = sort.column >= 0 ? QStringLiteral("sort the rows") : QStringLiteral("filter the rows");
+    // Rows kept in the database: the current row is found in the new order
+    // by its values, once the database tells where it stands.
+    if (model_->rowsInDatabase() && current.isValid()) {
+        model_->followRow(current.row());
+        followColumn_ = current.column();
+    }
 
     // A large table is put in order on a worker: the window goes on
     // answering, and says what it is doing until the view comes back.

@@ -184,7 +184,9 @@ private slots:
         QCOMPARE(shown(grid, top, 0), QString::number(top + 1));
         QVERIFY2(model.memoryBytes() < 20 * 1024 * 1024, qPrintable(QString::number(model.memoryBytes())));
 
-        // Sorted by grp in the database: NULL after the values, ties by the key.
+        // Sorted by grp in the database: NULL after the values, ties by the
+        // key; the current cell stays on its row (id 1) and column.
+        QTest::keyClick(&grid, Qt::Key_Right);
         QHeaderView& header = *grid.horizontalHeader();
         QTest::mouseClick(header.viewport(), Qt::LeftButton, {},
                           QPoint(header.sectionViewportPosition(1) + header.sectionSize(1) / 2, header.height() / 2));
@@ -197,6 +199,10 @@ private slots:
         for (int at : {0, 1023, 1024, 9999, 15999, 16000, kRows - 1})
             QCOMPARE(shown(grid, at, 0).toStdString(), *order[static_cast<std::size_t>(at)][0]);
         QCOMPARE(shown(grid, kRows - 1, 1), QStringLiteral("(NULL)"));
+        const int first = int(std::find_if(order.begin(), order.end(), [](const auto& r) { return *r[0] == "1"; })
+                              - order.begin());
+        QTRY_COMPARE(QPoint(grid.currentIndex().column(), grid.currentIndex().row()), QPoint(1, first));
+        QCOMPARE(shown(grid, first, 0), QStringLiteral("1"));
 
         // An edit goes to the row's key and shows where the row is.
         typeIntoCell(grid, 3, 2, QStringLiteral("edited"));
