@@ -378,6 +378,8 @@ private slots:
         activate(form3);
         const int id10 = std::stoi(*order[10][0]), id11 = std::stoi(*order[11][0]);
         const std::string tenth = name(id10), eleventh = name(id11);
+        // Pasted where the rows are read (a row still on its way refuses).
+        QCOMPARE(shown(grid, 11, 2).toStdString(), eleventh);
         grid.setCurrentIndex(model.index(10, 2));
         QGuiApplication::clipboard()->setText(QStringLiteral("p1\np2"));
         QTest::keyClick(&grid, Qt::Key_V, Qt::ControlModifier);
