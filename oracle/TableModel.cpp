@@ -98,6 +98,10 @@ void TableModel::keepRowsInDatabaseWhenFree()
     emit rowsGoingToDatabase();
     // The sort and filters in force stay, now the database's.
     orderWindow(sort_, filters_);
+}
+
+void TableModel::watchWindow()
+{
     connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
     connect(rowset_->window(), &WindowRows::rowsArrived, this, [this](qint64 first, qint64 count) {
         const qint64 last = std::min<qint64>(first + count, windowRows_) - 1;
@@ -210,9 +214,14 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
         return;
     }
     holdingRows_ = false;
+    const bool first = !rowset_->window();
     resetting_ = true;
     beginResetModel();
     rowset_->keepRowsInDatabase(terms, std::move(asked));
+    // Watched at once: what the window tells may come while the row
+    // followed waits for a session of its own (its wait shows the window).
+    if (first)
+        watchWindow();
     mapped_ = false;
     view_ = {};
     sort_ = sort;

@@ -330,6 +330,8 @@ private:
     // The rows go to the database, once no row is pending.
     void keepRowsInDatabaseWhenFree();
     void orderWindow(SortOrder sort, Filters filters);
+    // The window's counts, rows and failures, once it is made.
+    void watchWindow();
     void windowCounted(bool moved);
     // Asks the database, on a worker, where the row read with `values` stands.
     void startFollowing(const std::vector<Value>& values);
