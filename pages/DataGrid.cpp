@@ -476,8 +476,10 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
                 statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
                                             model_->isFiltered());
             // Numbered anew, the rows had no current cell: the first one is.
-            if (!currentIndex().isValid() && model_->rowCount() > 0)
+            if (!currentIndex().isValid() && model_->rowCount() > 0) {
+                const QScopedValueRollback placing(placing_, true);
                 setCurrentIndex(model_->index(0, 0));
+            }
         });
         // Rows that go to the database before any shows have their widths
         // fitted once their first rows come, not to the empty cells: the rows
@@ -645,8 +647,9 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
 {
     // The base commits an open editor of the previous cell first.
     QTableView::currentChanged(current, previous);
-    // A move from a cell (the user's) wins over a row followed into the database.
-    if (previous.isValid() && current != previous)
+    // A move from a cell to another (the user's) wins over a row followed
+    // into the database; the grid's own placing after a new view does not.
+    if (previous.isValid() && current.isValid() && current != previous && !placing_)
         followColumn_ = -1;
     if (!model_ || returning_ || !previous.isValid() || current.row() == previous.row())
         return;

@@ -246,6 +246,7 @@ private:
     // While the rows going to the database look for the current row: the
     // current cell's column there; -1 when nothing is followed.
     int followColumn_ = -1;
+    bool placing_ = false; // the grid itself puts the current cell after a new view
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;
     GridLayout* layout_ = nullptr;

@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QScopedValueRollback>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -331,7 +332,10 @@ void DataGrid::showView(std::int64_t currentRow, int column)
     if (sort.column >= 0 && sort.more.empty())
         header->setSortIndicator(sort.column, sort.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     const int row = currentRow >= 0 ? model_->viewRow(currentRow) : -1;
-    setCurrentIndex(model_->index(std::max(row, 0), std::max(column, 0)));
+    {
+        const QScopedValueRollback placing(placing_, true);
+        setCurrentIndex(model_->index(std::max(row, 0), std::max(column, 0)));
+    }
     if (row >= 0)
         scrollTo(currentIndex());
     showFilterCount();

@@ -203,6 +203,18 @@ private slots:
                               - order.begin());
         QTRY_COMPARE(QPoint(grid.currentIndex().column(), grid.currentIndex().row()), QPoint(1, first));
         QCOMPARE(shown(grid, first, 0), QStringLiteral("1"));
+        // So does a filter that keeps the row, and taking it away: the view
+        // starts over from none each time.
+        for (const QString& typed : {QStringLiteral("<=1"), QString()}) {
+            // Ctrl+Shift+F shows the filter row, and again hides and clears it.
+            grid.setFocus();
+            QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+            if (!typed.isEmpty())
+                typeFilter(grid, 1, typed);
+            QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows(), 60000);
+            QTRY_COMPARE(QPoint(grid.currentIndex().column(), grid.currentIndex().row()), QPoint(1, first));
+            QCOMPARE(shown(grid, first, 0), QStringLiteral("1"));
+        }
 
         // An edit goes to the row's key and shows where the row is.
         typeIntoCell(grid, 3, 2, QStringLiteral("edited"));
