@@ -161,7 +161,7 @@ bool EditableRowset::holdsRow(std::int64_t row, const std::vector<Value>& values
         return false;
     if (findsByKey())
         return keyText(read) == keyText(values);
-    return std::equal(read.begin(), read.end(), values.begin(), [](const Value& a, const Value& b) { return SameValue(a, b); });
+    return SameValues(read, values);
 }
 
 WriteResult EditableRowset::writeInDatabase(RowWrite write)

@@ -39,6 +39,16 @@ inline bool SameValue(ValueKind kindA, std::string_view a, ValueKind kindB, std:
     return nullA == nullB && (nullA || a == b);
 }
 inline bool SameValue(const Value& a, const Value& b) { return SameValue(a.kind, a.bytes, b.kind, b.bytes); }
+// Whether two rows (or places) hold the same values, one by one.
+inline bool SameValues(const std::vector<Value>& a, const std::vector<Value>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!SameValue(a[i], b[i]))
+            return false;
+    return true;
+}
 
 // What a column holds, as far as editing cares.
 enum class ColumnType : std::uint8_t {

@@ -8,13 +8,6 @@
 
 namespace {
 
-bool sameRow(const std::vector<Value>& a, const std::vector<Value>& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const Value& x, const Value& y) {
-               return SameValue(x, y);
-           });
-}
-
 // Whether `row` holds every value set in `values`.
 bool holds(const std::vector<Value>& row, const RowStatements::Values& values)
 {
@@ -182,7 +175,7 @@ RowRefusal explainMiss(Session& s, const RowStatements& st, const std::vector<Va
         }
         if (rows.rows() != 1 || rows.columns() != original.size())
             return refusal;
-        if (sameRow(rows.first(), original))
+        if (SameValues(rows.first(), original))
             refusal = makeRefusal(RowRefusal::Why::NotApplied, RowRefusal::kNotApplied);
         refusal.current = std::move(rows.first());
     } catch (const DbError&) {
@@ -457,7 +450,7 @@ WriteOutcome checkCutOffCommit(Session& s, const RowStatements& st, const WriteP
             std::optional<std::vector<Value>> current = reread(s, st, identifying(st, plan.original), columns);
             if (!current)
                 out.refusal = makeRefusal(RowRefusal::Why::DeletedByOther, RowRefusal::kDeletedByOtherUser);
-            else if (!sameRow(*current, plan.original))
+            else if (!SameValues(*current, plan.original))
                 out.refusal = makeRefusal(RowRefusal::Why::ChangedByOther, RowRefusal::kChangedByOtherUser);
             out.refusal->current = std::move(current);
         }

@@ -433,8 +433,7 @@ std::optional<TableHistory::Refused> TableHistory::remove(EditHistory::RowId id,
     if (std::optional<Refused> refused = locate(id, &row, &shown))
         return refused;
     const std::vector<Value> now = model_->rowset().snapshot().row(row);
-    if (now.size() != expected.size()
-        || !std::equal(now.begin(), now.end(), expected.begin(), [](const Value& a, const Value& b) { return SameValue(a, b); }))
+    if (!SameValues(now, expected))
         return Refused{shown, changedSince(now)};
     if (std::vector<TableModel::RowRefused> failures = model_->deleteRows({shown}); !failures.empty())
         return Refused{shown, std::move(failures.front().refusal)};
@@ -489,12 +488,6 @@ std::optional<RowRefusal> notFound(const RowNow& now, bool byKey)
     return makeRefusal(byKey ? RowRefusal::Why::Failed : RowRefusal::Why::ChangedByOther,
                        byKey ? "the row could not be read again from the database"
                              : RowRefusal::kChangedByOtherUser);
-}
-
-bool sameRow(const std::vector<Value>& a, const std::vector<Value>& b)
-{
-    return a.size() == b.size()
-           && std::equal(a.begin(), a.end(), b.begin(), [](const Value& x, const Value& y) { return SameValue(x, y); });
 }
 
 } // namespace
@@ -573,7 +566,7 @@ std::optional<TableHistory::Refused> TableHistory::removeInDatabase(const std::v
     const RowNow now = rowset.readRowInDatabase(expected);
     if (std::optional<RowRefusal> why = notFound(now, rowset.findsByKey()))
         return Refused{-1, std::move(*why)};
-    if (!sameRow(now.values, expected))
+    if (!SameValues(now.values, expected))
         return Refused{-1, changedSince(now.values)};
     lastRow_ = -1;
     std::vector<Value> none;

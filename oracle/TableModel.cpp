@@ -208,7 +208,7 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
         rowset_->keepRowsInDatabase(terms, std::move(asked));
         sort_ = sort;
         filters_ = std::move(filters);
-        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
+        showWindowRowsAgain();
         emit rowsRenumbered();
         emit countProgress(windowRows_);
         return;
@@ -265,8 +265,8 @@ void TableModel::windowCounted(bool moved)
     }
     // Positions moved (others' rows in a block read): show them anew. A
     // count that only grew leaves the rows shown as they are.
-    if (moved && windowRows_ > 0)
-        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
+    if (moved)
+        showWindowRowsAgain();
     emit countProgress(windowRows_);
     tellFollowed();
 }
@@ -792,8 +792,7 @@ std::optional<RowRefusal> TableModel::insertAgain(int row)
     dropRow(row);
     emit rowLeft(at);
     pendingChanged(before);
-    if (windowRows_ > 0)
-        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
+    showWindowRowsAgain();
     return std::nullopt;
 }
 
@@ -943,9 +942,14 @@ std::optional<RowRefusal> TableModel::writeNotShown(RowWrite write, std::vector<
         return std::move(out.refusal);
     stored = std::move(out.stored);
     passOnWriteNote();
+    showWindowRowsAgain();
+    return std::nullopt;
+}
+
+void TableModel::showWindowRowsAgain()
+{
     if (windowRows_ > 0)
         emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
-    return std::nullopt;
 }
 
 void TableModel::passOnWriteNote()

@@ -332,6 +332,8 @@ private:
     void orderWindow(SortOrder sort, Filters filters);
     // The window's counts, rows and failures, once it is made.
     void watchWindow();
+    // Every row kept in the database is shown anew (their places may hold other rows now).
+    void showWindowRowsAgain();
     void windowCounted(bool moved);
     // Asks the database, on a worker, where the row read with `values` stands.
     void startFollowing(const std::vector<Value>& values);

@@ -2,7 +2,6 @@
 
 #include "oracle/Snapshot.h"
 
-#include <algorithm>
 #include <string>
 
 std::optional<std::int64_t> PositionInDatabase(Session& session, const KeyOrder& order, const std::vector<Value>& place)
@@ -14,8 +13,7 @@ std::optional<std::int64_t> PositionInDatabase(Session& session, const KeyOrder&
     if (rows.rowCount() == 0)
         return std::nullopt;
     const std::vector<Value> found = order.placeOf(rows.row(0));
-    if (!std::equal(found.begin(), found.end(), place.begin(), place.end(),
-                    [](const Value& a, const Value& b) { return SameValue(a, b); }))
+    if (!SameValues(found, place))
         return std::nullopt;
     const KeyOrder::Statement count = order.countBefore(place);
     Snapshot counted;
