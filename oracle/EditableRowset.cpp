@@ -113,6 +113,8 @@ EditableRowset::CellView EditableRowset::cell(std::int64_t row, int column) cons
             return {};
     }
     if (window_) {
+        if (row >= readRowCount())
+            return {}; // the placeholder
         const std::optional<WindowRows::Here> here = window_->at(row);
         if (!here)
             return {ValueKind::Null, {}, false, true};
@@ -178,15 +180,26 @@ WriteResult EditableRowset::writeInDatabase(RowWrite write)
         }
     }
     const ConnectionPtr connection = writeConnection();
+    // A row deleted is placed among the blocks while it is still there.
+    std::optional<std::size_t> leaving;
+    if (window_ && write.kind == RowWrite::Kind::Delete)
+        leaving = window_->blockOf(*connection, write.original);
+    const RowWrite::Kind kind = write.kind;
     out = ::writeRow(*connection, statements_, write);
     if (out.statements)
         statements_ = out.statements;
     if (!out.refusal)
         note_ = out.note;
-    // The blocks are read again as they are shown: the row shows as stored
-    // (or not at all), where the order puts it, and the count follows.
-    if (window_)
+    // The count follows a row come or gone at once; the blocks are read
+    // again as they are shown: the row shows as stored (or not at all),
+    // where the order puts it.
+    if (window_) {
+        if (!out.refusal && kind == RowWrite::Kind::Insert)
+            window_->rowInserted(*connection, out.stored);
+        else if (!out.refusal && kind == RowWrite::Kind::Delete)
+            window_->rowDeleted(leaving);
         window_->forgetRows();
+    }
     return out;
 }
 
@@ -257,7 +270,7 @@ bool EditableRowset::isEditable(std::int64_t row, int column) const
     if (isReadOnlyColumn(snapshot_.columns()[static_cast<std::size_t>(column)]))
         return false;
     if (row >= readRowCount())
-        return !window_;
+        return !window_ || window_->takesNewRows();
     if (window_) {
         const std::vector<Value> read = rowRead(row);
         return !read.empty() && read[static_cast<std::size_t>(column)].kind != ValueKind::Blob;
@@ -274,7 +287,9 @@ std::optional<RowRefusal> EditableRowset::rowRefusal(std::int64_t row, int colum
         return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such cell");
     if (row < readRowCount() && !statements_->canFindRows())
         return makeRefusal(RowRefusal::Why::CannotFind, RowRefusal::kCannotFind);
-    if (window_ && (row >= readRowCount() || (!isPending(row) && !window_->row(row))))
+    if (window_ && row >= readRowCount() && !isPending(row) && !window_->takesNewRows())
+        return makeRefusal(RowRefusal::Why::NoSuchCell, "the rows are still being counted by the database");
+    if (window_ && row < readRowCount() && !isPending(row) && !window_->row(row))
         return makeRefusal(RowRefusal::Why::NoSuchCell, "the row is still being read from the database");
     const bool placeholder = row == placeholderRow();
     if (pending_ && (placeholder || pending_->row != row))
@@ -478,11 +493,22 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     if (reader_ && !statements_->keyColumns().empty()
         && (isNew || keyText(out.stored) != keyText(snapshot_.row(row))))
         keysWritten_.insert(keyText(out.stored));
-    if (isNew)
+    if (isNew && window_) {
+        // Counted where the order puts it, so the count is right at once.
+        inserted_ = out.stored;
+        insertedShown_ = window_->rowInserted(*connection, out.stored);
+    } else if (isNew)
         snapshot_.appendRow(out.stored);
     else
         replaceRead(row, out.stored);
     return std::nullopt;
+}
+
+void EditableRowset::newRowFollowsWindow()
+{
+    // Typed below the rows counted: it stays below them as their count moves.
+    if (window_ && pending_ && pending_->isNew)
+        pending_->row = readRowCount();
 }
 
 std::optional<std::string> EditableRowset::missingRequired(const std::vector<std::optional<Value>>& edits) const

@@ -184,7 +184,8 @@ public:
     // ---- rows kept in the database ----------------------------------------
     // A table too large for memory is shown through a window over the
     // database (WindowRows): rows are its positions, in the window's order,
-    // read as they are shown. New rows cannot be added then.
+    // read as they are shown. A new row can be typed below them once they
+    // are all counted; written, it shows where the order puts it.
     // Whether the table can be: it has a primary key, or its engine a row locator.
     bool canKeepRowsInDatabase() const;
     // Lets go of the rows read and shows them in `sort` order (the key's
@@ -205,6 +206,15 @@ public:
     bool findsByKey() const { return statements_ && statements_->byKey(); }
     bool holdsRow(std::int64_t row, const std::vector<Value>& values) const;
     WriteResult writeInDatabase(RowWrite write);
+
+    // Rows kept in the database: the pending new row stays one past the
+    // rows counted when their count moves (others' rows in a block read).
+    void newRowFollowsWindow();
+    // The last new row written while rows are kept in the database: its
+    // values as stored, and whether it is counted among the rows (not when
+    // a filter leaves it out, or its place could not be told).
+    const std::vector<Value>& insertedRow() const { return inserted_; }
+    bool insertedShown() const { return insertedShown_; }
 
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
@@ -268,4 +278,6 @@ private:
     bool textKeepsNul_ = false;
     std::optional<WriteNote> note_;
     std::unique_ptr<WindowRows> window_;
+    std::vector<Value> inserted_;
+    bool insertedShown_ = false;
 };

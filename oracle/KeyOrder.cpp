@@ -10,6 +10,7 @@ KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::strin
 {
     if (!key.empty()) {
         for (const OrderTerm& k : key) {
+            keyColumns_.push_back(k.column);
             const bool sorted =
                 std::any_of(terms_.begin(), terms_.end(), [&k](const OrderTerm& t) { return t.column == k.column; });
             if (!sorted)
@@ -23,7 +24,8 @@ KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::strin
 
 KeyOrder::KeyOrder(const KeyOrder& other)
     : dialect_(other.dialect_->clone()), placeholders_(other.placeholders_), table_(other.table_),
-      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_), filters_(other.filters_),
+      columns_(other.columns_), terms_(other.terms_), locator_(other.locator_), keyColumns_(other.keyColumns_),
+      filters_(other.filters_),
       anyColumns_(other.anyColumns_), anyText_(other.anyText_)
 {
 }
@@ -221,6 +223,24 @@ KeyOrder::Statement KeyOrder::countBefore(const std::vector<Value>& at) const
     Statement s;
     s.sql = "SELECT count(*) FROM " + dialect_->quote(table_)
             + where(s.params, [&](std::vector<Param>& params) { return "NOT (" + atOrAfter(at, params) + ")"; });
+    return s;
+}
+
+KeyOrder::Statement KeyOrder::keyAtOrAfter(const std::vector<Value>& row, const std::vector<Value>* from) const
+{
+    Statement s;
+    s.sql = "SELECT count(*) FROM " + dialect_->quote(table_)
+            + where(s.params, [&](std::vector<Param>& params) {
+                  std::string sql;
+                  for (const int c : keyColumns_) {
+                      const OrderTerm term{c, false, true};
+                      sql += (sql.empty() ? "" : " AND ") + termSql(term) + " = "
+                             + marker(params, term, row[static_cast<std::size_t>(c)]);
+                  }
+                  if (from)
+                      sql += " AND (" + atOrAfter(*from, params) + ")";
+                  return sql;
+              });
     return s;
 }
 

@@ -84,6 +84,12 @@ public:
     Statement countBefore(const std::vector<Value>& at) const;
     // A row's order values, taken from its values as rowsFrom read them.
     std::vector<Value> placeOf(const std::vector<Value>& rowRead) const;
+    // Whether rows are told apart by the table's key (not by a locator).
+    bool keyed() const { return !keyColumns_.empty(); }
+    // Keyed orders: how many rows (0 or 1) hold the key of `row` (the
+    // table's columns), pass the filters, and come at or after the place
+    // `from` (without it: anywhere). A key lookup, quick at any size.
+    Statement keyAtOrAfter(const std::vector<Value>& row, const std::vector<Value>* from) const;
 
 private:
     std::string termSql(const OrderTerm& t) const;
@@ -101,6 +107,7 @@ private:
     std::vector<ColumnInfo> columns_;
     std::vector<OrderTerm> terms_;
     std::optional<std::string> locator_;
+    std::vector<int> keyColumns_;
     std::vector<Filter> filters_;
     std::vector<int> anyColumns_;
     std::string anyText_;

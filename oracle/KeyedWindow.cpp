@@ -169,6 +169,19 @@ void KeyedWindow::removeRow(std::int64_t position)
     lengths_[s.block] = length(s.block) - 1;
 }
 
+void KeyedWindow::addRow(std::size_t block) { resize(block, +1); }
+
+void KeyedWindow::removeFromBlock(std::size_t block) { resize(block, -1); }
+
+void KeyedWindow::resize(std::size_t block, std::int64_t by)
+{
+    lengths_[block] = std::max<std::int64_t>(0, length(block) + by);
+    if (const auto it = kept_.find(block); it != kept_.end()) {
+        bytes_ -= it->second.bytes;
+        kept_.erase(it);
+    }
+}
+
 void KeyedWindow::forgetRows()
 {
     kept_.clear();

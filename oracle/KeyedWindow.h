@@ -77,6 +77,13 @@ public:
     // gone moves the positions after it up.
     void replaceRow(std::int64_t position, const std::vector<Value>& values);
     void removeRow(std::int64_t position);
+    // A row was added among a block's, or one of its rows went: the block
+    // is one longer or shorter (the positions after it move) and is read
+    // again when shown.
+    void addRow(std::size_t block);
+    void removeFromBlock(std::size_t block);
+    // The places of the blocks' first rows found so far.
+    const std::vector<Place>& starts() const { return starts_; }
     // Forgets every block kept (after a change the blocks may not show).
     void forgetRows();
 
@@ -90,6 +97,7 @@ private:
     // Whether a block's end is known (the next block's place, or the pass's end).
     bool bounded(std::size_t block) const { return block + 1 < starts_.size() || passEnded_; }
     void keep(std::size_t block, Snapshot rows, bool bounded, bool head);
+    void resize(std::size_t block, std::int64_t by);
     void makeRoom();
 
     KeyOrder order_;

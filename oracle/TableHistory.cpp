@@ -90,13 +90,19 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
     typed_.clear();
     if (replaying_)
         return;
-    const std::vector<Value> stored = model_->rowset().rowRead(row);
+    const bool inDatabase = model_->rowsInDatabase();
+    // A new row kept in the database goes where the order puts it: its
+    // values as stored come with the write.
+    const std::vector<Value> stored =
+        inDatabase && before.empty() ? model_->rowset().insertedRow() : model_->rowset().rowRead(row);
     if (stored.size() != static_cast<std::size_t>(model_->rowset().columnCount())) {
         history_.endTyping(); // a row kept in the database whose block went meanwhile
         return;
     }
     if (before.empty()) {
         history_.recordInsert(row, stored);
+        if (inDatabase)
+            history_.detachRows();
         return;
     }
     // The columns typed that the write changed: a trigger's own changes are
@@ -118,7 +124,6 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
     }
     // Rows kept in the database move when others' rows come and go: the
     // step finds its row by its values, and the grid's row is only a hint.
-    const bool inDatabase = model_->rowsInDatabase();
     history_.recordUpdate(row, std::move(columns), std::move(was), std::move(now),
                           inDatabase ? stored : std::vector<Value>{}, inDatabase ? row : -1);
     if (inDatabase)

@@ -113,6 +113,7 @@ void TableModel::watchWindow()
             emit writeNoted(QStringLiteral("The rows could not be read from the database: %1")
                                 .arg(QString::fromStdString(failure->what())),
                             true);
+        showWindowPlaceholder();
     });
 }
 
@@ -206,6 +207,7 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     if (rowset_->window() && !countingRows() && windowRows_ > 0 && sameFilters(filters, filters_)) {
         holdingRows_ = true; // before the new order tells its first count
         rowset_->keepRowsInDatabase(terms, std::move(asked));
+        showWindowPlaceholder(); // none while the new order is counted
         sort_ = sort;
         filters_ = std::move(filters);
         showWindowRowsAgain();
@@ -227,6 +229,7 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     sort_ = sort;
     filters_ = std::move(filters);
     windowRows_ = rowset_->readRowCount();
+    windowPlaceholder_ = false;
     endResetModel();
     resetting_ = false;
     emit rowsRenumbered();
@@ -237,6 +240,7 @@ void TableModel::windowCounted(bool moved)
 {
     if (resetting_)
         return;
+    rowset_->newRowFollowsWindow();
     const std::int64_t now = rowset_->readRowCount();
     if (moved)
         lastFound_.reset();
@@ -267,6 +271,7 @@ void TableModel::windowCounted(bool moved)
     // count that only grew leaves the rows shown as they are.
     if (moved)
         showWindowRowsAgain();
+    showWindowPlaceholder();
     emit countProgress(windowRows_);
     tellFollowed();
 }
@@ -321,8 +326,30 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    // Rows kept in the database take no new row: no placeholder then.
-    return clampToInt(shownRows() + (rowset_->reading() || rowset_->window() ? 0 : 1));
+    return clampToInt(shownRows() + (placeholderShown() ? 1 : 0));
+}
+
+bool TableModel::placeholderShown() const
+{
+    // Rows kept in the database take a new row below them once all are counted.
+    return !rowset_->reading() && (!rowset_->window() || windowPlaceholder_);
+}
+
+void TableModel::showWindowPlaceholder()
+{
+    const bool wanted = rowset_->window() && rowset_->window()->takesNewRows();
+    if (wanted == windowPlaceholder_)
+        return;
+    const int at = clampToInt(shownRows());
+    if (wanted) {
+        beginInsertRows({}, at, at);
+        windowPlaceholder_ = true;
+        endInsertRows();
+    } else {
+        beginRemoveRows({}, at, at);
+        windowPlaceholder_ = false;
+        endRemoveRows();
+    }
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const
@@ -332,7 +359,7 @@ int TableModel::columnCount(const QModelIndex& parent) const
 
 bool TableModel::isNewRowPlaceholder(int row) const
 {
-    return !rowset_->reading() && !rowset_->window() && row == shownRows();
+    return placeholderShown() && row == shownRows();
 }
 
 std::vector<TableModel::SortKey> TableModel::SortOrder::keys() const
@@ -792,7 +819,7 @@ std::optional<RowRefusal> TableModel::insertAgain(int row)
     dropRow(row);
     emit rowLeft(at);
     pendingChanged(before);
-    showWindowRowsAgain();
+    windowCounted(true); // counted where the order puts it
     return std::nullopt;
 }
 
@@ -923,6 +950,10 @@ std::optional<RowRefusal> TableModel::submitRow(int row)
     if (std::optional<RowRefusal> refusal = rowset_->writeRow(at))
         return refusal;
     passOnWriteNote();
+    if (wasNew && rowset_->window()) {
+        newRowInDatabase(row, typed);
+        return std::nullopt;
+    }
     emit rowWritten(wasNew ? rowset_->snapshot().rowCount() - 1 : at, before, typed);
     // A row added under a view stays at the bottom, where it was typed.
     if (wasNew && mapped_)
@@ -934,6 +965,26 @@ std::optional<RowRefusal> TableModel::submitRow(int row)
     return std::nullopt;
 }
 
+void TableModel::newRowInDatabase(int row, const std::vector<int>& typed)
+{
+    // The row typed below the rows is one of them now (the count says so),
+    // where the order puts it: often right there, with a key that grows.
+    ++windowRows_;
+    emit rowWritten(windowRows_ - 1, {}, typed);
+    if (!rowset_->insertedShown()) {
+        beginRemoveRows({}, row, row);
+        --windowRows_;
+        endRemoveRows();
+        emit writeNoted(rowset_->window()->order().keyed()
+                            ? QStringLiteral("The new row was saved. The filter leaves it out, so it is not shown.")
+                            : QStringLiteral("The new row was saved. It shows where the order puts it once those "
+                                             "rows are read again."),
+                        false);
+    }
+    windowCounted(true);
+    emit pendingRowChanged(-1);
+}
+
 std::optional<RowRefusal> TableModel::writeNotShown(RowWrite write, std::vector<Value>& stored)
 {
     stopView(); // a find reads the rows
@@ -942,7 +993,7 @@ std::optional<RowRefusal> TableModel::writeNotShown(RowWrite write, std::vector<
         return std::move(out.refusal);
     stored = std::move(out.stored);
     passOnWriteNote();
-    showWindowRowsAgain();
+    windowCounted(true); // a row come or gone moves the count
     return std::nullopt;
 }
 

@@ -244,7 +244,8 @@ public:
     // The rows stay in the database: a table that passed the memory budget
     // while it was read is shown through a window over the database (see
     // EditableRowset::keepRowsInDatabase). Sorting is then the database's;
-    // rows are read as they are shown; no new row can be added.
+    // rows are read as they are shown; the placeholder shows once the rows
+    // are all counted, and a new row written goes where the order puts it.
     bool rowsInDatabase() const { return rowset_->window() != nullptr; }
     // Whether the database still counts the rows (in the order shown).
     bool countingRows() const { return rowset_->window() && rowset_->window()->counting(); }
@@ -335,6 +336,12 @@ private:
     // Every row kept in the database is shown anew (their places may hold other rows now).
     void showWindowRowsAgain();
     void windowCounted(bool moved);
+    bool placeholderShown() const;
+    // The placeholder below the rows kept in the database comes and goes
+    // with their count's end.
+    void showWindowPlaceholder();
+    // A new row written among rows kept in the database (see submitRow).
+    void newRowInDatabase(int row, const std::vector<int>& typed);
     // Asks the database, on a worker, where the row read with `values` stands.
     void startFollowing(const std::vector<Value>& values);
     void tellFollowed();
@@ -362,5 +369,6 @@ private:
     bool windowWanted_ = false;
     // A new order of the same rows: the view keeps its rows until counted.
     bool holdingRows_ = false;
+    bool windowPlaceholder_ = false;
     bool resetting_ = false;
 };

@@ -16,3 +16,10 @@
 #include <vector>
 
 std::optional<std::int64_t> PositionInDatabase(Session& session, const KeyOrder& order, const std::vector<Value>& place);
+
+// The block whose places surround a row of a keyed order (`row`: its table
+// columns, as stored): the last of `starts` (the blocks' first places) at or
+// before it, or block 0. Nothing when no row holds its key and passes the
+// filters. A key lookup for each halving of the blocks.
+std::optional<std::size_t> BlockOfRow(Session& session, const KeyOrder& order, const std::vector<Value>& row,
+                                      const std::vector<std::vector<Value>>& starts);

@@ -1,6 +1,7 @@
 #include "oracle/WindowRows.h"
 
 #include "oracle/Blocking.h"
+#include "oracle/WindowPlace.h"
 
 #include <algorithm>
 #include <utility>
@@ -135,6 +136,45 @@ void WindowRows::forgetRows()
     window_->forgetRows();
     // A block being read may hold what was there before: it is read again.
     ++forgotten_;
+}
+
+std::optional<std::size_t> WindowRows::blockOf(Connection& connection, const std::vector<Value>& row)
+{
+    if (!window_->order().keyed())
+        return std::nullopt;
+    const std::uint64_t generation = generation_;
+    std::optional<std::size_t> block;
+    try {
+        block = connection.Run([order = window_->order(), row, starts = window_->starts()](Session& session,
+                                                                                          const StopToken&) {
+            return BlockOfRow(session, order, row, starts);
+        });
+    } catch (const DbError&) {
+        return std::nullopt;
+    }
+    // Put in another order meanwhile: its pass counts the rows anew.
+    return generation == generation_ ? block : std::nullopt;
+}
+
+bool WindowRows::rowInserted(Connection& connection, const std::vector<Value>& stored)
+{
+    // A block being read may or may not hold the row: it is read again.
+    ++forgotten_;
+    const std::optional<std::size_t> block = blockOf(connection, stored);
+    if (!block) {
+        window_->forgetRows();
+        return false;
+    }
+    window_->addRow(*block);
+    return true;
+}
+
+void WindowRows::rowDeleted(std::optional<std::size_t> block)
+{
+    ++forgotten_;
+    if (block)
+        window_->removeFromBlock(*block);
+    window_->forgetRows();
 }
 
 void WindowRows::readAgain(std::size_t block, bool head)

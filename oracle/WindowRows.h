@@ -42,6 +42,8 @@ public:
     std::int64_t rowCount() const { return window_->rowCount(); }
     // Whether the pass still counts the rows.
     bool counting() const { return !index_->ended(); }
+    // Whether a new row can be typed below the rows: they are all counted.
+    bool takesNewRows() const { return !counting() && !failure_; }
     // Why the pass or a block's read failed, when one did.
     const std::optional<DbError>& failure() const { return failure_; }
 
@@ -63,6 +65,22 @@ public:
     void replaceRow(std::int64_t position, const std::vector<Value>& stored);
     // After a delete: the row leaves, the positions after it move up.
     void removeRow(std::int64_t position);
+    // After an insert: the rows count one more, in the block where the
+    // order puts the row (asked of the database through `connection`, by
+    // the row's key), and that block is read again when shown. False when
+    // the row is not among the rows (a filter leaves it out), or its place
+    // could not be told: the count then stays, and the row shows once a
+    // block read holds it.
+    bool rowInserted(Connection& connection, const std::vector<Value>& stored);
+    // The block whose places surround a row (its table columns) of a keyed
+    // order, asked of the database through `connection` by the row's key;
+    // nothing when the order is not keyed, the row is not among the rows,
+    // or the database could not tell.
+    std::optional<std::size_t> blockOf(Connection& connection, const std::vector<Value>& row);
+    // After a delete of a row found with blockOf before it went: the rows
+    // count one fewer at once (without the block: once a block read shows
+    // it), and every block is read again as it is shown.
+    void rowDeleted(std::optional<std::size_t> block);
     // After a write to a row perhaps not where it is shown (or not shown):
     // every block is read again as it is shown.
     void forgetRows();
