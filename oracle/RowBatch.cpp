@@ -26,6 +26,14 @@ BatchResult WriteRows(TableModel& model, const std::vector<RowInput>& rows, cons
     for (const RowInput& input : rows) {
         // A new row goes where the placeholder is now: the last row.
         const int row = input.row >= 0 ? input.row : model.rowCount() - 1;
+        if (input.row < 0 && !model.isNewRowPlaceholder(row)) {
+            // No placeholder (rows kept in the database still counted): the
+            // last row is a row read, which must not take a new row's values.
+            result.refusal = makeRefusal(RowRefusal::Why::NoSuchCell,
+                                         "the rows are still being counted by the database; new rows can be added "
+                                         "once they are all counted");
+            return result;
+        }
         std::optional<RowRefusal> refused;
         for (const auto& [column, cell] : input.cells) {
             const QModelIndex index = model.index(row, column);
@@ -58,7 +66,8 @@ template <typename Cell>
 std::vector<RowInput> pasteRows(const TableModel& model, int blockRows, int blockColumns, int row,
                                 const std::vector<int>& columns, Cell cell)
 {
-    const int placeholder = model.rowCount() - 1;
+    // Past the last row without a placeholder, rows are new rows too (refused when written).
+    const int placeholder = model.isNewRowPlaceholder(model.rowCount() - 1) ? model.rowCount() - 1 : model.rowCount();
     const int width = std::min(blockColumns, static_cast<int>(columns.size()));
     std::vector<RowInput> rows;
     rows.reserve(static_cast<std::size_t>(blockRows));

@@ -73,7 +73,9 @@ void WindowRows::takePass()
 {
     if (!index_->take())
         return;
-    window_->takePass(index_->blockStarts(), index_->rowsCounted(), index_->ended());
+    // A pass that failed leaves the last block's end unknown: read to the
+    // table's end, it could hold nearly every row.
+    window_->takePass(index_->blockStarts(), index_->rowsCounted(), index_->ended() && !index_->failure());
     if (index_->failure() && !failure_) {
         failure_ = index_->failure();
         emit failed();

@@ -670,6 +670,54 @@ private slots:
         QVERIFY(programEnds().isEmpty());
     }
 
+    // While the rows are not all counted (here: never, the count's pass was
+    // ended by the server) no new row can be added, and a paste that runs
+    // past the rows counted writes each row it has once, then stops: the
+    // last row is a row read, not a place for the paste's next line.
+    void aPastePastTheRowsCountedAddsNothing()
+    {
+        DERVANTA_REQUIRE_PG();
+        const BigTable big(true, kSqlite, kLatePg);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && model.countingRows() && model.shownRows() > 100, 20000);
+        {
+            BoxCatcher boxes;
+            TestSupport::pgExec("select pg_terminate_backend(pid) from pg_stat_activity where usename = '"
+                                    + big.role->name() + "' and query like 'copy (SELECT \"id\" FROM%'",
+                                TestSupport::PgRole::Superuser);
+            QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows(), 20000);
+            QTRY_COMPARE(boxes.count(), 1);
+        }
+        const int rows = int(model.shownRows());
+        QVERIFY(rows < 12000);
+        QCOMPARE(model.rowCount(), rows);
+        QVERIFY(!model.isNewRowPlaceholder(rows - 1));
+        activate(form3);
+        QVERIFY(!shown(grid, rows - 1, 1).isEmpty());
+        QVERIFY(!shown(grid, rows - 2, 1).isEmpty());
+        const std::string last = *big.query("select name from big where id = " + cellText(grid, rows - 1, 0).toStdString()).at(0).at(0);
+        grid.setCurrentIndex(model.index(rows - 2, 1));
+        QGuiApplication::clipboard()->setText(QStringLiteral("p1\np2\np3"));
+        BoxCatcher boxes;
+        QTest::keyClick(&grid, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.lastText().contains(QStringLiteral("still being counted")), qPrintable(boxes.lastText()));
+        const auto names = [&](const std::string& name) {
+            return big.query("select id from big where name = '" + name + "'").size();
+        };
+        QCOMPARE(names("p1"), std::size_t{1});
+        QCOMPARE(names("p2"), std::size_t{1});
+        QCOMPARE(names("p3"), std::size_t{0});
+        QCOMPARE(cellText(grid, rows - 1, 1), QStringLiteral("p2"));
+        QVERIFY(last != "p2");
+        // The last block read holds a block's rows, not every row to the
+        // table's end: the count stays what the pass reached.
+        QCOMPARE(model.shownRows(), rows);
+        QVERIFY(programEnds().isEmpty());
+    }
+
     // Without a key PostgreSQL cannot find a row again by anything the grid
     // can seek by: the read stops at the budget, as before.
     void aTableWithoutKeyStopsAtTheBudget()
