@@ -340,10 +340,10 @@ void GridClipboard::import()
         grid_->statusLine()->showNote(readingNote);
         return;
     }
-    // Imported rows are new rows, which rows kept in the database do not take.
-    if (model_->rowsInDatabase()) {
-        grid_->statusLine()->showNote(QStringLiteral("This table's rows stay in the database (it needs more memory "
-                                                     "than allowed): importing into it is not available here."));
+    // Imported rows are new rows, which rows kept in the database take once counted.
+    if (!model_->isNewRowPlaceholder(model_->rowCount() - 1)) {
+        grid_->statusLine()->showNote(QStringLiteral("The database is still counting this table's rows: rows can be "
+                                                     "imported once it has counted them."));
         return;
     }
     QFileDialog dialog(grid_->window(), QStringLiteral("Import Rows"));
