@@ -216,6 +216,7 @@ std::optional<RowRefusal> EditableRowset::insertAgain(std::int64_t row)
     if (out.refusal)
         return std::move(out.refusal);
     pending_.reset();
+    inserted_ = std::move(out.stored);
     return std::nullopt;
 }
 

@@ -259,8 +259,12 @@ void TableModel::windowCounted(bool moved)
     constexpr std::int64_t kGrowFreely = 1 << 16;
     const bool step = now >= 2 * windowRows_ || now <= kGrowFreely || !countingRows();
     if (now > windowRows_ && step) {
-        beginInsertRows({}, clampToInt(windowRows_), clampToInt(now - 1));
+        // The placeholder that comes with the count's end goes in with the
+        // last rows: each insert costs the view a pass over all its rows.
+        const bool placeholder = !windowPlaceholder_ && rowset_->window()->takesNewRows();
+        beginInsertRows({}, clampToInt(windowRows_), clampToInt(now - (placeholder ? 0 : 1)));
         windowRows_ = now;
+        windowPlaceholder_ = windowPlaceholder_ || placeholder;
         endInsertRows();
     } else if (now < windowRows_) {
         beginRemoveRows({}, clampToInt(now), clampToInt(windowRows_ - 1));
@@ -820,6 +824,8 @@ std::optional<RowRefusal> TableModel::insertAgain(int row)
     emit rowLeft(at);
     pendingChanged(before);
     windowCounted(true); // counted where the order puts it
+    // Taken back as a new row typed would be.
+    emit rowWritten(std::max<std::int64_t>(windowRows_ - 1, 0), {}, {});
     return std::nullopt;
 }
 

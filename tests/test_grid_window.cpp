@@ -465,6 +465,11 @@ private slots:
         QCOMPARE(*back[0][1], grp);
         QTRY_COMPARE(model.shownRows(), kRows - 1);
         QCOMPARE(shown(grid, 8, 2), QStringLiteral("again"));
+        // Taken back as the new row it is.
+        activate(form3);
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(big.query("select id from big where name = 'again'").size(), std::size_t{0});
+        QCOMPARE(model.shownRows(), kRows - 2);
         QVERIFY(programEnds().isEmpty());
     }
 
