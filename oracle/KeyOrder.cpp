@@ -6,7 +6,7 @@ KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::strin
                    std::vector<ColumnInfo> columns, std::vector<OrderTerm> sort, std::vector<OrderTerm> key,
                    std::optional<std::string> locator)
     : dialect_(dialect.clone()), placeholders_(placeholders), table_(std::move(table)), columns_(std::move(columns)),
-      terms_(std::move(sort))
+      terms_(std::move(sort)), sorted_(!terms_.empty())
 {
     if (!key.empty()) {
         for (const OrderTerm& k : key) {
@@ -25,7 +25,7 @@ KeyOrder::KeyOrder(const Dialect& dialect, Placeholders placeholders, std::strin
 KeyOrder::KeyOrder(const KeyOrder& other)
     : dialect_(other.dialect_->clone()), placeholders_(other.placeholders_), table_(other.table_),
       columns_(other.columns_), terms_(other.terms_), locator_(other.locator_), keyColumns_(other.keyColumns_),
-      filters_(other.filters_),
+      sorted_(other.sorted_), filters_(other.filters_),
       anyColumns_(other.anyColumns_), anyText_(other.anyText_)
 {
 }

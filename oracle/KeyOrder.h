@@ -86,6 +86,8 @@ public:
     std::vector<Value> placeOf(const std::vector<Value>& rowRead) const;
     // Whether rows are told apart by the table's key (not by a locator).
     bool keyed() const { return !keyColumns_.empty(); }
+    // Whether the order is the table's own (its key's or locator's), with no sort column before it.
+    bool tableOrder() const { return !sorted_; }
     // Keyed orders: how many rows (0 or 1) hold the key of `row` (the
     // table's columns), pass the filters, and come at or after the place
     // `from` (without it: anywhere). A key lookup, quick at any size.
@@ -108,6 +110,7 @@ private:
     std::vector<OrderTerm> terms_;
     std::optional<std::string> locator_;
     std::vector<int> keyColumns_;
+    bool sorted_ = false;
     std::vector<Filter> filters_;
     std::vector<int> anyColumns_;
     std::string anyText_;

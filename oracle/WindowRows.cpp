@@ -48,14 +48,40 @@ WindowRows::~WindowRows()
 
 void WindowRows::startPass()
 {
+    // The first screen need not wait for the pass (a filter that matches
+    // rarely, or a sort the database does in full, keeps the pass long).
+    headWanted_ = true;
+    // A filter in the table's order: the head walks the key's order to its
+    // first matches, and the pass would walk all of it beside it, each
+    // slowing the other. The pass waits for the head; a head of fewer
+    // rows than a head's worth holds them all, and no pass is needed.
+    // (A sort keeps its pass at once: the database sorts in full for it.)
+    index_.reset();
+    passWaits_ = window_->order().filtered() && window_->order().tableOrder();
+    if (!passWaits_)
+        startIndex();
+    fetchNext();
+}
+
+void WindowRows::startIndex()
+{
     // A login of its own for each pass: a pass given up keeps its session
     // until the database answers the row it is on.
     index_ = std::make_unique<PositionIndex>(passLogin_->Another()->Lend(), window_->order().placesQuery());
     connect(index_.get(), &PositionIndex::arrived, this, &WindowRows::takePass);
-    // The first screen need not wait for the pass (a filter that matches
-    // rarely, or a sort the database does in full, keeps the pass long).
-    headWanted_ = true;
-    fetchNext();
+}
+
+void WindowRows::passAfterHead(const Snapshot& head, bool failed)
+{
+    passWaits_ = false;
+    if (failed || head.rowCount() >= KeyedWindow::kHeadRows) {
+        startIndex();
+        return;
+    }
+    std::vector<KeyedWindow::Place> starts;
+    if (head.rowCount() > 0)
+        starts.push_back(window_->order().placeOf(head.row(0)));
+    window_->takePass(starts, head.rowCount(), true);
 }
 
 void WindowRows::reorder(KeyOrder order)
@@ -64,7 +90,8 @@ void WindowRows::reorder(KeyOrder order)
     wanted_.clear();
     failure_.reset();
     window_ = std::make_unique<KeyedWindow>(std::move(order), budget_);
-    index_->stop();
+    if (index_)
+        index_->stop();
     startPass();
     emit countChanged(true);
 }
@@ -254,16 +281,23 @@ void WindowRows::fetched(std::uint64_t generation, std::size_t block, bool head,
     reading_.reset();
     if (generation == generation_) {
         if (failure) {
+            if (head && passWaits_)
+                passAfterHead({}, true);
             if (!failure_) {
                 failure_ = std::move(failure);
                 emit failed();
             }
         } else {
             const std::int64_t read = rows->rowCount();
+            const bool counted = head && passWaits_;
+            if (counted)
+                passAfterHead(*rows, false);
             if ((head ? window_->takeHead(std::move(*rows)) : window_->takeBlock(block, std::move(*rows))) != 0)
                 emit countChanged(true);
             else
                 emit rowsArrived(window_->blockStart(block), read);
+            if (counted && !passWaits_ && !index_)
+                emit countChanged(false); // the head was every row: counted
         }
     }
     fetchNext();

@@ -41,7 +41,7 @@ public:
 
     std::int64_t rowCount() const { return window_->rowCount(); }
     // Whether the pass still counts the rows.
-    bool counting() const { return !index_->ended(); }
+    bool counting() const { return passWaits_ || (index_ && !index_->ended()); }
     // Whether a new row can be typed below the rows: they are all counted.
     bool takesNewRows() const { return !counting() && !failure_; }
     // Why the pass or a block's read failed, when one did.
@@ -111,12 +111,17 @@ private:
     void fetched(std::uint64_t generation, std::size_t block, bool head, std::shared_ptr<Snapshot> rows,
                  std::optional<DbError> failure);
     void startPass();
+    void startIndex();
+    // The head read first, without a pass beside it: a filter in the
+    // table's order (see startPass). Fewer rows than a head are all.
+    void passAfterHead(const Snapshot& head, bool failed);
     void readAgain(std::size_t block, bool head);
 
     ConnectionPtr passLogin_;
     std::size_t budget_;
     std::unique_ptr<KeyedWindow> window_;
-    std::unique_ptr<PositionIndex> index_;
+    std::unique_ptr<PositionIndex> index_; // none while the pass waits for the head
+    bool passWaits_ = false;
     std::optional<DbError> failure_;
     std::uint64_t generation_ = 0;
     std::uint64_t forgotten_ = 0; // forgetRows() so far
