@@ -11,6 +11,7 @@
 #include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
+#include "pages/GridFilterRow.h"
 #include "pages/GridStatusLine.h"
 #include "pages/RowDetailsWindow.h"
 #include "support/PageSupport.h"
@@ -23,6 +24,7 @@
 #include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -36,6 +38,7 @@
 #include <QDialog>
 
 #include <atomic>
+#include <tuple>
 
 using namespace PageSupport;
 
@@ -703,6 +706,39 @@ private slots:
             QVERIFY(qAbs(grid.rowAt(grid.viewport()->height() / 2) - 3989) <= 1);
             QCOMPARE(shown(grid, 3989, 0), QStringLiteral("4005"));
             maybeScreenshot(QStringLiteral("grid-window-current-row"));
+        }
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // A filter in the table's order: fewer matches than a screen's worth are
+    // counted by the first screen alone, more by the pass after it; either
+    // way the rows and the count are the database's.
+    void aFilterInTheTablesOrderIsCounted_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void aFilterInTheTablesOrderIsCounted()
+    {
+        OPEN_BIG_TABLE_COUNTED();
+        activate(form3);
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        for (const auto& [column, typed, where] :
+             {std::tuple{2, QStringLiteral("=n1037"), std::string("name = 'n1037'")},
+              std::tuple{1, QStringLiteral("=3"), std::string("name = 'n1037' and grp = 3")},
+              std::tuple{2, QString(), std::string("grp = 3")}}) {
+            if (typed.isEmpty()) {
+                QSignalSpy applied(&model, &QAbstractItemModel::modelReset);
+                QLineEdit* box = grid.filterRow()->box(column);
+                box->setFocus();
+                box->selectAll();
+                QTest::keyClick(box, Qt::Key_Backspace);
+                QTRY_VERIFY(!applied.isEmpty());
+            } else {
+                typeFilter(grid, column, typed);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.isNewRowPlaceholder(model.rowCount() - 1), 20000);
+            const TestSupport::Rows ids = big.query("select id from big where " + where + " order by id");
+            QCOMPARE(model.shownRows(), qint64(ids.size()));
+            for (std::size_t at : {std::size_t{0}, ids.size() / 2, ids.size() - 1})
+                QCOMPARE(shown(grid, int(at), 0).toStdString(), *ids[at][0]);
         }
         QVERIFY(programEnds().isEmpty());
     }
