@@ -211,8 +211,9 @@ public:
     // rows counted when their count moves (others' rows in a block read).
     void newRowFollowsWindow();
     // The last new row written while rows are kept in the database (typed,
-    // or inserted again): its values as stored, and whether it is counted among the rows (not when
-    // a filter leaves it out, or its place could not be told).
+    // or inserted again): its values as stored, and whether it is counted
+    // among the rows (not when a filter leaves it out, or its place could
+    // not be told).
     const std::vector<Value>& insertedRow() const { return inserted_; }
     bool insertedShown() const { return insertedShown_; }
 

@@ -206,8 +206,9 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     // view's time over its row headings.
     if (rowset_->window() && !countingRows() && windowRows_ > 0 && sameFilters(filters, filters_)) {
         holdingRows_ = true; // before the new order tells its first count
+        // The placeholder stays too (it takes typing once the rows are
+        // counted): a row less, then more, at the end would each cost a pass.
         rowset_->keepRowsInDatabase(terms, std::move(asked));
-        showWindowPlaceholder(); // none while the new order is counted
         sort_ = sort;
         filters_ = std::move(filters);
         showWindowRowsAgain();

@@ -522,6 +522,7 @@ private slots:
         QCOMPARE(model.rowCount(), kRows + 1);
         QCOMPARE(shown(grid, kRows - 1, 2), QStringLiteral("last"));
         QTRY_VERIFY(grid.statusLine()->text().startsWith(QStringLiteral("20,000 rows, kept in the database")));
+        maybeScreenshot(QStringLiteral("grid-window-new-row"));
 
         // Sorted by grp, a row with grp 3 goes among the others: the rows
         // after its place move down one, in blocks read before and after.
