@@ -158,9 +158,9 @@ int main(int argc, char* argv[])
     const double counted = until([&] { return !model->countingRows(); });
     const qint64 openStall = std::exchange(stalls.worst, 0);
     std::printf("%s, %lld rows, budget %.0f MB: first rows %.3f s after Next >; rows went to the database after "
-                "%.3f s; counted %.3f s later (%lld rows)\n",
+                "%.3f s; counted %.3f s later (%lld rows; the grid holds %lld)\n",
                 pg ? "PostgreSQL" : "SQLite", rows, MemoryBudget() / 1048576.0, firstRows, inDatabase, counted,
-                static_cast<long long>(model->shownRows()));
+                static_cast<long long>(model->totalRows()), static_cast<long long>(model->rowLimit()));
     const double clientKeys = client(QStringLiteral("select id from %1 order by id").arg(t));
     std::printf("  the count's pass against the client's select id ... order by id: %.3f s vs %.3f s, ratio %.2f\n",
                 counted, clientKeys, counted / clientKeys);

@@ -21,7 +21,8 @@ bool isReadOnlyColumn(const ColumnInfo& c)
 
 std::string EditorQuery(const std::string& table) { return MakeDialect(DialectKind::Generic)->selectAll(table); }
 
-std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, const std::string& table)
+std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, const std::string& table,
+                                                     long long mostRows)
 {
     std::unique_ptr<EditableRowset> rowset(new EditableRowset(std::move(connection), table));
     EditableRowset& r = *rowset;
@@ -30,7 +31,7 @@ std::unique_ptr<EditableRowset> EditableRowset::Open(ConnectionPtr connection, c
     r.dialect_ = session->dialect().clone();
     r.placeholders_ = session->placeholders();
     r.textKeepsNul_ = session->textKeepsNul();
-    r.reader_.reset(new TableReader(std::move(session), table));
+    r.reader_.reset(new TableReader(std::move(session), table, mostRows));
     r.reader_->waitForFirstRows();
     r.pump();
     if (r.readState_ == TableReader::State::Failed && r.snapshot_.columnCount() == 0)
@@ -77,6 +78,7 @@ void EditableRowset::endRead()
     readOutOfMemory_ = reader_->outOfMemory();
     if (reader_->overBudget())
         readOverBudget_ = reader_->budget();
+    readOverRows_ = reader_->overRows();
     connection_->GiveBack(reader_->takeSession());
     reader_.reset();
     // A write running on it holds it until it ends.
@@ -497,7 +499,7 @@ std::optional<RowRefusal> EditableRowset::writeRow(std::int64_t row)
     if (isNew && window_) {
         // Counted where the order puts it, so the count is right at once.
         inserted_ = out.stored;
-        insertedShown_ = window_->rowInserted(*connection, out.stored);
+        insertedFrom_ = window_->rowInserted(*connection, out.stored);
     } else if (isNew)
         snapshot_.appendRow(out.stored);
     else

@@ -30,6 +30,7 @@
 #include "oracle/WindowRows.h"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,8 +48,10 @@ public:
     // Starts reading the whole table `table` (its name as listed) on
     // `connection` with its dialect's selectAll and returns the rowset that owns them
     // once the columns and the first rows have arrived (the window keeps
-    // painting meanwhile). Failures before that are DbError.
-    static std::unique_ptr<EditableRowset> Open(ConnectionPtr connection, const std::string& table);
+    // painting meanwhile). Failures before that are DbError. Past `mostRows`
+    // rows, the read ends as past the memory budget.
+    static std::unique_ptr<EditableRowset> Open(ConnectionPtr connection, const std::string& table,
+                                                long long mostRows = std::numeric_limits<long long>::max());
 
     // Reading the rest of the table.
     bool reading() const { return reader_ != nullptr; }
@@ -59,6 +62,8 @@ public:
     bool readOutOfMemory() const { return readOutOfMemory_; }
     // The memory budget, when the read stopped because the rows passed it.
     std::optional<std::size_t> readOverBudget() const { return readOverBudget_; }
+    // It stopped so because it reached the rows it was opened to read at most.
+    bool readOverRows() const { return readOverRows_; }
     std::optional<long long> estimatedRows() const { return estimatedRows_; }
     // Whether the rows shown can be edited before the read ends.
     bool editableWhileReading() const { return reader_ && othersCanWrite_; }
@@ -213,9 +218,10 @@ public:
     // The last new row written while rows are kept in the database (typed,
     // or inserted again): its values as stored, and whether it is counted
     // among the rows (not when a filter leaves it out, or its place could
-    // not be told).
+    // not be told), and then the first place of its block.
     const std::vector<Value>& insertedRow() const { return inserted_; }
-    bool insertedShown() const { return insertedShown_; }
+    bool insertedShown() const { return insertedFrom_.has_value(); }
+    std::optional<std::int64_t> insertedFrom() const { return insertedFrom_; }
 
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }
@@ -268,6 +274,7 @@ private:
     std::optional<DbError> readFailure_;
     bool readOutOfMemory_ = false;
     std::optional<std::size_t> readOverBudget_;
+    bool readOverRows_ = false;
     bool othersCanWrite_ = false;
     std::vector<ColumnDetails> details_;
     ConnectionPtr writer_; // while the table is read: writes go through it
@@ -280,5 +287,5 @@ private:
     std::optional<WriteNote> note_;
     std::unique_ptr<WindowRows> window_;
     std::vector<Value> inserted_;
-    bool insertedShown_ = false;
+    std::optional<std::int64_t> insertedFrom_;
 };

@@ -5,6 +5,7 @@
 #include "oracle/WindowFind.h"
 #include "oracle/WindowPlace.h"
 
+#include <QLocale>
 #include <QPointer>
 #include <QScopeGuard>
 
@@ -25,6 +26,12 @@ bool showsSize(const ColumnInfo& c, ValueKind kind)
 }
 
 int clampToInt(std::int64_t n) { return static_cast<int>(std::min<std::int64_t>(n, INT_MAX)); }
+
+// Rows past the view's most: the order the other way puts them first.
+QString pastLimitText(const QString& what, std::int64_t limit)
+{
+    return what.arg(QLocale().toString(static_cast<qlonglong>(limit))) + QStringLiteral(": sort the other way to reach it.");
+}
 
 } // namespace
 
@@ -163,7 +170,7 @@ void TableModel::tellFollowed()
         return;
     // Past the rows counted so far: told once the view's rows reach it.
     const std::int64_t at = *followedAt_;
-    if (at >= windowRows_ && countingRows())
+    if (at >= windowRows_ && at < rowLimit_ && countingRows())
         return;
     followedAt_.reset();
     emit rowFollowed(at < windowRows_ ? at : -1);
@@ -229,7 +236,7 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     view_ = {};
     sort_ = sort;
     filters_ = std::move(filters);
-    windowRows_ = rowset_->readRowCount();
+    windowRows_ = std::min(rowset_->readRowCount(), rowLimit_);
     windowPlaceholder_ = false;
     endResetModel();
     resetting_ = false;
@@ -242,7 +249,7 @@ void TableModel::windowCounted(bool moved)
     if (resetting_)
         return;
     rowset_->newRowFollowsWindow();
-    const std::int64_t now = rowset_->readRowCount();
+    const std::int64_t now = std::min(rowset_->readRowCount(), rowLimit_);
     if (moved)
         lastFound_.reset();
     if (holdingRows_ && countingRows()) {
@@ -978,6 +985,11 @@ void TableModel::newRowInDatabase(int row, const std::vector<int>& typed)
     // where the order puts it: often right there, with a key that grows.
     ++windowRows_;
     emit rowWritten(windowRows_ - 1, {}, typed);
+    if (const std::optional<std::int64_t> from = rowset_->insertedFrom(); from && *from >= rowLimit_)
+        emit writeNoted(pastLimitText(QStringLiteral("The new row was saved. It goes past the last row the grid can "
+                                                     "show (row %1)"),
+                                      rowLimit_),
+                        false);
     if (!rowset_->insertedShown()) {
         beginRemoveRows({}, row, row);
         --windowRows_;
@@ -1192,9 +1204,15 @@ bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions&
             self->viewJob_.reset();
             std::optional<Found> result;
             self->lastFound_.reset();
+            self->foundPastLimit_ = found && found->position >= self->rowLimit_;
             if (found && found->position < self->windowRows_) {
                 result = Found{self->index(clampToInt(found->position), found->column), found->wrapped};
                 self->lastFound_ = LastFound{found->position, found->place, found->values};
+            } else if (self->foundPastLimit_) {
+                emit self->writeNoted(pastLimitText(QStringLiteral("The next match is past the last row the grid can "
+                                                                   "show (row %1)"),
+                                                    self->rowLimit_),
+                                      true);
             }
             emit self->viewEnded(ViewOutcome::Applied);
             if (!failure.isEmpty())

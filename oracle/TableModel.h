@@ -46,6 +46,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -232,6 +235,8 @@ public:
     const std::optional<DbError>& readFailure() const { return rowset_->readFailure(); }
     bool readOutOfMemory() const { return rowset_->readOutOfMemory(); }
     std::optional<std::size_t> readOverBudget() const { return rowset_->readOverBudget(); }
+    // The read ended so because the rows passed what the view can hold.
+    bool readOverRows() const { return rowset_->readOverRows(); }
     std::optional<long long> estimatedRows() const { return rowset_->estimatedRows(); }
     // The memory the rows read take.
     std::size_t memoryBytes() const
@@ -249,6 +254,15 @@ public:
     bool rowsInDatabase() const { return rowset_->window() != nullptr; }
     // Whether the database still counts the rows (in the order shown).
     bool countingRows() const { return rowset_->window() && rowset_->window()->counting(); }
+    // The most rows the view can hold (its rows are placed in pixels that
+    // must fit an int). Rows kept in the database past them are counted
+    // but not given to the view: sorting the other way reaches them.
+    void setRowLimit(std::int64_t rows) { rowLimit_ = std::max<std::int64_t>(rows, 1); }
+    std::int64_t rowLimit() const { return rowLimit_; }
+    // Rows kept in the database are more than the view holds.
+    bool rowsPastLimit() const { return rowset_->window() && rowset_->readRowCount() > rowLimit_; }
+    // The last find in the database found its match past them.
+    bool foundPastLimit() const { return foundPastLimit_; }
     // The rows kept in the database, block by block (WindowRows::eachBlock).
     void eachBlockInDatabase(const std::function<bool(const Snapshot&, int)>& visit) const
     {
@@ -366,6 +380,8 @@ private:
     // The rows kept in the database: how many the model shows (it follows
     // the window's count between the begin and end of each change).
     std::int64_t windowRows_ = 0;
+    std::int64_t rowLimit_ = std::numeric_limits<int>::max();
+    bool foundPastLimit_ = false;
     bool windowWanted_ = false;
     // A new order of the same rows: the view keeps its rows until counted.
     bool holdingRows_ = false;

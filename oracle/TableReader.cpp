@@ -32,6 +32,7 @@ struct TableReader::Shared {
     struct Work {
         std::string table;
         std::size_t budget = 0; // the bytes the rows may take
+        long long mostRows = 0; // the rows the grid can hold
         UiMailbox* mailbox = nullptr; // to tell the user-interface thread
     };
     // The user-interface thread's alone: it makes and ends the reader, and
@@ -51,6 +52,7 @@ struct TableReader::Shared {
         bool stopped = false;
         bool outOfMemory = false;
         bool overBudget = false;
+        bool overRows = false;
         std::optional<DbError> failure;
     };
 
@@ -100,6 +102,9 @@ public:
     {
     }
 
+    // Whether the rows about to stop the read are more than the grid holds.
+    void overRows(bool over) { overRows_ = over; }
+
     // Room kept for handing over what was read once memory has run out.
     void releaseReserve() { reserve_.reset(); }
 
@@ -122,6 +127,12 @@ public:
     }
     void cell(ValueKind kind, const char* data, std::size_t size) override
     {
+        // A row more than the grid can hold goes to the database, as rows
+        // past the budget do; the rows before it stay.
+        if (full_) {
+            overRows_ = true;
+            throw OverBudget{};
+        }
         part_.cell(kind, data, size);
         bytes_ += CellBytes(size);
     }
@@ -130,7 +141,8 @@ public:
         part_.endRow();
         if (shared_->stop.load(std::memory_order_relaxed))
             throw ReadStopped{};
-        if (++rows_ % 1024 != 0)
+        full_ = ++rows_ >= shared_->work.mostRows;
+        if (rows_ % 1024 != 0)
             return;
         // Under an address-space limit the read stops while the window still
         // has room to paint and to start its threads, not at the last byte.
@@ -189,6 +201,7 @@ public:
             shared_->handOver.stopped = stopped || outOfMemory;
             shared_->handOver.outOfMemory = outOfMemory;
             shared_->handOver.overBudget = overBudget;
+            shared_->handOver.overRows = overBudget && overRows_;
             shared_->handOver.failure = std::move(failure);
         }
         try {
@@ -206,6 +219,8 @@ private:
     const bool limited_ = AddressSpaceLeft().has_value(); // looked at once a block only then
     Snapshot part_;
     long long rows_ = 0;
+    bool full_ = false; // the rows read are all the grid can hold
+    bool overRows_ = false; // what passed was the rows the grid can hold
     std::size_t bytes_ = 0; // what the rows read take, about
     bool first_ = true;
     Clock::time_point last_;
@@ -245,7 +260,10 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
             const std::string sample = dialect.firstRows("SELECT * FROM " + dialect.quote(shared->work.table), kSample);
             SizeSink size;
             session.query(sample, {}, size);
-            if (size.rows > 0 && size.bytes / size.rows * static_cast<std::size_t>(*estimate) > shared->work.budget) {
+            const bool tooMany = *estimate > shared->work.mostRows;
+            if (tooMany
+                || (size.rows > 0 && size.bytes / size.rows * static_cast<std::size_t>(*estimate) > shared->work.budget)) {
+                sink.overRows(tooMany);
                 session.query(sample, {}, sink); // shown until the rows go
                 throw OverBudget{};
             }
@@ -270,9 +288,9 @@ void readTable(const std::shared_ptr<TableReader::Shared>& shared)
 
 } // namespace
 
-TableReader::TableReader(std::shared_ptr<Session> session, std::string table)
-    : shared_(std::make_shared<Shared>(std::move(session),
-                                       Shared::Work{std::move(table), MemoryBudget(), &UiMailbox::instance()}, this))
+TableReader::TableReader(std::shared_ptr<Session> session, std::string table, long long mostRows)
+    : shared_(std::make_shared<Shared>(
+          std::move(session), Shared::Work{std::move(table), MemoryBudget(), mostRows, &UiMailbox::instance()}, this))
 {
     StartWorker([shared = shared_] { readTable(shared); });
 }
@@ -309,6 +327,7 @@ bool TableReader::take(Snapshot& into)
             failure_ = h.failure;
             outOfMemory_ = outOfMemory_ || h.outOfMemory;
             overBudget_ = h.overBudget;
+            overRows_ = h.overRows;
             session_ = std::move(shared_->session);
         }
     }

@@ -19,6 +19,7 @@
 
 #include <QObject>
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,8 +31,10 @@ public:
 
     // Starts reading `table` with `session`, after asking for its primary
     // key, (where the engine can tell cheaply) its row count, and whether
-    // another session may write to it meanwhile.
-    TableReader(std::shared_ptr<Session> session, std::string table);
+    // another session may write to it meanwhile. Past `mostRows` rows it
+    // stops as past the memory budget.
+    TableReader(std::shared_ptr<Session> session, std::string table,
+                long long mostRows = std::numeric_limits<long long>::max());
     ~TableReader() override;
 
     // Moves every row that has arrived into `into`; true when something came.
@@ -52,6 +55,8 @@ public:
     bool outOfMemory() const { return outOfMemory_; }
     // It stopped because the rows read passed the memory budget (outOfMemory() too).
     bool overBudget() const { return overBudget_; }
+    // It stopped because it reached the rows it may read (overBudget() too).
+    bool overRows() const { return overRows_; }
     std::size_t budget() const;
 
     // Asks the worker to stop after the row it is reading; it then hands over
@@ -83,6 +88,7 @@ private:
     std::optional<DbError> failure_;
     bool outOfMemory_ = false;
     bool overBudget_ = false;
+    bool overRows_ = false;
     bool dropping_ = false; // a part could not be taken in: the rest are let go
     std::shared_ptr<Session> session_;
 };

@@ -185,17 +185,17 @@ std::optional<std::size_t> WindowRows::blockOf(Connection& connection, const std
     return generation == generation_ ? block : std::nullopt;
 }
 
-bool WindowRows::rowInserted(Connection& connection, const std::vector<Value>& stored)
+std::optional<std::int64_t> WindowRows::rowInserted(Connection& connection, const std::vector<Value>& stored)
 {
     // A block being read may or may not hold the row: it is read again.
     ++forgotten_;
     const std::optional<std::size_t> block = blockOf(connection, stored);
     if (!block) {
         window_->forgetRows();
-        return false;
+        return std::nullopt;
     }
     window_->addRow(*block);
-    return true;
+    return window_->blockStart(*block);
 }
 
 void WindowRows::rowDeleted(std::optional<std::size_t> block)

@@ -70,8 +70,8 @@ public:
     // the row's key), and that block is read again when shown. False when
     // the row is not among the rows (a filter leaves it out), or its place
     // could not be told: the count then stays, and the row shows once a
-    // block read holds it.
-    bool rowInserted(Connection& connection, const std::vector<Value>& stored);
+    // block read holds it. Else the first place of the row's block.
+    std::optional<std::int64_t> rowInserted(Connection& connection, const std::vector<Value>& stored);
     // The block whose places surround a row (its table columns) of a keyed
     // order, asked of the database through `connection` by the row's key;
     // nothing when the order is not keyed, the row is not among the rows,

@@ -352,6 +352,23 @@ void DataGrid::layoutBars()
     layingOut_ = false;
 }
 
+void DataGrid::showRowsInDatabase()
+{
+    statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
+                                model_->isFiltered(), model_->rowLimit(), model_->readOverRows(),
+                                model_->rowsPastLimit());
+}
+
+std::int64_t DataGrid::rowLimit() const
+{
+    if (rowLimit_)
+        return *rowLimit_;
+    // The view places its rows in int pixels, and hangs once they pass:
+    // room is kept for the rows that come before the count is cut.
+    constexpr std::int64_t kPixels = std::numeric_limits<int>::max() - (1 << 26);
+    return kPixels / std::max(1, verticalHeader()->defaultSectionSize());
+}
+
 void DataGrid::stopReading(bool waitForEnd)
 {
     if (!model_ || !model_->reading())
@@ -379,10 +396,11 @@ void DataGrid::readEnded()
         break;
     case TableReader::State::Stopped:
         if (model_->rowsInDatabase())
-            statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
-                                            model_->isFiltered());
+            showRowsInDatabase();
         else
-            statusLine_->showStopped(rows, model_->readOutOfMemory(), model_->readOverBudget());
+            statusLine_->showStopped(rows, model_->readOutOfMemory(), model_->readOverBudget(),
+                                     model_->readOverRows() ? std::optional<qint64>(model_->rowLimit())
+                                                            : std::nullopt);
         break;
     case TableReader::State::Failed:
         statusLine_->showFailed(rows);
@@ -445,6 +463,8 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     const bool readAgain = model_ && rowset && model_->table() == rowset->table();
     layout_->tableClosing();
     TableModel* previous = std::exchange(model_, rowset ? new TableModel(std::move(rowset), this) : nullptr);
+    if (model_)
+        model_->setRowLimit(rowLimit());
     QItemSelectionModel* oldSelection = selectionModel();
     setModel(model_);
     delete oldSelection;
@@ -473,8 +493,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             if (!model_->rowsInDatabase())
                 return;
             if (model_->readOverBudget())
-                statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
-                                            model_->isFiltered());
+                showRowsInDatabase();
             // Numbered anew, the rows had no current cell: the first one is.
             if (!currentIndex().isValid() && model_->rowCount() > 0) {
                 const QScopedValueRollback placing(placing_, true);

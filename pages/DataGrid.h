@@ -20,8 +20,10 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class GridClipboard;
 class GridFilterRow;
@@ -48,6 +50,11 @@ public:
     // previous rowset and its connection.
     void SetDataSource(std::unique_ptr<EditableRowset> rowset);
     TableModel* Model() const { return model_; }
+    // The most rows the grid's view can hold (from its rows' height); a
+    // table opened with more goes to the database, which keeps the rest.
+    // setRowLimit sets it (for the next table opened), as for a test.
+    std::int64_t rowLimit() const;
+    void setRowLimit(std::int64_t rows) { rowLimit_ = rows; }
     // Never leaves a cell under the columns kept in place at the left.
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
@@ -148,6 +155,7 @@ private:
     int settleConflict(int row, const RowRefusal& refusal, std::optional<RowRefusal>* again);
     void goBackToRow(int row);
     void commitOpenEditor();
+    void showRowsInDatabase();
     void discardOpenEditor();
     void setCurrentToNull();
     void deleteSelectedRows();
@@ -246,6 +254,7 @@ private:
     // While the rows going to the database look for the current row: the
     // current cell's column there; -1 when nothing is followed.
     int followColumn_ = -1;
+    std::optional<std::int64_t> rowLimit_;
     bool placing_ = false; // the grid itself puts the current cell after a new view
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;

@@ -484,7 +484,7 @@ void DataGrid::findNext(bool backwards)
 void DataGrid::showFound(const std::optional<TableModel::Found>& found, bool backwards)
 {
     if (!found) {
-        findBar_->showResult(QStringLiteral("No match"));
+        findBar_->showResult(model_->foundPastLimit() ? QStringLiteral("Past the rows shown") : QStringLiteral("No match"));
         return;
     }
     findBar_->showResult(found->wrapped ? (backwards ? QStringLiteral("Wrapped to the bottom")
@@ -528,7 +528,7 @@ void DataGrid::refresh()
         page->SetMousePointer(PointerBusy);
     std::unique_ptr<EditableRowset> rowset;
     try {
-        rowset = EditableRowset::Open(OpenLoginConnection(adUseClient), model_->table());
+        rowset = EditableRowset::Open(OpenLoginConnection(adUseClient), model_->table(), rowLimit());
     } catch (const DbError& e) {
         if (page)
             page->SetMousePointer(PointerDefault);

@@ -82,11 +82,15 @@ QString bytesText(std::size_t bytes)
 
 } // namespace
 
-void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<std::size_t> budget)
+void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<std::size_t> budget,
+                                 std::optional<qint64> mostRows)
 {
     note_.clear();
     noteTimer_.stop();
-    if (budget)
+    if (mostRows)
+        state_ = QStringLiteral("%1 rows shown; reading stopped: the grid holds at most %2 rows.")
+                     .arg(number(rows), number(*mostRows));
+    else if (budget)
         state_ = QStringLiteral("%1 rows shown; reading stopped: the table needs more than the %2 of memory allowed "
                                 "(DERVANTA_MEMORY_BUDGET).")
                      .arg(number(rows), bytesText(*budget));
@@ -98,7 +102,8 @@ void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<st
     refresh(true);
 }
 
-void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered)
+void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered, qint64 mostRows,
+                                    bool overRows, bool pastThem)
 {
     // The count first: the line is often narrower than what it says.
     const bool changed = !state_.contains(QStringLiteral("kept in the database"));
@@ -107,9 +112,17 @@ void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budg
     else
         state_ = filtered ? QStringLiteral("%1 rows match the filter").arg(number(rows))
                           : QStringLiteral("%1 rows").arg(number(rows));
-    state_ += QStringLiteral(", kept in the database: the table needs more than the %1 of memory allowed "
-                             "(DERVANTA_MEMORY_BUDGET); sorted and filtered by the database.")
-                  .arg(bytesText(budget));
+    if (overRows)
+        state_ += QStringLiteral(", kept in the database: the table has more rows than the grid holds (%1); sorted "
+                                 "and filtered by the database.")
+                      .arg(number(mostRows));
+    else
+        state_ += QStringLiteral(", kept in the database: the table needs more than the %1 of memory allowed "
+                                 "(DERVANTA_MEMORY_BUDGET); sorted and filtered by the database.")
+                      .arg(bytesText(budget));
+    if (pastThem)
+        state_ += QStringLiteral(" The grid shows the first %1 rows; sort the other way to reach the others.")
+                      .arg(number(mostRows));
     reading_ = false;
     stop_->hide();
     // Told to a screen reader once, not at every count.

@@ -27,12 +27,17 @@ public:
     void showDone(qint64 rows);
     // The read ended early: these stay until the table is opened again.
     // With `budget`: the rows passed the memory budget (that many bytes).
-    void showStopped(qint64 rows, bool outOfMemory = false, std::optional<std::size_t> budget = std::nullopt);
+    // mostRows: the read stopped at the rows the grid holds (rather than at the budget).
+    void showStopped(qint64 rows, bool outOfMemory = false, std::optional<std::size_t> budget = std::nullopt,
+                     std::optional<qint64> mostRows = std::nullopt);
     void showFailed(qint64 rows);
     // The table passed the memory budget and its rows stay in the database
     // (read as they are shown); `counting` while the database counts them,
     // `filtered` when they are the rows a filter lets through.
-    void showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered);
+    // The grid holds at most `mostRows`: overRows, the read passed them
+    // (rather than the budget); pastThem, the rows counted do.
+    void showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered, qint64 mostRows = 0,
+                        bool overRows = false, bool pastThem = false);
     // While a filter is in force: "12 of 1,000,000 rows"; nothing otherwise.
     void showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal);
     // Long work on the rows ("Sorting…"), with Stop: said instead of the

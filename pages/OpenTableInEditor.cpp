@@ -36,7 +36,8 @@ void openSelectedTable(Form2& chooser)
 
     // The rowset reads SELECT * FROM "name" on the connection, which it
     // holds from here on.
-    std::unique_ptr<EditableRowset> rowset = EditableRowset::Open(std::move(connection), SelectedTable.toStdString());
+    std::unique_ptr<EditableRowset> rowset =
+        EditableRowset::Open(std::move(connection), SelectedTable.toStdString(), editor.DataGrid1->rowLimit());
 
     editor.DataGrid1->SetDataSource(std::move(rowset));
     editor.DataGrid1->setFocus();
