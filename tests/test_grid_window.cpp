@@ -11,7 +11,9 @@
 #include "pages/ConflictWindow.h"
 #include "pages/DataGrid.h"
 #include "pages/Form3.h"
+#include "pages/Forms.h"
 #include "pages/GridFilterRow.h"
+#include "pages/GridFindBar.h"
 #include "pages/GridStatusLine.h"
 #include "pages/RowDetailsWindow.h"
 #include "support/PageSupport.h"
@@ -790,6 +792,116 @@ private slots:
         // The last block read holds a block's rows, not every row to the
         // table's end: the count stays what the pass reached.
         QCOMPARE(model.shownRows(), rows);
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // The view places its rows in int pixels, so it holds no more rows than
+    // fit (here 1,500 of 20,000): the count tells them all, the last row
+    // shown is the 1,500th, and the others are reached the other way round.
+    // A match or a new row past them is told, not lost.
+    void theGridHoldsTheRowsItCanPlace_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void theGridHoldsTheRowsItCanPlace()
+    {
+        QFETCH(bool, postgres);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        const BigTable big(postgres);
+        constexpr int kMost = 1500;
+        GetForm3().DataGrid1->setRowLimit(kMost);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowsInDatabase() && !model.countingRows(), 20000);
+        QCOMPARE(model.totalRows(), kRows);
+        QTRY_COMPARE(model.rowCount(), kMost + 1); // and the new row's line
+        QVERIFY2(grid.statusLine()->text().startsWith(QStringLiteral("20,000 rows, kept in the database")),
+                 qPrintable(grid.statusLine()->text()));
+        QVERIFY2(grid.statusLine()->text().endsWith(
+                     QStringLiteral("The grid shows the first 1,500 rows; sort the other way to reach the others.")),
+                 qPrintable(grid.statusLine()->text()));
+        activate(form3);
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(grid.currentIndex().row(), kMost);
+        QCOMPARE(shown(grid, kMost - 1, 0), QString::number(kMost));
+
+        // Row 1,501 (id 1501) is the next "n1537" after the last row shown.
+        grid.setCurrentIndex(model.index(kMost - 1, 2));
+        {
+            BoxCatcher boxes;
+            QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier);
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("n1537"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 20000);
+            QCOMPARE(boxes.lastText(), QStringLiteral("The next match is past the last row the grid can show (row "
+                                                      "1,500): sort the other way to reach it."));
+            QCOMPARE(grid.findChild<GridFindBar*>()->resultLabel()->text(),
+                     QStringLiteral("Past the rows shown"));
+        }
+        QCOMPARE(grid.currentIndex().row(), kMost - 1);
+
+        // A new row whose key puts it after them is saved, and said to be there.
+        activate(form3);
+        grid.setFocus();
+        typeIntoCell(grid, kMost, 0, QString::number(kRows + 1));
+        typeIntoCell(grid, kMost, 2, QStringLiteral("past"));
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(model.pendingRow(), -1);
+        QCOMPARE(big.query("select id from big where name = 'past'").size(), std::size_t{1});
+        QTRY_VERIFY(grid.statusLine()->text().contains(
+            QStringLiteral("The new row was saved. It goes past the last row the grid can show (row 1,500)")));
+        QCOMPARE(model.totalRows(), kRows + 1);
+        QCOMPARE(model.rowCount(), kMost + 1);
+        QCOMPARE(shown(grid, kMost - 1, 0), QString::number(kMost));
+
+        // The other way round, the last rows come first.
+        grid.sortBy(0, true);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.rowCount() == kMost + 1, 60000);
+        QCOMPARE(shown(grid, 0, 2), QStringLiteral("past"));
+        QCOMPARE(shown(grid, kMost - 1, 0), QString::number(kRows + 2 - kMost));
+        QVERIFY(programEnds().isEmpty());
+    }
+
+    // A table that fits the budget but has more rows than the grid holds
+    // goes to the database at them; one without a key stops there.
+    void aReadStopsAtTheRowsTheGridHolds_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::addColumn<bool>("keyed");
+        QTest::newRow("SQLite") << false << true;
+        QTest::newRow("PostgreSQL") << true << true;
+        QTest::newRow("PostgreSQL without a key") << true << false;
+    }
+    void aReadStopsAtTheRowsTheGridHolds()
+    {
+        QFETCH(bool, postgres);
+        QFETCH(bool, keyed);
+        if (postgres)
+            DERVANTA_REQUIRE_PG();
+        qunsetenv("DERVANTA_MEMORY_BUDGET");
+        const std::string create = keyed ? "create table big (id integer primary key, grp integer, name text); "
+                                         : "create table big (id integer, grp integer, name text); ";
+        const BigTable big(postgres, create + rowsSql("(with recursive n(i) as (select 1 union all select i + 1 "
+                                                      "from n where i < 20000) select i from n)"),
+                           create + rowsSql("generate_series(1, 20000) i"));
+        GetForm3().DataGrid1->setRowLimit(1500);
+        Form3& form3 = big.open();
+        DataGrid& grid = *form3.DataGrid1;
+        TableModel& model = *grid.Model();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.reading() && !model.countingRows(), 20000);
+        QCOMPARE(model.rowsInDatabase(), keyed);
+        if (keyed) {
+            QCOMPARE(model.totalRows(), kRows);
+            QTRY_COMPARE(model.rowCount(), 1501);
+            QVERIFY2(grid.statusLine()->text().startsWith(
+                         QStringLiteral("20,000 rows, kept in the database: the table has more rows than the grid "
+                                        "holds (1,500); sorted and filtered by the database.")),
+                     qPrintable(grid.statusLine()->text()));
+        } else {
+            QCOMPARE(model.totalRows(), 1500);
+            QCOMPARE(grid.statusLine()->text(),
+                     QStringLiteral("1,500 rows shown; reading stopped: the grid holds at most 1,500 rows."));
+        }
         QVERIFY(programEnds().isEmpty());
     }
 
