@@ -283,6 +283,13 @@ DataGrid::DataGrid(QWidget* parent)
     addViewActions();
     clipboard_ = new GridClipboard(this);
     layout_ = new GridLayout(this);
+    // Rows scrolled to, or come from the database, widen their columns
+    // once the scrolling rests.
+    widenTimer_ = new QTimer(this);
+    widenTimer_->setSingleShot(true);
+    widenTimer_->setInterval(50);
+    connect(widenTimer_, &QTimer::timeout, layout_, &GridLayout::widenToShown);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, widenTimer_, qOverload<>(&QTimer::start));
 }
 
 QStyledItemDelegate* DataGrid::newDelegate(QObject* parent)
@@ -504,6 +511,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
         // fitted once their first rows come, not to the empty cells: the rows
         // on the screen (the current row may have been found again far down).
         connect(model_, &TableModel::dataChanged, this, [this, fit = std::make_shared<bool>(true)] {
+            widenTimer_->start();
             const QModelIndex top = model_->index(std::max(rowAt(0), 0), 0);
             if (*fit && model_->rowsInDatabase() && !model_->data(top).toString().isEmpty()) {
                 *fit = false;

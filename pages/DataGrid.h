@@ -222,6 +222,7 @@ private:
     // Under the headings, when the user asks for it.
     GridFilterRow* filterRow_ = nullptr;
     QTimer* filterTimer_ = nullptr;
+    QTimer* widenTimer_ = nullptr;
     bool layingOut_ = false;
     QAction* findAction_ = nullptr;
     QAction* findNextAction_ = nullptr;

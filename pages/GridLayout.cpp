@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScopeGuard>
+#include <QStyleOptionViewItem>
 #include <QTimer>
 
 #include <algorithm>
@@ -91,6 +92,9 @@ void GridLayout::fitWidths()
     const TableModel* model = grid_->Model();
     if (!model)
         return;
+    // Widths fitted to the rows are not the user's own.
+    const bool wasApplying = std::exchange(applying_, true);
+    const auto applied = qScopeGuard([this, wasApplying] { applying_ = wasApplying; });
     grid_->resizeColumnsToContents();
     // Very long texts must not make a column wider than the grid. A hidden
     // column shows no width: it keeps the one it was fitted to.
@@ -98,6 +102,37 @@ void GridLayout::fitWidths()
     for (int c = 0; c < model->columnCount(); ++c)
         if (!grid_->isColumnHidden(c))
             grid_->setColumnWidth(c, std::min(grid_->columnWidth(c), widest));
+}
+
+void GridLayout::widenToShown()
+{
+    const TableModel* model = grid_->Model();
+    const int first = grid_->rowAt(0);
+    // Rows in memory were measured when the table opened (a thousand around
+    // the screen); rows kept in the database only as far as they were read.
+    if (!model || !model->rowsInDatabase() || userWidths_ || first < 0)
+        return;
+    int last = grid_->rowAt(grid_->viewport()->height() - 1);
+    if (last < 0)
+        last = model->rowCount() - 1;
+    const int widest = std::max(grid_->viewport()->width() * 2 / 3, 120);
+    QStyleOptionViewItem option;
+    grid_->initViewItemOption(&option);
+    const int line = grid_->showGrid() ? 1 : 0;
+    const bool wasApplying = std::exchange(applying_, true);
+    for (int c = 0; c < model->columnCount(); ++c) {
+        const int now = grid_->columnWidth(c);
+        if (grid_->isColumnHidden(c) || now >= widest)
+            continue;
+        int wanted = now;
+        for (int r = first; r <= last; ++r) {
+            const QModelIndex index = model->index(r, c);
+            wanted = std::max(wanted, grid_->itemDelegateForIndex(index)->sizeHint(option, index).width() + line);
+        }
+        if (wanted > now)
+            grid_->setColumnWidth(c, std::min(wanted, widest));
+    }
+    applying_ = wasApplying;
 }
 
 void GridLayout::showTableOrder()

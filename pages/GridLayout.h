@@ -46,6 +46,10 @@ public:
         if (!userWidths_)
             fitWidths();
     }
+    // Rows kept in the database shown far from those the widths were fitted to may hold wider
+    // values (a key of more digits): their columns widen to them, never
+    // narrow, unless the user's own widths are in force.
+    void widenToShown();
 
     void hideColumn(int column);
     // Asks in the Columns window which columns to show.

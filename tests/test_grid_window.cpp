@@ -824,6 +824,15 @@ private slots:
         QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
         QCOMPARE(grid.currentIndex().row(), kMost);
         QCOMPARE(shown(grid, kMost - 1, 0), QString::number(kMost));
+        // The key's column widens to the longer ids shown there.
+        QTRY_VERIFY(grid.columnWidth(0) > grid.fontMetrics().horizontalAdvance(QStringLiteral("1500")));
+        maybeScreenshot(QStringLiteral("grid-window-row-limit"));
+        const int narrow = grid.horizontalHeader()->minimumSectionSize();
+        grid.horizontalHeader()->resizeSection(0, narrow); // the user's own width stays
+        QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+        QTest::qWait(200);
+        QCOMPARE(grid.columnWidth(0), narrow);
 
         // Row 1,501 (id 1501) is the next "n1537" after the last row shown.
         grid.setCurrentIndex(model.index(kMost - 1, 2));
