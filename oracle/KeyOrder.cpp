@@ -116,6 +116,50 @@ std::string KeyOrder::atOrAfter(const std::vector<Value>& place, std::vector<Par
     return sql;
 }
 
+std::string KeyOrder::before(const std::vector<Value>& place, std::vector<Param>& params) const
+{
+    // before(i) = ahead_i OR (equal_i AND before(i+1)), and before past the
+    // last term is false. Not written as NOT at-or-after: a database scans
+    // every row for that, where this seeks the first term's index up to
+    // the place. NULL in the row makes no piece NULL, as in atOrAfter.
+    std::string sql;
+    const OrderTerm& first = terms_.front();
+    if (first.notNull && !place.front().isNull())
+        sql = termSql(first) + (first.descending ? " >= " : " <= ") + marker(params, first, place.front()) + " AND ";
+    std::string closing;
+    for (std::size_t i = 0; i < terms_.size(); ++i) {
+        const OrderTerm& t = terms_[i];
+        const std::string q = termSql(t);
+        const Value& v = place[i];
+        const bool last = i + 1 == terms_.size();
+        std::string ahead;
+        std::string equal;
+        if (v.isNull()) {
+            // NULL comes after the values ascending, before them descending.
+            ahead = t.descending ? std::string("1 = 0") : q + " IS NOT NULL";
+            equal = q + " IS NULL";
+        } else {
+            const std::string cmp = q + (t.descending ? " > " : " < ") + marker(params, t, v);
+            if (t.notNull)
+                ahead = cmp;
+            else
+                ahead = t.descending ? "(" + q + " IS NULL OR " + cmp + ")" : "(" + q + " IS NOT NULL AND " + cmp + ")";
+            if (!last) {
+                const std::string m2 = marker(params, t, v);
+                equal = t.notNull ? q + " = " + m2 : "(" + q + " IS NOT NULL AND " + q + " = " + m2 + ")";
+            }
+        }
+        if (last) {
+            sql += "(" + ahead + ")";
+        } else {
+            sql += "(" + ahead + " OR (" + equal + " AND ";
+            closing += "))";
+        }
+    }
+    sql += closing;
+    return sql;
+}
+
 std::string KeyOrder::filterSql(const Filter& f, std::vector<Param>& params) const
 {
     const ColumnInfo& c = columns_[static_cast<std::size_t>(f.column)];
@@ -222,7 +266,7 @@ KeyOrder::Statement KeyOrder::countBefore(const std::vector<Value>& at) const
 {
     Statement s;
     s.sql = "SELECT count(*) FROM " + dialect_->quote(table_)
-            + where(s.params, [&](std::vector<Param>& params) { return "NOT (" + atOrAfter(at, params) + ")"; });
+            + where(s.params, [&](std::vector<Param>& params) { return "(" + before(at, params) + ")"; });
     return s;
 }
 

@@ -102,6 +102,8 @@ private:
     std::string filterSql(const Filter& f, std::vector<Param>& params) const;
     // The condition that a row comes at or after the place (true or false).
     std::string atOrAfter(const std::vector<Value>& place, std::vector<Param>& params) const;
+    // The rows ahead of the place, the place's own row not among them.
+    std::string before(const std::vector<Value>& place, std::vector<Param>& params) const;
 
     std::unique_ptr<Dialect> dialect_;
     Placeholders placeholders_;
