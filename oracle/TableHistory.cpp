@@ -204,7 +204,7 @@ QString TableHistory::rowName(const EditHistory::RowChange& change) const
 {
     const int shown = model_->rowsInDatabase() ? shownAt(change.seenAt, change.stored)
                                                : model_->viewRow(history_.rowOf(change.row));
-    return shown >= 0 ? QStringLiteral("Row %1").arg(shown + 1) : QStringLiteral("a Row Not Shown");
+    return shown >= 0 ? QStringLiteral("Row %1").arg(model_->rowNumber(shown)) : QStringLiteral("a Row Not Shown");
 }
 
 QString TableHistory::stepName(const EditHistory::Step& step) const
@@ -233,7 +233,7 @@ QString TableHistory::stepName(const EditHistory::Step& step) const
 QString TableHistory::undoName() const
 {
     if (undoIsTyping())
-        return QStringLiteral("Typing in Row %1").arg(model_->viewRow(history_.typingRow()) + 1);
+        return QStringLiteral("Typing in Row %1").arg(model_->rowNumber(model_->viewRow(history_.typingRow())));
     const EditHistory::Step* step = history_.nextUndo();
     return step ? stepName(*step) : QString();
 }
@@ -241,7 +241,7 @@ QString TableHistory::undoName() const
 QString TableHistory::redoName() const
 {
     if (redoIsTyping())
-        return QStringLiteral("Typing in Row %1").arg(model_->viewRow(history_.typingRow()) + 1);
+        return QStringLiteral("Typing in Row %1").arg(model_->rowNumber(model_->viewRow(history_.typingRow())));
     const EditHistory::Step* step = history_.nextRedo();
     return step ? stepName(*step) : QString();
 }
@@ -499,9 +499,9 @@ std::optional<RowRefusal> notFound(const RowNow& now, bool byKey)
 
 int TableHistory::shownAt(std::int64_t seenAt, const std::vector<Value>& row) const
 {
-    if (seenAt < 0 || seenAt >= model_->rowCount() || !model_->rowset().holdsRow(seenAt, row))
+    if (seenAt < 0 || !model_->rowset().holdsRow(seenAt, row))
         return -1;
-    return static_cast<int>(seenAt);
+    return model_->viewRow(seenAt);
 }
 
 std::optional<TableHistory::Refused> TableHistory::applyInDatabase(EditHistory::RowChange& change, bool undo)

@@ -27,12 +27,6 @@ bool showsSize(const ColumnInfo& c, ValueKind kind)
 
 int clampToInt(std::int64_t n) { return static_cast<int>(std::min<std::int64_t>(n, INT_MAX)); }
 
-// Rows past the view's most: the order the other way puts them first.
-QString pastLimitText(const QString& what, std::int64_t limit)
-{
-    return what.arg(QLocale().toString(static_cast<qlonglong>(limit))) + QStringLiteral(": sort the other way to reach it.");
-}
-
 } // namespace
 
 TableModel::TableModel(std::unique_ptr<EditableRowset> rowset, QObject* parent)
@@ -111,9 +105,11 @@ void TableModel::watchWindow()
 {
     connect(rowset_->window(), &WindowRows::countChanged, this, &TableModel::windowCounted);
     connect(rowset_->window(), &WindowRows::rowsArrived, this, [this](qint64 first, qint64 count) {
-        const qint64 last = std::min<qint64>(first + count, windowRows_) - 1;
-        if (last >= first)
-            emit dataChanged(index(clampToInt(first), 0), index(clampToInt(last), columnCount() - 1));
+        // Positions to the slice's rows.
+        const qint64 from = std::max<qint64>(first, base_) - base_;
+        const qint64 last = std::min<qint64>(first + count, base_ + sliceRows_) - base_ - 1;
+        if (last >= from)
+            emit dataChanged(index(clampToInt(from), 0), index(clampToInt(last), columnCount() - 1));
     });
     connect(rowset_->window(), &WindowRows::failed, this, [this] {
         if (const std::optional<DbError>& failure = rowset_->window()->failure())
@@ -127,11 +123,11 @@ void TableModel::watchWindow()
 void TableModel::followRow(int row)
 {
     followValues_.clear();
-    if (row < 0 || row >= mappedRows())
+    if (row < 0 || row >= viewRows())
         return;
     if (!rowset_->window())
         followValues_ = valuesRead(row);
-    else if (std::optional<std::vector<Value>> shown = rowset_->window()->row(row))
+    else if (std::optional<std::vector<Value>> shown = rowset_->window()->row(rowsetRow(row)))
         followValues_ = std::move(*shown);
 }
 
@@ -170,7 +166,7 @@ void TableModel::tellFollowed()
         return;
     // Past the rows counted so far: told once the view's rows reach it.
     const std::int64_t at = *followedAt_;
-    if (at >= windowRows_ && at < rowLimit_ && countingRows())
+    if (at >= windowRows_ && countingRows())
         return;
     followedAt_.reset();
     emit rowFollowed(at < windowRows_ ? at : -1);
@@ -236,7 +232,10 @@ void TableModel::orderWindow(SortOrder sort, Filters filters)
     view_ = {};
     sort_ = sort;
     filters_ = std::move(filters);
-    windowRows_ = std::min(rowset_->readRowCount(), rowLimit_);
+    windowRows_ = rowset_->readRowCount();
+    base_ = 0;
+    sliceRows_ = std::min(windowRows_, sliceCap());
+    tailShown_ = sliceAtEnd();
     windowPlaceholder_ = false;
     endResetModel();
     resetting_ = false;
@@ -249,36 +248,24 @@ void TableModel::windowCounted(bool moved)
     if (resetting_)
         return;
     rowset_->newRowFollowsWindow();
-    const std::int64_t now = std::min(rowset_->readRowCount(), rowLimit_);
+    const std::int64_t now = rowset_->readRowCount();
     if (moved)
         lastFound_.reset();
     if (holdingRows_ && countingRows()) {
         // Held in a new order: the rows counted so far can be read.
-        if (const std::int64_t ready = std::min(now, windowRows_); ready > 0)
+        if (const std::int64_t ready = std::min(now - base_, sliceRows_); ready > 0)
             emit dataChanged(index(0, 0), index(clampToInt(ready - 1), columnCount() - 1));
         tellFollowed();
         return;
     }
     holdingRows_ = false;
-    // The view's rows grow in steps that double while the database counts:
-    // each step costs the view time in proportion to all its rows, and
-    // growing it every time the count moves would keep it busy on a table of
-    // a hundred million rows. The line below the rows shows every count.
+    // Below the cap the view's rows grow in steps that double while the
+    // database counts: each step costs the view time in proportion to all
+    // its rows. The line below the rows shows every count.
     constexpr std::int64_t kGrowFreely = 1 << 16;
-    const bool step = now >= 2 * windowRows_ || now <= kGrowFreely || !countingRows();
-    if (now > windowRows_ && step) {
-        // The placeholder that comes with the count's end goes in with the
-        // last rows: each insert costs the view a pass over all its rows.
-        const bool placeholder = !windowPlaceholder_ && rowset_->window()->takesNewRows();
-        beginInsertRows({}, clampToInt(windowRows_), clampToInt(now - (placeholder ? 0 : 1)));
-        windowRows_ = now;
-        windowPlaceholder_ = windowPlaceholder_ || placeholder;
-        endInsertRows();
-    } else if (now < windowRows_) {
-        beginRemoveRows({}, clampToInt(now), clampToInt(windowRows_ - 1));
-        windowRows_ = now;
-        endRemoveRows();
-    }
+    const bool step = now >= 2 * windowRows_ || now <= kGrowFreely || !countingRows() || sliceRows_ >= sliceCap();
+    if (now < windowRows_ || step)
+        fitSlice(now);
     // Positions moved (others' rows in a block read): show them anew. A
     // count that only grew leaves the rows shown as they are.
     if (moved)
@@ -286,6 +273,121 @@ void TableModel::windowCounted(bool moved)
     showWindowPlaceholder();
     emit countProgress(windowRows_);
     tellFollowed();
+}
+
+void TableModel::fitSlice(std::int64_t count)
+{
+    if (count <= base_ && base_ > 0) {
+        // The slice's first row is gone: it starts again before the end.
+        beginResetModel();
+        windowRows_ = count;
+        base_ = std::max<std::int64_t>(count - sliceCap(), 0);
+        sliceRows_ = count - base_;
+        tailShown_ = true;
+        endResetModel();
+        return;
+    }
+    const bool atEnd = base_ + std::min(sliceRows_, count - base_) >= count;
+    // A new row being typed stays in the view whatever the count does.
+    if (tailShown_ && !atEnd && !rowset_->pendingIsNew()) {
+        if (const int after = rowsAfterSlice(); after > 0) {
+            beginRemoveRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + after - 1));
+            tailShown_ = false;
+            endRemoveRows();
+        }
+        tailShown_ = false;
+    }
+    const std::int64_t slice = std::max(std::min(sliceRows_, count - base_), std::min(count - base_, sliceCap()));
+    if (slice > sliceRows_) {
+        beginInsertRows({}, clampToInt(sliceRows_), clampToInt(slice - 1));
+        sliceRows_ = slice;
+        windowRows_ = count;
+        endInsertRows();
+    } else if (slice < sliceRows_) {
+        beginRemoveRows({}, clampToInt(slice), clampToInt(sliceRows_ - 1));
+        sliceRows_ = slice;
+        windowRows_ = count;
+        endRemoveRows();
+    }
+    windowRows_ = count;
+    if (!tailShown_ && sliceAtEnd()) {
+        tailShown_ = true;
+        if (const int after = rowsAfterSlice(); after > 0) {
+            tailShown_ = false;
+            beginInsertRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + after - 1));
+            tailShown_ = true;
+            endInsertRows();
+        }
+    }
+}
+
+std::int64_t TableModel::allRows() const
+{
+    if (!rowset_->window())
+        return rowCount();
+    return windowRows_ + (rowset_->pendingIsNew() ? 1 : 0) + (!rowset_->reading() && windowPlaceholder_ ? 1 : 0);
+}
+
+int TableModel::rowsAfterSlice() const
+{
+    if (rowset_->window() && !tailShown_)
+        return 0;
+    return (rowset_->pendingIsNew() ? 1 : 0) + (placeholderShown() ? 1 : 0);
+}
+
+bool TableModel::setBase(std::int64_t base)
+{
+    if (!rowset_->window())
+        return base == 0;
+    base = std::clamp<std::int64_t>(base, 0, std::max<std::int64_t>(windowRows_ - sliceRows_, 0));
+    if (base == base_)
+        return true;
+    if (rowset_->pendingRow() >= 0)
+        return false;
+    const bool atEnd = base + sliceRows_ >= windowRows_;
+    if (tailShown_ && !atEnd) {
+        if (const int after = rowsAfterSlice(); after > 0) {
+            beginRemoveRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + after - 1));
+            tailShown_ = false;
+            endRemoveRows();
+        }
+        tailShown_ = false;
+    }
+    // The same number of rows, each now another position's: the current
+    // cell and the selection move with their rows, or go with them.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+    const std::int64_t shift = base_ - base;
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& i : before) {
+        const std::int64_t row = i.row() + shift;
+        after.push_back(row >= 0 && row < sliceRows_ ? createIndex(static_cast<int>(row), i.column()) : QModelIndex());
+    }
+    base_ = base;
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+    if (!tailShown_ && atEnd) {
+        tailShown_ = true;
+        if (const int rows = rowsAfterSlice(); rows > 0) {
+            tailShown_ = false;
+            beginInsertRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + rows - 1));
+            tailShown_ = true;
+            endInsertRows();
+        }
+    }
+    return true;
+}
+
+int TableModel::revealRow(std::int64_t at)
+{
+    if (!rowset_->window())
+        return viewRow(at);
+    if (at < 0 || at >= windowRows_)
+        return -1;
+    if (at < base_ || at >= base_ + sliceRows_)
+        setBase(at - sliceRows_ / 2);
+    return viewRow(at);
 }
 
 void TableModel::stopReading(bool waitForEnd)
@@ -312,11 +414,11 @@ qint64 TableModel::totalRows() const { return rowset_->rowCount(); }
 
 std::int64_t TableModel::rowsetRow(int row) const
 {
-    const std::int64_t mapped = mappedRows();
+    const std::int64_t mapped = viewRows();
     if (row < 0)
         return -1;
     if (row < mapped)
-        return mapped_ ? view_[static_cast<std::size_t>(row)] : row;
+        return mapped_ ? view_[static_cast<std::size_t>(row)] : base_ + row;
     // After the rows read: the new row being typed, then the placeholder.
     return rowset_->readRowCount() + (row - mapped);
 }
@@ -326,6 +428,13 @@ int TableModel::viewRow(std::int64_t at) const
     const std::int64_t read = rowset_->readRowCount();
     if (at < 0)
         return -1;
+    if (rowset_->window()) {
+        // The rows held, which a new order may still be counting; after
+        // them the new row, numbered as the rowset numbers it.
+        if (at < windowRows_)
+            return at >= base_ && at < base_ + sliceRows_ ? clampToInt(at - base_) : -1;
+        return tailShown_ && at >= read ? clampToInt(sliceRows_ + (at - read)) : -1;
+    }
     if (at >= read)
         return clampToInt(mappedRows() + (at - read));
     if (!mapped_)
@@ -338,13 +447,13 @@ int TableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return clampToInt(shownRows() + (placeholderShown() ? 1 : 0));
+    return clampToInt(viewRows() + rowsAfterSlice());
 }
 
 bool TableModel::placeholderShown() const
 {
     // Rows kept in the database take a new row below them once all are counted.
-    return !rowset_->reading() && (!rowset_->window() || windowPlaceholder_);
+    return !rowset_->reading() && (!rowset_->window() || (windowPlaceholder_ && tailShown_));
 }
 
 void TableModel::showWindowPlaceholder()
@@ -352,7 +461,12 @@ void TableModel::showWindowPlaceholder()
     const bool wanted = rowset_->window() && rowset_->window()->takesNewRows();
     if (wanted == windowPlaceholder_)
         return;
-    const int at = clampToInt(shownRows());
+    // Past the slice's end it comes with the rows after the slice.
+    if (!tailShown_) {
+        windowPlaceholder_ = wanted;
+        return;
+    }
+    const int at = clampToInt(viewRows() + (rowset_->pendingIsNew() ? 1 : 0));
     if (wanted) {
         beginInsertRows({}, at, at);
         windowPlaceholder_ = true;
@@ -371,7 +485,7 @@ int TableModel::columnCount(const QModelIndex& parent) const
 
 bool TableModel::isNewRowPlaceholder(int row) const
 {
-    return placeholderShown() && row == shownRows();
+    return placeholderShown() && row == viewRows() + (rowset_->pendingIsNew() ? 1 : 0);
 }
 
 std::vector<TableModel::SortKey> TableModel::SortOrder::keys() const
@@ -718,7 +832,7 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return isNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(section + 1);
+        return isNewRowPlaceholder(section) ? QStringLiteral("*") : QString::number(rowNumber(section));
     case PendingRole:
         return isRowPending(section);
     case PlaceholderRole:
@@ -983,23 +1097,27 @@ void TableModel::newRowInDatabase(int row, const std::vector<int>& typed)
 {
     // The row typed below the rows is one of them now (the count says so),
     // where the order puts it: often right there, with a key that grows.
+    const bool shown = rowset_->insertedShown();
+    const bool joins = shown && sliceAtEnd();
+    // Counted as the slice's last row for now: the view still has it.
     ++windowRows_;
+    ++sliceRows_;
     emit rowWritten(windowRows_ - 1, {}, typed);
-    if (const std::optional<std::int64_t> from = rowset_->insertedFrom(); from && *from >= rowLimit_)
-        emit writeNoted(pastLimitText(QStringLiteral("The new row was saved. It goes past the last row the grid can "
-                                                     "show (row %1)"),
-                                      rowLimit_),
-                        false);
-    if (!rowset_->insertedShown()) {
+    if (!joins) {
+        // Left out by the order, or past a slice that no longer reaches the
+        // last rows (others' rows were counted while it was typed).
         beginRemoveRows({}, row, row);
-        --windowRows_;
+        --sliceRows_;
+        if (!shown)
+            --windowRows_;
         endRemoveRows();
+    }
+    if (!shown)
         emit writeNoted(rowset_->window()->order().keyed()
                             ? QStringLiteral("The new row was saved. The filter leaves it out, so it is not shown.")
                             : QStringLiteral("The new row was saved. It shows where the order puts it once those "
                                              "rows are read again."),
                         false);
-    }
     windowCounted(true);
     emit pendingRowChanged(-1);
 }
@@ -1018,8 +1136,8 @@ std::optional<RowRefusal> TableModel::writeNotShown(RowWrite write, std::vector<
 
 void TableModel::showWindowRowsAgain()
 {
-    if (windowRows_ > 0)
-        emit dataChanged(index(0, 0), index(clampToInt(windowRows_ - 1), columnCount() - 1));
+    if (sliceRows_ > 0)
+        emit dataChanged(index(0, 0), index(clampToInt(sliceRows_ - 1), columnCount() - 1));
 }
 
 void TableModel::passOnWriteNote()
@@ -1071,8 +1189,10 @@ void TableModel::dropRow(int row)
     beginRemoveRows({}, row, row);
     rowset_->forgetRow(at);
     // One row fewer in the view, whatever the count it follows has reached.
-    if (rowset_->window())
+    if (rowset_->window()) {
         --windowRows_;
+        --sliceRows_;
+    }
     if (mapped_) {
         // The rowset's rows after it move up one.
         view_.erase(view_.begin() + row);
@@ -1165,11 +1285,12 @@ bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions&
     WindowRows& window = *rowset_->window();
     WindowFindRequest request{window.order(), std::nullopt, {}, {}, 0, options.backwards, options.text.toStdString(), {}};
     if (from.isValid()) {
-        request.place = window.placeAt(from.row());
-        if (const std::optional<std::vector<Value>> values = window.row(from.row()))
+        const std::int64_t at = rowsetRow(from.row());
+        request.place = window.placeAt(at);
+        if (const std::optional<std::vector<Value>> values = window.row(at))
             request.current = *values;
         // The last match, its block perhaps not here yet.
-        if (!request.place && lastFound_ && lastFound_->position == from.row()) {
+        if (!request.place && lastFound_ && lastFound_->position == at) {
             request.place = lastFound_->place;
             request.current = lastFound_->values;
         }
@@ -1204,15 +1325,10 @@ bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions&
             self->viewJob_.reset();
             std::optional<Found> result;
             self->lastFound_.reset();
-            self->foundPastLimit_ = found && found->position >= self->rowLimit_;
             if (found && found->position < self->windowRows_) {
-                result = Found{self->index(clampToInt(found->position), found->column), found->wrapped};
                 self->lastFound_ = LastFound{found->position, found->place, found->values};
-            } else if (self->foundPastLimit_) {
-                emit self->writeNoted(pastLimitText(QStringLiteral("The next match is past the last row the grid can "
-                                                                   "show (row %1)"),
-                                                    self->rowLimit_),
-                                      true);
+                if (const int row = self->revealRow(found->position); row >= 0)
+                    result = Found{self->index(row, found->column), found->wrapped};
             }
             emit self->viewEnded(ViewOutcome::Applied);
             if (!failure.isEmpty())

@@ -254,15 +254,35 @@ public:
     bool rowsInDatabase() const { return rowset_->window() != nullptr; }
     // Whether the database still counts the rows (in the order shown).
     bool countingRows() const { return rowset_->window() && rowset_->window()->counting(); }
-    // The most rows the view can hold (its rows are placed in pixels that
-    // must fit an int). Rows kept in the database past them are counted
-    // but not given to the view: sorting the other way reaches them.
+    // Rows kept in the database reach the view a slice at a time: its rows
+    // are the positions from base() on, about viewCap() of them. Each change
+    // of a view's rows costs it time in proportion to all of them (a second
+    // at a hundred million), and it places them in int pixels. The grid
+    // scrolls over every position and moves the slice to what it shows.
+    std::int64_t base() const { return base_; }
+    void setViewCap(std::int64_t rows) { viewCap_ = std::max<std::int64_t>(rows, 1); }
+    std::int64_t viewCap() const { return viewCap_; }
+    // No more than the rows the view can hold at all (see setRowLimit).
+    std::int64_t sliceCap() const { return std::min(viewCap_, rowLimit_); }
+    // Whether the slice holds fewer rows than there are.
+    bool sliced() const { return rowset_->window() && (base_ > 0 || !sliceAtEnd()); }
+    // Whether the slice reaches the last rows.
+    bool sliceAtEnd() const { return base_ + sliceRows_ >= windowRows_; }
+    // The rows the view would hold with every position in it.
+    std::int64_t allRows() const;
+    // Moves the slice to start at `base` (kept within the rows). The current
+    // cell and the selection follow their rows while those stay in the slice.
+    // Refused (false) while a row is typed into: its row stays in the view.
+    bool setBase(std::int64_t base);
+    // The view's row that shows rowset row `at`, the slice moved there if it
+    // must be (-1: not shown).
+    int revealRow(std::int64_t at);
+    // The row's number as the user sees it (1 for the first row).
+    qint64 rowNumber(int row) const { return (rowset_->window() ? base_ : 0) + row + 1; }
+    // The most rows the view can hold while the table is read (its rows are
+    // placed in int pixels); past them the rows go to the database.
     void setRowLimit(std::int64_t rows) { rowLimit_ = std::max<std::int64_t>(rows, 1); }
     std::int64_t rowLimit() const { return rowLimit_; }
-    // Rows kept in the database are more than the view holds.
-    bool rowsPastLimit() const { return rowset_->window() && rowset_->readRowCount() > rowLimit_; }
-    // The last find in the database found its match past them.
-    bool foundPastLimit() const { return foundPastLimit_; }
     // The rows kept in the database, block by block (WindowRows::eachBlock).
     void eachBlockInDatabase(const std::function<bool(const Snapshot&, int)>& visit) const
     {
@@ -306,10 +326,11 @@ signals:
     // rows it knows as they were, the grid names the row it wants found
     // again (followRow).
     void rowsGoingToDatabase();
-    // The row followed is this row of the model now, told once the view's
-    // rows reach it; -1 when it is no longer there. Never after the order
-    // changed, nor for rows told apart by a locator the rows read did not hold.
-    void rowFollowed(qint64 row);
+    // The row followed stands at this position now (revealRow shows it),
+    // told once the view's rows reach it; -1 when it is no longer there.
+    // Never after the order changed, nor for rows told apart by a locator
+    // the rows read did not hold.
+    void rowFollowed(qint64 at);
 
 private:
     // The edit history keeps rows as the rowset numbers them.
@@ -329,6 +350,13 @@ private:
     void passOnWriteNote();
     // The rows read (without a pending new row) shown by the model.
     std::int64_t mappedRows() const;
+    // The model's rows before the new row and the placeholder.
+    std::int64_t viewRows() const { return rowset_->window() ? sliceRows_ : mappedRows(); }
+    // The slice takes the window's count: it grows to the cap, shrinks with
+    // the rows, and the rows after it come and go with its reaching the end.
+    void fitSlice(std::int64_t count);
+    // The new row and the placeholder, as many as the view has after the rows.
+    int rowsAfterSlice() const;
     bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;
     // Where a find among rows kept in the database last landed.
     struct LastFound {
@@ -380,8 +408,14 @@ private:
     // The rows kept in the database: how many the model shows (it follows
     // the window's count between the begin and end of each change).
     std::int64_t windowRows_ = 0;
+    // The slice of them in the view: its first position and its rows. The
+    // new row and the placeholder follow the rows only while it reaches the
+    // last of them.
+    std::int64_t base_ = 0;
+    std::int64_t sliceRows_ = 0;
+    std::int64_t viewCap_ = 1 << 20;
+    bool tailShown_ = true;
     std::int64_t rowLimit_ = std::numeric_limits<int>::max();
-    bool foundPastLimit_ = false;
     bool windowWanted_ = false;
     // A new order of the same rows: the view keeps its rows until counted.
     bool holdingRows_ = false;

@@ -10,6 +10,7 @@
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 #include "pages/SelectionSummary.h"
+#include "pages/SliceScroll.h"
 
 #include <QAction>
 #include <QApplication>
@@ -283,6 +284,7 @@ DataGrid::DataGrid(QWidget* parent)
     addViewActions();
     clipboard_ = new GridClipboard(this);
     layout_ = new GridLayout(this);
+    slice_ = new SliceScroll(this);
     // Rows scrolled to, or come from the database, widen their columns
     // once the scrolling rests.
     widenTimer_ = new QTimer(this);
@@ -362,8 +364,7 @@ void DataGrid::layoutBars()
 void DataGrid::showRowsInDatabase()
 {
     statusLine_->showInDatabase(model_->totalRows(), model_->countingRows(), *model_->readOverBudget(),
-                                model_->isFiltered(), model_->rowLimit(), model_->readOverRows(),
-                                model_->rowsPastLimit());
+                                model_->isFiltered(), model_->rowLimit(), model_->readOverRows());
 }
 
 std::int64_t DataGrid::rowLimit() const
@@ -493,6 +494,7 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     filterRow_->setColumns(horizontalHeader(), names);
     layoutBars();
     clipboard_->Attach(model_);
+    slice_->attach(model_);
     if (model_) {
         connect(model_, &TableModel::readProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::readEnded, this, &DataGrid::readEnded);
@@ -525,12 +527,15 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
             model_->followRow(at.isValid() ? at.row() : -1);
             followColumn_ = at.isValid() ? at.column() : -1;
         });
-        connect(model_, &TableModel::rowFollowed, this, [this](qint64 row) {
+        connect(model_, &TableModel::rowFollowed, this, [this](qint64 at) {
             const int column = std::exchange(followColumn_, -1);
             // Typing meanwhile is the user's too: the row typed is not left for them.
-            if (column < 0 || row < 0 || state() == QAbstractItemView::EditingState || model_->pendingRow() >= 0)
+            if (column < 0 || at < 0 || state() == QAbstractItemView::EditingState || model_->pendingRow() >= 0)
                 return;
-            const QModelIndex to = model_->index(static_cast<int>(row), column);
+            const int row = model_->revealRow(at);
+            if (row < 0)
+                return;
+            const QModelIndex to = model_->index(row, column);
             setCurrentIndex(to);
             scrollTo(to, QAbstractItemView::PositionAtCenter);
         });
@@ -754,7 +759,17 @@ void DataGrid::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    // Rows kept in the database a slice at a time: Ctrl+Home and Ctrl+End
+    // go to the slice's first or last row, which leaves (and writes) a row
+    // typed into, and then to the table's, the slice moved there.
+    const bool edge = model_ && model_->sliced() && event->modifiers() == Qt::ControlModifier
+                      && (event->key() == Qt::Key_Home || event->key() == Qt::Key_End);
+    const bool last = event->key() == Qt::Key_End;
     QTableView::keyPressEvent(event);
+    if (edge && model_ && (last ? !model_->sliceAtEnd() : model_->base() > 0) && slice_->toEdge(last)) {
+        setCurrentIndex(model_->index(last ? model_->rowCount() - 1 : 0, std::max(currentIndex().column(), 0)));
+        scrollTo(currentIndex());
+    }
 }
 
 void DataGrid::setCurrentToNull()
@@ -808,7 +823,7 @@ void DataGrid::deleteSelectedRows()
         return;
     QStringList lines;
     for (const TableModel::RowRefused& failure : failures)
-        lines << QStringLiteral("Row %1: %2").arg(failure.row + 1).arg(QString::fromStdString(failure.refusal.text));
+        lines << QStringLiteral("Row %1: %2").arg(model_->rowNumber(failure.row)).arg(QString::fromStdString(failure.refusal.text));
     ShowMessage(window(), QStringLiteral("Some rows could not be deleted:\n\n%1").arg(lines.join(QLatin1Char('\n'))));
 }
 

@@ -28,6 +28,7 @@
 class GridClipboard;
 class GridFilterRow;
 class GridFindBar;
+class SliceScroll;
 class GridLayout;
 class GridStatusLine;
 class QAction;
@@ -260,4 +261,5 @@ private:
     std::unique_ptr<Carried> carried_;
     GridClipboard* clipboard_ = nullptr;
     GridLayout* layout_ = nullptr;
+    SliceScroll* slice_ = nullptr;
 };

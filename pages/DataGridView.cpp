@@ -484,7 +484,7 @@ void DataGrid::findNext(bool backwards)
 void DataGrid::showFound(const std::optional<TableModel::Found>& found, bool backwards)
 {
     if (!found) {
-        findBar_->showResult(model_->foundPastLimit() ? QStringLiteral("Past the rows shown") : QStringLiteral("No match"));
+        findBar_->showResult(QStringLiteral("No match"));
         return;
     }
     findBar_->showResult(found->wrapped ? (backwards ? QStringLiteral("Wrapped to the bottom")

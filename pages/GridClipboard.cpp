@@ -277,7 +277,7 @@ void GridClipboard::reportStopped(const BatchResult& result, int column)
         grid_->scrollTo(grid_->currentIndex());
         text += QStringLiteral("\n\nRow %1 keeps the values put into it. Correct them and leave the row again, or "
                                "press Esc to restore the values read.")
-                    .arg(result.refusedRow + 1);
+                    .arg(model_->rowNumber(result.refusedRow));
     }
     ShowMessage(grid_->window(), text);
     grid_->setFocus();

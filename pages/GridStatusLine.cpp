@@ -103,7 +103,7 @@ void GridStatusLine::showStopped(qint64 rows, bool outOfMemory, std::optional<st
 }
 
 void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered, qint64 mostRows,
-                                    bool overRows, bool pastThem)
+                                    bool overRows)
 {
     // The count first: the line is often narrower than what it says.
     const bool changed = !state_.contains(QStringLiteral("kept in the database"));
@@ -120,9 +120,6 @@ void GridStatusLine::showInDatabase(qint64 rows, bool counting, std::size_t budg
         state_ += QStringLiteral(", kept in the database: the table needs more than the %1 of memory allowed "
                                  "(DERVANTA_MEMORY_BUDGET); sorted and filtered by the database.")
                       .arg(bytesText(budget));
-    if (pastThem)
-        state_ += QStringLiteral(" The grid shows the first %1 rows; sort the other way to reach the others.")
-                      .arg(number(mostRows));
     reading_ = false;
     stop_->hide();
     // Told to a screen reader once, not at every count.

@@ -37,7 +37,7 @@ public:
     // The grid holds at most `mostRows`: overRows, the read passed them
     // (rather than the budget); pastThem, the rows counted do.
     void showInDatabase(qint64 rows, bool counting, std::size_t budget, bool filtered, qint64 mostRows = 0,
-                        bool overRows = false, bool pastThem = false);
+                        bool overRows = false);
     // While a filter is in force: "12 of 1,000,000 rows"; nothing otherwise.
     void showFiltered(std::optional<std::pair<qint64, qint64>> shownOfTotal);
     // Long work on the rows ("Sorting…"), with Stop: said instead of the

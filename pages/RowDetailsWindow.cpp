@@ -395,7 +395,7 @@ void RowDetailsWindow::refresh()
     else if (model_->pendingIsNew() && model_->isRowPending(row_))
         heading = QStringLiteral("New row, not saved yet");
     else
-        heading = QStringLiteral("Row %1 of %2").arg(row_ + 1).arg(model_->shownRows())
+        heading = QStringLiteral("Row %1 of %2").arg(model_->rowNumber(row_)).arg(model_->shownRows())
                   + (model_->isRowPending(row_) ? QStringLiteral(", not saved yet") : QString());
     heading_->setText(heading);
     previous_->setEnabled(row_ > 0);
