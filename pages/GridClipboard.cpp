@@ -23,6 +23,7 @@
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <limits>
 #include <climits>
 #include <map>
 #include <set>
@@ -340,7 +341,10 @@ void GridClipboard::import()
         grid_->statusLine()->showNote(readingNote);
         return;
     }
-    // Imported rows are new rows, which rows kept in the database take once counted.
+    // Imported rows are new rows, which rows kept in the database take once
+    // counted, below the last row: the view's slice of them goes there.
+    if (model_->rowsInDatabase() && !model_->sliceAtEnd())
+        model_->setBase(std::numeric_limits<std::int64_t>::max());
     if (!model_->isNewRowPlaceholder(model_->rowCount() - 1)) {
         grid_->statusLine()->showNote(QStringLiteral("The database is still counting this table's rows: rows can be "
                                                      "imported once it has counted them."));
