@@ -367,6 +367,8 @@ bool TableModel::setBase(std::int64_t base)
     base_ = base;
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
+    // The row headings' numbers changed: their width is measured again.
+    emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
     if (!tailShown_ && atEnd) {
         tailShown_ = true;
         if (const int rows = rowsAfterSlice(); rows > 0) {
