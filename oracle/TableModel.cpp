@@ -289,14 +289,8 @@ void TableModel::fitSlice(std::int64_t count)
     }
     const bool atEnd = base_ + std::min(sliceRows_, count - base_) >= count;
     // A new row being typed stays in the view whatever the count does.
-    if (tailShown_ && !atEnd && !rowset_->pendingIsNew()) {
-        if (const int after = rowsAfterSlice(); after > 0) {
-            beginRemoveRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + after - 1));
-            tailShown_ = false;
-            endRemoveRows();
-        }
-        tailShown_ = false;
-    }
+    if (!atEnd && !rowset_->pendingIsNew())
+        showTail(false);
     const std::int64_t slice = std::max(std::min(sliceRows_, count - base_), std::min(count - base_, sliceCap()));
     if (slice > sliceRows_) {
         beginInsertRows({}, clampToInt(sliceRows_), clampToInt(slice - 1));
@@ -310,14 +304,29 @@ void TableModel::fitSlice(std::int64_t count)
         endRemoveRows();
     }
     windowRows_ = count;
-    if (!tailShown_ && sliceAtEnd()) {
+    if (sliceAtEnd())
+        showTail(true);
+}
+
+void TableModel::showTail(bool shown)
+{
+    if (tailShown_ == shown)
+        return;
+    // As many rows as the tail holds when shown.
+    const bool was = std::exchange(tailShown_, true);
+    const int rows = rowsAfterSlice();
+    tailShown_ = was;
+    const int first = clampToInt(sliceRows_);
+    if (rows == 0) {
+        tailShown_ = shown;
+    } else if (shown) {
+        beginInsertRows({}, first, first + rows - 1);
         tailShown_ = true;
-        if (const int after = rowsAfterSlice(); after > 0) {
-            tailShown_ = false;
-            beginInsertRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + after - 1));
-            tailShown_ = true;
-            endInsertRows();
-        }
+        endInsertRows();
+    } else {
+        beginRemoveRows({}, first, first + rows - 1);
+        tailShown_ = false;
+        endRemoveRows();
     }
 }
 
@@ -345,14 +354,8 @@ bool TableModel::setBase(std::int64_t base)
     if (rowset_->pendingRow() >= 0)
         return false;
     const bool atEnd = base + sliceRows_ >= windowRows_;
-    if (tailShown_ && !atEnd) {
-        if (const int after = rowsAfterSlice(); after > 0) {
-            beginRemoveRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + after - 1));
-            tailShown_ = false;
-            endRemoveRows();
-        }
-        tailShown_ = false;
-    }
+    if (!atEnd)
+        showTail(false);
     // The same number of rows, each now another position's: the current
     // cell and the selection move with their rows, or go with them.
     emit layoutAboutToBeChanged({}, QAbstractItemModel::NoLayoutChangeHint);
@@ -369,15 +372,8 @@ bool TableModel::setBase(std::int64_t base)
     emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
     // The row headings' numbers changed: their width is measured again.
     emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
-    if (!tailShown_ && atEnd) {
-        tailShown_ = true;
-        if (const int rows = rowsAfterSlice(); rows > 0) {
-            tailShown_ = false;
-            beginInsertRows({}, clampToInt(sliceRows_), clampToInt(sliceRows_ + rows - 1));
-            tailShown_ = true;
-            endInsertRows();
-        }
-    }
+    if (atEnd)
+        showTail(true);
     return true;
 }
 

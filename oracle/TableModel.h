@@ -357,6 +357,8 @@ private:
     void fitSlice(std::int64_t count);
     // The new row and the placeholder, as many as the view has after the rows.
     int rowsAfterSlice() const;
+    // The new row and the placeholder come into the view after the slice, or leave it.
+    void showTail(bool shown);
     bool matchesCell(std::int64_t rowsetRow, int column, const FindOptions& options, const QByteArray& needle) const;
     // Where a find among rows kept in the database last landed.
     struct LastFound {
