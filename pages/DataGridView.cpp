@@ -26,6 +26,7 @@
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -399,19 +400,21 @@ void DataGrid::goToRow()
 {
     if (!model_)
         return;
-    int rows = model_->rowCount();
-    if (rows > 0 && model_->isNewRowPlaceholder(rows - 1))
-        --rows;
+    // Every row, those past the slice of rows kept in the database too.
+    const int rows = static_cast<int>(std::min<qint64>(model_->shownRows(), INT_MAX));
     if (rows == 0)
         return;
     const QModelIndex at = currentIndex();
     bool ok = false;
-    const int row = QInputDialog::getInt(window(), QStringLiteral("Go to Row"),
-                                         QStringLiteral("Row number (1 to %1):").arg(GridStatusLine::number(rows)),
-                                         at.isValid() ? std::min(at.row() + 1, rows) : 1, 1, rows, 1, &ok);
+    const int row = QInputDialog::getInt(
+        window(), QStringLiteral("Go to Row"), QStringLiteral("Row number (1 to %1):").arg(GridStatusLine::number(rows)),
+        at.isValid() ? static_cast<int>(std::min<qint64>(model_->rowNumber(at.row()), rows)) : 1, 1, rows, 1, &ok);
     if (!ok || !model_)
         return;
-    const QModelIndex to = model_->index(std::min(row, model_->rowCount()) - 1, std::max(0, at.column()));
+    int shown = model_->rowsInDatabase() ? model_->revealRow(row - 1) : -1;
+    if (shown < 0) // in memory, or the new row below the rows kept in the database
+        shown = std::min(row, model_->rowCount()) - 1;
+    const QModelIndex to = model_->index(shown, std::max(0, at.column()));
     setCurrentIndex(to);
     scrollTo(to, QAbstractItemView::PositionAtCenter);
     setFocus();

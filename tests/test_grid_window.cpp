@@ -25,6 +25,7 @@
 #include <QClipboard>
 #include <QAccessible>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -819,6 +820,8 @@ private slots:
         activate(form3);
         auto* rowsBar = grid.findChild<QScrollBar*>(QStringLiteral("rowsBar"));
         QVERIFY(rowsBar && rowsBar->isVisible());
+        QAccessibleInterface* said = QAccessible::queryAccessibleInterface(rowsBar);
+        QVERIFY(said && said->text(QAccessible::Name) == QStringLiteral("Rows"));
         QCOMPARE(rowsBar->maximum(), kRows + 1 - rowsBar->pageStep()); // the new row's line too
         // Each row shown is the row its number says (ids are 1 to 20,000).
         const auto rowIsItself = [&](int row) {
@@ -845,6 +848,19 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(grid.columnWidth(0), narrow);
 
+        // Go to Row reaches any row by its number.
+        QTimer::singleShot(0, this, [] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->labelText(), QStringLiteral("Row number (1 to 20,000):"));
+            dialog->setIntValue(12345);
+            dialog->accept();
+        });
+        QTest::keyClick(&grid, Qt::Key_G, Qt::ControlModifier);
+        QCOMPARE(model.rowNumber(grid.currentIndex().row()), 12345);
+        QCOMPARE(rowIsItself(grid.currentIndex().row()), QString());
+        activate(form3);
+        grid.setFocus();
         // The bar to the middle, then Page Down past where the slice ended.
         rowsBar->setValue(kRows / 2);
         QTRY_COMPARE(model.headerData(grid.rowAt(0), Qt::Vertical).toString(), QString::number(kRows / 2 + 1));
