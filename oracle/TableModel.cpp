@@ -351,7 +351,7 @@ bool TableModel::setBase(std::int64_t base)
     base = std::clamp<std::int64_t>(base, 0, std::max<std::int64_t>(windowRows_ - sliceRows_, 0));
     if (base == base_)
         return true;
-    if (rowset_->pendingRow() >= 0)
+    if (rowset_->pendingRow() >= 0 || (sliceHold_ && sliceHold_()))
         return false;
     const bool atEnd = base + sliceRows_ >= windowRows_;
     if (!atEnd)
@@ -1327,6 +1327,10 @@ bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions&
                 self->lastFound_ = LastFound{found->position, found->place, found->values};
                 if (const int row = self->revealRow(found->position); row >= 0)
                     result = Found{self->index(row, found->column), found->wrapped};
+                else
+                    emit self->writeNoted(QStringLiteral("The next match is far from the row being typed into: "
+                                                         "leave that row (or press Esc) first."),
+                                          true);
             }
             emit self->viewEnded(ViewOutcome::Applied);
             if (!failure.isEmpty())

@@ -48,6 +48,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -272,8 +273,12 @@ public:
     std::int64_t allRows() const;
     // Moves the slice to start at `base` (kept within the rows). The current
     // cell and the selection follow their rows while those stay in the slice.
-    // Refused (false) while a row is typed into: its row stays in the view.
+    // Refused (false) while a row is typed into, or while `holds` (see
+    // setSliceHold) does: the row stays in the view.
     bool setBase(std::int64_t base);
+    // Text typed for the current row outside the grid, not yet put into it,
+    // holds the slice in place as a row typed into does.
+    void setSliceHold(std::function<bool()> holds) { sliceHold_ = std::move(holds); }
     // The view's row that shows rowset row `at`, the slice moved there if it
     // must be (-1: not shown).
     int revealRow(std::int64_t at);
@@ -417,6 +422,7 @@ private:
     std::int64_t sliceRows_ = 0;
     std::int64_t viewCap_ = 1 << 20;
     bool tailShown_ = true;
+    std::function<bool()> sliceHold_;
     std::int64_t rowLimit_ = std::numeric_limits<int>::max();
     bool windowWanted_ = false;
     // A new order of the same rows: the view keeps its rows until counted.

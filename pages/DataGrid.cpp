@@ -10,6 +10,7 @@
 #include "pages/GridStatusLine.h"
 #include "pages/Messages.h"
 #include "pages/SelectionSummary.h"
+#include "pages/RowDetailsWindow.h"
 #include "pages/SliceScroll.h"
 
 #include <QAction>
@@ -495,6 +496,8 @@ void DataGrid::SetDataSource(std::unique_ptr<EditableRowset> rowset)
     layoutBars();
     clipboard_->Attach(model_);
     slice_->attach(model_);
+    if (model_)
+        model_->setSliceHold([this] { return details_ && details_->holdsTyping(); });
     if (model_) {
         connect(model_, &TableModel::readProgress, this, &DataGrid::readProgress);
         connect(model_, &TableModel::readEnded, this, &DataGrid::readEnded);

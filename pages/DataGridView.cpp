@@ -411,9 +411,15 @@ void DataGrid::goToRow()
         at.isValid() ? static_cast<int>(std::min<qint64>(model_->rowNumber(at.row()), rows)) : 1, 1, rows, 1, &ok);
     if (!ok || !model_)
         return;
-    int shown = model_->rowsInDatabase() ? model_->revealRow(row - 1) : -1;
-    if (shown < 0) // in memory, or the new row below the rows kept in the database
-        shown = std::min(row, model_->rowCount()) - 1;
+    int shown = std::min(row, model_->rowCount()) - 1;
+    // Rows kept in the database: the slice moves to the row, unless a row
+    // typed into holds it; past the count only the new row being typed.
+    if (model_->rowsInDatabase())
+        shown = row <= model_->totalRows() ? model_->revealRow(row - 1) : model_->pendingRow();
+    if (shown < 0) {
+        statusLine_->showNote(QStringLiteral("Leave the row being typed into (or press Esc) first."));
+        return;
+    }
     const QModelIndex to = model_->index(shown, std::max(0, at.column()));
     setCurrentIndex(to);
     scrollTo(to, QAbstractItemView::PositionAtCenter);

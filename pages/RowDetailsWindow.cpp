@@ -381,6 +381,12 @@ void RowDetailsWindow::follow()
         grid_->whenIdle([grid = grid_] { grid->commitPendingRow(); });
 }
 
+bool RowDetailsWindow::holdsTyping() const
+{
+    return std::any_of(fieldList_.begin(), fieldList_.end(),
+                       [](const std::unique_ptr<Field>& f) { return f->editor->document()->isModified(); });
+}
+
 void RowDetailsWindow::refresh()
 {
     if (!model_ || row_ >= model_->rowCount())

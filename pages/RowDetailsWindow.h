@@ -39,6 +39,8 @@ public:
     void Open();
     // The grid's row shown, -1 when none.
     int Row() const { return row_; }
+    // Whether a field holds text typed and not yet put into the row.
+    bool holdsTyping() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -895,6 +895,36 @@ private slots:
         QCOMPARE(*big.query("select name from big where id = " + typedId).at(0).at(0), std::string("typed"));
         QTest::keyClick(&grid, Qt::Key_Down);
         QCOMPARE(cellText(grid, grid.currentIndex().row(), 0).toStdString(), typedId);
+        // So does text typed into the row's details and not yet put into
+        // the row; the details window stays on its row as the slice moves.
+        QTest::keyClick(&grid, Qt::Key_F4);
+        RowDetailsWindow* details = grid.rowDetails();
+        QVERIFY(details && details->isVisible());
+        activate(*details);
+        QPlainTextEdit* name = nullptr;
+        for (QPlainTextEdit* e : details->findChildren<QPlainTextEdit*>())
+            if (QAccessible::queryAccessibleInterface(e)->text(QAccessible::Name) == QStringLiteral("name"))
+                name = e;
+        QVERIFY(name);
+        name->setFocus();
+        name->selectAll();
+        QTest::keyClicks(name, QStringLiteral("detailed"));
+        const qint64 held = model.base();
+        rowsBar->setValue(100);
+        QCoreApplication::processEvents();
+        QCOMPARE(model.base(), held);
+        QTest::keyClick(name, Qt::Key_Return, Qt::ControlModifier);
+        activate(form3);
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_Up); // the row is left and written
+        QCOMPARE(*big.query("select name from big where id = " + typedId).at(0).at(0), std::string("detailed"));
+        for (int i = 0; i < 200 && model.base() == held; ++i) {
+            QTest::keyClick(&grid, Qt::Key_PageUp);
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(model.base() != held);
+        QCOMPARE(details->Row(), grid.currentIndex().row());
+        details->close();
         // A write there goes to that row.
         const int at = grid.currentIndex().row();
         const std::string id = cellText(grid, at, 0).toStdString();
