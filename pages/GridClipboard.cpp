@@ -342,9 +342,13 @@ void GridClipboard::import()
         return;
     }
     // Imported rows are new rows, which rows kept in the database take once
-    // counted, below the last row: the view's slice of them goes there.
-    if (model_->rowsInDatabase() && !model_->sliceAtEnd())
-        model_->setBase(std::numeric_limits<std::int64_t>::max());
+    // counted, below the last row: the grid goes there (its slice of them
+    // would otherwise follow the rows on the screen back).
+    if (model_->rowsInDatabase() && !model_->sliceAtEnd()
+        && model_->setBase(std::numeric_limits<std::int64_t>::max())) {
+        grid_->setCurrentIndex(model_->index(model_->rowCount() - 1, std::max(grid_->currentIndex().column(), 0)));
+        grid_->scrollTo(grid_->currentIndex());
+    }
     if (!model_->isNewRowPlaceholder(model_->rowCount() - 1)) {
         grid_->statusLine()->showNote(QStringLiteral("The database is still counting this table's rows: rows can be "
                                                      "imported once it has counted them."));

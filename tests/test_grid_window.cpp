@@ -26,6 +26,7 @@
 #include <QAccessible>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -131,6 +132,28 @@ const std::string kLatePg = "create table big (id integer primary key, name text
                             " security; alter table big force row level security";
 
 // Waits until the cell shows something (its block came) and gives its text.
+// Imports the CSV text through Import Rows, its window accepted as it comes.
+bool importRows(DataGrid& grid, const QByteArray& text)
+{
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("rows.csv"));
+    QFile file(csv);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return false;
+    file.close();
+    QTimer::singleShot(0, [] {
+        QTimer::singleShot(200, [] {
+            if (auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                window->accept();
+        });
+    });
+    RowWindowsSupport::FileDialogAnswer answer(csv);
+    for (QAction* a : grid.actions())
+        if (a->text() == QStringLiteral("Import Rows\u2026"))
+            a->trigger();
+    return answer.answered();
+}
+
 QString shown(DataGrid& grid, int row, int column)
 {
     grid.scrollTo(grid.Model()->index(row, column));
@@ -566,26 +589,7 @@ private slots:
 
         // Imported rows are new rows too: counted where the order puts them,
         // and taken out again by one undo.
-        QTemporaryDir dir;
-        const QString csv = dir.filePath(QStringLiteral("rows.csv"));
-        {
-            QFile file(csv);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("id,grp,name\n30001,6,imported1\n30002,5,imported2\n30003,2,imported3\n");
-        }
-        QTimer::singleShot(0, [] {
-            QTimer::singleShot(200, [] {
-                if (auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                    window->accept();
-            });
-        });
-        {
-            RowWindowsSupport::FileDialogAnswer answer(csv);
-            for (QAction* a : grid.actions())
-                if (a->text() == QStringLiteral("Import Rows\u2026"))
-                    a->trigger();
-            QVERIFY(answer.answered());
-        }
+        QVERIFY(importRows(grid, "id,grp,name\n30001,6,imported1\n30002,5,imported2\n30003,2,imported3\n"));
         QVERIFY2(grid.statusLine()->text().endsWith(QStringLiteral("   3 rows imported.")),
                  qPrintable(grid.statusLine()->text()));
         QCOMPARE(big.query("select id from big where name like 'imported_'").size(), std::size_t{3});
@@ -975,11 +979,22 @@ private slots:
         QCOMPARE(shown(grid, line, 2), QStringLiteral("past"));
         QCOMPARE(model.headerData(line, Qt::Vertical).toString(), QString::number(kRows - 9));
 
+        // An import from the first rows: the slice goes to the last ones,
+        // where new rows are typed, and the row is counted there.
+        QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+        QVERIFY(!model.sliceAtEnd());
+        QVERIFY(importRows(grid, "id,grp,name\n30001,6,imported1\n"));
+        QVERIFY2(grid.statusLine()->text().endsWith(QStringLiteral("imported.")), qPrintable(grid.statusLine()->text()));
+        QCOMPARE(big.query("select id from big where name = 'imported1'").size(), std::size_t{1});
+        QVERIFY(model.sliceAtEnd());
+        QTRY_COMPARE(model.totalRows(), kRows - 8);
+
         // The other way round, the last rows come first, and the first last.
         grid.sortBy(0, true);
         QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows(), 60000);
         QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
-        QCOMPARE(shown(grid, 0, 2), QStringLiteral("past"));
+        QCOMPARE(shown(grid, 0, 2), QStringLiteral("imported1"));
+        QCOMPARE(shown(grid, 1, 2), QStringLiteral("past"));
         QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
         QCOMPARE(shown(grid, grid.currentIndex().row() - 1, 0), QStringLiteral("1"));
         QVERIFY(programEnds().isEmpty());
