@@ -132,6 +132,20 @@ const std::string kLatePg = "create table big (id integer primary key, name text
                             " security; alter table big force row level security";
 
 // Waits until the cell shows something (its block came) and gives its text.
+// F4 on the current row: the row details window's field named `field`.
+QPlainTextEdit* openDetails(DataGrid& grid, const QString& field)
+{
+    QTest::keyClick(&grid, Qt::Key_F4);
+    RowDetailsWindow* details = grid.rowDetails();
+    if (!details || !details->isVisible())
+        return nullptr;
+    activate(*details);
+    for (QPlainTextEdit* e : details->findChildren<QPlainTextEdit*>())
+        if (QAccessible::queryAccessibleInterface(e)->text(QAccessible::Name) == field)
+            return e;
+    return nullptr;
+}
+
 // Imports the CSV text through Import Rows, its window accepted as it comes.
 bool importRows(DataGrid& grid, const QByteArray& text)
 {
@@ -621,15 +635,9 @@ private slots:
         grid.setFocus();
         QCOMPARE(shown(grid, 15000, 0), QStringLiteral("15001"));
         grid.setCurrentIndex(model.index(15000, 2));
-        QTest::keyClick(&grid, Qt::Key_F4);
-        RowDetailsWindow* details = grid.rowDetails();
-        QVERIFY(details && details->isVisible());
-        activate(*details);
-        QPlainTextEdit* name = nullptr;
-        for (QPlainTextEdit* e : details->findChildren<QPlainTextEdit*>())
-            if (QAccessible::queryAccessibleInterface(e)->text(QAccessible::Name) == QStringLiteral("name"))
-                name = e;
+        QPlainTextEdit* name = openDetails(grid, QStringLiteral("name"));
         QVERIFY(name);
+        RowDetailsWindow* details = grid.rowDetails();
         QCOMPARE(name->toPlainText().toStdString(), *big.query("select name from big where id = 15001").at(0).at(0));
         QCOMPARE(details->findChild<QLabel*>(QStringLiteral("rowHeading"))->text(), QStringLiteral("Row 15001 of 20000"));
         name->setFocus();
@@ -901,15 +909,9 @@ private slots:
         QCOMPARE(cellText(grid, grid.currentIndex().row(), 0).toStdString(), typedId);
         // So does text typed into the row's details and not yet put into
         // the row; the details window stays on its row as the slice moves.
-        QTest::keyClick(&grid, Qt::Key_F4);
-        RowDetailsWindow* details = grid.rowDetails();
-        QVERIFY(details && details->isVisible());
-        activate(*details);
-        QPlainTextEdit* name = nullptr;
-        for (QPlainTextEdit* e : details->findChildren<QPlainTextEdit*>())
-            if (QAccessible::queryAccessibleInterface(e)->text(QAccessible::Name) == QStringLiteral("name"))
-                name = e;
+        QPlainTextEdit* name = openDetails(grid, QStringLiteral("name"));
         QVERIFY(name);
+        RowDetailsWindow* details = grid.rowDetails();
         name->setFocus();
         name->selectAll();
         QTest::keyClicks(name, QStringLiteral("detailed"));
