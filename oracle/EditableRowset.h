@@ -218,10 +218,9 @@ public:
     // The last new row written while rows are kept in the database (typed,
     // or inserted again): its values as stored, and whether it is counted
     // among the rows (not when a filter leaves it out, or its place could
-    // not be told), and then the first place of its block.
+    // not be told).
     const std::vector<Value>& insertedRow() const { return inserted_; }
     bool insertedShown() const { return insertedFrom_.has_value(); }
-    std::optional<std::int64_t> insertedFrom() const { return insertedFrom_; }
 
     // The placeholder's index: one past the last row.
     std::int64_t placeholderRow() const { return rowCount(); }

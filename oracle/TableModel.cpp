@@ -295,12 +295,10 @@ void TableModel::fitSlice(std::int64_t count)
     if (slice > sliceRows_) {
         beginInsertRows({}, clampToInt(sliceRows_), clampToInt(slice - 1));
         sliceRows_ = slice;
-        windowRows_ = count;
         endInsertRows();
     } else if (slice < sliceRows_) {
         beginRemoveRows({}, clampToInt(slice), clampToInt(sliceRows_ - 1));
         sliceRows_ = slice;
-        windowRows_ = count;
         endRemoveRows();
     }
     windowRows_ = count;

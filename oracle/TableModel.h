@@ -256,14 +256,12 @@ public:
     // Whether the database still counts the rows (in the order shown).
     bool countingRows() const { return rowset_->window() && rowset_->window()->counting(); }
     // Rows kept in the database reach the view a slice at a time: its rows
-    // are the positions from base() on, about viewCap() of them. Each change
+    // are the positions from base() on, about sliceCap() of them. Each change
     // of a view's rows costs it time in proportion to all of them (a second
     // at a hundred million), and it places them in int pixels. The grid
     // scrolls over every position and moves the slice to what it shows.
     std::int64_t base() const { return base_; }
-    void setViewCap(std::int64_t rows) { viewCap_ = std::max<std::int64_t>(rows, 1); }
-    std::int64_t viewCap() const { return viewCap_; }
-    // No more than the rows the view can hold at all (see setRowLimit).
+    // About a million rows, and no more than the view can hold at all (see setRowLimit).
     std::int64_t sliceCap() const { return std::min(viewCap_, rowLimit_); }
     // Whether the slice holds fewer rows than there are.
     bool sliced() const { return rowset_->window() && (base_ > 0 || !sliceAtEnd()); }
