@@ -305,13 +305,38 @@ std::optional<RowRefusal> EditableRowset::refusal(std::int64_t row, int column) 
 {
     if (std::optional<RowRefusal> why = rowRefusal(row, column); why && why->why != RowRefusal::Why::OtherRowPending)
         return why;
-    if (!isEditable(row, column)) {
-        const ColumnInfo& c = snapshot_.columns()[static_cast<std::size_t>(column)];
-        return makeRefusal(RowRefusal::Why::NotEditable, "the column \"" + c.name
-                                                             + "\" holds binary or large-object data, which cannot "
-                                                               "be edited here");
-    }
+    if (!isEditable(row, column))
+        return notEditable(column);
     return rowRefusal(row, column);
+}
+
+RowRefusal EditableRowset::notEditable(int column) const
+{
+    const ColumnInfo& c = snapshot_.columns()[static_cast<std::size_t>(column)];
+    return makeRefusal(RowRefusal::Why::NotEditable,
+                       "the column \"" + c.name + "\" holds binary or large-object data, which cannot be edited here");
+}
+
+std::optional<RowRefusal> EditableRowset::typedEdits(const std::vector<Value>& row,
+                                                     const std::vector<std::pair<int, std::string>>& texts,
+                                                     RowStatements::Values& edits) const
+{
+    edits.assign(static_cast<std::size_t>(columnCount()), std::nullopt);
+    if (row.size() != edits.size())
+        return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such row");
+    for (const auto& [column, text] : texts) {
+        if (column < 0 || column >= columnCount())
+            return makeRefusal(RowRefusal::Why::NoSuchCell, "there is no such cell");
+        const auto c = static_cast<std::size_t>(column);
+        if (isReadOnlyColumn(snapshot_.columns()[c]) || row[c].kind == ValueKind::Blob)
+            return notEditable(column);
+        Value value = statements_->dialect().typedValue(snapshot_.columns()[c], text);
+        if (std::optional<RowRefusal> why = valueRefusal(column, value))
+            return why;
+        if (!SameValue(value, row[c]))
+            edits[c] = std::move(value);
+    }
+    return std::nullopt;
 }
 
 EditableRowset::EditResult EditableRowset::setValue(std::int64_t row, int column, std::optional<std::string_view> value)

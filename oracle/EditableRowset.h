@@ -211,6 +211,12 @@ public:
     bool findsByKey() const { return statements_ && statements_->byKey(); }
     bool holdsRow(std::int64_t row, const std::vector<Value>& values) const;
     WriteResult writeInDatabase(RowWrite write);
+    // Texts typed into such a row (its values read): the changes they make
+    // by the typing rules, a value equal to the one read being none; or why
+    // a cell refuses its text.
+    std::optional<RowRefusal> typedEdits(const std::vector<Value>& row,
+                                         const std::vector<std::pair<int, std::string>>& texts,
+                                         RowStatements::Values& edits) const;
 
     // Rows kept in the database: the pending new row stays one past the
     // rows counted when their count moves (others' rows in a block read).
@@ -231,6 +237,7 @@ private:
     // Why no cell of the row can take a value now (reading, no such cell,
     // a row never found again, another row pending).
     std::optional<RowRefusal> rowRefusal(std::int64_t row, int column) const;
+    RowRefusal notEditable(int column) const;
     EditResult store(std::int64_t row, int column, Value value);
     // Whether rows cannot take edits now because they are still being read.
     bool waitsForRead() const { return reader_ && !othersCanWrite_; }

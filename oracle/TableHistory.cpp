@@ -30,6 +30,11 @@ TableHistory::TableHistory(TableModel* model) : QObject(model), model_(model)
     connect(model, &TableModel::pendingRowChanged, this, &TableHistory::observeTyping);
     connect(model, &TableModel::rowWritten, this, &TableHistory::rowWritten);
     connect(model, &TableModel::rowsDeleted, this, &TableHistory::rowsDeleted);
+    connect(model, &TableModel::rowWrittenNotShown, this,
+            [this](const std::vector<Value>& before, const std::vector<Value>& stored, const std::vector<int>& typed) {
+                if (!replaying_ && stored.size() == before.size())
+                    recordChange(-1, before, stored, typed, true);
+            });
     connect(model, &TableModel::rowLeft, this, [this](qint64 row) {
         history_.rowRemoved(row);
         shownRowLeft(row);
@@ -105,6 +110,12 @@ void TableHistory::rowWritten(qint64 row, const std::vector<Value>& before, cons
             history_.detachRows();
         return;
     }
+    recordChange(row, before, stored, typedColumns, inDatabase);
+}
+
+void TableHistory::recordChange(std::int64_t row, const std::vector<Value>& before, const std::vector<Value>& stored,
+                                const std::vector<int>& typedColumns, bool inDatabase)
+{
     // The columns typed that the write changed: a trigger's own changes are
     // the trigger's to make again.
     std::vector<int> columns;

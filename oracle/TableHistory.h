@@ -65,6 +65,9 @@ private:
     };
     void observeTyping();
     void rowWritten(qint64 row, const std::vector<Value>& before, const std::vector<int>& typedColumns);
+    // An update of a row (-1: one not shown) recorded as a step, or as part of the group.
+    void recordChange(std::int64_t row, const std::vector<Value>& before, const std::vector<Value>& stored,
+                      const std::vector<int>& typedColumns, bool inDatabase);
     void rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
     void shownRowLeft(std::int64_t row);
     // The rows in memory are let go for rows kept in the database: every

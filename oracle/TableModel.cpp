@@ -1276,6 +1276,70 @@ private:
 
 } // namespace
 
+namespace {
+
+// As among rows in memory: NULL and values shown as their size never match.
+std::function<bool(int, ValueKind, std::string_view)> cellMatches(const std::vector<ColumnInfo>& columns,
+                                                                  const TableModel::FindOptions& options)
+{
+    return [options, columns](int column, ValueKind kind, std::string_view value) {
+        return kind != ValueKind::Null && !showsSize(columns[static_cast<std::size_t>(column)], kind)
+               && CellMatcher(options)(value);
+    };
+}
+
+} // namespace
+
+std::optional<std::vector<TableModel::Match>> TableModel::matchesInDatabase(const FindOptions& options,
+                                                                          const QList<int>& columns,
+                                                                          std::size_t memory) const
+{
+    WindowRows& window = *rowset_->window();
+    WindowFindRequest request{window.order(), std::nullopt, {}, {}, 0, false, options.text.toStdString(), {}};
+    request.columns.assign(columns.begin(), columns.end());
+    request.matches = cellMatches(rowset_->columns(), options);
+    // The session is the worker's alone while it reads; the matches come back with the call.
+    std::shared_ptr<Session> session = window.anotherSession();
+    return RunBlocking([session, request = std::move(request), memory](const StopToken& stop) {
+        std::optional<std::vector<Match>> found(std::in_place);
+        std::size_t taken = 0;
+        const bool all = EachMatchInDatabase(
+            *session, request,
+            [&](std::vector<Value> values, std::vector<int> matched) {
+                taken += sizeof(Match) + matched.size() * sizeof(int);
+                for (const Value& v : values)
+                    taken += sizeof(Value) + v.bytes.size();
+                if (taken > memory)
+                    return false;
+                found->push_back(Match{std::move(values), std::move(matched)});
+                return true;
+            },
+            stop);
+        if (!all)
+            found.reset();
+        return found;
+    });
+}
+
+std::optional<RowRefusal> TableModel::typeNotShown(const std::vector<Value>& row,
+                                                  const std::vector<std::pair<int, std::string>>& texts)
+{
+    RowStatements::Values edits;
+    if (std::optional<RowRefusal> why = rowset_->typedEdits(row, texts, edits))
+        return why;
+    std::vector<int> typed;
+    for (std::size_t c = 0; c < edits.size(); ++c)
+        if (edits[c])
+            typed.push_back(static_cast<int>(c));
+    if (typed.empty())
+        return std::nullopt;
+    std::vector<Value> stored;
+    if (std::optional<RowRefusal> why = writeNotShown(RowWrite{RowWrite::Kind::Update, std::move(edits), row, false}, stored))
+        return why;
+    emit rowWrittenNotShown(row, stored, typed);
+    return std::nullopt;
+}
+
 bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions& options, const QList<int>& columns)
 {
     WindowRows& window = *rowset_->window();
@@ -1299,11 +1363,7 @@ bool TableModel::startFindInDatabase(const QModelIndex& from, const FindOptions&
         viewJob_.reset();
     }
     request.columns.assign(columns.begin(), columns.end());
-    // As among rows in memory: NULL and values shown as their size never match.
-    request.matches = [options, infos = rowset_->columns()](int column, ValueKind kind, std::string_view value) {
-        return kind != ValueKind::Null && !showsSize(infos[static_cast<std::size_t>(column)], kind)
-               && CellMatcher(options)(value);
-    };
+    request.matches = cellMatches(rowset_->columns(), options);
     // The session is the job's alone: made here, handed over with the request.
     std::shared_ptr<Session> session = window.anotherSession();
     QPointer<TableModel> self(this);

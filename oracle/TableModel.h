@@ -223,6 +223,22 @@ public:
     bool startFindInDatabase(const QModelIndex& from, const FindOptions& options, const QList<int>& columns);
     // Whether a cell's shown value matches.
     bool matches(const QModelIndex& index, const FindOptions& options) const;
+    // Rows kept in the database: every row in the order and filters shown
+    // with a cell of `columns` that matches, as the database holds it now,
+    // read on a session of the window's own while the window paints (see
+    // RunBlocking). Nothing when they would take more than `memory` bytes.
+    // A failed read (or the user no longer waiting) throws DbError.
+    struct Match {
+        std::vector<Value> values; // the table's columns
+        std::vector<int> columns;  // the columns that match
+    };
+    std::optional<std::vector<Match>> matchesInDatabase(const FindOptions& options, const QList<int>& columns,
+                                                        std::size_t memory) const;
+    // Rows kept in the database: texts typed into a row found by its values
+    // (see writeNotShown), by the typing rules; nothing is written when they
+    // change no value. The history takes it as the user's (rowWrittenNotShown).
+    std::optional<RowRefusal> typeNotShown(const std::vector<Value>& row,
+                                           const std::vector<std::pair<int, std::string>>& texts);
 
     // Stops reading the table: the rows read so far stay and become
     // editable. Without waiting, the rows still on their way arrive later.
@@ -309,6 +325,10 @@ signals:
     // Rows were deleted and left the rowset, in this order, each numbered as
     // it was when it left, with the values it held.
     void rowsDeleted(const std::vector<std::pair<std::int64_t, std::vector<Value>>>& rows);
+    // A row kept in the database and not shown was written (typeNotShown):
+    // its values before and as stored, and the columns typed.
+    void rowWrittenNotShown(const std::vector<Value>& before, const std::vector<Value>& stored,
+                            const std::vector<int>& typedColumns);
     // A row left the rowset without being deleted (it became the new row,
     // or it was forgotten), numbered as it was when it left.
     void rowLeft(qint64 rowsetRow);

@@ -10,6 +10,7 @@
 //
 // Runs on a worker with a session of its own.
 
+#include "oracle/Blocking.h"
 #include "oracle/Engine.h"
 #include "oracle/KeyOrder.h"
 
@@ -51,3 +52,11 @@ struct WindowFound {
 // Nothing when no cell matches, or once `stop` is set.
 std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequest& request,
                                           const std::atomic<bool>& stop);
+
+// Every row, from the first in the order shown, with a cell that matches
+// (the request's place, current row and direction aside): visit(values,
+// columns) is given its table columns and the columns searched that match,
+// in their order on the screen. False when visit said no, or `stop` came.
+bool EachMatchInDatabase(Session& session, const WindowFindRequest& request,
+                         const std::function<bool(std::vector<Value>, std::vector<int>)>& visit,
+                         const StopToken& stop);

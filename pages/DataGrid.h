@@ -39,10 +39,6 @@ class TableModel;
 class DataGrid : public QTableView {
     Q_OBJECT
 public:
-    // Replace looks through the rows held in memory only.
-    static constexpr const char* kReplaceInDatabase =
-        "Replace looks at rows held in memory; this table's rows stay in the database: "
-        "filter a column to find rows instead.";
     explicit DataGrid(QWidget* parent = nullptr);
     ~DataGrid() override;
 

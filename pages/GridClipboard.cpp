@@ -1,7 +1,9 @@
 #include "pages/GridClipboard.h"
 
 #include "oracle/ClipboardText.h"
+#include "oracle/DbError.h"
 #include "oracle/ExactText.h"
+#include "oracle/MemoryBudget.h"
 #include "oracle/TableHistory.h"
 #include "oracle/TableModel.h"
 #include "pages/DataGrid.h"
@@ -634,14 +636,14 @@ void GridClipboard::replaceAll()
     }
     if (!readyToWrite(QStringLiteral("Cells can be replaced once all rows are read (or after Stop).")))
         return;
-    if (model_->rowsInDatabase()) {
-        grid_->statusLine()->showNote(QString::fromUtf8(DataGrid::kReplaceInDatabase));
-        return;
-    }
     const QModelIndex current = grid_->currentIndex();
     const std::vector<int> scope =
         bar.thisColumnOnly() && current.isValid() ? std::vector<int>{current.column()} : shownColumns();
     QList<int> columns(scope.begin(), scope.end());
+    if (model_->rowsInDatabase()) {
+        replaceAllInDatabase(options, columns, current.column());
+        return;
+    }
 
     // Every match first, so that a replacement that matches again is not replaced again.
     std::vector<RowInput> rows;
@@ -672,14 +674,73 @@ void GridClipboard::replaceAll()
                                             return WriteRows(*model_, rows, progress);
                                         });
     history_->endGroup();
+    showReplaced(result, static_cast<std::size_t>(cells), rows.size(), current.column());
+}
+
+void GridClipboard::replaceAllInDatabase(const TableModel::FindOptions& options, const QList<int>& columns, int column)
+{
+    GridFindBar& bar = *grid_->findBar();
+    // Every match first, as among rows in memory; the rows they are in may
+    // take no more than a share of the memory the table may have.
+    std::optional<std::vector<TableModel::Match>> matches;
+    try {
+        const auto busy = busyPointer();
+        matches = model_->matchesInDatabase(options, columns, MemoryBudget() / 4);
+    } catch (const DbError& e) {
+        ShowMessage(grid_->window(),
+                    QStringLiteral("The rows could not be searched in the database: %1").arg(QString::fromStdString(e.what())));
+        return;
+    }
+    if (!matches) {
+        ShowMessage(grid_->window(), QStringLiteral("Nothing was replaced: the rows that match would take more memory "
+                                                    "than allowed. Filter the rows to fewer first."));
+        return;
+    }
+    if (matches->empty()) {
+        bar.showResult(QStringLiteral("No match"));
+        return;
+    }
+    std::size_t cells = 0;
+    for (const TableModel::Match& m : *matches)
+        cells += m.columns.size();
+    const auto rows = static_cast<int>(matches->size());
+    const QString with = bar.replacement();
+    history_->beginGroup(EditHistory::Action::ReplaceAll);
+    const BatchResult result = runBatch(rows, QStringLiteral("Replacing\u2026"), [&](const BatchProgress& progress) {
+        BatchResult done;
+        done.total = rows;
+        for (const TableModel::Match& m : *matches) {
+            std::vector<std::pair<int, std::string>> texts;
+            for (int c : m.columns)
+                texts.emplace_back(c, BytesFromText(replacedText(TextFromBytes(m.values[static_cast<std::size_t>(c)].bytes),
+                                                                 options, with)));
+            if (std::optional<RowRefusal> why = model_->typeNotShown(m.values, texts)) {
+                done.refusal = std::move(why);
+                return done;
+            }
+            ++done.written;
+            if (progress && !progress(done.written, done.total)) {
+                done.stopped = done.written < done.total;
+                return done;
+            }
+        }
+        return done;
+    });
+    history_->endGroup();
+    showReplaced(result, cells, matches->size(), column);
+}
+
+void GridClipboard::showReplaced(const BatchResult& result, std::size_t cells, std::size_t rows, int column)
+{
+    GridFindBar& bar = *grid_->findBar();
     if (!result.complete()) {
         bar.showResult(QString());
-        reportStopped(result, current.column());
+        reportStopped(result, column);
         return;
     }
     bar.showResult(cells == 1 ? QStringLiteral("1 cell replaced")
-                              : rows.size() == 1 ? QStringLiteral("%1 cells replaced in 1 row").arg(cells)
-                                                 : QStringLiteral("%1 cells replaced in %2 rows").arg(cells).arg(rows.size()));
+                              : rows == 1 ? QStringLiteral("%1 cells replaced in 1 row").arg(cells)
+                                          : QStringLiteral("%1 cells replaced in %2 rows").arg(cells).arg(rows));
 }
 
 // ---- undo and redo -------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include "oracle/RowBatch.h"
 #include "oracle/TableHistory.h"
+#include "oracle/TableModel.h"
 
 #include <QObject>
 #include <QPointer>
@@ -74,6 +75,10 @@ private:
     std::set<int> selectedRows(qint64* selectedCells) const;
     void selectPasted(int top, int rows, int width, const std::vector<int>& columns);
     void replaceAll();
+    // The same among rows kept in the database: the matches found there, each row written by its values.
+    void replaceAllInDatabase(const TableModel::FindOptions& options, const QList<int>& columns, int column);
+    // How a Replace All ended: on the find bar, or (stopped) in a message.
+    void showReplaced(const BatchResult& result, std::size_t cells, std::size_t rows, int column);
     void import();
     // Takes the next step back (or again) row by row and says where it stopped.
     void replayStep(bool redo);

@@ -370,6 +370,76 @@ private slots:
         QVERIFY(programEnds().isEmpty());
     }
 
+    // Replace All among rows kept in the database: every match of the rows
+    // the filters show is written by its values, one step to undo; a row
+    // refused ends it there; matches that would take more memory than a
+    // share of the budget are not replaced at all.
+    void replaceAllWritesEveryMatchInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
+    void replaceAllWritesEveryMatchInTheDatabase()
+    {
+        qputenv("DERVANTA_MEMORY_BUDGET", "64K"); // a quarter holds a few dozen matches
+        OPEN_BIG_TABLE_COUNTED();
+        const auto count = [&](const std::string& where) {
+            return std::stoi(*big.query("select count(*) from big where " + where).at(0).at(0));
+        };
+        BoxCatcher boxes;
+        activate(form3);
+        grid.setFocus();
+        GridFindBar& bar = *grid.findBar();
+        QTest::keyClick(&grid, Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(bar.replaceBox()->isVisible());
+
+        QTest::keyClick(&grid, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        typeFilter(grid, 1, QStringLiteral("=3"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.isNewRowPlaceholder(model.rowCount() - 1), 20000);
+        const int inFilter = count("name = 'n1999' and grp = 3");
+        QVERIFY(inFilter > 1 && inFilter < 20);
+        const TestSupport::Rows ids = big.query("select id, name from big where grp = 3 order by id");
+        int first = 0;
+        while (*ids[static_cast<std::size_t>(first)][1] != "n1999")
+            ++first;
+        QCOMPARE(shown(grid, first, 2), QStringLiteral("n1999"));
+        bar.textBox()->setText(QStringLiteral("N1999"));
+        bar.replaceBox()->setText(QStringLiteral("renamed"));
+        QTest::mouseClick(bar.replaceAllButton(), Qt::LeftButton);
+        QCOMPARE(bar.resultLabel()->text(), QStringLiteral("%1 cells replaced in %1 rows").arg(inFilter));
+        QCOMPARE(count("name = 'renamed'"), inFilter);
+        QCOMPARE(count("name = 'n1999'"), 20 - inFilter);
+        QCOMPARE(shown(grid, first, 2), QStringLiteral("renamed"));
+        QTest::keyClick(&grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(count("name = 'n1999'"), 20);
+        QCOMPARE(shown(grid, first, 2), QStringLiteral("n1999"));
+        QCOMPARE(boxes.count(), 0);
+
+        // Every row of the table matches: nothing is written.
+        QLineEdit* box = grid.filterRow()->box(1);
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.countingRows() && model.shownRows() == kRows, 20000);
+        bar.textBox()->setText(QStringLiteral("n1"));
+        QTest::mouseClick(bar.replaceAllButton(), Qt::LeftButton);
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.lastText().startsWith(QStringLiteral("Nothing was replaced")), qPrintable(boxes.lastText()));
+        QCOMPARE(count("name like 'n1%'"), kRows);
+
+        // The third match is refused by the database: two rows are written.
+        const TestSupport::Rows matched = big.query("select id from big where name = 'n1999' order by id");
+        const std::string third = *matched[2][0];
+        big.exec(postgres ? "alter table big add constraint no_bad check (name <> 'bad' or id < " + third + ")"
+                          : "create trigger no_bad before update on big when new.name = 'bad' and new.id >= " + third
+                                + " begin select raise(abort, 'no bad names'); end");
+        bar.textBox()->setText(QStringLiteral("n1999"));
+        bar.replaceBox()->setText(QStringLiteral("bad"));
+        QTest::mouseClick(bar.replaceAllButton(), Qt::LeftButton);
+        QCOMPARE(boxes.count(), 2);
+        QVERIFY2(boxes.lastText().startsWith(QStringLiteral("2 of 20 rows written; a row not shown: ")),
+                 qPrintable(boxes.lastText()));
+        QCOMPARE(count("name = 'bad'"), 2);
+        QCOMPARE(count("name = 'bad' and id < " + third), 2);
+        QVERIFY(programEnds().isEmpty());
+    }
+
     // Undo and redo find their rows by their values, wherever the rows show
     // now: after a sort, after a deletion, and not past another user's change.
     void undoFindsItsRowsInTheDatabase_data() { everyPlaceIsReachedSortedAndEdited_data(); }
