@@ -94,6 +94,32 @@ ExportEnd ExportRowsFromDatabase(const TableModel& model, RowExport::Format form
     return flushed(to, buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
 }
 
+ExportEnd ExportCellsFromDatabase(const TableModel& model, const std::vector<std::int64_t>& positions,
+                                  const std::vector<int>& columns, RowExport::Format format, QIODevice& to,
+                                  const std::function<bool(int)>& progress, const std::string& nullText)
+{
+    RowExport out = exporter(model, columns, format, nullText);
+    std::string buffer;
+    out.begin(buffer);
+    int written = 0;
+    ExportEnd end = ExportEnd::Written;
+    model.eachRowInDatabase(positions, [&](std::vector<Value> values) {
+        out.row(buffer, [&](std::size_t c) {
+            const Value& v = values[static_cast<std::size_t>(columns[c])];
+            return std::pair<ValueKind, std::string_view>(v.kind, v.bytes);
+        });
+        if (buffer.size() >= (std::size_t{1} << 20) && !flushed(to, buffer))
+            end = ExportEnd::WriteFailed;
+        else if (++written % 4096 == 0 && !progress(written))
+            end = ExportEnd::Stopped;
+        return end == ExportEnd::Written;
+    });
+    if (end != ExportEnd::Written)
+        return end;
+    out.end(buffer);
+    return flushed(to, buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
+}
+
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,
                       RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
                       const std::string& nullText)

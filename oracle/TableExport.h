@@ -31,6 +31,13 @@ ExportEnd ExportRowsFromDatabase(const TableModel& model, RowExport::Format form
                                  const std::function<bool(std::int64_t)>& progress, const std::vector<int>& columns,
                                  const std::string& nullText = {});
 
+// The same for some rows of a table kept in the database, by their
+// positions in the order shown (see TableModel::eachRowInDatabase), and
+// the columns listed. A failed read throws DbError.
+ExportEnd ExportCellsFromDatabase(const TableModel& model, const std::vector<std::int64_t>& positions,
+                                  const std::vector<int>& columns, RowExport::Format format, QIODevice& to,
+                                  const std::function<bool(int)>& progress, const std::string& nullText = {});
+
 // The same for some rows and columns of the view: `rows` and `columns` are
 // the model's, written in the order listed (a selection's, in the order shown).
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,

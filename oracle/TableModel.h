@@ -307,6 +307,12 @@ public:
     {
         rowset_->window()->eachBlock(visit);
     }
+    // Rows kept in the database at some positions (WindowRows::eachRowAt).
+    void eachRowInDatabase(const std::vector<std::int64_t>& positions,
+                           const std::function<bool(std::vector<Value>)>& visit) const
+    {
+        rowset_->window()->eachRowAt(positions, visit);
+    }
     // Called while rowsGoingToDatabase is handled: the row of the model to
     // find again in the database's order (-1: none); rowFollowed tells where.
     void followRow(int row);

@@ -228,6 +228,48 @@ void WindowRows::eachBlock(const std::function<bool(const Snapshot&, int)>& visi
     }
 }
 
+void WindowRows::eachRowAt(const std::vector<std::int64_t>& positions,
+                           const std::function<bool(std::vector<Value>)>& visit) const
+{
+    const int first = window_->order().firstTableColumn();
+    std::shared_ptr<Session> session;
+    std::size_t at = 0;
+    while (at < positions.size()) {
+        if (positions[at] < 0 || positions[at] >= window_->rowCount()) {
+            ++at;
+            continue;
+        }
+        // The rows wanted of one block, taken out before any is visited: a
+        // visit lets the window turn, which may let the block go.
+        const std::size_t block = window_->locate(positions[at]).block;
+        Snapshot read;
+        const Snapshot* rows = window_->partial(block) ? nullptr : window_->rows(block);
+        if (!rows) {
+            if (!session)
+                session = anotherSession();
+            const KeyOrder::Statement s = window_->blockQuery(block);
+            session->query(s.sql, s.params, read);
+            rows = &read;
+        }
+        std::vector<std::vector<Value>> wanted;
+        for (; at < positions.size(); ++at) {
+            if (positions[at] < 0 || positions[at] >= window_->rowCount())
+                break;
+            const KeyedWindow::Spot spot = window_->locate(positions[at]);
+            if (spot.block != block)
+                break;
+            if (spot.row >= rows->rowCount())
+                continue;
+            std::vector<Value> values = rows->row(spot.row);
+            values.erase(values.begin(), values.begin() + first);
+            wanted.push_back(std::move(values));
+        }
+        for (std::vector<Value>& values : wanted)
+            if (!visit(std::move(values)))
+                return;
+    }
+}
+
 void WindowRows::ask(std::size_t block) const
 {
     if (reading_ == block)

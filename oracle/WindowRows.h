@@ -95,6 +95,15 @@ public:
     // walk by saying no. A failed read throws.
     void eachBlock(const std::function<bool(const Snapshot&, int)>& visit) const;
 
+    // The rows at some positions, in the order given: each block's rows as
+    // kept here (as the grid shows them), else read here and now by a seek
+    // on a session of its own, as eachBlock does, and not kept. visit(values)
+    // is given each row's table columns and ends the walk by saying no. A
+    // position its block no longer reaches (others deleted rows) is passed
+    // over. A failed read throws.
+    void eachRowAt(const std::vector<std::int64_t>& positions,
+                   const std::function<bool(std::vector<Value>)>& visit) const;
+
     struct Fetch; // shared with the worker reading a block (source file)
 
 signals:

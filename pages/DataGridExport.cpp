@@ -61,16 +61,12 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
         statusLine_->showNote(QStringLiteral("Rows can be exported once they are all read (or after Stop)."));
         return;
     }
-    // Rows kept in the database are written from it, every row in the order
-    // and filter shown; a selection could take in rows not read, and a file
-    // missing rows must not look complete.
+    // Rows kept in the database are written from it: every row in the order
+    // and filter shown once counted, or the rows selected, each block as the
+    // grid shows it (read where it is not here), so no row is left out.
     const bool fromDatabase = model_->rowsInDatabase();
-    if (fromDatabase && (!rowList.empty() || !columnList.empty())) {
-        statusLine_->showNote(QStringLiteral("This table's rows stay in the database (it needs more memory than "
-                                             "allowed): export all its rows with Export Rows instead."));
-        return;
-    }
-    if (fromDatabase && model_->countingRows()) {
+    const bool part = !rowList.empty() || !columnList.empty();
+    if (fromDatabase && !part && model_->countingRows()) {
         statusLine_->showNote(QStringLiteral("Rows can be exported once the database has counted them."));
         return;
     }
@@ -126,7 +122,7 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
         return fail();
     // The rows were listed before the row being typed was written: a new
     // row written since stays where it was, above the placeholder.
-    int rows = fromDatabase ? static_cast<int>(model_->totalRows()) : model_->rowCount();
+    int rows = fromDatabase && !part ? static_cast<int>(model_->totalRows()) : model_->rowCount();
     if (rows > 0 && model_->isNewRowPlaceholder(rows - 1))
         --rows;
     if (!rowList.empty()) {
@@ -147,13 +143,22 @@ void DataGrid::exportPart(std::vector<int> rowList, std::vector<int> columnList)
     ExportEnd end = ExportEnd::Written;
     if (fromDatabase) {
         try {
-            end = ExportRowsFromDatabase(
-                *model_, format, file,
-                [&](std::int64_t written) {
-                    rows = static_cast<int>(written);
-                    return goOn(rows);
-                },
-                columns, nullText->text().toStdString());
+            if (part) {
+                std::vector<std::int64_t> positions;
+                positions.reserve(rowList.size());
+                for (int r : rowList)
+                    positions.push_back(model_->rowsetRow(r));
+                end = ExportCellsFromDatabase(*model_, positions, columnList, format, file, goOn,
+                                              nullText->text().toStdString());
+            } else {
+                end = ExportRowsFromDatabase(
+                    *model_, format, file,
+                    [&](std::int64_t written) {
+                        rows = static_cast<int>(written);
+                        return goOn(rows);
+                    },
+                    columns, nullText->text().toStdString());
+            }
         } catch (const DbError& e) {
             file.cancelWriting();
             ShowMessage(window(), QStringLiteral("The rows could not be exported: %1").arg(QString::fromStdString(e.what())));
