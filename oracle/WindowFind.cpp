@@ -23,14 +23,14 @@ bool samePlace(const std::vector<Value>& a, const std::vector<Value>& b)
 // end when none), read `part` at a time by a seek from the last row read;
 // each is shown to visit(rows, r, place), which ends the walk by saying no.
 void eachRow(Session& session, const KeyOrder& look, const std::vector<Value>* from, const std::vector<Value>* to,
-             long long part, const std::function<bool()>& stopped,
+             long long part, const std::atomic<bool>& stop,
              const std::function<bool(const Snapshot&, std::int64_t, std::vector<Value>&)>& visit)
 {
     std::optional<std::vector<Value>> at;
     if (from)
         at = *from;
     for (;;) {
-        if (stopped())
+        if (stop.load())
             return;
         const KeyOrder::Statement s = look.rowsFrom(at ? &*at : nullptr, to, part);
         Snapshot rows;
@@ -68,7 +68,7 @@ std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequ
     // The first match after `from` (all when none) and before `to` (to the end when none).
     const auto scan = [&](const std::vector<Value>* from, const std::vector<Value>* to) -> std::optional<Hit> {
         std::optional<Hit> hit;
-        eachRow(session, look, from, to, kPart, [&stop] { return stop.load(); }, [&](const Snapshot& rows, std::int64_t r, std::vector<Value>& place) {
+        eachRow(session, look, from, to, kPart, stop, [&](const Snapshot& rows, std::int64_t r, std::vector<Value>& place) {
             for (int i = 0; i < n; ++i)
                 if (request.matches(column(i), rows.kind(r, first + column(i)), rows.value(r, first + column(i)))) {
                     std::vector<Value> values = rows.row(r);
@@ -115,26 +115,62 @@ std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequ
                        std::move(hit->values)};
 }
 
+namespace {
+
+// Judges each row as it comes and hands on the matches; thrown to end the
+// query early.
+struct MatchesEnded {};
+
+class MatchSink final : public RowSink {
+public:
+    MatchSink(const WindowFindRequest& request, int first,
+              const std::function<bool(std::vector<Value>, std::vector<int>)>& visit, const StopToken& stop)
+        : request_(request), first_(first), visit_(visit), stop_(stop)
+    {
+    }
+    void begin(const std::vector<ColumnInfo>&) override {}
+    void cell(ValueKind kind, const char* data, std::size_t size) override
+    {
+        row_.push_back(Value{kind, data ? std::string(data, size) : std::string()});
+    }
+    void endRow() override
+    {
+        std::vector<Value> values = std::move(row_);
+        row_ = {};
+        values.erase(values.begin(), values.begin() + first_);
+        std::vector<int> matched;
+        for (int c : request_.columns) {
+            const Value& v = values[static_cast<std::size_t>(c)];
+            if (request_.matches(c, v.kind, v.bytes))
+                matched.push_back(c);
+        }
+        if ((!matched.empty() && !visit_(std::move(values), std::move(matched))) || stop_.stopRequested())
+            throw MatchesEnded{};
+    }
+
+private:
+    const WindowFindRequest& request_;
+    int first_;
+    const std::function<bool(std::vector<Value>, std::vector<int>)>& visit_;
+    const StopToken& stop_;
+    std::vector<Value> row_;
+};
+
+} // namespace
+
 bool EachMatchInDatabase(Session& session, const WindowFindRequest& request,
                          const std::function<bool(std::vector<Value>, std::vector<int>)>& visit,
                          const StopToken& stop)
 {
     KeyOrder look = request.order;
     look.setAnyContaining(request.columns, request.text);
-    const int first = look.firstTableColumn();
-    bool ended = false;
-    // Many rows at a time: every match is wanted, not the first.
-    eachRow(session, look, nullptr, nullptr, 1024, [&stop] { return stop.stopRequested(); }, [&](const Snapshot& rows, std::int64_t r, std::vector<Value>&) {
-        std::vector<int> matched;
-        for (int c : request.columns)
-            if (request.matches(c, rows.kind(r, first + c), rows.value(r, first + c)))
-                matched.push_back(c);
-        if (matched.empty())
-            return true;
-        std::vector<Value> values = rows.row(r);
-        values.erase(values.begin(), values.begin() + first);
-        ended = !visit(std::move(values), std::move(matched));
-        return !ended;
-    });
-    return !ended && !stop.stopRequested();
+    // One pass: the database narrows the rows and sorts only those.
+    const KeyOrder::Statement s = look.rowsFrom(nullptr, nullptr, std::nullopt);
+    MatchSink sink(request, look.firstTableColumn(), visit, stop);
+    try {
+        session.queryLarge(s.sql, s.params, sink);
+    } catch (const MatchesEnded&) {
+        return false;
+    }
+    return !stop.stopRequested();
 }
