@@ -3,7 +3,8 @@
 // count in the database (against the engine's client reading the same key
 // column in order), Ctrl+End and a jump to the middle by the scroll bar once
 // counted, a sort by a column without an index and filters (=, >, contains)
-// to the first rows shown (against the client running the same query), the longest stall
+// to the first rows shown (against the client running the same query), a
+// Replace All and its undo, the longest stall
 // of the user-interface thread (a 10 ms timer's worst lateness) and the peak
 // memory against the budget.
 //
@@ -22,6 +23,7 @@
 #include "pages/DataGrid.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
+#include "pages/GridFindBar.h"
 #include "pages/Forms.h"
 #include "pages/Startup.h"
 #include "pages/TableList.h"
@@ -30,13 +32,17 @@
 #include "shell/ProgramEnd.h"
 #include "shell/SettingsStore.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -236,6 +242,38 @@ int main(int argc, char* argv[])
         until([&] { return !model->countingRows(); });
         settle();
     }
+
+    // Replace All of "abcd" in s2 (every match turned to capitals), then its
+    // undo, which puts the table back as it was.
+    GridFindBar& find = *grid.findBar();
+    grid.openFind(true);
+    find.textBox()->setText(QStringLiteral("abcd"));
+    find.replaceBox()->setText(QStringLiteral("ABCD"));
+    grid.setCurrentIndex(model->index(0, 6));
+    TableModel::FindOptions options;
+    options.text = QStringLiteral("abcd");
+    QList<int> every;
+    for (int c = 0; c < model->columnCount(); ++c)
+        every.append(c);
+    step.restart();
+    const std::size_t matches = model->matchesInDatabase(options, every, MemoryBudget() / 4).value().size();
+    const double found = step.nsecsElapsed() / 1e9;
+    stalls.worst = 0;
+    step.restart();
+    find.replaceAllButton()->click();
+    const double replaced = step.nsecsElapsed() / 1e9;
+    const QString result = find.resultLabel()->text();
+    const qint64 replaceStall = std::exchange(stalls.worst, 0);
+    step.restart();
+    for (QAction* a : grid.actions())
+        if (a->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Z))
+            a->trigger();
+    const double undone = step.nsecsElapsed() / 1e9;
+    const double clientFind = client(QStringLiteral("select * from %1 where lower(s2) like '%abcd%'").arg(t));
+    std::printf("  Replace All abcd in every column: %zu rows found in %.3f s (the client's select ... where "
+                "lower(s2) like '%%abcd%%' %.3f s); %s in %.3f s, found and written; undone in %.3f s; longest "
+                "stall %lld ms\n",
+                matches, found, clientFind, qPrintable(result), replaced, undone, static_cast<long long>(replaceStall));
     std::printf("  peak memory %.1f MB against a budget of %.1f MB\n", BenchPeakMemory() / 1e6, MemoryBudget() / 1e6);
     std::fflush(stdout);
     EndProgram(0);

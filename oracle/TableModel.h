@@ -307,6 +307,12 @@ public:
     {
         rowset_->window()->eachBlock(visit);
     }
+    // Rows kept in the database: no block is read while held (see WindowRows::holdReads).
+    void holdWindowReads(bool held)
+    {
+        if (rowset_->window())
+            rowset_->window()->holdReads(held);
+    }
     // Rows kept in the database at some positions (WindowRows::eachRowAt).
     void eachRowInDatabase(const std::vector<std::int64_t>& positions,
                            const std::function<bool(std::vector<Value>)>& visit) const

@@ -281,9 +281,15 @@ void WindowRows::ask(std::size_t block) const
     fetchNext();
 }
 
+void WindowRows::holdReads(bool held)
+{
+    readsHeld_ = held;
+    fetchNext();
+}
+
 void WindowRows::fetchNext() const
 {
-    if (reading_ || (wanted_.empty() && !headWanted_))
+    if (readsHeld_ || reading_ || (wanted_.empty() && !headWanted_))
         return;
     const bool head = std::exchange(headWanted_, false);
     const std::size_t block = head ? 0 : wanted_.front();

@@ -87,6 +87,10 @@ public:
 
     // The memory the blocks kept take.
     std::size_t memoryBytes() const { return window_->memoryBytes(); }
+    // While held no block is read (those asked for wait): a run of writes,
+    // each of which lets the blocks go, reads them again once, at its end,
+    // not between its rows, where a read holds up the next write.
+    void holdReads(bool held);
 
     // Every row in the order, once counted: block by block, each read here
     // and now by a seek on a session of its own (so the window can paint
@@ -139,5 +143,6 @@ private:
     mutable std::optional<std::size_t> reading_;
     // The head is read first in each order, beside the pass.
     mutable bool headWanted_ = false;
+    bool readsHeld_ = false;
     std::shared_ptr<Fetch> fetch_;
 };

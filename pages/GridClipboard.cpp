@@ -57,6 +57,17 @@ std::string shownText(const TableModel& model, const QModelIndex& index, const E
     return std::string(cell.data);
 }
 
+// Rows kept in the database: each row written where it is not shown lets
+// the blocks go; they are read again once the run of writes ends.
+auto windowReadsHeld(TableModel* model)
+{
+    model->holdWindowReads(true);
+    return qScopeGuard([model = QPointer<TableModel>(model)] {
+        if (model)
+            model->holdWindowReads(false);
+    });
+}
+
 QString replacedText(const QString& cell, const TableModel::FindOptions& options, const QString& with)
 {
     if (options.wholeCell)
@@ -706,26 +717,30 @@ void GridClipboard::replaceAllInDatabase(const TableModel::FindOptions& options,
     const auto rows = static_cast<int>(matches->size());
     const QString with = bar.replacement();
     history_->beginGroup(EditHistory::Action::ReplaceAll);
-    const BatchResult result = runBatch(rows, QStringLiteral("Replacing\u2026"), [&](const BatchProgress& progress) {
-        BatchResult done;
-        done.total = rows;
-        for (const TableModel::Match& m : *matches) {
-            std::vector<std::pair<int, std::string>> texts;
-            for (int c : m.columns)
-                texts.emplace_back(c, BytesFromText(replacedText(TextFromBytes(m.values[static_cast<std::size_t>(c)].bytes),
-                                                                 options, with)));
-            if (std::optional<RowRefusal> why = model_->typeNotShown(m.values, texts)) {
-                done.refusal = std::move(why);
-                return done;
+    BatchResult result;
+    {
+        const auto held = windowReadsHeld(model_);
+        result = runBatch(rows, QStringLiteral("Replacing\u2026"), [&](const BatchProgress& progress) {
+            BatchResult done;
+            done.total = rows;
+            for (const TableModel::Match& m : *matches) {
+                std::vector<std::pair<int, std::string>> texts;
+                for (int c : m.columns)
+                    texts.emplace_back(c, BytesFromText(replacedText(TextFromBytes(m.values[static_cast<std::size_t>(c)].bytes),
+                                                                     options, with)));
+                if (std::optional<RowRefusal> why = model_->typeNotShown(m.values, texts)) {
+                    done.refusal = std::move(why);
+                    return done;
+                }
+                ++done.written;
+                if (progress && !progress(done.written, done.total)) {
+                    done.stopped = done.written < done.total;
+                    return done;
+                }
             }
-            ++done.written;
-            if (progress && !progress(done.written, done.total)) {
-                done.stopped = done.written < done.total;
-                return done;
-            }
-        }
-        return done;
-    });
+            return done;
+        });
+    }
     history_->endGroup();
     showReplaced(result, cells, matches->size(), column);
 }
@@ -783,11 +798,14 @@ void GridClipboard::replayStep(bool redo)
 {
     const QString name = redo ? history_->redoName() : history_->undoName();
     const int rows = redo ? history_->redoRows() : history_->undoRows();
-    const BatchResult result =
-        runBatch(rows, (redo ? QStringLiteral("Redoing %1\u2026") : QStringLiteral("Undoing %1\u2026")).arg(name),
-                 [this, redo](const BatchProgress& progress) {
-                     return redo ? history_->redo(progress) : history_->undo(progress);
-                 });
+    BatchResult result;
+    {
+        const auto held = windowReadsHeld(model_);
+        result = runBatch(rows, (redo ? QStringLiteral("Redoing %1\u2026") : QStringLiteral("Undoing %1\u2026")).arg(name),
+                          [this, redo](const BatchProgress& progress) {
+                              return redo ? history_->redo(progress) : history_->undo(progress);
+                          });
+    }
     showRow(history_->lastRow());
     if (result.complete())
         return;
