@@ -699,7 +699,8 @@ void GridClipboard::replaceAllInDatabase(const TableModel::FindOptions& options,
         matches = model_->matchesInDatabase(options, columns, MemoryBudget() / 4);
     } catch (const DbError& e) {
         ShowMessage(grid_->window(),
-                    QStringLiteral("The rows could not be searched in the database: %1").arg(QString::fromStdString(e.what())));
+                    QStringLiteral("Nothing was replaced. The rows could not be searched in the database: %1")
+                        .arg(sentenceEnd(QString::fromStdString(e.what()))));
         return;
     }
     if (!matches) {
