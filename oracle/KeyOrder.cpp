@@ -30,10 +30,22 @@ KeyOrder::KeyOrder(const KeyOrder& other)
 {
 }
 
-void KeyOrder::setAnyContaining(std::vector<int> columns, std::string text)
+bool KeyOrder::setAnyContaining(std::vector<int> columns, std::string text)
 {
-    anyColumns_ = std::move(columns);
-    anyText_ = std::move(text);
+    std::size_t best = 0, bestLength = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = at;
+        while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80)
+            ++end;
+        if (end - at > bestLength) {
+            best = at;
+            bestLength = end - at;
+        }
+        at = end + 1;
+    }
+    anyText_ = text.substr(best, bestLength);
+    anyColumns_ = anyText_.empty() ? std::vector<int>{} : std::move(columns);
+    return !anyColumns_.empty();
 }
 
 KeyOrder KeyOrder::reversed() const

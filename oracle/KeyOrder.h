@@ -53,9 +53,13 @@ public:
     };
     void setFilters(std::vector<Filter> filters) { filters_ = std::move(filters); }
     bool filtered() const { return !filters_.empty(); }
-    // Besides the filters, only rows where one of `columns` contains `text`
-    // (ignoring case, as the filters do): the rows a find looks at.
-    void setAnyContaining(std::vector<int> columns, std::string text);
+    // Besides the filters, only rows where one of `columns` may contain
+    // `text` ignoring case: the rows a find looks at, each then judged by
+    // the grid's own rule. A database may fold the case of ASCII letters
+    // alone (SQLite's LOWER and LIKE do), so only the text's longest ASCII
+    // run narrows the rows; a text without one narrows nothing. Whether
+    // the rows are narrowed.
+    bool setAnyContaining(std::vector<int> columns, std::string text);
     // The same order backwards (the NULLs' place turns with it).
     KeyOrder reversed() const;
 

@@ -54,7 +54,8 @@ std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequ
                                           const std::atomic<bool>& stop)
 {
     KeyOrder look = request.backwards ? request.order.reversed() : request.order;
-    look.setAnyContaining(request.columns, request.text);
+    // Rows not narrowed by the database come many at a time.
+    const long long part = look.setAnyContaining(request.columns, request.text) ? kPart : 1024;
     const int first = look.firstTableColumn();
     const auto n = static_cast<int>(request.columns.size());
     // The columns of a row in the order looked in.
@@ -68,7 +69,7 @@ std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequ
     // The first match after `from` (all when none) and before `to` (to the end when none).
     const auto scan = [&](const std::vector<Value>* from, const std::vector<Value>* to) -> std::optional<Hit> {
         std::optional<Hit> hit;
-        eachRow(session, look, from, to, kPart, stop, [&](const Snapshot& rows, std::int64_t r, std::vector<Value>& place) {
+        eachRow(session, look, from, to, part, stop, [&](const Snapshot& rows, std::int64_t r, std::vector<Value>& place) {
             for (int i = 0; i < n; ++i)
                 if (request.matches(column(i), rows.kind(r, first + column(i)), rows.value(r, first + column(i)))) {
                     std::vector<Value> values = rows.row(r);
