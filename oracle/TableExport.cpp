@@ -28,6 +28,15 @@ RowExport exporter(const TableModel& model, const std::vector<int>& columns, Row
     return out;
 }
 
+// The file's end, unless the rows' writing ended it early.
+ExportEnd finished(RowExport& out, std::string& buffer, QIODevice& to, ExportEnd end)
+{
+    if (end != ExportEnd::Written)
+        return end;
+    out.end(buffer);
+    return flushed(to, buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
+}
+
 template <typename RowAt>
 ExportEnd exportRows(const TableModel& model, int rows, RowAt rowAt, const std::vector<int>& columns,
                      RowExport::Format format, QIODevice& to, const std::function<bool(int)>& progress,
@@ -88,10 +97,7 @@ ExportEnd ExportRowsFromDatabase(const TableModel& model, RowExport::Format form
             end = ExportEnd::Stopped;
         return end == ExportEnd::Written;
     });
-    if (end != ExportEnd::Written)
-        return end;
-    out.end(buffer);
-    return flushed(to, buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
+    return finished(out, buffer, to, end);
 }
 
 ExportEnd ExportCellsFromDatabase(const TableModel& model, const std::vector<std::int64_t>& positions,
@@ -114,10 +120,7 @@ ExportEnd ExportCellsFromDatabase(const TableModel& model, const std::vector<std
             end = ExportEnd::Stopped;
         return end == ExportEnd::Written;
     });
-    if (end != ExportEnd::Written)
-        return end;
-    out.end(buffer);
-    return flushed(to, buffer) ? ExportEnd::Written : ExportEnd::WriteFailed;
+    return finished(out, buffer, to, end);
 }
 
 ExportEnd ExportCells(const TableModel& model, const std::vector<int>& rows, const std::vector<int>& columns,
