@@ -1274,10 +1274,6 @@ private:
     bool ascii_;
 };
 
-} // namespace
-
-namespace {
-
 // As among rows in memory: NULL and values shown as their size never match.
 std::function<bool(int, ValueKind, std::string_view)> cellMatches(const std::vector<ColumnInfo>& columns,
                                                                   const TableModel::FindOptions& options)
