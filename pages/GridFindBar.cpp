@@ -32,6 +32,9 @@ GridFindBar::GridFindBar(QWidget* parent) : QWidget(parent)
     // No name of its own: a screen reader reads what it says.
     result_ = new QLabel(this);
     result_->setTextFormat(Qt::PlainText);
+    // The options keep their names whole; a long result takes the room left
+    // (its whole text in its tool tip).
+    result_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     // Two lines (three with the replace line), so the bar fits the grid at
     // its designed width.
@@ -97,7 +100,11 @@ bool GridFindBar::matchCase() const { return matchCase_->isChecked(); }
 bool GridFindBar::wholeCell() const { return wholeCell_->isChecked(); }
 bool GridFindBar::thisColumnOnly() const { return thisColumn_->isChecked(); }
 
-void GridFindBar::showResult(const QString& result) { SetTextAndAnnounce(result_, result); }
+void GridFindBar::showResult(const QString& result)
+{
+    SetTextAndAnnounce(result_, result);
+    result_->setToolTip(result);
+}
 
 QString GridFindBar::replacement() const { return replace_->text(); }
 bool GridFindBar::replacing() const { return !replaceLine_->isHidden(); }
