@@ -10,6 +10,7 @@
 #include "oracle/KeyOrder.h"
 #include "oracle/KeyedWindow.h"
 #include "oracle/PositionIndex.h"
+#include "oracle/WindowFind.h"
 
 #include <QTest>
 
@@ -370,6 +371,65 @@ private slots:
         QCOMPARE(std::ssize(index.blockStarts()), (std::ssize(ids) + 1023) / 1024);
         for (std::size_t b = 0; b < index.blockStarts().size(); ++b)
             QCOMPARE(std::stoll(index.blockStarts()[b].front().bytes), ids[b * 1024]);
+    }
+
+    // A Replace All's matches: every row with a match once, in the order
+    // shown and within its filters, each judged by the caller's rule; a text
+    // beyond ASCII too, whose case SQLite's LOWER does not fold; a visit
+    // that says no ends the walk.
+    void everyMatchComesOnceInTheOrderShown_data() { addEngines(); }
+    void everyMatchComesOnceInTheOrderShown()
+    {
+        QFETCH(Engine, engine);
+        QString skip;
+        const std::unique_ptr<TestDb> db = TestDb::make(engine, &skip);
+        if (!db)
+            QSKIP(qPrintable(skip));
+        const std::string table = db->tableName("kw_match");
+        makeTable(*db, table, 3000);
+        db->exec("update " + quoted(table) + " set name = '\u00c4PFEL' where id in (7, 2501, 2502)");
+        const std::vector<Row> rows = rowsOf(*db, table);
+        const std::vector<OrderTerm> sort = {{1, true, false}};
+        std::shared_ptr<Session> reader = OpenSession(db->login);
+        KeyOrder order(reader->dialect(), reader->placeholders(), table, columnsOf(*reader, table), sort,
+                       {{0, false, true}}, std::nullopt);
+        order.setFilters({{1, ColumnFilter::Op::NotEqual, "3"}});
+        const auto lowerAscii = [](std::string text) {
+            for (char& c : text)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+            return text;
+        };
+        const struct {
+            std::string text;
+            std::function<bool(const std::string&)> judge;
+        } cases[] = {
+            {"N19", [&](const std::string& name) { return lowerAscii(name).find("n19") != std::string::npos; }},
+            {"\u00e4pfel", [](const std::string& name) { return name == "\u00c4PFEL"; }},
+        };
+        for (const auto& c : cases) {
+            const WindowFindRequest request{order, std::nullopt, {}, {2}, 0, false, c.text,
+                                            [&](int, ValueKind kind, std::string_view value) {
+                                                return kind != ValueKind::Null && c.judge(std::string(value));
+                                            }};
+            std::vector<long long> ids;
+            QVERIFY(EachMatchInDatabase(
+                *reader, request,
+                [&](std::vector<Value> values, std::vector<int> columns) {
+                    ids.push_back(std::stoll(values[0].bytes));
+                    return columns == std::vector<int>{2};
+                },
+                StopToken{}));
+            std::vector<Row> kept;
+            std::copy_if(rows.begin(), rows.end(), std::back_inserter(kept),
+                         [&](const Row& r) { return r.grp && *r.grp != 3 && r.name && c.judge(*r.name); });
+            QVERIFY(kept.size() > 1);
+            QCOMPARE(ids, idsInOrder(kept, sort));
+            int seen = 0;
+            QVERIFY(!EachMatchInDatabase(*reader, request, [&](std::vector<Value>, std::vector<int>) { return ++seen < 2; },
+                                         StopToken{}));
+            QCOMPARE(seen, 2);
+        }
     }
 
     void aTableWithoutKeyGoesByRowid()
