@@ -19,35 +19,6 @@ bool samePlace(const std::vector<Value>& a, const std::vector<Value>& b)
     return true;
 }
 
-// The rows of `look` after `from` (all when none) and before `to` (to the
-// end when none), read `part` at a time by a seek from the last row read;
-// each is shown to visit(rows, r, place), which ends the walk by saying no.
-void eachRow(Session& session, const KeyOrder& look, const std::vector<Value>* from, const std::vector<Value>* to,
-             long long part, const std::atomic<bool>& stop,
-             const std::function<bool(const Snapshot&, std::int64_t, std::vector<Value>&)>& visit)
-{
-    std::optional<std::vector<Value>> at;
-    if (from)
-        at = *from;
-    for (;;) {
-        if (stop.load())
-            return;
-        const KeyOrder::Statement s = look.rowsFrom(at ? &*at : nullptr, to, part);
-        Snapshot rows;
-        session.query(s.sql, s.params, rows);
-        for (std::int64_t r = 0; r < rows.rowCount(); ++r) {
-            std::vector<Value> place = look.placeOf(rows.row(r));
-            if (at && samePlace(place, *at))
-                continue; // where the last part (or the walk) began
-            if (!visit(rows, r, place))
-                return;
-        }
-        if (rows.rowCount() < part)
-            return;
-        at = look.placeOf(rows.row(rows.rowCount() - 1));
-    }
-}
-
 } // namespace
 
 std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequest& request,
@@ -66,20 +37,32 @@ std::optional<WindowFound> FindInDatabase(Session& session, const WindowFindRequ
         int column;
         std::vector<Value> values; // the table's columns
     };
-    // The first match after `from` (all when none) and before `to` (to the end when none).
+    // The rows after `from` (all when none) and before `to` (to the end when none).
     const auto scan = [&](const std::vector<Value>* from, const std::vector<Value>* to) -> std::optional<Hit> {
-        std::optional<Hit> hit;
-        eachRow(session, look, from, to, part, stop, [&](const Snapshot& rows, std::int64_t r, std::vector<Value>& place) {
-            for (int i = 0; i < n; ++i)
-                if (request.matches(column(i), rows.kind(r, first + column(i)), rows.value(r, first + column(i)))) {
-                    std::vector<Value> values = rows.row(r);
-                    values.erase(values.begin(), values.begin() + first);
-                    hit = Hit{std::move(place), column(i), std::move(values)};
-                    return false;
-                }
-            return true;
-        });
-        return hit;
+        std::optional<std::vector<Value>> at;
+        if (from)
+            at = *from;
+        for (;;) {
+            if (stop.load())
+                return std::nullopt;
+            const KeyOrder::Statement s = look.rowsFrom(at ? &*at : nullptr, to, part);
+            Snapshot rows;
+            session.query(s.sql, s.params, rows);
+            for (std::int64_t r = 0; r < rows.rowCount(); ++r) {
+                std::vector<Value> place = look.placeOf(rows.row(r));
+                if (at && samePlace(place, *at))
+                    continue; // where the last part (or the search) began
+                for (int i = 0; i < n; ++i)
+                    if (request.matches(column(i), rows.kind(r, first + column(i)), rows.value(r, first + column(i)))) {
+                        std::vector<Value> values = rows.row(r);
+                        values.erase(values.begin(), values.begin() + first);
+                        return Hit{std::move(place), column(i), std::move(values)};
+                    }
+            }
+            if (rows.rowCount() < part)
+                return std::nullopt;
+            at = look.placeOf(rows.row(rows.rowCount() - 1));
+        }
     };
     const auto currentRowFrom = [&](int begin, int end) -> std::optional<int> {
         for (int i = begin; i < end; ++i) {

@@ -232,10 +232,10 @@ void WindowRows::eachRowAt(const std::vector<std::int64_t>& positions,
                            const std::function<bool(std::vector<Value>)>& visit) const
 {
     const int first = window_->order().firstTableColumn();
+    const auto reaches = [this](std::int64_t p) { return p >= 0 && p < window_->rowCount(); };
     std::shared_ptr<Session> session;
-    std::size_t at = 0;
-    while (at < positions.size()) {
-        if (positions[at] < 0 || positions[at] >= window_->rowCount()) {
+    for (std::size_t at = 0; at < positions.size();) {
+        if (!reaches(positions[at])) {
             ++at;
             continue;
         }
@@ -252,9 +252,7 @@ void WindowRows::eachRowAt(const std::vector<std::int64_t>& positions,
             rows = &read;
         }
         std::vector<std::vector<Value>> wanted;
-        for (; at < positions.size(); ++at) {
-            if (positions[at] < 0 || positions[at] >= window_->rowCount())
-                break;
+        for (; at < positions.size() && reaches(positions[at]); ++at) {
             const KeyedWindow::Spot spot = window_->locate(positions[at]);
             if (spot.block != block)
                 break;
